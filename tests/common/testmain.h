@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QApplication>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/resources.h"
+
+namespace TestSupport {
+
+// Gives the whole test process (and every process it starts) a data folder of its own, so that a
+// test never reads or writes a real user's remembered accounts or lock files.
+inline void PrepareEnvironment(QTemporaryDir& dataHome)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", dataHome.path().toLocal8Bit());
+}
+
+} // namespace TestSupport
+
+// QTEST_MAIN with an isolated data folder and the client's resources loaded.
+#define TARVIK_TEST_MAIN(TestObject)                                                                       \
+    int main(int argc, char* argv[])                                                                       \
+    {                                                                                                      \
+        QTemporaryDir dataHome;                                                                            \
+        TestSupport::PrepareEnvironment(dataHome);                                                         \
+        QApplication app(argc, argv);                                                                      \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                           \
+        InitTarvikResources();                                                                             \
+        TestObject tc;                                                                                     \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                         \
+        return QTest::qExec(&tc, argc, argv);                                                              \
+    }
