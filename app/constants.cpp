@@ -114,10 +114,10 @@ QString ForgetPageUrl()
 }
 
 namespace Api {
-#define TARVIK_ENDPOINT(name)                                                                              \
-    QString name()                                                                                         \
-    {                                                                                                      \
-        return ApiBase() + QStringLiteral(#name);                                                          \
+#define TARVIK_ENDPOINT(name)                                                                                \
+    QString name()                                                                                           \
+    {                                                                                                        \
+        return ApiBase() + QStringLiteral(#name);                                                            \
     }
 TARVIK_ENDPOINT(LoginMd5)
 TARVIK_ENDPOINT(UpdateSoftware)

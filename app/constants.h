@@ -16,10 +16,10 @@ extern const QString AppVersion; // compared with what the platform offers as an
 QString JoinPath(const QString& first, const QString& second);
 QString JoinPath(std::initializer_list<QString> parts);
 
-QString DataDir();  // <generic data location>/Velm/Tarvik
-QString UsersDir(); // DataDir/All Users
-QString FacesDir(); // UsersDir/faces
-QString UsersFile(); // UsersDir/users.xml
+QString DataDir();                        // <generic data location>/Velm/Tarvik
+QString UsersDir();                       // DataDir/All Users
+QString FacesDir();                       // UsersDir/faces
+QString UsersFile();                      // UsersDir/users.xml
 extern const QString AccountLockFileName; // "me.xml"
 QString AccountDir(qint64 account);       // DataDir/<account>
 QString AccountLockFile(qint64 account);  // DataDir/<account>/me.xml

@@ -22,15 +22,15 @@ inline void PrepareEnvironment(QTemporaryDir& dataHome)
 } // namespace TestSupport
 
 // QTEST_MAIN with an isolated data folder and the client's resources loaded.
-#define TARVIK_TEST_MAIN(TestObject)                                                                       \
-    int main(int argc, char* argv[])                                                                       \
-    {                                                                                                      \
-        QTemporaryDir dataHome;                                                                            \
-        TestSupport::PrepareEnvironment(dataHome);                                                         \
-        QApplication app(argc, argv);                                                                      \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                           \
-        InitTarvikResources();                                                                             \
-        TestObject tc;                                                                                     \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                         \
-        return QTest::qExec(&tc, argc, argv);                                                              \
+#define TARVIK_TEST_MAIN(TestObject)                                                                         \
+    int main(int argc, char* argv[])                                                                         \
+    {                                                                                                        \
+        QTemporaryDir dataHome;                                                                              \
+        TestSupport::PrepareEnvironment(dataHome);                                                           \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        InitTarvikResources();                                                                               \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
     }

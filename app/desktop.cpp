@@ -1,0 +1,56 @@
+#include "app/desktop.h"
+
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProcess>
+
+#include "app/constants.h"
+
+namespace Desktop {
+
+static PrinterFactory printerFactory = nullptr;
+
+bool OpenUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+bool StartDetached(const QString& program)
+{
+    return QProcess::startDetached(program, QStringList());
+}
+
+QString ReceiptFolder()
+{
+    return JoinPath(DataDir(), QStringLiteral("receipts"));
+}
+
+QPrinter* CreateReceiptPrinter()
+{
+    if (printerFactory)
+        return printerFactory();
+
+    auto* printer = new QPrinter(QPrinter::ScreenResolution);
+    if (!QPrinterInfo::defaultPrinter().isNull()) {
+        printer->setOutputFormat(QPrinter::NativeFormat);
+        return printer;
+    }
+    // No printer is installed: keep the receipt as a PDF so the staff member can still print it later.
+    QDir().mkpath(ReceiptFolder());
+    const QString name =
+        QStringLiteral("receipt-%1.pdf")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(JoinPath(ReceiptFolder(), name));
+    return printer;
+}
+
+void SetPrinterFactory(PrinterFactory factory)
+{
+    printerFactory = factory;
+}
+
+} // namespace Desktop

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+class QPrinter;
+
+// The few services of the desktop that the client asks for: the browser, a detached process and a
+// printer for receipts. Kept in one place so a test can watch what was asked for and so that a
+// machine without a printer still gets its receipt (as a PDF file).
+namespace Desktop {
+
+// Opens a web page in the user's browser; false when no browser took it.
+bool OpenUrl(const QUrl& url);
+
+// Starts a program on its own; the client keeps running whatever it does.
+bool StartDetached(const QString& program);
+
+// The printer a receipt goes to: the system's default printer when there is one, otherwise a PDF
+// file in the receipts folder of the data directory (see ReceiptFolder()). The caller owns it.
+QPrinter* CreateReceiptPrinter();
+QString ReceiptFolder();
+
+// Tests replace the printer with one of their own (for example a PDF printer on a known file).
+using PrinterFactory = QPrinter* (*)();
+void SetPrinterFactory(PrinterFactory factory);
+
+} // namespace Desktop

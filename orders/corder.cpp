@@ -1,0 +1,87 @@
+#include "orders/corder.h"
+
+const OrderStatus StatusUnpaid(0, QStringLiteral("未付款"));
+const OrderStatus StatusPaid(1, QStringLiteral("已支付"));
+const OrderStatus StatusServed(2, QStringLiteral("已服务"));
+const OrderStatus StatusReviewed(3, QStringLiteral("已评价"));
+const OrderStatus StatusRefunded(9, QStringLiteral("已退款"));
+const OrderStatus StatusCompleted(4, QStringLiteral("已完成"));
+
+QString StatusName(int status)
+{
+    switch (status) {
+    case 0:
+        return StatusUnpaid.second;
+    case 1:
+        return StatusPaid.second;
+    case 2:
+        return StatusServed.second;
+    case 3:
+        return StatusReviewed.second;
+    case 4:
+        return StatusCompleted.second;
+    case 9:
+        return StatusRefunded.second;
+    default:
+        return QStringLiteral("未知状态");
+    }
+}
+
+QString FormatMoney(float amount)
+{
+    QString text = QString::number(static_cast<double>(amount), 'f', 3);
+    text.chop(1);
+    return text;
+}
+
+COrder::~COrder()
+{
+    ClearCommodities();
+}
+
+QString COrder::GetStatusName() const
+{
+    return StatusName(status);
+}
+
+QString COrder::GetTakeoutName() const
+{
+    return takeout ? QStringLiteral("外卖") : QString();
+}
+
+void COrder::ClearCommodities()
+{
+    qDeleteAll(commodities);
+    commodities.clear();
+}
+
+void COrder::AddCommodity(CCommodity* commodity)
+{
+    if (commodity)
+        commodities.append(commodity);
+}
+
+int COrder::GetTotalNum() const
+{
+    int total = 0;
+    for (const CCommodity* commodity : commodities)
+        total += commodity->GetNum();
+    return total;
+}
+
+float COrder::GetTotalPrice() const
+{
+    float total = 0;
+    for (const CCommodity* commodity : commodities)
+        total += static_cast<float>(commodity->GetNum()) * commodity->GetPrice();
+    return total;
+}
+
+float COrder::GetSaving() const
+{
+    float total = 0;
+    for (const CCommodity* commodity : commodities)
+        total += commodity->GetTotal();
+    const float saving = total - amount;
+    return saving > 0 ? saving : 0;
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// Order status codes with their display names.
+using OrderStatus = QPair<qint64, QString>;
+extern const OrderStatus StatusUnpaid;    // 0 "未付款"
+extern const OrderStatus StatusPaid;      // 1 "已支付": the status staff must act on
+extern const OrderStatus StatusServed;    // 2 "已服务"
+extern const OrderStatus StatusReviewed;  // 3 "已评价"
+extern const OrderStatus StatusRefunded;  // 9 "已退款"
+extern const OrderStatus StatusCompleted; // 4 "已完成"
+
+// The display name of any status code; "未知状态" for codes without a name.
+QString StatusName(int status);
+
+// Money as shown everywhere: two decimals, cut (not rounded) from the three-decimal text.
+QString FormatMoney(float amount);
+
+// One line item of an order.
+class CCommodity
+{
+public:
+    QString GetName() const { return name; }
+    void SetName(const QString& value) { name = value; }
+    QString GetPics() const { return pics; }
+    void SetPics(const QString& value) { pics = value; }
+    int GetNum() const { return num; }
+    void SetNum(int value) { num = value; }
+    float GetTotal() const { return total; }
+    void SetTotal(float value) { total = value; }
+    float GetPrice() const { return price; }
+    void SetPrice(float value) { price = value; }
+
+private:
+    QString name;
+    QString pics;
+    int num = 0;
+    float total = 0;
+    float price = 0;
+};
+
+// One order of the shop. Owns its line items.
+class COrder
+{
+public:
+    COrder() = default;
+    ~COrder();
+    COrder(const COrder&) = delete;
+    COrder& operator=(const COrder&) = delete;
+
+    qint64 GetId() const { return id; }
+    void SetId(qint64 value) { id = value; }
+    qint64 GetShopId() const { return shopId; }
+    void SetShopId(qint64 value) { shopId = value; }
+    int GetStatus() const { return status; }
+    void SetStatus(int value) { status = value; }
+    QDateTime GetCtime() const { return ctime; }
+    void SetCtime(const QDateTime& value) { ctime = value; }
+    QDateTime GetPtime() const { return ptime; }
+    void SetPtime(const QDateTime& value) { ptime = value; }
+    float GetAmount() const { return amount; }
+    void SetAmount(float value) { amount = value; }
+    QString GetTaker() const { return taker; }
+    void SetTaker(const QString& value) { taker = value; }
+    QString GetAddress() const { return address; }
+    void SetAddress(const QString& value) { address = value; }
+    QString GetTel() const { return tel; }
+    void SetTel(const QString& value) { tel = value; }
+    QString GetMessage() const { return message; }
+    void SetMessage(const QString& value) { message = value; }
+    float GetAddCash() const { return addCash; }
+    void SetAddCash(float value) { addCash = value; }
+    bool GetPrepareType() const { return prepareType; }
+    void SetPrepareType(bool value) { prepareType = value; }
+    QDateTime GetStime() const { return stime; }
+    void SetStime(const QDateTime& value) { stime = value; }
+    QDateTime GetErtime() const { return ertime; }
+    void SetErtime(const QDateTime& value) { ertime = value; }
+    QString GetShopName() const { return shopName; }
+    void SetShopName(const QString& value) { shopName = value; }
+    int GetShopCatId() const { return shopCatId; }
+    void SetShopCatId(int value) { shopCatId = value; }
+    QString GetMember() const { return member; }
+    void SetMember(const QString& value) { member = value; }
+    bool GetTakeout() const { return takeout; }
+    void SetTakeout(bool value) { takeout = value; }
+    QString GetContent() const { return content; }
+    void SetContent(const QString& value) { content = value; }
+
+    QString GetStatusName() const;
+    QString GetTakeoutName() const; // "外卖" for a takeout order
+
+    const QList<CCommodity*>& GetCommodities() const { return commodities; }
+    void ClearCommodities();
+    void AddCommodity(CCommodity* commodity); // takes ownership
+
+    int GetTotalNum() const;     // sum of the quantities
+    float GetTotalPrice() const; // sum of quantity × unit price
+    float GetSaving() const;     // sum of line totals minus the amount paid, never below 0
+
+private:
+    qint64 id = 0;
+    qint64 shopId = 0;
+    int status = 0;
+    QDateTime ctime;
+    QDateTime ptime;
+    float amount = 0;
+    QString taker;
+    QString address;
+    QString tel;
+    QString message;
+    float addCash = 0;
+    bool prepareType = false;
+    QDateTime stime;
+    QDateTime ertime;
+    QString shopName;
+    int shopCatId = 0;
+    QString member;
+    bool takeout = false;
+    QString content;
+    QList<CCommodity*> commodities;
+};

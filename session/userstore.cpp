@@ -1,0 +1,135 @@
+#include "session/userstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include "app/constants.h"
+#include "session/cuser.h"
+
+static const QString passwordPrefix = QStringLiteral("Amber,");
+static const QString passwordSuffix = QStringLiteral("Piano!");
+static const QString logDateFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
+QString EncodePassword(const QString& password)
+{
+    const QString wrapped = passwordPrefix + password + passwordSuffix;
+    return QString::fromLatin1(wrapped.toLocal8Bit().toBase64());
+}
+
+QString DecodePassword(const QString& stored)
+{
+    QByteArray bytes = QByteArray::fromBase64(stored.toLocal8Bit());
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    const QString text = QString::fromLocal8Bit(bytes);
+    const int middle = text.size() - passwordPrefix.size() - passwordSuffix.size();
+    return middle > 0 ? text.mid(passwordPrefix.size(), middle) : QString();
+}
+
+UserStore::UserStore()
+{
+    Load();
+}
+
+UserStore::UserStore(const QVector<CUser*>& source)
+{
+    for (const CUser* user : source) {
+        if (user)
+            users.append(new CUser(*user));
+    }
+}
+
+UserStore::~UserStore()
+{
+    qDeleteAll(users);
+}
+
+void UserStore::Load()
+{
+    QFile file(UsersFile());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+
+    QXmlStreamReader xml(&file);
+    CUser* current = nullptr;
+    while (!xml.atEnd() && !xml.hasError()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QStringRef name = xml.name();
+        if (name == QLatin1String("user")) {
+            const QXmlStreamAttributes attributes = xml.attributes();
+            const QString id = attributes.value(QLatin1String("id")).toString();
+            if (!id.isEmpty()) {
+                current = new CUser;
+                current->SetAccount(id.toLongLong(nullptr, 10));
+                users.append(current);
+            }
+            if (current && attributes.value(QLatin1String("autologin")) == QLatin1String("true"))
+                current->SetAutoLogin(true);
+        } else if (name == QLatin1String("password")) {
+            const QString text = xml.readElementText();
+            if (current && !text.isEmpty()) {
+                current->SetPassword(DecodePassword(text));
+                current->SetRememberPassword(true);
+            }
+        } else if (name == QLatin1String("face")) {
+            const QString text = xml.readElementText();
+            if (current)
+                current->SetFace(text);
+        } else if (name == QLatin1String("nickname")) {
+            const QString text = xml.readElementText();
+            if (current)
+                current->SetNickname(text);
+        } else if (name == QLatin1String("logdate")) {
+            const QString text = xml.readElementText();
+            if (current)
+                current->SetLogDateText(text);
+        }
+    }
+}
+
+bool UserStore::Save()
+{
+    if (!QDir().mkpath(UsersDir()))
+        return false;
+
+    QSaveFile file(UsersFile());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    QXmlStreamWriter xml(&file);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("users"));
+    for (const CUser* user : qAsConst(users)) {
+        if (!user)
+            continue;
+        const QString account = QString::number(user->GetAccount());
+        xml.writeStartElement(QStringLiteral("user"));
+        xml.writeAttribute(QStringLiteral("id"), account);
+        if (user->GetAutoLogin())
+            xml.writeAttribute(QStringLiteral("autologin"), QStringLiteral("true"));
+        xml.writeTextElement(QStringLiteral("username"), account);
+        xml.writeTextElement(QStringLiteral("password"),
+                             user->GetRememberPassword() ? EncodePassword(user->GetPassword()) : QString());
+        xml.writeTextElement(QStringLiteral("face"), user->GetFace());
+        xml.writeTextElement(QStringLiteral("nickname"), user->GetNickname());
+        const QDateTime logDate = user->GetLogDate();
+        xml.writeTextElement(QStringLiteral("logdate"),
+                             logDate.isValid() ? logDate.toString(logDateFormat) : QString());
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+
+    if (xml.hasError()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

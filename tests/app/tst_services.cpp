@@ -1,0 +1,147 @@
+#include <QDesktopServices>
+#include <QDir>
+#include <QMediaPlayer>
+#include <QPainter>
+#include <QPrinter>
+#include <QSignalSpy>
+
+#include "app/constants.h"
+#include "app/desktop.h"
+#include "app/sound.h"
+#include "app/traymessage.h"
+#include "common/testmain.h"
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+class TestServices : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+
+private slots:
+    void soundPaths_resolveToAbsoluteFileUrls()
+    {
+        const QString savedCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(workDir.path()));
+
+        // Nothing in the working directory: the copy beside the executable is used.
+        const QString besideProgram = QCoreApplication::applicationDirPath() + "/audio/zz-test-sound.wav";
+        QDir().mkpath(QFileInfo(besideProgram).path());
+        QFile(besideProgram).open(QIODevice::WriteOnly);
+        QUrl url = Sound::Resolve(QStringLiteral("audio/zz-test-sound.wav"));
+        QVERIFY(url.isLocalFile());
+        QCOMPARE(url.toLocalFile(), QFileInfo(besideProgram).absoluteFilePath());
+
+        // A copy in the working directory wins.
+        QDir(workDir.path()).mkpath(QStringLiteral("audio"));
+        QFile(workDir.filePath(QStringLiteral("audio/zz-test-sound.wav"))).open(QIODevice::WriteOnly);
+        url = Sound::Resolve(QStringLiteral("audio/zz-test-sound.wav"));
+        QCOMPARE(url.toLocalFile(),
+                 QFileInfo(workDir.filePath(QStringLiteral("audio/zz-test-sound.wav"))).absoluteFilePath());
+
+        // Missing everywhere: still an absolute URL, naming the working-directory path.
+        url = Sound::Resolve(QStringLiteral("audio/missing.mp3"));
+        QVERIFY(url.isLocalFile());
+        QVERIFY(QFileInfo(url.toLocalFile()).isAbsolute());
+        QVERIFY(url.toLocalFile().endsWith(QStringLiteral("/audio/missing.mp3")));
+
+        QFile::remove(besideProgram);
+        QDir::setCurrent(savedCwd);
+    }
+
+    void playing_isObservable()
+    {
+        QMediaPlayer player;
+        QSignalSpy spy(Sound::monitor(), &Sound::Monitor::Played);
+        const int before = Sound::monitor()->Count();
+        Sound::Play(&player, QStringLiteral("audio/neworder.mp3"));
+        Sound::Play(nullptr, QStringLiteral("audio/notify.wav")); // no player: nothing asked for
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("audio/neworder.mp3"));
+        QVERIFY(spy.at(0).at(1).toUrl().isLocalFile());
+        QCOMPARE(Sound::monitor()->LastSound(), QStringLiteral("audio/neworder.mp3"));
+        QCOMPARE(Sound::monitor()->Count(), before + 1);
+        QCOMPARE(player.media().request().url(), spy.at(0).at(1).toUrl());
+    }
+
+    void trayMessage_withoutSystemTray_becomesACornerNotice()
+    {
+        QSystemTrayIcon icon;
+        icon.show();
+        const int before = Tray::MessageCount();
+        Tray::ShowMessage(&icon, AppName, QStringLiteral("登录失败!\n密码错误"), QSystemTrayIcon::Critical,
+                          300);
+        QCOMPARE(Tray::MessageCount(), before + 1);
+        const Tray::Message message = Tray::LastMessage();
+        QCOMPARE(message.title, QStringLiteral("Tarvik"));
+        QCOMPARE(message.text, QStringLiteral("登录失败!\n密码错误"));
+        QCOMPARE(message.icon, QSystemTrayIcon::Critical);
+        QVERIFY(message.asNotice); // offscreen has no system tray
+
+        QPointer<QWidget> notice = Tray::CurrentNotice();
+        QVERIFY(notice);
+        QVERIFY(notice->isVisible());
+        auto* typed = qobject_cast<CTrayNotice*>(notice.data());
+        QVERIFY(typed);
+        QCOMPARE(typed->Text(), message.text);
+
+        // A newer message replaces the one on screen.
+        Tray::ShowMessage(&icon, AppName, QStringLiteral("成功登录!"), QSystemTrayIcon::Information, 300);
+        QTRY_VERIFY(!notice);
+        notice = Tray::CurrentNotice();
+        QVERIFY(notice);
+        // It goes away by itself after its time.
+        QTRY_VERIFY_WITH_TIMEOUT(!notice, 3000);
+        QVERIFY(!Tray::CurrentNotice());
+
+        // Without a tray icon nothing is shown and nothing is recorded.
+        const int count = Tray::MessageCount();
+        Tray::ShowMessage(nullptr, AppName, QStringLiteral("x"));
+        QCOMPARE(Tray::MessageCount(), count);
+        QVERIFY(!Tray::CurrentNotice());
+    }
+
+    void openUrl_goesToTheBrowserHandler()
+    {
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+        QVERIFY(Desktop::OpenUrl(QUrl(CashPageUrl())));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QCOMPARE(catcher.urls.size(), 1);
+        QCOMPARE(catcher.urls.first().path(), QStringLiteral("/amy.php"));
+    }
+
+    void startDetached_reportsFailure()
+    {
+        QVERIFY(!Desktop::StartDetached(workDir.filePath(QStringLiteral("no-such-installer"))));
+        QVERIFY(Desktop::StartDetached(QStringLiteral("/bin/true")));
+    }
+
+    void receiptPrinter_withoutPrinter_writesAPdf()
+    {
+        QScopedPointer<QPrinter> printer(Desktop::CreateReceiptPrinter());
+        QVERIFY(printer);
+        if (printer->outputFormat() != QPrinter::PdfFormat)
+            QSKIP("a real default printer is installed on this machine");
+        QVERIFY(printer->outputFileName().startsWith(Desktop::ReceiptFolder()));
+        {
+            QPainter painter(printer.data());
+            QVERIFY(painter.isActive());
+            painter.drawText(QPoint(10, 20), QStringLiteral("Velm订单"));
+        }
+        QFile pdf(printer->outputFileName());
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+    }
+};
+
+TARVIK_TEST_MAIN(TestServices)
+#include "tst_services.moc"

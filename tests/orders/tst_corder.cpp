@@ -1,0 +1,110 @@
+#include "common/testmain.h"
+#include "orders/corder.h"
+
+class TestCOrder : public QObject
+{
+    Q_OBJECT
+
+    static CCommodity* item(int num, float price, float total)
+    {
+        auto* commodity = new CCommodity;
+        commodity->SetNum(num);
+        commodity->SetPrice(price);
+        commodity->SetTotal(total);
+        return commodity;
+    }
+
+private slots:
+    void statusNames_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("0") << 0 << "未付款";
+        QTest::newRow("1") << 1 << "已支付";
+        QTest::newRow("2") << 2 << "已服务";
+        QTest::newRow("3") << 3 << "已评价";
+        QTest::newRow("4") << 4 << "已完成";
+        QTest::newRow("9") << 9 << "已退款";
+        QTest::newRow("5") << 5 << "未知状态";
+        QTest::newRow("8") << 8 << "未知状态";
+        QTest::newRow("10") << 10 << "未知状态";
+        QTest::newRow("-1") << -1 << "未知状态";
+    }
+    void statusNames()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, name);
+        COrder order;
+        order.SetStatus(status);
+        QCOMPARE(order.GetStatusName(), name);
+    }
+
+    void statusConstants()
+    {
+        QCOMPARE(StatusPaid.first, Q_INT64_C(1));
+        QCOMPARE(StatusRefunded.first, Q_INT64_C(9));
+        QCOMPARE(StatusName(int(StatusCompleted.first)), StatusCompleted.second);
+    }
+
+    void formatMoney_data()
+    {
+        QTest::addColumn<float>("amount");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("12.5") << 12.5f << "12.50";
+        QTest::newRow("0.125 is cut") << 0.125f << "0.12";
+        QTest::newRow("0.1299 via 0.130") << 0.1299f << "0.13";
+        QTest::newRow("2.9996 via 3.000") << 2.9996f << "3.00";
+        QTest::newRow("0") << 0.0f << "0.00";
+        QTest::newRow("100") << 100.0f << "100.00";
+        QTest::newRow("negative") << -5.0f << "-5.00";
+        QTest::newRow("large") << 123456.78f << "123456.78";
+    }
+    void formatMoney()
+    {
+        QFETCH(float, amount);
+        QFETCH(QString, text);
+        QCOMPARE(FormatMoney(amount), text);
+    }
+
+    void sums()
+    {
+        COrder order;
+        order.SetAmount(50);
+        QCOMPARE(order.GetTotalNum(), 0);
+        QCOMPARE(order.GetTotalPrice(), 0.0f);
+        QCOMPARE(order.GetSaving(), 0.0f);
+
+        order.AddCommodity(item(2, 12.5f, 25));
+        order.AddCommodity(item(3, 10, 36));
+        order.AddCommodity(nullptr);
+        QCOMPARE(order.GetCommodities().size(), 2);
+        QCOMPARE(order.GetTotalNum(), 5);
+        QCOMPARE(order.GetTotalPrice(), 55.0f);
+        QCOMPARE(order.GetSaving(), 11.0f);
+
+        order.SetAmount(70); // totals below the amount: no negative saving
+        QCOMPARE(order.GetSaving(), 0.0f);
+        order.SetAmount(61);
+        QCOMPARE(order.GetSaving(), 0.0f);
+
+        order.ClearCommodities();
+        QVERIFY(order.GetCommodities().isEmpty());
+        QCOMPARE(order.GetTotalNum(), 0);
+    }
+
+    void freshOrder_andTakeoutName()
+    {
+        COrder order;
+        QCOMPARE(order.GetId(), Q_INT64_C(0));
+        QVERIFY(!order.GetCtime().isValid());
+        QVERIFY(!order.GetTakeout());
+        QCOMPARE(order.GetTakeoutName(), QString());
+        order.SetTakeout(true);
+        QCOMPARE(order.GetTakeoutName(), QStringLiteral("外卖"));
+        order.SetId(Q_INT64_C(5000000000));
+        QCOMPARE(order.GetId(), Q_INT64_C(5000000000));
+    }
+};
+
+TARVIK_TEST_MAIN(TestCOrder)
+#include "tst_corder.moc"

@@ -1,0 +1,268 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <sys/resource.h>
+
+#include "app/constants.h"
+#include "common/testmain.h"
+#include "session/cuser.h"
+#include "session/userstore.h"
+
+class TestUserStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    static void writeUsersFile(const QByteArray& content)
+    {
+        QVERIFY(QDir().mkpath(UsersDir()));
+        QFile file(UsersFile());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    static QByteArray readUsersFile()
+    {
+        QFile file(UsersFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    static CUser makeUser(qint64 account, const QString& password, bool remember, bool autoLogin)
+    {
+        CUser user;
+        user.SetAccount(account);
+        user.SetPassword(password);
+        user.SetRememberPassword(remember);
+        user.SetAutoLogin(autoLogin);
+        user.SetNickname(QStringLiteral("小王%1").arg(account % 100));
+        user.SetFace(QStringLiteral("http://img.example/face/%1.png").arg(account));
+        user.SetLogDate(QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53, 589)));
+        return user;
+    }
+
+private slots:
+    void init() { QFile::remove(UsersFile()); }
+
+    void passwordEncoding_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("ascii") << "secret";
+        QTest::newRow("form characters") << "a&b=c+d%20";
+        QTest::newRow("one character") << "x";
+        QTest::newRow("empty") << "";
+    }
+    void passwordEncoding()
+    {
+        QFETCH(QString, password);
+        const QString stored = EncodePassword(password);
+        QCOMPARE(QByteArray::fromBase64(stored.toLatin1()), ("Amber," + password + "Piano!").toLocal8Bit());
+        QCOMPARE(DecodePassword(stored), password);
+    }
+
+    void decodeGarbage_dropsTwelveCharacters()
+    {
+        QCOMPARE(DecodePassword(QStringLiteral("not base64 at all")), QString());
+        // Shorter than prefix and suffix together: nothing is left.
+        QCOMPARE(DecodePassword(QString::fromLatin1(QByteArray("Amber,Piano").toBase64())), QString());
+        // Fourteen characters of anything: the middle two survive.
+        QCOMPARE(DecodePassword(QString::fromLatin1(QByteArray("AAAAAAxyBBBBBB").toBase64())),
+                 QStringLiteral("xy"));
+    }
+
+    void md5OfPassword()
+    {
+        CUser user;
+        user.SetPassword(QStringLiteral("velm123"));
+        QCOMPARE(user.GetPasswordMd5(), QStringLiteral("234c245fe01431c90aa250b878a28abc"));
+        user.SetPassword(QString());
+        QVERIFY(user.GetPassword().isEmpty());
+        QCOMPARE(CUser::Md5Of(QString()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+        QCOMPARE(CUser::Md5Of(QStringLiteral("abc")), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+    }
+
+    void roundTrip_keepsOrderOptionsAndLogDates()
+    {
+        const CUser first = makeUser(13800000001, QStringLiteral("pa&ss"), true, true);
+        const CUser second = makeUser(13800000002, QStringLiteral("hidden"), false, true);
+        CUser third = makeUser(13800000003, QStringLiteral("x"), false, false);
+        third.SetLogDate(QDateTime());
+        CUser a(first), b(second), c(third);
+        {
+            UserStore store(QVector<CUser*>{&a, nullptr, &b, &c});
+            QCOMPARE(store.Users().size(), 3);
+            QVERIFY(store.Save());
+        }
+
+        UserStore loaded;
+        const QVector<CUser*>& users = loaded.Users();
+        QCOMPARE(users.size(), 3);
+        QCOMPARE(users[0]->GetAccount(), Q_INT64_C(13800000001));
+        QCOMPARE(users[1]->GetAccount(), Q_INT64_C(13800000002));
+        QCOMPARE(users[2]->GetAccount(), Q_INT64_C(13800000003));
+
+        QCOMPARE(users[0]->GetPassword(), QStringLiteral("pa&ss"));
+        QCOMPARE(users[0]->GetPasswordMd5(), CUser::Md5Of(QStringLiteral("pa&ss")));
+        QVERIFY(users[0]->GetRememberPassword());
+        QVERIFY(users[0]->GetAutoLogin());
+
+        // Auto-login without remember-password: the option survives, the password does not.
+        QVERIFY(users[1]->GetAutoLogin());
+        QVERIFY(!users[1]->GetRememberPassword());
+        QVERIFY(users[1]->GetPassword().isEmpty());
+
+        QCOMPARE(users[0]->GetNickname(), first.GetNickname());
+        QCOMPARE(users[0]->GetFace(), first.GetFace());
+        QCOMPARE(users[0]->GetLogDate(), QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53)));
+        QVERIFY(!users[2]->GetLogDate().isValid());
+
+        const QByteArray xml = readUsersFile();
+        QVERIFY(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
+        QVERIFY(xml.contains("<user id=\"13800000001\" autologin=\"true\">"));
+        QVERIFY(xml.contains("<user id=\"13800000003\">"));
+        QVERIFY(xml.contains("<username>13800000002</username>"));
+        QVERIFY(xml.contains("<password></password>") || xml.contains("<password/>"));
+        QVERIFY(xml.contains("<logdate></logdate>") || xml.contains("<logdate/>"));
+        QVERIFY(xml.contains("    <user"));
+    }
+
+    void reading_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QStringList>("expected"); // "account:autologin:remember:nickname" per record
+
+        const QByteArray pw = EncodePassword(QStringLiteral("pw")).toLatin1();
+        QTest::newRow("autologin spelled True is not set")
+            << QByteArray(
+                   "<users><user id=\"1\" autologin=\"True\"/><user id=\"2\" autologin=\"1\"/></users>")
+            << QStringList{"1:0:0:", "2:0:0:"};
+        QTest::newRow("duplicate ids give two records")
+            << QByteArray("<users><user id=\"5\"><nickname>a</nickname></user>"
+                          "<user id=\"5\"><nickname>b</nickname></user></users>")
+            << QStringList{"5:0:0:a", "5:0:0:b"};
+        QTest::newRow("user without id lends its children to the record before")
+            << QByteArray("<users><user id=\"7\"><nickname>a</nickname></user>"
+                          "<user><nickname>orphan</nickname></user></users>")
+            << QStringList{"7:0:0:orphan"};
+        QTest::newRow("children before any record go nowhere")
+            << QByteArray("<users><nickname>lost</nickname><user id=\"8\"/></users>")
+            << QStringList{"8:0:0:"};
+        QTest::newRow("malformed xml keeps the records read before the error")
+            << QByteArray("<users><user id=\"9\"><password>" + pw + "</password></user><user id=\"10\"><nick")
+            << QStringList{"9:0:1:", "10:0:0:"};
+        QTest::newRow("names are case-sensitive")
+            << QByteArray("<users><USER id=\"11\"/><user ID=\"12\"/><user "
+                          "id=\"13\"><NickName>x</NickName></user></users>")
+            << QStringList{"13:0:0:"};
+        QTest::newRow("not a number reads as 0")
+            << QByteArray("<users><user id=\"abc\"/></users>") << QStringList{"0:0:0:"};
+        QTest::newRow("empty file") << QByteArray() << QStringList{};
+    }
+    void reading()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QStringList, expected);
+        writeUsersFile(xml);
+        UserStore store;
+        QStringList actual;
+        for (const CUser* user : store.Users())
+            actual << QStringLiteral("%1:%2:%3:%4")
+                          .arg(user->GetAccount())
+                          .arg(int(user->GetAutoLogin()))
+                          .arg(int(user->GetRememberPassword()))
+                          .arg(user->GetNickname());
+        QCOMPARE(actual, expected);
+    }
+
+    void missingFile_givesNoAccounts()
+    {
+        UserStore store;
+        QVERIFY(store.Users().isEmpty());
+    }
+
+    void savedFile_isPrivateToItsOwner()
+    {
+        CUser user = makeUser(1, QStringLiteral("pw"), true, false);
+        UserStore store(QVector<CUser*>{&user});
+        QVERIFY(store.Save());
+        const QFileDevice::Permissions perms = QFileInfo(UsersFile()).permissions();
+        QCOMPARE(perms & (QFileDevice::ReadOwner | QFileDevice::WriteOwner),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(perms & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                          QFileDevice::WriteOther),
+                 QFileDevice::Permissions());
+        // Saving over an existing, more open file tightens it again.
+        QFile::setPermissions(UsersFile(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+        QVERIFY(store.Save());
+        QVERIFY(!(QFileInfo(UsersFile()).permissions() & QFileDevice::ReadOther));
+    }
+
+    void failedSave_leavesPreviousFileIntact()
+    {
+        CUser one = makeUser(42, QStringLiteral("pw"), true, false);
+        {
+            UserStore store(QVector<CUser*>{&one});
+            QVERIFY(store.Save());
+        }
+        const QByteArray before = readUsersFile();
+
+        // A write that runs out of room half way: the file-size limit makes writes fail with EFBIG.
+        QVector<CUser> many;
+        for (int i = 0; i < 300; ++i)
+            many.append(makeUser(13900000000 + i, QStringLiteral("password%1").arg(i), true, false));
+        QVector<CUser*> pointers;
+        for (CUser& user : many)
+            pointers.append(&user);
+
+        rlimit original{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = original;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        bool saved = true;
+        {
+            UserStore store(pointers);
+            saved = store.Save();
+        }
+        setrlimit(RLIMIT_FSIZE, &original);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QVERIFY(!saved);
+        QCOMPARE(readUsersFile(), before);
+        UserStore reread;
+        QCOMPARE(reread.Users().size(), 1);
+        QCOMPARE(reread.Users().first()->GetPassword(), QStringLiteral("pw"));
+    }
+
+    void saveFails_whenDataFolderCannotBeCreated()
+    {
+        // A plain file where the "All Users" folder should be.
+        QDir().mkpath(DataDir());
+        QDir(UsersDir()).removeRecursively();
+        QFile blocker(UsersDir());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        CUser user = makeUser(1, QString(), false, false);
+        UserStore store(QVector<CUser*>{&user});
+        QVERIFY(!store.Save());
+        QFile::remove(UsersDir());
+    }
+
+    void logDateText()
+    {
+        CUser user;
+        user.SetLogDateText(QStringLiteral("2016-05-01 09:30:00"));
+        QCOMPARE(user.GetLogDate(), QDateTime(QDate(2016, 5, 1), QTime(9, 30)));
+        user.SetLogDateText(QStringLiteral("yesterday"));
+        QVERIFY(!user.GetLogDate().isValid());
+        QCOMPARE(user.SexText(), QStringLiteral("女"));
+        user.SetSex(true);
+        QCOMPARE(user.SexText(), QStringLiteral("男"));
+    }
+};
+
+TARVIK_TEST_MAIN(TestUserStore)
+#include "tst_userstore.moc"
