@@ -1,0 +1,108 @@
+#include "net/request.h"
+
+#include <QJsonDocument>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include "session/cuser.h"
+
+namespace Request {
+
+static ManagerFactory managerFactory = nullptr;
+static int transferTimeout = 30000;
+
+Fields SessionFields(const CUser* user)
+{
+    if (!user)
+        return {};
+    return {{QStringLiteral("id"), QString::number(user->GetId())},
+            {QStringLiteral("key"), user->GetKey()},
+            {QStringLiteral("token"), user->GetToken()}};
+}
+
+QByteArray EncodeBody(const Fields& fields, bool trailingSeparator)
+{
+    QByteArray body;
+    for (int i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            body += '&';
+        body += fields[i].first.toUtf8();
+        body += '=';
+        body += QUrl::toPercentEncoding(fields[i].second);
+    }
+    if (trailingSeparator)
+        body += '&';
+    return body;
+}
+
+QNetworkAccessManager* CreateManager(QObject* parent)
+{
+    if (managerFactory)
+        return managerFactory(parent);
+    return new QNetworkAccessManager(parent);
+}
+
+void SetManagerFactory(ManagerFactory factory)
+{
+    managerFactory = factory;
+}
+
+int TransferTimeout()
+{
+    return transferTimeout;
+}
+
+void SetTransferTimeout(int msecs)
+{
+    transferTimeout = msecs;
+}
+
+QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize)
+{
+    QNetworkRequest request;
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentLengthHeader, bodySize);
+    request.setUrl(QUrl(endpointUrl, QUrl::TolerantMode));
+    request.setTransferTimeout(transferTimeout);
+    return request;
+}
+
+QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body)
+{
+    if (!manager)
+        return nullptr;
+    return manager->post(BuildRequest(endpointUrl, body.size()), body);
+}
+
+QString TextUpToNul(const QByteArray& bytes)
+{
+    const int nul = bytes.indexOf('\0');
+    return QString::fromUtf8(nul >= 0 ? bytes.left(nul) : bytes);
+}
+
+Answer Read(QNetworkReply* reply)
+{
+    Answer answer;
+    if (!reply)
+        return answer;
+    if (reply->error() != QNetworkReply::NoError) {
+        answer.networkError = true;
+        answer.errorCode = reply->error();
+        answer.errorString = reply->errorString();
+    }
+    answer.text = TextUpToNul(reply->readAll());
+    if (answer.networkError)
+        return answer;
+
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(answer.text.toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        return answer;
+    answer.isObject = true;
+    answer.map = document.toVariant().toMap();
+    answer.status = answer.map.value(QStringLiteral("status")).toInt();
+    return answer;
+}
+
+} // namespace Request

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+class CUser;
+
+// The envelope every platform request follows: a form-encoded POST of ordered fields to an endpoint
+// URL, answered by a JSON object whose "status" 1 means success and whose "info" carries the payload
+// or the platform's explanation. Each window keeps its own manager and its own slots; this is the
+// one place that builds the body, posts it and reads the answer.
+namespace Request {
+
+using Fields = QVector<QPair<QString, QString>>;
+
+// "id", "key" and "token" of the session, in that order.
+Fields SessionFields(const CUser* user);
+
+// name=value pairs joined by "&" in the given order. Values are percent-encoded as
+// application/x-www-form-urlencoded requires, so a key, token, password or review text holding "&",
+// "=", "+" or "%" reaches the platform as typed and cannot add fields of its own.
+// `trailingSeparator` appends one "&" after the last pair.
+QByteArray EncodeBody(const Fields& fields, bool trailingSeparator = false);
+
+// The manager a sender uses for all its requests. Tests substitute their own.
+using ManagerFactory = QNetworkAccessManager* (*)(QObject* parent);
+QNetworkAccessManager* CreateManager(QObject* parent);
+void SetManagerFactory(ManagerFactory factory); // null restores the real one
+
+// No request may wait for ever: a server that accepts and never answers would stop a poll for good.
+// The timeout arrives as a network error of the reply.
+int TransferTimeout(); // milliseconds, 30 000 unless changed
+void SetTransferTimeout(int msecs);
+
+QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize);
+QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body);
+
+// Drops every connection of the manager's signals and routes its finished() to one reply slot, so
+// the manager only ever delivers a reply to the slot of the last request started on it.
+template <class Receiver, class Slot>
+void RouteFinished(QNetworkAccessManager* manager, Receiver* receiver, Slot replySlot)
+{
+    QObject::disconnect(manager, nullptr, nullptr, nullptr);
+    QObject::connect(manager, &QNetworkAccessManager::finished, receiver, replySlot);
+}
+
+// Routes the manager, posts the body and connects the reply's error signal to the error slot.
+// Returns the reply, or null when none was created.
+template <class Receiver, class ReplySlot, class ErrorSlot>
+QNetworkReply* Send(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
+                    Receiver* receiver, ReplySlot replySlot, ErrorSlot errorSlot)
+{
+    RouteFinished(manager, receiver, replySlot);
+    QNetworkReply* reply = Post(manager, endpointUrl, body);
+    if (reply)
+        QObject::connect(reply, &QNetworkReply::errorOccurred, receiver, errorSlot);
+    return reply;
+}
+
+// What a finished reply says.
+struct Answer
+{
+    bool networkError = false; // the reply itself failed (no connection, timeout, HTTP error)
+    int errorCode = 0;         // QNetworkReply::NetworkError
+    QString errorString;       // the reply's own error text
+    QString text;              // the body as UTF-8 text, up to the first NUL byte
+    bool isObject = false;     // the text parsed as a JSON object
+    QVariantMap map;           // the object's contents
+    int status = 0;            // "status" as an integer (a numeric string counts)
+
+    bool Succeeded() const { return !networkError && isObject && status == 1; }
+    QVariant Info() const { return map.value(QStringLiteral("info")); }
+    QString InfoText() const { return Info().toString(); }
+    QVariantMap InfoMap() const { return Info().toMap(); }
+    QVariantList InfoList() const { return Info().toList(); }
+};
+
+// Reads the whole body of a finished reply. Does not release the reply.
+Answer Read(QNetworkReply* reply);
+
+// Decodes bytes as UTF-8 up to the first NUL byte.
+QString TextUpToNul(const QByteArray& bytes);
+
+} // namespace Request

@@ -1,0 +1,94 @@
+#include "common/fakenetwork.h"
+
+#include <QTimer>
+
+#include "net/request.h"
+
+static FakeNetworkManager::Handler installedHandler;
+static QList<RecordedRequest> recorded;
+
+FakeReply::FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
+                     const QByteArray& body, QNetworkReply::NetworkError error, QObject* parent)
+    : QNetworkReply(parent), kind(kind), content(body), failure(error)
+{
+    setRequest(request);
+    setUrl(request.url());
+    setOperation(op);
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    if (kind != Hanging)
+        QTimer::singleShot(0, this, &FakeReply::Respond);
+}
+
+void FakeReply::Respond()
+{
+    if (isFinished())
+        return;
+    if (kind == Failing) {
+        setError(failure, QStringLiteral("fake failure %1").arg(int(failure)));
+        emit errorOccurred(failure);
+    } else {
+        setAttribute(QNetworkRequest::HttpStatusCodeAttribute, 200);
+        setHeader(QNetworkRequest::ContentLengthHeader, content.size());
+        emit metaDataChanged();
+        emit readyRead();
+    }
+    setFinished(true);
+    emit finished();
+}
+
+void FakeReply::abort()
+{
+    if (isFinished())
+        return;
+    kind = Failing;
+    failure = OperationCanceledError;
+    Respond();
+}
+
+qint64 FakeReply::bytesAvailable() const
+{
+    return content.size() - offset + QIODevice::bytesAvailable();
+}
+
+qint64 FakeReply::readData(char* data, qint64 maxSize)
+{
+    if (kind == Failing || offset >= content.size())
+        return kind == Failing || isFinished() ? -1 : 0;
+    const qint64 n = qMin(maxSize, content.size() - offset);
+    memcpy(data, content.constData() + offset, size_t(n));
+    offset += n;
+    return n;
+}
+
+FakeNetworkManager::FakeNetworkManager(QObject* parent)
+    : QNetworkAccessManager(parent), handler(installedHandler)
+{
+}
+
+void FakeNetworkManager::Install(Handler handler)
+{
+    installedHandler = std::move(handler);
+    recorded.clear();
+    Request::SetManagerFactory(
+        [](QObject* parent) -> QNetworkAccessManager* { return new FakeNetworkManager(parent); });
+}
+
+void FakeNetworkManager::Uninstall()
+{
+    installedHandler = nullptr;
+    Request::SetManagerFactory(nullptr);
+}
+
+QList<RecordedRequest>& FakeNetworkManager::Recorded()
+{
+    return recorded;
+}
+
+QNetworkReply* FakeNetworkManager::createRequest(Operation op, const QNetworkRequest& request,
+                                                 QIODevice* outgoingData)
+{
+    RecordedRequest entry{op, request, outgoingData ? outgoingData->readAll() : QByteArray()};
+    recorded.append(entry);
+    const FakeResponse response = handler ? handler(entry) : FakeResponse::Json("{\"status\":1}");
+    return new FakeReply(request, op, response.kind, response.body, response.error, this);
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <functional>
+
+// A network manager for the envelope's exact rules: every request is recorded and answered by a
+// canned, failing or hanging reply chosen by the test.
+
+class FakeReply : public QNetworkReply
+{
+    Q_OBJECT
+public:
+    enum Kind
+    {
+        Canned,
+        Failing,
+        Hanging
+    };
+
+    FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
+              const QByteArray& body, QNetworkReply::NetworkError error = NoError, QObject* parent = nullptr);
+
+    void abort() override;
+    qint64 bytesAvailable() const override;
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+
+private slots:
+    void Respond();
+
+private:
+    Kind kind;
+    QByteArray content;
+    QNetworkReply::NetworkError failure;
+    qint64 offset = 0;
+};
+
+struct RecordedRequest
+{
+    QNetworkAccessManager::Operation operation;
+    QNetworkRequest request;
+    QByteArray body;
+};
+
+struct FakeResponse
+{
+    FakeReply::Kind kind = FakeReply::Canned;
+    QByteArray body;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+
+    static FakeResponse Json(const QByteArray& body)
+    {
+        return {FakeReply::Canned, body, QNetworkReply::NoError};
+    }
+    static FakeResponse Error(QNetworkReply::NetworkError code) { return {FakeReply::Failing, {}, code}; }
+    static FakeResponse Hang() { return {FakeReply::Hanging, {}, QNetworkReply::NoError}; }
+};
+
+class FakeNetworkManager : public QNetworkAccessManager
+{
+    Q_OBJECT
+public:
+    using Handler = std::function<FakeResponse(const RecordedRequest&)>;
+
+    explicit FakeNetworkManager(QObject* parent = nullptr);
+
+    // Every manager created through Request::CreateManager while installed answers with `handler`.
+    static void Install(Handler handler);
+    static void Uninstall();
+    static QList<RecordedRequest>& Recorded();
+
+    void SetHandler(Handler handler) { handler = std::move(handler); }
+
+protected:
+    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request,
+                                 QIODevice* outgoingData) override;
+
+private:
+    Handler handler;
+};

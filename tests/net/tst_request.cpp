@@ -1,0 +1,215 @@
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "common/fakenetwork.h"
+#include "common/testmain.h"
+#include "net/request.h"
+#include "session/cuser.h"
+
+// A sender with two request kinds sharing one manager, like the windows of the client.
+class Sender : public QObject
+{
+    Q_OBJECT
+public:
+    QNetworkAccessManager* manager = nullptr;
+    QStringList delivered; // "A:<url path>" or "B:<url path>"
+    QList<int> errors;
+
+    QNetworkReply* Send(const QString& url, const QByteArray& body, bool toA)
+    {
+        if (!manager)
+            manager = Request::CreateManager(this);
+        return toA ? Request::Send(manager, url, body, this, &Sender::ReplyA, &Sender::Error)
+                   : Request::Send(manager, url, body, this, &Sender::ReplyB, &Sender::Error);
+    }
+
+public slots:
+    void ReplyA(QNetworkReply* reply) { take(QStringLiteral("A"), reply); }
+    void ReplyB(QNetworkReply* reply) { take(QStringLiteral("B"), reply); }
+    void Error(QNetworkReply::NetworkError code) { errors.append(code); }
+
+private:
+    void take(const QString& slot, QNetworkReply* reply)
+    {
+        delivered.append(slot + ':' + reply->url().path());
+        reply->deleteLater();
+    }
+};
+
+// Splits a form body the way any standard application/x-www-form-urlencoded decoder does.
+static QList<QPair<QString, QString>> standardDecode(const QByteArray& body)
+{
+    QList<QPair<QString, QString>> fields;
+    for (const QByteArray& pair : body.split('&')) {
+        if (pair.isEmpty())
+            continue;
+        const int eq = pair.indexOf('=');
+        auto decode = [](QByteArray part) {
+            return QUrl::fromPercentEncoding(part.replace('+', ' '));
+        };
+        fields.append({decode(pair.left(eq)), decode(pair.mid(eq + 1))});
+    }
+    return fields;
+}
+
+class TestRequest : public QObject
+{
+    Q_OBJECT
+
+    static Request::Answer answerFor(const QByteArray& body)
+    {
+        FakeNetworkManager::Install([body](const RecordedRequest&) { return FakeResponse::Json(body); });
+        Sender sender;
+        QNetworkReply* reply =
+            sender.Send(QStringLiteral("http://api.test/api/CashUpdate"), QByteArray(), true);
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        finished.wait(2000);
+        return Request::Read(reply);
+    }
+
+private slots:
+    void cleanup()
+    {
+        FakeNetworkManager::Uninstall();
+        Request::SetTransferTimeout(30000);
+    }
+
+    void body_keepsFieldOrderAndEscapesValues()
+    {
+        CUser user;
+        user.SetId(7);
+        user.SetKey(QStringLiteral("k&y=1"));
+        user.SetToken(QStringLiteral("t+o%k"));
+        Request::Fields fields = Request::SessionFields(&user);
+        fields.append({QStringLiteral("pass"), QStringLiteral("a&oid=999")});
+        fields.append({QStringLiteral("oid"), QStringLiteral("4294967296")});
+
+        const QByteArray body = Request::EncodeBody(fields);
+        QCOMPARE(body, QByteArray("id=7&key=k%26y%3D1&token=t%2Bo%25k&pass=a%26oid%3D999&oid=4294967296"));
+
+        // A standard decoder sees exactly the five fields, values as typed: no injected "oid".
+        const auto decoded = standardDecode(body);
+        QCOMPARE(decoded.size(), 5);
+        QCOMPARE(decoded[2].second, QStringLiteral("t+o%k"));
+        QCOMPARE(decoded[3].second, QStringLiteral("a&oid=999"));
+        QCOMPARE(decoded[4], qMakePair(QStringLiteral("oid"), QStringLiteral("4294967296")));
+
+        QCOMPARE(Request::EncodeBody(Request::SessionFields(&user), true).right(1), QByteArray("&"));
+        QCOMPARE(Request::EncodeBody({}), QByteArray());
+        QVERIFY(Request::SessionFields(nullptr).isEmpty());
+    }
+
+    void post_setsFormHeadersAndByteLength()
+    {
+        FakeNetworkManager::Install(
+            [](const RecordedRequest&) { return FakeResponse::Json("{\"status\":1}"); });
+        Sender sender;
+        const QString review = QStringLiteral("谢谢光临 & 再见");
+        const QByteArray body =
+            Request::EncodeBody({{QStringLiteral("replay"), review}, {QStringLiteral("oid"), "12"}});
+        QVERIFY(sender.Send(QStringLiteral("http://api.test/api/StaffReply"), body, true));
+        QTRY_COMPARE(sender.delivered.size(), 1);
+
+        const RecordedRequest& sent = FakeNetworkManager::Recorded().first();
+        QCOMPARE(sent.operation, QNetworkAccessManager::PostOperation);
+        QCOMPARE(sent.body, body);
+        QCOMPARE(sent.request.header(QNetworkRequest::ContentTypeHeader).toString(),
+                 QStringLiteral("application/x-www-form-urlencoded"));
+        // Every Chinese character is three UTF-8 bytes, each written as %XX.
+        QCOMPARE(sent.request.header(QNetworkRequest::ContentLengthHeader).toInt(), body.size());
+        // "replay=" + six characters of %XX%XX%XX + "%20%26%20" + "&oid=12"
+        QCOMPARE(body.size(), 7 + 6 * 9 + 9 + 7);
+        QCOMPARE(standardDecode(sent.body).first().second, review);
+        QCOMPARE(sent.request.transferTimeout(), 30000);
+    }
+
+    void reading_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<bool>("isObject");
+        QTest::addColumn<QString>("info");
+        QTest::newRow("status number 1")
+            << QByteArray("{\"status\":1,\"info\":\"ok\"}") << true << true << "ok";
+        QTest::newRow("status string 1")
+            << QByteArray("{\"status\":\"1\",\"info\":{}}") << true << true << "";
+        QTest::newRow("status 0 with text")
+            << QByteArray("{\"status\":0,\"info\":\"密码错误\"}") << false << true << "密码错误";
+        QTest::newRow("status missing") << QByteArray("{\"info\":\"x\"}") << false << true << "x";
+        QTest::newRow("status not a number") << QByteArray("{\"status\":\"yes\"}") << false << true << "";
+        QTest::newRow("json array") << QByteArray("[{\"status\":1}]") << false << false << "";
+        QTest::newRow("plain text") << QByteArray("<html>502 Bad Gateway</html>") << false << false << "";
+        QTest::newRow("empty body") << QByteArray() << false << false << "";
+        QTest::newRow("object cut at NUL") << QByteArray("{\"status\":1}\0garbage", 21) << true << true << "";
+        QTest::newRow("NUL inside breaks the object")
+            << QByteArray("{\"status\":\0 1}", 14) << false << false << "";
+    }
+    void reading()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, success);
+        QFETCH(bool, isObject);
+        QFETCH(QString, info);
+        const Request::Answer answer = answerFor(body);
+        QVERIFY(!answer.networkError);
+        QCOMPARE(answer.Succeeded(), success);
+        QCOMPARE(answer.isObject, isObject);
+        if (isObject)
+            QCOMPARE(answer.InfoText(), info);
+        QCOMPARE(answer.text, Request::TextUpToNul(body));
+    }
+
+    void networkError_isReportedNotParsed()
+    {
+        FakeNetworkManager::Install([](const RecordedRequest&) {
+            return FakeResponse::Error(QNetworkReply::ConnectionRefusedError);
+        });
+        Sender sender;
+        QNetworkReply* reply =
+            sender.Send(QStringLiteral("http://api.test/api/UserInfo"), QByteArray("id=1&"), true);
+        QTRY_COMPARE(sender.delivered.size(), 1);
+        QCOMPARE(sender.errors, QList<int>{QNetworkReply::ConnectionRefusedError});
+        Q_UNUSED(reply);
+    }
+
+    void secondRequest_takesOverTheFirstOnesReplySlot()
+    {
+        FakeNetworkManager::Install(
+            [](const RecordedRequest&) { return FakeResponse::Json("{\"status\":1}"); });
+        Sender sender;
+        sender.Send(QStringLiteral("http://api.test/api/StaffOrderList"), QByteArray("pager=1"), true);
+        sender.Send(QStringLiteral("http://api.test/api/UpdateStaffOrderList"), QByteArray("time=x"), false);
+        QTRY_COMPARE(sender.delivered.size(), 2);
+        QCOMPARE(sender.delivered, (QStringList{"B:/api/StaffOrderList", "B:/api/UpdateStaffOrderList"}));
+    }
+
+    void silentServer_endsInATimeoutError()
+    {
+        QTcpServer silent; // accepts, reads, never answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QList<QTcpSocket*> held;
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket* socket = silent.nextPendingConnection())
+                held.append(socket);
+        });
+        Request::SetTransferTimeout(400);
+        Sender sender;
+        QElapsedTimer clock;
+        clock.start();
+        QNetworkReply* reply =
+            sender.Send(QStringLiteral("http://127.0.0.1:%1/api/PayFinishOrder").arg(silent.serverPort()),
+                        QByteArray("ertime=1970-01-01%2000%3A00%3A00"), true);
+        QVERIFY(reply);
+        QCOMPARE(reply->request().transferTimeout(), 400);
+        QTRY_COMPARE_WITH_TIMEOUT(sender.delivered.size(), 1, 5000);
+        QVERIFY(clock.elapsed() < 4000);
+        QCOMPARE(sender.errors.size(), 1);
+        QCOMPARE(sender.errors.first(), int(QNetworkReply::OperationCanceledError));
+        qDeleteAll(held);
+    }
+};
+
+TARVIK_TEST_MAIN(TestRequest)
+#include "tst_request.moc"
