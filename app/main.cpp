@@ -1,10 +1,26 @@
-#include <QApplication>
+#include <QCursor>
+#include <QFile>
 
-#include "app/resources.h"
+#include "app/screens.h"
+#include "app/singleapplication.h"
+#include "net/request.h"
+#include "session/cwlogin.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    InitTarvikResources();
-    return 0;
+    theApp = new SingleApplication(argc, argv);
+
+    QFile styleSheet(QStringLiteral(":/qss/velm.qss"));
+    if (styleSheet.open(QIODevice::ReadOnly))
+        theApp->setStyleSheet(Request::TextUpToNul(styleSheet.readAll()));
+
+    auto* login = new CWLogin;
+    const QRect area = AvailableAreaAt(QCursor::pos());
+    login->move(area.left() + (area.width() - login->width()) / 2,
+                area.top() + (area.height() - login->height()) / 2);
+    login->show();
+
+    const int code = theApp->exec();
+    delete theApp;
+    return code;
 }

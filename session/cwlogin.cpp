@@ -1,0 +1,581 @@
+#include "session/cwlogin.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMovie>
+#include <QPropertyAnimation>
+#include <QPushButton>
+
+#include "app/accountlock.h"
+#include "app/constants.h"
+#include "app/screens.h"
+#include "app/singleapplication.h"
+#include "app/traymessage.h"
+#include "main/cwmain.h"
+#include "net/request.h"
+#include "session/comboboxitem.h"
+#include "session/cuser.h"
+#include "session/userstore.h"
+#include "ui/cweblabel.h"
+
+CWMain* mainWindow = nullptr;
+
+const QString CWLogin::accountHint = QStringLiteral("请输入手机号");
+const QString CWLogin::passwordHint = QStringLiteral("密码");
+
+static const int avatarSide = 80;
+
+CWLogin::CWLogin(QWidget* parent)
+    : CWidget(parent), users(nullptr), manager(nullptr), reply(nullptr), trayIcon(nullptr), trayMenu(nullptr),
+      avatarLabel(nullptr), accountBox(nullptr), passwordBox(nullptr), rememberBox(nullptr),
+      autoLoginBox(nullptr), registerLink(nullptr), forgetLink(nullptr), loginButton(nullptr)
+{
+    setFixedSize(430, 330);
+    TopBand()->setFixedHeight(180);
+    BottomBand()->setFixedHeight(150);
+    setAttribute(Qt::WA_DeleteOnClose);
+    if (qApp)
+        connect(this, &CWidget::Close, qApp, &QCoreApplication::quit);
+
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint);
+    SetResizable(false);
+    SetTitle(tr("用户登录-Velm"));
+    setWindowIcon(QIcon(QStringLiteral(":/img/img/velm_unconnect.ico")));
+
+    TopBand()->setStyleSheet(QStringLiteral("QWidget#") + TopBand()->objectName() +
+                             QStringLiteral("{background: transparent url(:/img/img/login_top.png);"
+                                            "border-top-left-radius: 3px;border-top-right-radius: 3px;}"));
+
+    QWidget* band = BottomBand();
+    const int bandHeight = BottomBandHeight();
+
+    avatarLabel = new CWebLabel(band);
+    avatarLabel->setScaledContents(true);
+    avatarLabel->setAlignment(Qt::AlignCenter);
+    avatarLabel->setGeometry(30, (bandHeight - avatarSide) / 2, avatarSide, avatarSide);
+    ShowAvatar(QStringLiteral(":/img/img/cattle.gif"));
+
+    accountBox = new QComboBox(band);
+    accountBox->setEditable(true);
+    // Enter submits the login; it must not also add the typed text as a row of the drop-down.
+    accountBox->setInsertPolicy(QComboBox::NoInsert);
+    accountBox->setGeometry(avatarLabel->x() + avatarLabel->width() + 10, avatarLabel->y(), 195, 30);
+    accountBox->setEditText(accountHint);
+    accountBox->setObjectName(QStringLiteral("leditUser"));
+    accountBox->setStyleSheet(QStringLiteral(
+        "QComboBox{background: transparent;border: 1px solid rgba( 255, 85, 0, 0.5);font-size: 13px;"
+        "border-top-left-radius: 2px;border-top-right-radius: 2px;border-bottom-color: rgba(221, 221, 221, "
+        "0.5);}"
+        "QComboBox::down-arrow{background: transparent;border: none;image: "
+        "url(:/img/img/arrow_bottom.png);padding: 0;}"
+        "QComboBox::down-arrow:on{image: url(:/img/img/arrow_top.png);}QComboBox::drop-down{border: 0px;}"
+        "QComboBox QAbstractItemView{border: 1px solid rgba( 255, 85, 0, 1);border-bottom-left-radius: 2px;"
+        "border-bottom-right-radius: 2px;selection-background-color: rgba(255, 85, 0, 0.5);}"
+        "QComboBox QAbstractItemView::item{height: 36px;}QComboBox:hover{border: 1px solid #f50;}"
+        "QListView::item:selected{background: rgba(255, 85, 0, 1);}"
+        "QListView::item:hover{background: rgba(255, 85, 0, 0.5);color: #fff;}"));
+    connect(accountBox, &QComboBox::editTextChanged, this, &CWLogin::EditUserChanged);
+
+    passwordBox = new QLineEdit(passwordHint, band);
+    passwordBox->setGeometry(accountBox->x(), accountBox->y() + accountBox->height(), accountBox->width(),
+                             accountBox->height());
+    passwordBox->setStyleSheet(QStringLiteral(
+        "QLineEdit{background: transparent;border: 1px solid rgba( 255, 85, 0, 0.5);font-size: 13px;"
+        "border-bottom-left-radius: 2px;border-bottom-right-radius: 2px;}QLineEdit:hover{border: 1px solid "
+        "#f50;}"));
+
+    auto makeLink = [band](const QString& url, const QString& text) {
+        auto* link = new QLabel(band);
+        link->setTextFormat(Qt::RichText);
+        link->setText(QStringLiteral("<a style='text-decoration:none; color: #ff5500;' href='%1'>%2</a>")
+                          .arg(url, text));
+        link->resize(50, 30);
+        link->setStyleSheet(QStringLiteral("color: rgba(255, 85, 0, 1);"));
+        link->setOpenExternalLinks(true);
+        return link;
+    };
+    registerLink = makeLink(RegisterPageUrl(), QStringLiteral("注册账号"));
+    forgetLink = makeLink(ForgetPageUrl(), QStringLiteral("找回密码"));
+    registerLink->move(10, bandHeight - passwordBox->height());
+    forgetLink->move(width() - forgetLink->width() - 10, bandHeight - passwordBox->height());
+
+    rememberBox = new QCheckBox(QStringLiteral("记住密码"), band);
+    autoLoginBox = new QCheckBox(QStringLiteral("自动登录"), band);
+    rememberBox->adjustSize();
+    autoLoginBox->adjustSize();
+    const int optionsY = passwordBox->y() + passwordBox->height();
+    rememberBox->move(passwordBox->x(), optionsY);
+    autoLoginBox->move(passwordBox->x() + passwordBox->width() - int(0.65 * autoLoginBox->width()), optionsY);
+
+    loginButton = new QPushButton(QStringLiteral("登 录"), band);
+    loginButton->setGeometry(accountBox->x() + accountBox->width() + 10, accountBox->y(),
+                             2 * accountBox->height(), 2 * accountBox->height());
+    loginButton->setStyleSheet(
+        QStringLiteral("QPushButton{ border-radius: 30px;color: #fff; background: rgba( 7, 118, 197, 1 ); }"
+                       "QPushButton:hover{ background: rgba( 7, 118, 197, 0.5 ); }"));
+
+    accountBox->installEventFilter(this);
+    passwordBox->installEventFilter(this);
+    installEventFilter(this);
+    loginButton->installEventFilter(this);
+
+    CreateTrayIcon();
+    LoadUsers();
+    FillRows();
+
+    if (autoLoginBox->isChecked() && !(theApp && theApp->IsRunning()))
+        Login();
+}
+
+CWLogin::~CWLogin()
+{
+    delete trayIcon;
+    if (users) {
+        qDeleteAll(*users);
+        delete users;
+    }
+}
+
+void CWLogin::CreateTrayIcon()
+{
+    trayIcon = new QSystemTrayIcon;
+    trayMenu = new QMenu(this);
+    QAction* showWindow = trayMenu->addAction(QStringLiteral("主界面"));
+    connect(showWindow, &QAction::triggered, this, [this] {
+        raise();
+        show();
+        setFocus();
+    });
+    QAction* quitAction = trayMenu->addAction(QStringLiteral("退出程序"));
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
+    trayMenu->addSeparator();
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setToolTip(AppName);
+    trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm_unconnect.ico")));
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &CWLogin::OnSystemTrayIconClicked);
+    trayIcon->show();
+}
+
+void CWLogin::FillRows()
+{
+    auto* list = new QListWidget(this);
+    if (!users) {
+        delete list;
+        return;
+    }
+    accountBox->setModel(list->model());
+    accountBox->setView(list);
+    for (CUser* user : qAsConst(*users)) {
+        auto* row = new ComboBoxItem(user, accountBox);
+        auto* item = new QListWidgetItem(list);
+        item->setSizeHint(row->size());
+        list->setItemWidget(item, row);
+        connect(row, &ComboBoxItem::Delete, this, &CWLogin::DeleteItem);
+        connect(row, &ComboBoxItem::ShowAccount, this, &CWLogin::GetPasswordToInput);
+    }
+    if (!users->isEmpty())
+        GetPasswordToInput(QString::number(users->first()->GetAccount()));
+}
+
+void CWLogin::ShowAvatar(const QString& path)
+{
+    if (path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
+        auto* movie = new QMovie(path, QByteArray(), avatarLabel);
+        QMovie* previous = avatarLabel->movie();
+        avatarLabel->setMovie(movie);
+        movie->start();
+        if (previous && previous->parent() == avatarLabel)
+            previous->deleteLater();
+    } else {
+        avatarLabel->setPixmap(QPixmap(path));
+    }
+}
+
+void CWLogin::ShowTrayMessage(const QString& text, QSystemTrayIcon::MessageIcon icon)
+{
+    Tray::ShowMessage(trayIcon, AppName, text, icon, 10000);
+}
+
+bool CWLogin::IsWaiting() const
+{
+    return loginButton && loginButton->isHidden();
+}
+
+void CWLogin::LoadUsers()
+{
+    UserStore store;
+    if (store.Users().isEmpty())
+        return;
+    if (!users)
+        users = new QList<CUser*>;
+    qDeleteAll(*users);
+    users->clear();
+    for (const CUser* user : store.Users())
+        users->append(new CUser(*user));
+}
+
+bool CWLogin::SaveUsers()
+{
+    if (!users)
+        return false;
+    UserStore store(users->toVector());
+    return store.Save();
+}
+
+void CWLogin::RememberCurrentUser()
+{
+    if (!users)
+        users = new QList<CUser*>;
+    if (!currentUser)
+        return;
+    for (int i = 0; i < users->size(); ++i) {
+        CUser* user = users->at(i);
+        if (user->GetAccount() == currentUser->GetAccount()) {
+            users->removeAt(i);
+            *user = *currentUser;
+            users->prepend(user);
+            return;
+        }
+    }
+    users->prepend(new CUser(*currentUser));
+}
+
+bool CWLogin::IsAccountLoggedIn()
+{
+    if (!currentUser)
+        return false;
+    return AccountLock::IsHeldByLiveSession(AccountLockFile(currentUser->GetAccount()));
+}
+
+void CWLogin::CreateAccountLock()
+{
+    if (!currentUser)
+        return;
+    if (!QDir().mkpath(AccountDir(currentUser->GetAccount())))
+        return;
+    QFile lockFile(AccountLockFile(currentUser->GetAccount()));
+    if (lockFile.open(QIODevice::ReadWrite | QIODevice::Text))
+        lockFile.close();
+}
+
+void CWLogin::Login()
+{
+    if (!accountBox || !passwordBox || !rememberBox || !autoLoginBox)
+        return;
+    if (!currentUser)
+        currentUser = new CUser;
+
+    currentUser->SetAccount(accountBox->currentText().toLongLong(nullptr, 10));
+    currentUser->SetPassword(passwordBox->text());
+    currentUser->SetRememberPassword(rememberBox->isChecked());
+    currentUser->SetAutoLogin(autoLoginBox->isChecked());
+    if (users) {
+        for (const CUser* user : qAsConst(*users)) {
+            if (user->GetAccount() == currentUser->GetAccount()) {
+                currentUser->SetFace(user->GetFace());
+                break;
+            }
+        }
+    }
+
+    if (IsAccountLoggedIn()) {
+        ShowTrayMessage(QStringLiteral("此用户已登录，不能重复登录。"), QSystemTrayIcon::Information);
+        return;
+    }
+
+    ShowLoadingAnimation();
+    if (HttpLogin(currentUser))
+        return;
+    HideLoadingAnimation();
+    ShowTrayMessage(QStringLiteral("登录失败，请重试！\n"), QSystemTrayIcon::Critical);
+}
+
+bool CWLogin::HttpLogin(const CUser* user)
+{
+    if (!manager)
+        manager = Request::CreateManager(this);
+    if (!user)
+        return false;
+    const QByteArray body =
+        Request::EncodeBody({{QStringLiteral("account"), QString::number(user->GetAccount())},
+                             {QStringLiteral("pass"), user->GetPasswordMd5()}});
+    reply = Request::Send(manager, Api::LoginMd5(), body, this, &CWLogin::ReplyLogin, &CWLogin::SlotError);
+    return reply != nullptr;
+}
+
+void CWLogin::SlotError(QNetworkReply::NetworkError) {}
+
+void CWLogin::LoginFailed(const QString& message, QNetworkReply* finished)
+{
+    HideLoadingAnimation();
+    accountBox->setFocus();
+    ShowTrayMessage(message, QSystemTrayIcon::Critical);
+    finished->deleteLater();
+}
+
+void CWLogin::ReplyLogin(QNetworkReply* finished)
+{
+    if (!finished)
+        return;
+    const Request::Answer answer = Request::Read(finished);
+    if (answer.networkError) {
+        LoginFailed(QStringLiteral("登录失败! 都是网络的错！\n") + QString::number(answer.errorCode) +
+                        QStringLiteral(": ") + answer.errorString,
+                    finished);
+        return;
+    }
+    if (!answer.isObject) {
+        LoginFailed(answer.text, finished);
+        return;
+    }
+    if (answer.status != 1) {
+        LoginFailed(QStringLiteral("登录失败!\n") + answer.InfoText(), finished);
+        return;
+    }
+    if (!currentUser) {
+        LoginFailed(answer.text, finished);
+        return;
+    }
+
+    const QVariantMap info = answer.InfoMap();
+    currentUser->SetId(info.value(QStringLiteral("id")).toInt());
+    currentUser->SetKey(info.value(QStringLiteral("key")).toString());
+    currentUser->SetToken(info.value(QStringLiteral("token")).toString());
+    currentUser->SetNickname(info.value(QStringLiteral("nickname")).toString());
+    currentUser->SetFace(info.value(QStringLiteral("face")).toString());
+    currentUser->SetSex(info.value(QStringLiteral("sex")).toBool());
+    currentUser->SetLogDate(QDateTime::currentDateTime());
+
+    mainWindow = new CWMain;
+    const QRect area = AvailableAreaOf(this);
+    mainWindow->move(area.left() + int(area.width() - 1.2 * mainWindow->width()),
+                     area.top() + (area.height() - mainWindow->height()) / 2);
+    mainWindow->show();
+
+    ShowTrayMessage(QStringLiteral("成功登录!"), QSystemTrayIcon::Information);
+    RememberCurrentUser();
+    if (!SaveUsers())
+        ShowTrayMessage(QStringLiteral("存储用户数据失败！"), QSystemTrayIcon::Information);
+    CreateAccountLock();
+
+    disconnect(this, &CWidget::Close, nullptr, nullptr);
+    close();
+    finished->deleteLater();
+}
+
+void CWLogin::AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)())
+{
+    auto* animation = new QPropertyAnimation(avatarLabel, "pos");
+    animation->setDuration(200);
+    animation->setStartValue(avatarLabel->pos());
+    animation->setEndValue(target);
+    animation->setEasingCurve(QEasingCurve::Linear);
+    connect(animation, &QPropertyAnimation::finished, this, whenDone);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void CWLogin::ShowLoadingAnimation()
+{
+    HideAll();
+    AnimateAvatarTo(QPoint((width() - avatarSide) / 2, (BottomBandHeight() - avatarSide) / 2),
+                    &CWLogin::LoginAnimation);
+}
+
+void CWLogin::HideLoadingAnimation()
+{
+    AnimateAvatarTo(QPoint(30, (BottomBandHeight() - avatarSide) / 2), &CWLogin::ShowAll);
+}
+
+void CWLogin::LoginAnimation() {}
+
+void CWLogin::HideAll()
+{
+    if (!loginButton || !accountBox || !passwordBox || !registerLink || !forgetLink || !rememberBox ||
+        !autoLoginBox)
+        return;
+    for (QWidget* widget : {static_cast<QWidget*>(loginButton), static_cast<QWidget*>(accountBox),
+                            static_cast<QWidget*>(passwordBox), static_cast<QWidget*>(registerLink),
+                            static_cast<QWidget*>(forgetLink), static_cast<QWidget*>(rememberBox),
+                            static_cast<QWidget*>(autoLoginBox)})
+        widget->hide();
+}
+
+void CWLogin::ShowAll()
+{
+    if (!loginButton || !accountBox || !passwordBox || !registerLink || !forgetLink || !rememberBox ||
+        !autoLoginBox)
+        return;
+    for (QWidget* widget : {static_cast<QWidget*>(loginButton), static_cast<QWidget*>(accountBox),
+                            static_cast<QWidget*>(passwordBox), static_cast<QWidget*>(registerLink),
+                            static_cast<QWidget*>(forgetLink), static_cast<QWidget*>(rememberBox),
+                            static_cast<QWidget*>(autoLoginBox)})
+        widget->show();
+}
+
+void CWLogin::GetPasswordToInput(QString id)
+{
+    if (!users)
+        return;
+    const qint64 account = id.toLongLong(nullptr, 10);
+    for (int row = 0; row < users->size(); ++row) {
+        const CUser* user = users->at(row);
+        if (user->GetAccount() != account)
+            continue;
+        accountBox->setCurrentIndex(row);
+        const QString facePath = LocalFacePath(user->GetFace());
+        ShowAvatar(facePath.isEmpty() ? QStringLiteral(":/img/img/user.png") : facePath);
+        accountBox->setEditText(QString::number(user->GetAccount()));
+        passwordBox->setText(user->GetPassword());
+        if (!user->GetPassword().isEmpty())
+            passwordBox->setEchoMode(QLineEdit::Password);
+        else
+            passwordBox->setFocus();
+        rememberBox->setChecked(user->GetRememberPassword());
+        autoLoginBox->setChecked(user->GetRememberPassword() && user->GetAutoLogin());
+        accountBox->hidePopup();
+    }
+}
+
+void CWLogin::EditUserChanged(QString text)
+{
+    if (!passwordBox || !rememberBox || !autoLoginBox)
+        return;
+    const qint64 account = text.toLongLong(nullptr, 10);
+    bool matched = false;
+    if (users) {
+        for (const CUser* user : qAsConst(*users)) {
+            if (user->GetAccount() != account)
+                continue;
+            matched = true;
+            const QString facePath = LocalFacePath(user->GetFace());
+            ShowAvatar(facePath.isEmpty() ? QStringLiteral(":/img/img/cattle.gif") : facePath);
+            passwordBox->setText(user->GetPassword());
+            rememberBox->setChecked(user->GetRememberPassword());
+            autoLoginBox->setChecked(user->GetRememberPassword() && user->GetAutoLogin());
+        }
+    }
+    if (!matched) {
+        ShowAvatar(QStringLiteral(":/img/img/cattle.gif"));
+        passwordBox->clear();
+        rememberBox->setChecked(false);
+        autoLoginBox->setChecked(false);
+    }
+}
+
+void CWLogin::DeleteItem(QString id)
+{
+    if (!users)
+        return;
+    const qint64 account = id.toLongLong(nullptr, 10);
+    auto* list = qobject_cast<QListWidget*>(accountBox->view());
+    for (int row = users->size() - 1; row >= 0; --row) {
+        if (users->at(row)->GetAccount() != account)
+            continue;
+        if (list) {
+            QListWidgetItem* item = list->item(row);
+            list->removeItemWidget(item);
+            delete list->takeItem(row);
+        }
+        delete users->takeAt(row);
+        SaveUsers();
+        // A live session elsewhere keeps its lock; only a leftover file goes.
+        AccountLock::RemoveIfStale(AccountLockFile(account));
+    }
+}
+
+void CWLogin::OnSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick)
+        return;
+    setWindowState(Qt::WindowActive);
+    show();
+    activateWindow();
+}
+
+void CWLogin::closeEvent(QCloseEvent* event)
+{
+    emit Close();
+    if (trayIcon && trayIcon->isVisible())
+        trayIcon->hide();
+    event->accept();
+}
+
+bool CWLogin::AccountIsEmpty() const
+{
+    return accountHint.contains(accountBox->currentText());
+}
+
+bool CWLogin::PasswordIsEmpty() const
+{
+    return passwordHint.contains(passwordBox->text());
+}
+
+bool CWLogin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!accountBox || !passwordBox || !loginButton)
+        return CWidget::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        if (watched == accountBox && AccountIsEmpty()) {
+            accountBox->setEditText(QString());
+        } else if (watched == passwordBox) {
+            if (PasswordIsEmpty())
+                passwordBox->clear();
+            passwordBox->setEchoMode(QLineEdit::Password);
+        }
+        break;
+    case QEvent::FocusOut:
+        if (watched == accountBox && AccountIsEmpty()) {
+            accountBox->setEditText(accountHint);
+        } else if (watched == passwordBox) {
+            if (PasswordIsEmpty()) {
+                passwordBox->setEchoMode(QLineEdit::Normal);
+                passwordBox->setText(passwordHint);
+            } else {
+                passwordBox->setEchoMode(QLineEdit::Password);
+            }
+        }
+        break;
+    case QEvent::KeyPress: {
+        // A key press the focused widget ignores travels on to its parents, some of them watched too:
+        // act on it once, where it was first delivered.
+        QWidget* focused = QApplication::focusWidget();
+        if (focused && watched != focused)
+            break;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && loginButton->isVisible()) {
+            if (AccountIsEmpty())
+                accountBox->setFocus();
+            else if (PasswordIsEmpty())
+                passwordBox->setFocus();
+            else
+                Login();
+        }
+        break;
+    }
+    case QEvent::MouseButtonRelease:
+        if (watched == loginButton && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            if (AccountIsEmpty())
+                accountBox->setFocus();
+            else if (PasswordIsEmpty())
+                passwordBox->setFocus();
+            else
+                Login();
+        }
+        break;
+    default:
+        break;
+    }
+    return CWidget::eventFilter(watched, event);
+}

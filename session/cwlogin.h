@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QList>
+#include <QNetworkReply>
+#include <QSystemTrayIcon>
+
+#include "ui/cwidget.h"
+
+class CUser;
+class CWebLabel;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QNetworkAccessManager;
+class QPushButton;
+
+class CWMain;
+// The main window a successful login opens.
+extern CWMain* mainWindow;
+
+// The first window: remembered accounts, password, the two options and the login itself.
+class CWLogin : public CWidget
+{
+    Q_OBJECT
+public:
+    explicit CWLogin(QWidget* parent = nullptr);
+    ~CWLogin() override;
+
+    static const QString accountHint;  // "请输入手机号"
+    static const QString passwordHint; // "密码"
+
+    void LoadUsers();
+    bool SaveUsers();
+    void RememberCurrentUser();
+    bool IsAccountLoggedIn();
+    void CreateAccountLock();
+
+    // For the window's own tests and for tools that drive it.
+    const QList<CUser*>* Users() const { return users; }
+    QComboBox* AccountBox() const { return accountBox; }
+    QLineEdit* PasswordBox() const { return passwordBox; }
+    QCheckBox* RememberBox() const { return rememberBox; }
+    QCheckBox* AutoLoginBox() const { return autoLoginBox; }
+    QPushButton* LoginButton() const { return loginButton; }
+    CWebLabel* AvatarLabel() const { return avatarLabel; }
+    QSystemTrayIcon* TrayIcon() const { return trayIcon; }
+    bool IsWaiting() const; // the inputs are hidden while a login request runs
+
+public slots:
+    bool HttpLogin(const CUser* user);
+    void ReplyLogin(QNetworkReply* reply);
+    void SlotError(QNetworkReply::NetworkError);
+    void ShowLoadingAnimation();
+    void HideLoadingAnimation();
+    void LoginAnimation();
+    void Login();
+    void HideAll();
+    void ShowAll();
+    void GetPasswordToInput(QString id);
+    void OnSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason);
+    void DeleteItem(QString);
+    void EditUserChanged(QString text);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateTrayIcon();
+    void FillRows();
+    void ShowAvatar(const QString& path);
+    void ShowTrayMessage(const QString& text, QSystemTrayIcon::MessageIcon icon);
+    void LoginFailed(const QString& message, QNetworkReply* reply);
+    bool AccountIsEmpty() const;
+    bool PasswordIsEmpty() const;
+    void AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)());
+
+    QList<CUser*>* users;
+    QNetworkAccessManager* manager;
+    QNetworkReply* reply;
+    QSystemTrayIcon* trayIcon;
+    QMenu* trayMenu;
+    CWebLabel* avatarLabel;
+    QComboBox* accountBox;
+    QLineEdit* passwordBox;
+    QCheckBox* rememberBox;
+    QCheckBox* autoLoginBox;
+    QLabel* registerLink;
+    QLabel* forgetLink;
+    QPushButton* loginButton;
+};

@@ -1,0 +1,254 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLockFile>
+#include <QProcess>
+#include <QPushButton>
+
+#include "app/constants.h"
+#include "common/fakenetwork.h"
+#include "common/testmain.h"
+#include "session/comboboxitem.h"
+#include "session/cuser.h"
+#include "session/cwlogin.h"
+#include "session/userstore.h"
+
+// The login window as a person uses it; the network is a fake that records what would be sent.
+class TestCWLogin : public QObject
+{
+    Q_OBJECT
+
+    static void remember(QVector<CUser> accounts)
+    {
+        QVector<CUser*> pointers;
+        for (CUser& user : accounts)
+            pointers.append(&user);
+        UserStore store(pointers);
+        QVERIFY(store.Save());
+    }
+
+    static CUser account(qint64 number, const QString& password, bool autoLogin = false)
+    {
+        CUser user;
+        user.SetAccount(number);
+        user.SetPassword(password);
+        user.SetRememberPassword(!password.isEmpty());
+        user.SetAutoLogin(autoLogin);
+        user.SetNickname(QStringLiteral("店员%1").arg(number % 10));
+        return user;
+    }
+
+    static QList<RecordedRequest> loginRequests()
+    {
+        QList<RecordedRequest> found;
+        for (const RecordedRequest& r : FakeNetworkManager::Recorded())
+            if (r.request.url().path().endsWith(QLatin1String("/LoginMd5")))
+                found.append(r);
+        return found;
+    }
+
+    static void pressEnter(QWidget* target) { QTest::keyClick(target, Qt::Key_Return); }
+
+private slots:
+    void init()
+    {
+        QFile::remove(UsersFile());
+        // Any login that does go out is refused, so no main window is opened here.
+        FakeNetworkManager::Install([](const RecordedRequest&) {
+            return FakeResponse::Json("{\"status\":0,\"info\":\"帐号或密码错误\"}");
+        });
+    }
+    void cleanup() { FakeNetworkManager::Uninstall(); }
+
+    void emptyStart_showsHints()
+    {
+        CWLogin login;
+        QCOMPARE(login.AccountBox()->currentText(), CWLogin::accountHint);
+        QCOMPARE(login.PasswordBox()->text(), CWLogin::passwordHint);
+        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Normal);
+        QVERIFY(!login.Users());
+        QCOMPARE(login.AccountBox()->objectName(), QStringLiteral("leditUser"));
+        QCOMPARE(login.windowTitle(), QStringLiteral("用户登录-Velm"));
+        QCOMPARE(login.size(), QSize(430, 330));
+        QCOMPARE(login.LoginButton()->geometry(), QRect(325, 35, 60, 60));
+    }
+
+    void rememberedAccounts_fillTheForm()
+    {
+        remember({account(13800000001, QStringLiteral("velm123")), account(13800000002, QString())});
+        CWLogin login;
+        login.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&login));
+        QVERIFY(login.Users());
+        QCOMPARE(login.Users()->size(), 2);
+        QCOMPARE(login.AccountBox()->count(), 2);
+
+        // The most recent account fills the form at start: a remembered password shows as dots.
+        QCOMPARE(login.AccountBox()->currentText(), QStringLiteral("13800000001"));
+        QCOMPARE(login.PasswordBox()->text(), QStringLiteral("velm123"));
+        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Password);
+        QVERIFY(login.RememberBox()->isChecked());
+        QVERIFY(!login.AutoLoginBox()->isChecked());
+
+        // Typing the other number in full fills its (empty) password and options, without the popup.
+        QLineEdit* edit = login.AccountBox()->lineEdit();
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("13800000002"));
+        QCOMPARE(login.PasswordBox()->text(), QString());
+        QVERIFY(!login.RememberBox()->isChecked());
+        QVERIFY(!login.AccountBox()->view()->isVisible());
+
+        // Choosing an account without password from the list puts the cursor into the password box.
+        login.GetPasswordToInput(QStringLiteral("13800000002"));
+        QTRY_VERIFY(login.PasswordBox()->hasFocus());
+
+        // A number nobody remembered clears the password and both options.
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("13800000001"));
+        QCOMPARE(login.PasswordBox()->text(), QStringLiteral("velm123"));
+        QTest::keyClick(edit, Qt::Key_9);
+        QCOMPARE(login.PasswordBox()->text(), QString());
+        QVERIFY(!login.RememberBox()->isChecked());
+        QVERIFY(loginRequests().isEmpty());
+    }
+
+    void enterWithHintsShowing_sendsNothing()
+    {
+        CWLogin login;
+        login.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&login));
+        login.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&login));
+
+        // Account hint still showing: the account box gets the focus, nothing goes out.
+        login.PasswordBox()->setFocus();
+        QTest::keyClicks(login.PasswordBox(), QStringLiteral("secret"));
+        pressEnter(login.PasswordBox());
+        QTRY_VERIFY(login.AccountBox()->hasFocus());
+        QVERIFY(loginRequests().isEmpty());
+
+        // A password that is a piece of the hint counts as empty and cannot be submitted.
+        QTest::keyClicks(login.AccountBox()->lineEdit(), QStringLiteral("13800000001"));
+        login.PasswordBox()->setFocus();
+        login.PasswordBox()->setText(QStringLiteral("密"));
+        pressEnter(login.PasswordBox());
+        QVERIFY(login.PasswordBox()->hasFocus());
+        QTest::mouseClick(login.LoginButton(), Qt::LeftButton);
+        QVERIFY(loginRequests().isEmpty());
+        QVERIFY(!login.IsWaiting());
+
+        // A real password goes out once, as account and MD5, even though Enter travels on to the
+        // window, which watches key presses too.
+        login.PasswordBox()->setText(QStringLiteral("p&ss"));
+        pressEnter(login.PasswordBox());
+        QTRY_COMPARE(loginRequests().size(), 1);
+        QCOMPARE(loginRequests().first().body,
+                 QByteArray("account=13800000001&pass=") + CUser::Md5Of(QStringLiteral("p&ss")).toLatin1());
+        QTest::qWait(50);
+        QCOMPARE(loginRequests().size(), 1);
+    }
+
+    void focusRules_clearAndRestoreHints()
+    {
+        CWLogin login;
+        login.show();
+        login.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&login));
+        login.AccountBox()->setFocus();
+        QTRY_COMPARE(login.AccountBox()->currentText(), QString());
+        login.PasswordBox()->setFocus();
+        QTRY_COMPARE(login.AccountBox()->currentText(), CWLogin::accountHint);
+        QCOMPARE(login.PasswordBox()->text(), QString());
+        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Password);
+        login.LoginButton()->setFocus();
+        QTRY_COMPARE(login.PasswordBox()->text(), CWLogin::passwordHint);
+        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Normal);
+        // A typed password keeps its dots when the focus leaves.
+        login.PasswordBox()->setFocus();
+        QTRY_COMPARE(login.PasswordBox()->text(), QString());
+        login.PasswordBox()->setText(QStringLiteral("x"));
+        login.LoginButton()->setFocus();
+        QTRY_VERIFY(!login.PasswordBox()->hasFocus());
+        QCOMPARE(login.PasswordBox()->text(), QStringLiteral("x"));
+        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Password);
+    }
+
+    void deletingRows_rewritesTheFileAndSparesLiveLocks()
+    {
+        remember({account(13800000001, QStringLiteral("a")), account(13800000002, QStringLiteral("b"))});
+        const QString liveLock = AccountLockFile(13800000001);
+        const QString staleLock = AccountLockFile(13800000002);
+        QDir().mkpath(AccountDir(13800000001));
+        QDir().mkpath(AccountDir(13800000002));
+        QLockFile held(liveLock);
+        QVERIFY(held.tryLock(0));
+        QFile leftover(staleLock);
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.close();
+
+        CWLogin login;
+        auto* list = qobject_cast<QListWidget*>(login.AccountBox()->view());
+        QVERIFY(list);
+        auto* row = qobject_cast<ComboBoxItem*>(list->itemWidget(list->item(1)));
+        QVERIFY(row);
+        QCOMPARE(row->AccountText(), QStringLiteral("13800000002"));
+        QTest::mouseClick(row->DeleteButton(), Qt::LeftButton);
+        QCOMPARE(login.Users()->size(), 1);
+        QCOMPARE(list->count(), 1);
+        QVERIFY(!QFile::exists(staleLock));
+
+        row = qobject_cast<ComboBoxItem*>(list->itemWidget(list->item(0)));
+        QTest::mouseClick(row->DeleteButton(), Qt::LeftButton);
+        QCOMPARE(login.Users()->size(), 0);
+        // A session of this account is alive: its lock must survive the delete.
+        QVERIFY(QFile::exists(liveLock));
+        QVERIFY(held.isLocked());
+
+        QFile file(UsersFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        QVERIFY2(xml.contains("<users/>") || xml.contains("<users></users>"), xml.constData());
+        QVERIFY(!xml.contains("<user "));
+    }
+
+    void autoLogin_runsAtStartInTheFirstInstance()
+    {
+        remember({account(13800000001, QStringLiteral("velm123"), true)});
+        CWLogin login;
+        QVERIFY(login.AutoLoginBox()->isChecked());
+        QVERIFY(login.IsWaiting());
+        QTRY_COMPARE(loginRequests().size(), 1);
+        // Refused: the form comes back.
+        QTRY_VERIFY(!login.IsWaiting());
+    }
+
+    void autoLogin_neverInASecondInstance()
+    {
+        remember({account(13800000001, QStringLiteral("velm123"), true)});
+        const QString helper = QStringLiteral(TEST_HELPER_DIR "/helper_login");
+        QTemporaryDir sockets;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), sockets.path());
+        env.insert(QStringLiteral("TARVIK_API_HOST"), QStringLiteral("127.0.0.1:9")); // nobody answers
+
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(helper, {QStringLiteral("stay")});
+        QVERIFY(first.waitForReadyRead(10000));
+        QCOMPARE(QString::fromLatin1(first.readLine()).trimmed(), QStringLiteral("running=0 waiting=1"));
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(helper, {QStringLiteral("once")});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(QString::fromLatin1(second.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("running=1 waiting=0"));
+        first.kill();
+        first.waitForFinished();
+    }
+};
+
+TARVIK_TEST_MAIN(TestCWLogin)
+#include "tst_cwlogin.moc"
