@@ -1,8 +1,8 @@
 #include "ui/cweblabel.h"
 
 #include "app/constants.h"
+#include "app/desktop.h"
 
-#include <QDesktopServices>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QNetworkAccessManager>
@@ -181,7 +181,7 @@ void CWebLabel::leaveEvent(QEvent* event)
 void CWebLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     if (clickMode == -1 && imageUrl)
-        QDesktopServices::openUrl(*imageUrl);
+        Desktop::OpenUrl(*imageUrl);
     else if (clickMode == 0 && event->button() == Qt::LeftButton)
         emit clicked();
     QLabel::mouseReleaseEvent(event);

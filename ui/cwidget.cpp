@@ -1,16 +1,15 @@
 #include "ui/cwidget.h"
 
 #include "app/constants.h"
+#include "app/screens.h"
 
 #include <QCursor>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QPushButton>
-#include <QScreen>
 
 namespace {
 
@@ -31,12 +30,6 @@ int grown(int visible)
 int shrunk(int real)
 {
     return qMax(0, real - 2 * CWidget::shadowMargin);
-}
-
-QScreen* screenAt(const QPoint& globalPos)
-{
-    QScreen* screen = QGuiApplication::screenAt(globalPos);
-    return screen ? screen : QGuiApplication::primaryScreen();
 }
 
 Qt::CursorShape cursorFor(CWidget::HitRegion region)
@@ -128,7 +121,7 @@ void CWidget::Build(const QSize& visibleSize)
     connect(minButton, &QPushButton::clicked, this, &CWidget::ShowMinimized);
     connect(closeButton, &QPushButton::clicked, this, &CWidget::FadeOut);
 
-    const QRect available = screenAt(QCursor::pos())->availableGeometry();
+    const QRect available = AvailableAreaAt(QCursor::pos());
     move(available.left() + (available.width() - width()) / 2,
          available.top() + (available.height() - height()) / 2);
     restoreGeometry = VisibleGlobalRect();
@@ -291,16 +284,6 @@ QRect CWidget::VisibleGlobalRect() const
     return QRect(pos(), size());
 }
 
-QRect CWidget::AvailableArea() const
-{
-    return screenAt(VisibleGlobalRect().center())->availableGeometry();
-}
-
-QRect CWidget::ScreenArea() const
-{
-    return screenAt(VisibleGlobalRect().center())->geometry();
-}
-
 // --- frame access -----------------------------------------------------------------------------
 
 int CWidget::TopBandHeight() const
@@ -416,7 +399,7 @@ void CWidget::mousePressEvent(QMouseEvent* event)
 
     // The first move of the drag restores the window, so the grab point is kept at the same
     // proportional place of the restored frame.
-    const QRect available = AvailableArea();
+    const QRect available = AvailableAreaOf(this);
     const QPoint local = event->localPos().toPoint();
     const float rx = float(local.x()) / float(width());
     const float ry = float(local.y()) / float(height());
@@ -569,7 +552,7 @@ void CWidget::Show()
 void CWidget::ShowFullScreen()
 {
     restoreGeometry = VisibleGlobalRect();
-    const QRect area = ScreenArea();
+    const QRect area = ScreenAreaOf(this);
     resize(area.size());
     move(area.topLeft());
 }
@@ -578,7 +561,7 @@ void CWidget::ShowMaximized()
 {
     maximized = true;
     restoreGeometry = VisibleGlobalRect();
-    const QRect area = AvailableArea();
+    const QRect area = AvailableAreaOf(this);
     resize(area.size());
     move(area.topLeft());
 }
@@ -597,7 +580,7 @@ void CWidget::AnimateMaximize()
 {
     maximized = true;
     restoreGeometry = VisibleGlobalRect();
-    const QRect area = AvailableArea();
+    const QRect area = AvailableAreaOf(this);
     AnimationResize(area.size());
     AnimationMove(area.topLeft());
 }

@@ -138,8 +138,6 @@ private:
     void Build(const QSize& visibleSize);
     void LayoutFrame();
     QRect VisibleGlobalRect() const;
-    QRect AvailableArea() const;
-    QRect ScreenArea() const;
     void StartAnimation(const QByteArray& property, const QVariant& from, const QVariant& to, int msecs,
                         void (CWidget::*whenFinished)());
     void EmitFinishedAnimationResize() { emit FinishedAnimationResize(); }

@@ -1,4 +1,5 @@
 #include "common/testmain.h"
+#include "quietplatform.h"
 
 #include "ui/cwidget.h"
 
@@ -63,6 +64,7 @@ class TestCWidget : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QuietPlatform::Install(); }
     void hitTest_data();
     void hitTest();
     void notResizable_neverResizesOrMaximises();

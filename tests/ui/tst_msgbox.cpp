@@ -1,4 +1,5 @@
 #include "common/testmain.h"
+#include "quietplatform.h"
 
 #include "ui/cwidget.h"
 #include "ui/msgbox.h"
@@ -37,6 +38,7 @@ class TestMsgBox : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QuietPlatform::Install(); }
     void placement_data();
     void placement();
     void oneArgumentBox_hidesAfterFiveSeconds();
