@@ -1,0 +1,399 @@
+#include "admin.h"
+
+#include "assets.h"
+#include "demo.h"
+#include "util.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+namespace Velm {
+
+namespace {
+
+int Bad(QJsonObject* reply, const QString& text, int httpStatus = 400)
+{
+    *reply = Failure(text);
+    return httpStatus;
+}
+
+int Ok(QJsonObject* reply, const QJsonValue& info)
+{
+    *reply = Success(info);
+    return 200;
+}
+
+// A time is "yyyy-MM-dd hh:mm:ss", seconds since the epoch, or null for "not yet".
+bool ReadTime(const QJsonObject& request, const QString& key, qint64* value, QString* error)
+{
+    const QJsonValue v = request.value(key);
+    if (v.isNull()) {
+        *value = 0;
+        return true;
+    }
+    if (v.isDouble()) {
+        *value = static_cast<qint64>(v.toDouble());
+        return true;
+    }
+    if (v.isString() && ParseTime(v.toString(), value))
+        return true;
+    *error = key + QStringLiteral(": expected \"yyyy-MM-dd hh:mm:ss\", seconds since the epoch or null");
+    return false;
+}
+
+bool ReadItems(const QJsonValue& value, bool takeout, QVector<Item>* items, QString* error)
+{
+    if (!value.isArray()) {
+        *error = QStringLiteral("out and commo must be arrays");
+        return false;
+    }
+    for (const QJsonValue& entry : value.toArray()) {
+        const QJsonObject object = entry.toObject();
+        if (!entry.isObject() || !object.value(QStringLiteral("name")).isString()) {
+            *error = QStringLiteral("every item needs a name");
+            return false;
+        }
+        Item item;
+        item.takeout = takeout;
+        item.name = object.value(QStringLiteral("name")).toString();
+        item.num = object.value(QStringLiteral("num")).toInt(1);
+        item.priceCents = Cents(object.value(QStringLiteral("price")).toDouble(0));
+        item.totalCents = object.contains(QStringLiteral("total"))
+                              ? Cents(object.value(QStringLiteral("total")).toDouble())
+                              : item.priceCents * item.num;
+        item.pics = object.value(QStringLiteral("pics")).toString(Assets::ItemPath(QStringLiteral("dish")));
+        items->append(item);
+    }
+    return true;
+}
+
+// Copies the fields present in `request` onto `order`.
+bool ApplyFields(const QJsonObject& request, Order* order, bool* itemsGiven, bool* ertimeGiven,
+                 QString* error)
+{
+    const QString texts[] = {QStringLiteral("member"),  QStringLiteral("password"), QStringLiteral("taker"),
+                             QStringLiteral("address"), QStringLiteral("tel"),      QStringLiteral("message"),
+                             QStringLiteral("content"), QStringLiteral("reply")};
+    QString* fields[] = {&order->member, &order->password, &order->taker,   &order->address,
+                         &order->tel,    &order->message,  &order->content, &order->reply};
+    for (int i = 0; i < 8; ++i) {
+        if (!request.contains(texts[i]))
+            continue;
+        if (!request.value(texts[i]).isString()) {
+            *error = texts[i] + QStringLiteral(": expected a string");
+            return false;
+        }
+        *fields[i] = request.value(texts[i]).toString();
+    }
+    if (request.contains(QStringLiteral("status"))) {
+        if (!request.value(QStringLiteral("status")).isDouble()) {
+            *error = QStringLiteral("status: expected a number");
+            return false;
+        }
+        order->status = request.value(QStringLiteral("status")).toInt();
+        if (order->status != Paid)
+            order->confirmRequested = false;
+    }
+    if (request.contains(QStringLiteral("amount")))
+        order->amountCents = Cents(request.value(QStringLiteral("amount")).toDouble());
+    if (request.contains(QStringLiteral("prepare_type")))
+        order->prepareType = request.value(QStringLiteral("prepare_type")).toBool();
+    if (request.contains(QStringLiteral("confirm")))
+        order->confirmRequested = request.value(QStringLiteral("confirm")).toBool();
+    const std::pair<QString, qint64*> times[] = {{QStringLiteral("ctime"), &order->ctime},
+                                                 {QStringLiteral("ptime"), &order->ptime},
+                                                 {QStringLiteral("stime"), &order->stime},
+                                                 {QStringLiteral("ertime"), &order->ertime}};
+    for (const auto& time : times) {
+        if (request.contains(time.first) && !ReadTime(request, time.first, time.second, error))
+            return false;
+    }
+    *ertimeGiven = request.contains(QStringLiteral("ertime"));
+    *itemsGiven = request.contains(QStringLiteral("out")) || request.contains(QStringLiteral("commo"));
+    if (*itemsGiven) {
+        order->items.clear();
+        if (request.contains(QStringLiteral("out")) &&
+            !ReadItems(request.value(QStringLiteral("out")), true, &order->items, error))
+            return false;
+        if (request.contains(QStringLiteral("commo")) &&
+            !ReadItems(request.value(QStringLiteral("commo")), false, &order->items, error))
+            return false;
+    }
+    return true;
+}
+
+QJsonObject FullOrder(const Order& order, const QString& urlBase)
+{
+    QJsonObject info = Api::OrderDetail(order, urlBase);
+    info.insert(QStringLiteral("shop_id"), order.shopId);
+    info.insert(QStringLiteral("member"), order.member);
+    info.insert(QStringLiteral("ertime"),
+                order.ertime > 0 ? QJsonValue(FormatTime(order.ertime)) : QJsonValue());
+    info.insert(QStringLiteral("password"), order.password);
+    info.insert(QStringLiteral("reply"), order.reply);
+    info.insert(QStringLiteral("confirm"), order.confirmRequested);
+    return info;
+}
+
+} // namespace
+
+int Admin::Handle(const std::string& method, const QString& path, const std::string& body,
+                  const QString& urlBase, QJsonObject* reply)
+{
+    QJsonObject request;
+    if (!body.empty()) {
+        QJsonParseError error;
+        const QJsonDocument document =
+            QJsonDocument::fromJson(QByteArray(body.data(), static_cast<int>(body.size())), &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject())
+            return Bad(reply, QStringLiteral("the request body must be a JSON object"));
+        request = document.object();
+    }
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const bool get = method == "GET";
+    const bool post = method == "POST";
+    const bool del = method == "DELETE";
+    const QString first = parts.value(0);
+
+    if (first == QLatin1String("orders") && parts.size() == 1 && post)
+        return CreateOrder(request, urlBase, reply);
+    if (first == QLatin1String("orders") && parts.size() == 2 && (get || post)) {
+        bool ok = false;
+        const qint64 id = parts.at(1).toLongLong(&ok);
+        if (!ok)
+            return Bad(reply, QStringLiteral("order number expected: ") + parts.at(1).left(40));
+        return get ? ShowOrder(id, urlBase, reply) : ChangeOrder(id, request, urlBase, reply);
+    }
+    if (parts.size() == 1 && post) {
+        if (first == QLatin1String("generate"))
+            return Generate(request, reply);
+        if (first == QLatin1String("cash"))
+            return SetCash(request, reply);
+        if (first == QLatin1String("income"))
+            return AddIncome(request, reply);
+        if (first == QLatin1String("faults"))
+            return SetFault(request, reply);
+        if (first == QLatin1String("offer"))
+            return SetOffer(request, reply);
+    }
+    if (first == QLatin1String("faults")) {
+        if (parts.size() == 1 && get)
+            return Ok(reply, faults.List());
+        if (parts.size() == 1 && del)
+            return ClearFaults(QString(), reply);
+        if (parts.size() == 2 && del)
+            return ClearFaults(parts.at(1), reply);
+        if (parts.size() == 2 && post && parts.at(1) == QLatin1String("clear"))
+            return ClearFaults(request.value(QStringLiteral("endpoint")).toString(), reply);
+    }
+    if (first == QLatin1String("sessions") && parts.value(1) == QLatin1String("expire") && post)
+        return ExpireSessions(request, reply);
+    return Bad(reply,
+               QStringLiteral("no such admin call: ") + QString::fromStdString(method) + QLatin1Char(' ') +
+                   path,
+               404);
+}
+
+std::optional<qint64> Admin::ShopOf(const QJsonObject& request)
+{
+    if (request.contains(QStringLiteral("shop_id"))) {
+        const qint64 id = static_cast<qint64>(request.value(QStringLiteral("shop_id")).toDouble());
+        if (store.ShopById(id))
+            return id;
+        return std::nullopt;
+    }
+    if (const std::optional<Shop> shop = store.FirstShop())
+        return shop->id;
+    return std::nullopt;
+}
+
+int Admin::CreateOrder(const QJsonObject& request, const QString& urlBase, QJsonObject* reply)
+{
+    const std::optional<qint64> shop = ShopOf(request);
+    if (!shop)
+        return Bad(reply, QStringLiteral("no such shop (start the server with --seed for the demo shop)"));
+    Order order;
+    order.shopId = *shop;
+    order.status = Paid;
+    order.ctime = Now();
+    order.ptime = -1;
+    order.stime = -1;
+    bool itemsGiven = false;
+    bool ertimeGiven = false;
+    QString error;
+    if (!ApplyFields(request, &order, &itemsGiven, &ertimeGiven, &error))
+        return Bad(reply, error);
+    if (request.contains(QStringLiteral("id"))) {
+        order.id = static_cast<qint64>(request.value(QStringLiteral("id")).toDouble());
+        if (order.id <= 0)
+            return Bad(reply, QStringLiteral("id: expected a positive number"));
+        if (store.OrderById(0, order.id))
+            return Bad(reply, QStringLiteral("order %1 exists already").arg(order.id), 409);
+    }
+    // Times not given follow the status: paid at creation, served now.
+    if (order.ptime < 0)
+        order.ptime = order.status == Unpaid ? 0 : order.ctime;
+    if (order.stime < 0)
+        order.stime =
+            (order.status == Served || order.status == Reviewed || order.status == Completed) ? Now() : 0;
+    if (!itemsGiven) {
+        Item item;
+        item.name = QStringLiteral("招牌牛肉拉面");
+        item.pics = Assets::ItemPath(QStringLiteral("beef-noodles"));
+        item.num = 1;
+        item.priceCents = item.totalCents = 1800;
+        order.items.append(item);
+    }
+    if (!request.contains(QStringLiteral("amount"))) {
+        for (const Item& item : order.items)
+            order.amountCents += item.totalCents;
+    }
+    if (!request.contains(QStringLiteral("password")))
+        order.password = RandomDigits(6);
+    if (!request.contains(QStringLiteral("member")))
+        order.member = QStringLiteral("139****") + RandomDigits(4);
+    if (!ertimeGiven)
+        order.ertime = 0;
+    QVector<Order> orders{order};
+    if (!store.CreateOrders(&orders))
+        return Bad(reply, QStringLiteral("the order could not be stored"), 500);
+    return Ok(reply, FullOrder(orders.first(), urlBase));
+}
+
+int Admin::ChangeOrder(qint64 id, const QJsonObject& request, const QString& urlBase, QJsonObject* reply)
+{
+    bool failed = false;
+    std::optional<Order> order = store.OrderById(0, id, &failed);
+    if (!order)
+        return Bad(reply, failed ? QStringLiteral("database error") : QStringLiteral("no order %1").arg(id),
+                   failed ? 500 : 404);
+    bool itemsGiven = false;
+    bool ertimeGiven = false;
+    QString error;
+    if (!ApplyFields(request, &*order, &itemsGiven, &ertimeGiven, &error))
+        return Bad(reply, error);
+    if (!store.UpdateOrder(*order, itemsGiven, ertimeGiven))
+        return Bad(reply, QStringLiteral("the order could not be changed"), 500);
+    return ShowOrder(id, urlBase, reply);
+}
+
+int Admin::ShowOrder(qint64 id, const QString& urlBase, QJsonObject* reply)
+{
+    bool failed = false;
+    const std::optional<Order> order = store.OrderById(0, id, &failed);
+    if (!order)
+        return Bad(reply, failed ? QStringLiteral("database error") : QStringLiteral("no order %1").arg(id),
+                   failed ? 500 : 404);
+    return Ok(reply, FullOrder(*order, urlBase));
+}
+
+int Admin::Generate(const QJsonObject& request, QJsonObject* reply)
+{
+    const std::optional<qint64> shop = ShopOf(request);
+    if (!shop)
+        return Bad(reply, QStringLiteral("no such shop (start the server with --seed for the demo shop)"));
+    const int count = request.value(QStringLiteral("count")).toInt(0);
+    const int days = request.value(QStringLiteral("days")).toInt(30);
+    if (count < 1 || count > 200000 || days < 1 || days > 3650)
+        return Bad(reply, QStringLiteral("count: 1 to 200000, days: 1 to 3650"));
+    if (!Demo::Generate(store, *shop, count, days))
+        return Bad(reply, QStringLiteral("the orders could not be stored"), 500);
+    QJsonObject info;
+    info.insert(QStringLiteral("created"), count);
+    return Ok(reply, info);
+}
+
+int Admin::SetCash(const QJsonObject& request, QJsonObject* reply)
+{
+    const std::optional<qint64> shop = ShopOf(request);
+    if (!shop)
+        return Bad(reply, QStringLiteral("no such shop"));
+    std::optional<qint64> balance;
+    std::optional<qint64> total;
+    if (request.value(QStringLiteral("yuer")).isDouble())
+        balance = Cents(request.value(QStringLiteral("yuer")).toDouble());
+    if (request.value(QStringLiteral("allcash")).isDouble())
+        total = Cents(request.value(QStringLiteral("allcash")).toDouble());
+    if (!balance && !total)
+        return Bad(reply, QStringLiteral("give yuer and/or allcash as numbers"));
+    if (!store.SetCash(*shop, balance, total))
+        return Bad(reply, QStringLiteral("the cash could not be changed"), 500);
+    const std::optional<Shop> changed = store.ShopById(*shop);
+    QJsonObject info;
+    info.insert(QStringLiteral("yuer"), Yuan(changed ? changed->balanceCents : 0));
+    info.insert(QStringLiteral("allcash"), Yuan(changed ? changed->totalCents : 0));
+    return Ok(reply, info);
+}
+
+int Admin::AddIncome(const QJsonObject& request, QJsonObject* reply)
+{
+    const std::optional<qint64> shop = ShopOf(request);
+    if (!shop)
+        return Bad(reply, QStringLiteral("no such shop"));
+    if (!request.value(QStringLiteral("order_id")).isDouble() ||
+        !request.value(QStringLiteral("addcash")).isDouble())
+        return Bad(reply, QStringLiteral("order_id and addcash are required numbers"));
+    Income income;
+    income.orderId = static_cast<qint64>(request.value(QStringLiteral("order_id")).toDouble());
+    income.addCashCents = Cents(request.value(QStringLiteral("addcash")).toDouble());
+    income.amountCents = request.contains(QStringLiteral("amount"))
+                             ? Cents(request.value(QStringLiteral("amount")).toDouble())
+                             : income.addCashCents;
+    income.ctime = Now();
+    QString error;
+    if (request.contains(QStringLiteral("ctime")) &&
+        !ReadTime(request, QStringLiteral("ctime"), &income.ctime, &error))
+        return Bad(reply, error);
+    const bool addToCash = request.value(QStringLiteral("add_to_cash")).toBool(true);
+    if (!store.AddIncome(*shop, income, addToCash))
+        return Bad(reply, QStringLiteral("the income could not be stored"), 500);
+    return Ok(reply, QStringLiteral("income added"));
+}
+
+int Admin::SetFault(const QJsonObject& request, QJsonObject* reply)
+{
+    const QString endpoint = request.value(QStringLiteral("endpoint")).toString();
+    if (!Api::IsEndpoint(endpoint) && endpoint != QLatin1String("*") && endpoint != QLatin1String("img") &&
+        endpoint != QLatin1String("download"))
+        return Bad(reply, QStringLiteral("endpoint: an API endpoint name, \"*\", \"img\" or \"download\""));
+    const std::optional<Fault::Kind> kind =
+        Fault::KindFromName(request.value(QStringLiteral("kind")).toString());
+    if (!kind)
+        return Bad(reply, QStringLiteral("kind: delay, hang, http500, notjson, array, refuse or close"));
+    Fault fault;
+    fault.kind = *kind;
+    fault.ms = request.value(QStringLiteral("ms")).toInt(1000);
+    fault.text = request.value(QStringLiteral("text")).toString(QStringLiteral("服务器繁忙，请稍后再试"));
+    fault.remaining = request.value(QStringLiteral("times")).toInt(0);
+    if (fault.ms < 0 || fault.ms > Faults::MaxHoldMs || fault.remaining < 0)
+        return Bad(reply,
+                   QStringLiteral("ms: 0 to %1, times: 0 (until cleared) or more").arg(Faults::MaxHoldMs));
+    faults.Set(endpoint, fault);
+    return Ok(reply, faults.List());
+}
+
+int Admin::ClearFaults(const QString& endpoint, QJsonObject* reply)
+{
+    faults.Clear(endpoint);
+    return Ok(reply, faults.List());
+}
+
+int Admin::SetOffer(const QJsonObject& request, QJsonObject* reply)
+{
+    static const QRegularExpression version(QStringLiteral("^[0-9A-Za-z][0-9A-Za-z._-]{0,40}$"));
+    const QString build = request.value(QStringLiteral("build")).toString();
+    if (!version.match(build).hasMatch())
+        return Bad(reply, QStringLiteral("build: a version such as 1.0.7.0"));
+    settings.SetOfferVersion(build);
+    return Ok(reply, build);
+}
+
+int Admin::ExpireSessions(const QJsonObject& request, QJsonObject* reply)
+{
+    if (!store.ExpireSessions(request.value(QStringLiteral("id")).toInt(0)))
+        return Bad(reply, QStringLiteral("the sessions could not be expired"), 500);
+    return Ok(reply, QStringLiteral("sessions expired"));
+}
+
+} // namespace Velm

@@ -1,0 +1,446 @@
+#include "api.h"
+
+#include "assets.h"
+
+#include <QJsonArray>
+
+#include <limits>
+
+namespace Velm {
+
+namespace {
+
+const char* const Endpoints[] = {
+    "LoginMd5",       "UpdateSoftware", "StaffOrderList",   "UpdateStaffOrderList",
+    "PayFinishOrder", "StaffOrder2",    "StaffFinishOrder", "StaffReply",
+    "ToFinishOrder",  "AddShopCash",    "CashUpdate",       "UserInfo"};
+
+const int MaxReplyLength = 500;
+
+QString InternalError()
+{
+    return QStringLiteral("服务器内部错误，请稍后重试");
+}
+
+QJsonValue TimeValue(qint64 secs)
+{
+    return secs > 0 ? QJsonValue(FormatTime(secs)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject ListEntry(const Order& order)
+{
+    QJsonObject entry;
+    entry.insert(QStringLiteral("id"), order.id);
+    entry.insert(QStringLiteral("member"), order.member);
+    entry.insert(QStringLiteral("amount"), Yuan(order.amountCents));
+    entry.insert(QStringLiteral("status"), order.status);
+    entry.insert(QStringLiteral("ctime"), TimeValue(order.ctime));
+    entry.insert(QStringLiteral("stime"), TimeValue(order.stime));
+    entry.insert(QStringLiteral("ptime"), TimeValue(order.ptime));
+    entry.insert(QStringLiteral("ertime"), TimeValue(order.ertime));
+    return entry;
+}
+
+// Reads the order number field; on failure *error holds the reply.
+bool ReadOrderId(const Form& form, qint64* id, QJsonObject* error)
+{
+    const QString text = form.value(QStringLiteral("oid")).trimmed();
+    if (text.isEmpty()) {
+        *error = Failure(QStringLiteral("缺少订单号"));
+        return false;
+    }
+    bool ok = false;
+    *id = text.toLongLong(&ok);
+    if (!ok || *id <= 0) {
+        *error = Failure(QStringLiteral("订单号格式错误：") + text.left(40));
+        return false;
+    }
+    return true;
+}
+
+bool ReadTime(const Form& form, const QString& field, qint64* time, QJsonObject* error)
+{
+    if (!form.contains(field)) {
+        *error = Failure(QStringLiteral("缺少时间参数 ") + field);
+        return false;
+    }
+    if (!ParseTime(form.value(field), time)) {
+        *error = Failure(QStringLiteral("时间格式错误，应为 yyyy-MM-dd hh:mm:ss"));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString Settings::OfferVersion() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return offer;
+}
+
+void Settings::SetOfferVersion(const QString& version)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    offer = version;
+}
+
+QJsonObject Success(const QJsonValue& info)
+{
+    QJsonObject reply;
+    reply.insert(QStringLiteral("status"), 1);
+    reply.insert(QStringLiteral("info"), info);
+    return reply;
+}
+
+QJsonObject Failure(const QString& text, int status)
+{
+    QJsonObject reply;
+    reply.insert(QStringLiteral("status"), status);
+    reply.insert(QStringLiteral("info"), text);
+    return reply;
+}
+
+bool Api::IsEndpoint(const QString& name)
+{
+    for (const char* endpoint : Endpoints) {
+        if (name == QLatin1String(endpoint))
+            return true;
+    }
+    return false;
+}
+
+QString Api::Url(const QString& pathOrUrl, const QString& urlBase)
+{
+    return pathOrUrl.startsWith(QLatin1Char('/')) ? urlBase + pathOrUrl : pathOrUrl;
+}
+
+QJsonObject Api::Call(const QString& endpoint, const Form& form, const QString& urlBase, int* httpStatus)
+{
+    *httpStatus = 200;
+    if (!IsEndpoint(endpoint)) {
+        *httpStatus = 404;
+        return Failure(QStringLiteral("接口不存在：") + endpoint.left(60));
+    }
+    if (endpoint == QLatin1String("LoginMd5"))
+        return Login(form, urlBase);
+    if (endpoint == QLatin1String("UpdateSoftware"))
+        return UpdateSoftware(urlBase);
+
+    // Every other call belongs to a logged-in staff member: id, key and token must match a login.
+    bool idOk = false;
+    const int id = form.value(QStringLiteral("id")).trimmed().toInt(&idOk);
+    const QString key = form.value(QStringLiteral("key"));
+    const QString token = form.value(QStringLiteral("token"));
+    std::optional<Staff> staff;
+    if (idOk && !key.isEmpty() && !token.isEmpty())
+        staff = store.StaffBySession(id, key, token);
+    if (!staff)
+        return Failure(QStringLiteral("登录已过期，请重新登录！"));
+
+    if (endpoint == QLatin1String("StaffOrderList"))
+        return OrderList(*staff, form);
+    if (endpoint == QLatin1String("UpdateStaffOrderList"))
+        return NewOrders(*staff, form);
+    if (endpoint == QLatin1String("PayFinishOrder"))
+        return PayFinish(*staff, form);
+    if (endpoint == QLatin1String("StaffOrder2"))
+        return Detail(*staff, form, urlBase);
+    if (endpoint == QLatin1String("StaffFinishOrder"))
+        return Finish(*staff, form);
+    if (endpoint == QLatin1String("StaffReply"))
+        return Reply(*staff, form);
+    if (endpoint == QLatin1String("ToFinishOrder"))
+        return Confirm(*staff, form);
+    if (endpoint == QLatin1String("AddShopCash"))
+        return IncomeList(*staff, form);
+    if (endpoint == QLatin1String("CashUpdate"))
+        return Cash(*staff);
+    return Profile(*staff, urlBase);
+}
+
+QJsonObject Api::Login(const Form& form, const QString& urlBase)
+{
+    const QString account = form.value(QStringLiteral("account")).trimmed();
+    const QString pass = form.value(QStringLiteral("pass")).trimmed();
+    if (account.isEmpty() || pass.isEmpty())
+        return Failure(QStringLiteral("请输入账号和密码"));
+    bool ok = false;
+    const qint64 number = account.toLongLong(&ok);
+    std::optional<Staff> staff;
+    if (ok)
+        staff = store.CheckLogin(number, pass);
+    if (!staff)
+        return Failure(QStringLiteral("账号或密码错误"));
+    const std::optional<Session> session = store.NewSession(staff->id);
+    if (!session)
+        return Failure(InternalError());
+    QJsonObject info;
+    info.insert(QStringLiteral("id"), staff->id);
+    info.insert(QStringLiteral("key"), session->key);
+    info.insert(QStringLiteral("token"), session->token);
+    info.insert(QStringLiteral("nickname"), staff->nickname);
+    info.insert(QStringLiteral("face"), Url(staff->face, urlBase));
+    info.insert(QStringLiteral("sex"), staff->sex ? 1 : 0);
+    return Success(info);
+}
+
+QJsonObject Api::UpdateSoftware(const QString& urlBase)
+{
+    const QString build = settings.OfferVersion();
+    QJsonObject info;
+    info.insert(QStringLiteral("build"), build);
+    const QString url = urlBase + QStringLiteral("/download/") + Assets::InstallerFileName(build);
+    info.insert(QStringLiteral("url"), url);
+    return Success(info);
+}
+
+QJsonObject Api::OrderList(const Staff& staff, const Form& form)
+{
+    int pager = 1;
+    if (form.contains(QStringLiteral("pager"))) {
+        bool ok = false;
+        pager = form.value(QStringLiteral("pager")).trimmed().toInt(&ok);
+        if (!ok || pager < 1)
+            return Failure(QStringLiteral("页码错误"));
+    }
+    const std::optional<Shop> shop = store.ShopById(staff.shopId);
+    QVector<Order> orders;
+    if (!shop || !store.OrderPage(staff.shopId, pager, settings.pageSize, &orders))
+        return Failure(InternalError());
+    QJsonArray commos;
+    for (const Order& order : orders)
+        commos.append(ListEntry(order));
+    QJsonObject info;
+    info.insert(QStringLiteral("shop_id"), shop->id);
+    info.insert(QStringLiteral("shop_name"), shop->name);
+    info.insert(QStringLiteral("shop_catid"), shop->catId);
+    info.insert(QStringLiteral("commos"), commos);
+    return Success(info);
+}
+
+QJsonObject Api::NewOrders(const Staff& staff, const Form& form)
+{
+    qint64 time = 0;
+    QJsonObject error;
+    if (!ReadTime(form, QStringLiteral("time"), &time, &error))
+        return error;
+    QVector<Order> orders;
+    if (!store.OrdersCreatedSince(staff.shopId, time, settings.pageSize, &orders))
+        return Failure(InternalError());
+    QJsonArray commos;
+    for (const Order& order : orders)
+        commos.append(ListEntry(order));
+    QJsonObject info;
+    info.insert(QStringLiteral("commos"), commos);
+    return Success(info);
+}
+
+QJsonObject Api::PayFinish(const Staff& staff, const Form& form)
+{
+    qint64 ertime = 0;
+    QJsonObject error;
+    if (!ReadTime(form, QStringLiteral("ertime"), &ertime, &error))
+        return error;
+    QVector<Order> orders;
+    if (!store.OrdersUpdatedAfter(staff.shopId, ertime, settings.pageSize, &orders))
+        return Failure(InternalError());
+    QJsonArray commos;
+    for (const Order& order : orders) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("id"), order.id);
+        entry.insert(QStringLiteral("status"), order.status);
+        entry.insert(QStringLiteral("stime"), TimeValue(order.stime));
+        entry.insert(QStringLiteral("ptime"), TimeValue(order.ptime));
+        entry.insert(QStringLiteral("ertime"), TimeValue(order.ertime));
+        commos.append(entry);
+    }
+    QJsonObject info;
+    info.insert(QStringLiteral("commos"), commos);
+    return Success(info);
+}
+
+QJsonObject Api::OrderDetail(const Order& order, const QString& urlBase)
+{
+    QJsonArray out;
+    QJsonArray commo;
+    for (const Item& item : order.items) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("pics"), Url(item.pics, urlBase));
+        entry.insert(QStringLiteral("name"), item.name);
+        entry.insert(QStringLiteral("num"), item.num);
+        entry.insert(QStringLiteral("price"), Yuan(item.priceCents));
+        entry.insert(QStringLiteral("total"), Yuan(item.totalCents));
+        (item.takeout ? out : commo).append(entry);
+    }
+    QJsonObject info;
+    info.insert(QStringLiteral("id"), order.id);
+    info.insert(QStringLiteral("status"), order.status);
+    info.insert(QStringLiteral("ctime"), TimeValue(order.ctime));
+    info.insert(QStringLiteral("ptime"), TimeValue(order.ptime));
+    info.insert(QStringLiteral("stime"), TimeValue(order.stime));
+    info.insert(QStringLiteral("amount"), Yuan(order.amountCents));
+    info.insert(QStringLiteral("taker"), order.taker);
+    info.insert(QStringLiteral("address"), order.address);
+    info.insert(QStringLiteral("tel"), order.tel);
+    info.insert(QStringLiteral("message"), order.message);
+    info.insert(QStringLiteral("prepare_type"), order.prepareType);
+    info.insert(QStringLiteral("content"), order.content);
+    info.insert(QStringLiteral("out"), out);
+    info.insert(QStringLiteral("commo"), commo);
+    return info;
+}
+
+QJsonObject Api::Detail(const Staff& staff, const Form& form, const QString& urlBase)
+{
+    qint64 id = 0;
+    QJsonObject error;
+    if (!ReadOrderId(form, &id, &error))
+        return error;
+    bool failed = false;
+    const std::optional<Order> order = store.OrderById(staff.shopId, id, &failed);
+    if (failed)
+        return Failure(InternalError());
+    if (!order)
+        return Failure(QStringLiteral("订单不存在：%1").arg(id));
+    return Success(OrderDetail(*order, urlBase));
+}
+
+QJsonObject Api::Finish(const Staff& staff, const Form& form)
+{
+    qint64 id = 0;
+    QJsonObject error;
+    if (!ReadOrderId(form, &id, &error))
+        return error;
+    const QString password = form.value(QStringLiteral("pass")).trimmed();
+    if (password.isEmpty())
+        return Failure(QStringLiteral("请输入订单密码"));
+    int current = 0;
+    switch (store.FinishOrder(staff.shopId, id, password, &current)) {
+    case FinishResult::Done:
+        return Success(QStringLiteral("服务已结束"));
+    case FinishResult::NoOrder:
+        return Failure(QStringLiteral("订单不存在：%1").arg(id));
+    case FinishResult::WrongPassword:
+        return Failure(QStringLiteral("订单密码错误，请向买家核对"));
+    case FinishResult::NotPaid:
+        return Failure(QStringLiteral("订单状态为“%1”，不能结束服务").arg(StatusName(current)));
+    case FinishResult::Failed:
+        break;
+    }
+    return Failure(InternalError());
+}
+
+QJsonObject Api::Reply(const Staff& staff, const Form& form)
+{
+    qint64 id = 0;
+    QJsonObject error;
+    if (!ReadOrderId(form, &id, &error))
+        return error;
+    const QString text = form.value(QStringLiteral("replay")).trimmed();
+    if (text.isEmpty())
+        return Failure(QStringLiteral("回复内容不能为空"));
+    if (text.size() > MaxReplyLength)
+        return Failure(QStringLiteral("回复内容不能超过%1个字").arg(MaxReplyLength));
+    switch (store.ReplyToReview(staff.shopId, id, text)) {
+    case ReplyResult::Done:
+        return Success(QStringLiteral("回复成功"));
+    case ReplyResult::NoOrder:
+        return Failure(QStringLiteral("订单不存在：%1").arg(id));
+    case ReplyResult::NotReviewed:
+        return Failure(QStringLiteral("只有已评价的订单可以回复"));
+    case ReplyResult::Failed:
+        break;
+    }
+    return Failure(InternalError());
+}
+
+QJsonObject Api::Confirm(const Staff& staff, const Form& form)
+{
+    qint64 id = 0;
+    QJsonObject error;
+    if (!ReadOrderId(form, &id, &error))
+        return error;
+    int current = 0;
+    switch (store.ConfirmOrder(staff.shopId, id, &current)) {
+    case ConfirmResult::Done:
+        return Success(QStringLiteral("确认成功"));
+    case ConfirmResult::AlreadyMoved:
+        // The order went on meanwhile: "info" names the status it has now.
+        return Failure(QString::number(current), 3);
+    case ConfirmResult::NothingToConfirm:
+        return Failure(QStringLiteral("该订单没有待确认的服务"), 2);
+    case ConfirmResult::NotPaid:
+        return Failure(QStringLiteral("订单尚未付款，不能确认"));
+    case ConfirmResult::NoOrder:
+        return Failure(QStringLiteral("订单不存在：%1").arg(id));
+    case ConfirmResult::Failed:
+        break;
+    }
+    return Failure(InternalError());
+}
+
+QJsonObject Api::IncomeList(const Staff& staff, const Form& form)
+{
+    const QString way = form.value(QStringLiteral("way")).trimmed();
+    const qint64 now = Now();
+    qint64 since = 0;
+    if (way == QLatin1String("day"))
+        since = StartOfDay(now);
+    else if (way == QLatin1String("week"))
+        since = StartOfDay(now, 6);
+    else if (way == QLatin1String("mon"))
+        since = StartOfMonth(now);
+    else if (way == QLatin1String("all"))
+        since = std::numeric_limits<qint64>::min();
+    else
+        return Failure(QStringLiteral("统计周期错误，应为 day、week、mon 或 all"));
+    QVector<Income> entries;
+    if (!store.IncomeSince(staff.shopId, since, &entries))
+        return Failure(InternalError());
+    QJsonArray list;
+    for (const Income& income : entries) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("order_id"), income.orderId);
+        entry.insert(QStringLiteral("amount"), Yuan(income.amountCents));
+        entry.insert(QStringLiteral("addcash"), Yuan(income.addCashCents));
+        entry.insert(QStringLiteral("ctime"), TimeValue(income.ctime));
+        list.append(entry);
+    }
+    return Success(list);
+}
+
+QJsonObject Api::Cash(const Staff& staff)
+{
+    const std::optional<Shop> shop = store.ShopById(staff.shopId);
+    if (!shop)
+        return Failure(InternalError());
+    QJsonObject info;
+    info.insert(QStringLiteral("yuer"), Yuan(shop->balanceCents));
+    info.insert(QStringLiteral("allcash"), Yuan(shop->totalCents));
+    return Success(info);
+}
+
+QJsonObject Api::Profile(const Staff& staff, const QString& urlBase)
+{
+    const std::optional<Shop> shop = store.ShopById(staff.shopId);
+    if (!shop)
+        return Failure(InternalError());
+    QJsonObject info;
+    info.insert(QStringLiteral("payment"), staff.payment);
+    info.insert(QStringLiteral("id"), staff.id);
+    info.insert(QStringLiteral("name"), staff.account);
+    info.insert(QStringLiteral("yuer"), Yuan(shop->balanceCents));
+    info.insert(QStringLiteral("mainame"), staff.realName);
+    info.insert(QStringLiteral("maidianhua"), staff.phone);
+    info.insert(QStringLiteral("maiqq"), staff.qq);
+    info.insert(QStringLiteral("maicode"), staff.code);
+    info.insert(QStringLiteral("payment_code"), staff.paymentCode);
+    info.insert(QStringLiteral("face"), Url(staff.face, urlBase));
+    info.insert(QStringLiteral("sex"), staff.sex ? 1 : 0);
+    info.insert(QStringLiteral("nickname"), staff.nickname);
+    info.insert(QStringLiteral("ctime"), TimeValue(staff.ctime));
+    return Success(info);
+}
+
+} // namespace Velm

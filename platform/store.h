@@ -1,0 +1,192 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace Velm {
+
+struct Shop
+{
+    qint64 id = 0;
+    QString name;
+    int catId = 0;
+    qint64 balanceCents = 0; // "yuer"
+    qint64 totalCents = 0;   // "allcash": everything the shop has ever earned
+};
+
+struct Staff
+{
+    int id = 0;
+    qint64 account = 0; // the mobile number the staff member logs in with
+    qint64 shopId = 0;
+    QString nickname;
+    QString face; // picture path on this server, or a full URL
+    bool sex = false;
+    QString realName;
+    QString phone;
+    QString qq;
+    QString code;
+    QString payment;
+    QString paymentCode;
+    qint64 ctime = 0;
+};
+
+struct Session
+{
+    int staffId = 0;
+    QString key;
+    QString token;
+};
+
+struct Item
+{
+    bool takeout = false; // "out" list when true, "commo" list otherwise
+    QString name;
+    QString pics;
+    int num = 0;
+    qint64 priceCents = 0;
+    qint64 totalCents = 0;
+};
+
+struct Order
+{
+    qint64 id = 0;
+    qint64 shopId = 0;
+    QString member;
+    qint64 amountCents = 0;
+    int status = 0;
+    qint64 ctime = 0;
+    qint64 ptime = 0; // 0: not yet
+    qint64 stime = 0; // 0: not yet
+    qint64 ertime = 0;
+    QString password; // the buyer's code that finishes the service
+    QString taker;
+    QString address;
+    QString tel;
+    QString message;
+    bool prepareType = false; // served in the shop rather than delivered
+    QString content;          // the buyer's review
+    QString reply;            // the shop's answer to it
+    bool confirmRequested = false;
+    QVector<Item> items;
+};
+
+struct Income
+{
+    qint64 orderId = 0;
+    qint64 amountCents = 0;
+    qint64 addCashCents = 0;
+    qint64 ctime = 0;
+};
+
+enum class FinishResult
+{
+    Done,
+    NoOrder,
+    WrongPassword,
+    NotPaid,
+    Failed
+};
+enum class ReplyResult
+{
+    Done,
+    NoOrder,
+    NotReviewed,
+    Failed
+};
+enum class ConfirmResult
+{
+    Done,
+    NoOrder,
+    AlreadyMoved,
+    NothingToConfirm,
+    NotPaid,
+    Failed
+};
+
+// The platform's database: one SQLite file in WAL mode, so that every answer the server gave is on
+// disk before it is sent. Each thread talks through its own connection (Qt SQL connections belong
+// to the thread that opened them); writes are serialised by one lock, which also makes the update
+// stamps strictly increasing.
+class Store
+{
+public:
+    explicit Store(const QString& path);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    bool Open(QString* error);
+    QString Path() const { return filePath; }
+    bool Reset();
+    bool IsEmpty();
+
+    // Shops and staff.
+    std::optional<Shop> FirstShop();
+    std::optional<Shop> ShopById(qint64 id);
+    bool AddShop(const Shop& shop);
+    bool SetCash(qint64 shopId, std::optional<qint64> balanceCents, std::optional<qint64> totalCents);
+    bool AddStaff(const Staff& staff, const QString& passwordMd5);
+    std::optional<Staff> CheckLogin(qint64 account, const QString& passwordMd5);
+    std::optional<Staff> StaffById(int id);
+    std::optional<Session> NewSession(int staffId);
+    std::optional<Staff> StaffBySession(int id, const QString& key, const QString& token);
+    bool ExpireSessions(int staffId); // 0: every session
+
+    // Orders as the staff's client sees them (no items).
+    bool OrderPage(qint64 shopId, int pager, int pageSize, QVector<Order>* orders);
+    bool OrdersCreatedSince(qint64 shopId, qint64 time, int limit, QVector<Order>* orders);
+    bool OrdersUpdatedAfter(qint64 shopId, qint64 ertime, int limit, QVector<Order>* orders);
+    // With items. shopId 0: any shop. *failed tells a database fault from a missing order.
+    std::optional<Order> OrderById(qint64 shopId, qint64 id, bool* failed = nullptr);
+
+    // Staff actions.
+    FinishResult FinishOrder(qint64 shopId, qint64 id, const QString& password, int* currentStatus);
+    ReplyResult ReplyToReview(qint64 shopId, qint64 id, const QString& text);
+    ConfirmResult ConfirmOrder(qint64 shopId, qint64 id, int* currentStatus);
+
+    // Buyer and admin actions. An order with id 0 gets a fresh id; ertime 0 means its ctime.
+    bool CreateOrders(QVector<Order>* orders);
+    bool RequestConfirmation(qint64 id);
+    bool Review(qint64 id, const QString& content);
+    // Replaces the order's fields with `order` (items too when replaceItems); the update stamp is
+    // bumped unless keepErtime.
+    bool UpdateOrder(const Order& order, bool replaceItems, bool keepErtime);
+    // Ids (at most 500) of the orders with a status whose time in `timeColumn` lies in [from, to].
+    QVector<qint64> OrderIdsWithStatus(int status, qint64 from, qint64 to, const QString& timeColumn);
+
+    // Income.
+    bool AddIncome(qint64 shopId, const Income& income, bool addToCash);
+    bool IncomeSince(qint64 shopId, qint64 since, QVector<Income>* entries);
+
+    // The shop's share of an order's amount.
+    static qint64 ShopShare(qint64 amountCents);
+
+private:
+    QSqlDatabase Db();
+    bool Write(const std::function<bool(QSqlDatabase&)>& work);
+    qint64 NextStamp(qint64 ctime);
+    bool CreateSchema(QSqlDatabase& db);
+    bool InsertOrder(QSqlDatabase& db, Order* order);
+    bool InsertItems(QSqlDatabase& db, const Order& order);
+    bool CreditShop(QSqlDatabase& db, const Order& order, qint64 when);
+    std::optional<Order> ReadOrder(QSqlDatabase& db, qint64 shopId, qint64 id, bool* failed);
+
+    QString filePath;
+    std::unique_ptr<QTemporaryDir> scratchDir; // behind ":memory:"
+    int serial;
+    std::mutex connectionsMutex;
+    QStringList connections;
+    std::mutex writeMutex;
+    qint64 lastStamp = 0;
+};
+
+} // namespace Velm

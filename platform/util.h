@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+
+#include <string>
+
+namespace Velm {
+
+// Order status codes as the client knows them.
+enum OrderStatus
+{
+    Unpaid = 0,
+    Paid = 1,
+    Served = 2,
+    Reviewed = 3,
+    Completed = 4,
+    Refunded = 9,
+};
+QString StatusName(int status);
+bool IsKnownStatus(int status);
+
+// "yyyy-MM-dd hh:mm:ss" in local time, the only time format on the wire.
+QString FormatTime(qint64 secsSinceEpoch);
+// Reads "yyyy-MM-dd hh:mm:ss" (an ISO 8601 "T" is accepted too) as local time.
+bool ParseTime(const QString& text, qint64* secsSinceEpoch);
+qint64 Now();
+qint64 StartOfDay(qint64 secsSinceEpoch, int daysBack = 0);
+qint64 StartOfMonth(qint64 secsSinceEpoch);
+
+// application/x-www-form-urlencoded: "+" is a blank, %XX an escaped byte. The client sends its
+// values unescaped, so a "%" that does not start a valid escape is kept as it is, and bytes that
+// were never escaped (raw UTF-8) pass through. The first occurrence of a field wins.
+using Form = QHash<QString, QString>;
+Form DecodeForm(const std::string& body);
+
+// Money travels as yuan with two decimals and is kept as whole cents.
+double Yuan(qint64 cents);
+qint64 Cents(double yuan);
+
+QString Md5Hex(const QByteArray& bytes);
+QString RandomHex(int length);
+QString RandomDigits(int length);
+
+QByteArray JsonBytes(const QJsonObject& object);
+
+// Writes one line to standard output at once; safe from any thread.
+void PrintLine(const QString& line);
+
+} // namespace Velm
