@@ -398,27 +398,22 @@ void CWLogin::HideLoadingAnimation()
 
 void CWLogin::LoginAnimation() {}
 
+QList<QWidget*> CWLogin::FormWidgets() const
+{
+    const QList<QWidget*> widgets{loginButton, accountBox,  passwordBox, registerLink,
+                                  forgetLink,  rememberBox, autoLoginBox};
+    return widgets.contains(nullptr) ? QList<QWidget*>() : widgets;
+}
+
 void CWLogin::HideAll()
 {
-    if (!loginButton || !accountBox || !passwordBox || !registerLink || !forgetLink || !rememberBox ||
-        !autoLoginBox)
-        return;
-    for (QWidget* widget : {static_cast<QWidget*>(loginButton), static_cast<QWidget*>(accountBox),
-                            static_cast<QWidget*>(passwordBox), static_cast<QWidget*>(registerLink),
-                            static_cast<QWidget*>(forgetLink), static_cast<QWidget*>(rememberBox),
-                            static_cast<QWidget*>(autoLoginBox)})
+    for (QWidget* widget : FormWidgets())
         widget->hide();
 }
 
 void CWLogin::ShowAll()
 {
-    if (!loginButton || !accountBox || !passwordBox || !registerLink || !forgetLink || !rememberBox ||
-        !autoLoginBox)
-        return;
-    for (QWidget* widget : {static_cast<QWidget*>(loginButton), static_cast<QWidget*>(accountBox),
-                            static_cast<QWidget*>(passwordBox), static_cast<QWidget*>(registerLink),
-                            static_cast<QWidget*>(forgetLink), static_cast<QWidget*>(rememberBox),
-                            static_cast<QWidget*>(autoLoginBox)})
+    for (QWidget* widget : FormWidgets())
         widget->show();
 }
 
@@ -520,6 +515,17 @@ bool CWLogin::PasswordIsEmpty() const
     return passwordHint.contains(passwordBox->text());
 }
 
+// Logs in when both fields hold input; otherwise sends the cursor to the first empty one.
+void CWLogin::SubmitOrFocus()
+{
+    if (AccountIsEmpty())
+        accountBox->setFocus();
+    else if (PasswordIsEmpty())
+        passwordBox->setFocus();
+    else
+        Login();
+}
+
 bool CWLogin::eventFilter(QObject* watched, QEvent* event)
 {
     if (!accountBox || !passwordBox || !loginButton)
@@ -554,25 +560,13 @@ bool CWLogin::eventFilter(QObject* watched, QEvent* event)
         if (focused && watched != focused)
             break;
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && loginButton->isVisible()) {
-            if (AccountIsEmpty())
-                accountBox->setFocus();
-            else if (PasswordIsEmpty())
-                passwordBox->setFocus();
-            else
-                Login();
-        }
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && loginButton->isVisible())
+            SubmitOrFocus();
         break;
     }
     case QEvent::MouseButtonRelease:
-        if (watched == loginButton && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            if (AccountIsEmpty())
-                accountBox->setFocus();
-            else if (PasswordIsEmpty())
-                passwordBox->setFocus();
-            else
-                Login();
-        }
+        if (watched == loginButton && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            SubmitOrFocus();
         break;
     default:
         break;

@@ -73,6 +73,8 @@ private:
     void ShowAvatar(const QString& path);
     void ShowTrayMessage(const QString& text, QSystemTrayIcon::MessageIcon icon);
     void LoginFailed(const QString& message, QNetworkReply* reply);
+    QList<QWidget*> FormWidgets() const; // the seven inputs and links, or none while any is missing
+    void SubmitOrFocus();
     bool AccountIsEmpty() const;
     bool PasswordIsEmpty() const;
     void AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)());
