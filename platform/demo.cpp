@@ -271,7 +271,7 @@ bool Seed(Store& store, QStringList* report)
         !store.AddStaff(li, PasswordMd5(Accounts[1].password)))
         return false;
 
-    QVector<Order> orders = HistoryOrders(rng, ShopId, 90, 1, now);
+    QVector<Order> orders = HistoryOrders(rng, ShopId, 90, 2, now);
     // A busy lunch today: a few paid orders are waiting for their buyers.
     for (int i = 0; i < 5; ++i) {
         const qint64 ctime = now - (i + 1) * 1500 - rng.bounded(300);
