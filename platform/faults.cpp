@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 
+#include <algorithm>
 #include <chrono>
 
 namespace Velm {
@@ -89,19 +90,28 @@ QJsonArray Faults::List() const
     return list;
 }
 
-bool Faults::Sleep(int ms)
+Faults::WaitEnd Faults::Wait(int ms, bool untilCleared, const std::function<bool()>& clientGone)
 {
-    std::unique_lock<std::mutex> lock(mutex);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    return !changed.wait_until(lock, deadline, [this] { return shuttingDown; });
-}
-
-void Faults::Hold()
-{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(untilCleared ? MaxHoldMs : ms);
     std::unique_lock<std::mutex> lock(mutex);
     const quint64 clearsBefore = clearCount;
-    changed.wait_for(lock, std::chrono::milliseconds(MaxHoldMs),
-                     [&] { return shuttingDown || clearCount != clearsBefore; });
+    for (;;) {
+        if (shuttingDown)
+            return WaitEnd::ShuttingDown;
+        if (untilCleared && clearCount != clearsBefore)
+            return WaitEnd::Cleared;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return WaitEnd::Elapsed;
+        changed.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(250)));
+        lock.unlock();
+        const bool gone = clientGone && clientGone();
+        lock.lock();
+        if (gone)
+            return WaitEnd::ClientGone;
+    }
 }
 
 void Faults::Shutdown()
@@ -111,12 +121,6 @@ void Faults::Shutdown()
         shuttingDown = true;
     }
     changed.notify_all();
-}
-
-bool Faults::IsShuttingDown() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return shuttingDown;
 }
 
 } // namespace Velm

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -46,12 +47,18 @@ public:
     std::optional<Fault> Take(const QString& endpoint);
     QJsonArray List() const;
 
-    // Sleeps `ms`; returns early (false) when the server is stopping.
-    bool Sleep(int ms);
-    // Holds a request until a Clear() after this call, Shutdown() or MaxHoldMs.
-    void Hold();
+    enum class WaitEnd
+    {
+        Elapsed,
+        Cleared,
+        ClientGone,
+        ShuttingDown
+    };
+    // Waits `ms`, or with untilCleared until a Clear() after this call (at most MaxHoldMs). A
+    // client that gave up must not keep a worker thread for ten minutes, so `clientGone` is asked
+    // four times a second.
+    WaitEnd Wait(int ms, bool untilCleared, const std::function<bool()>& clientGone);
     void Shutdown();
-    bool IsShuttingDown() const;
 
 private:
     mutable std::mutex mutex;

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -49,10 +50,9 @@ bool Endpoint(const sockaddr_storage& address, std::string* host, int* port)
     return true;
 }
 
-// cpp-httplib does not hand its socket to a handler. To close a connection without a word, the
-// socket is found among the process's descriptors by the two ends of the connection; after the
-// shutdown the library's attempt to answer fails and it closes the socket itself.
-void DropConnection(const httplib::Request& request)
+// cpp-httplib does not hand its socket to a handler. The request's socket is found among the
+// process's descriptors by the two ends of the connection; -1 when there is none.
+int ConnectionSocket(const httplib::Request& request)
 {
     const QStringList descriptors =
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
@@ -78,11 +78,18 @@ void DropConnection(const httplib::Request& request)
         if (!Endpoint(peer, &peerHost, &peerPort) || !Endpoint(self, &selfHost, &selfPort))
             continue;
         if (peerPort == request.remote_port && selfPort == request.local_port &&
-            peerHost == request.remote_addr) {
-            ::shutdown(fd, SHUT_RDWR);
-            return;
-        }
+            peerHost == request.remote_addr)
+            return fd;
     }
+    return -1;
+}
+
+// The client closed its end (it gave up waiting, or went away).
+bool PeerClosed(int fd)
+{
+    char byte;
+    const ssize_t received = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return received == 0 || (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 } // namespace
@@ -196,16 +203,23 @@ bool Server::ApplyFault(const QString& endpoint, const httplib::Request& request
         return false;
     switch (fault->kind) {
     case Fault::Delay:
-        if (faults.Sleep(fault->ms))
+    case Fault::Hang: {
+        const int fd = ConnectionSocket(request);
+        switch (
+            faults.Wait(fault->ms, fault->kind == Fault::Hang, [fd] { return fd >= 0 && PeerClosed(fd); })) {
+        case Faults::WaitEnd::Elapsed:
+        case Faults::WaitEnd::Cleared:
             return false;
+        case Faults::WaitEnd::ClientGone:
+            // Nobody is listening; writing the answer fails and the library closes the socket.
+            response.status = 500;
+            return true;
+        case Faults::WaitEnd::ShuttingDown:
+            break;
+        }
         SendJson(response, 503, Failure(QStringLiteral("服务器正在停止")));
         return true;
-    case Fault::Hang:
-        faults.Hold();
-        if (!faults.IsShuttingDown())
-            return false;
-        SendJson(response, 503, Failure(QStringLiteral("服务器正在停止")));
-        return true;
+    }
     case Fault::Http500:
         response.status = 500;
         response.set_content("Internal Server Error", "text/plain");
@@ -220,10 +234,14 @@ bool Server::ApplyFault(const QString& endpoint, const httplib::Request& request
     case Fault::Refuse:
         SendJson(response, 200, Failure(fault->text));
         return true;
-    case Fault::Close:
-        DropConnection(request);
+    case Fault::Close: {
+        // After the shutdown the library's attempt to answer fails and it closes the socket.
+        const int fd = ConnectionSocket(request);
+        if (fd >= 0)
+            ::shutdown(fd, SHUT_RDWR);
         response.status = 500;
         return true;
+    }
     }
     return false;
 }

@@ -23,6 +23,7 @@ private slots:
     void faultsAreScopedToTheirEndpoint();
     void faultWithCountClearsItself();
     void hangHoldsTheRequestUntilCleared();
+    void abandonedHeldRequestsFreeTheirWorkers();
     void hangingRequestDoesNotBlockShutdown();
     void badFaultsAreRefused_data();
     void badFaultsAreRefused();
@@ -173,6 +174,32 @@ void PlatformFaultsTest::hangHoldsTheRequestUntilCleared()
     QCOMPARE(held->error(), QNetworkReply::NoError);
     QCOMPARE(QJsonDocument::fromJson(held->readAll()).object().value("status").toInt(), 1);
     delete held;
+}
+
+void PlatformFaultsTest::abandonedHeldRequestsFreeTheirWorkers()
+{
+    // More held requests than the server has workers, all given up by their client (as the client's
+    // own time-out does): the server must notice, or nothing else would be answered until the
+    // fault is cleared.
+    QVERIFY(platform->setFault(QStringLiteral("CashUpdate"), QStringLiteral("hang")));
+    QList<QNetworkAccessManager*> managers;
+    QList<QNetworkReply*> held;
+    for (int i = 0; i < 12; ++i) {
+        managers.append(new QNetworkAccessManager(this));
+        for (int j = 0; j < 6; ++j)
+            held.append(startCashUpdate(managers.last(), *platform, session));
+    }
+    QTest::qWait(1000);
+    QVERIFY(std::none_of(held.begin(), held.end(), [](QNetworkReply* reply) { return reply->isFinished(); }));
+    for (QNetworkReply* reply : held)
+        reply->abort();
+
+    QElapsedTimer clock;
+    clock.start();
+    const QJsonObject reply = platform->post(QStringLiteral("UserInfo"), session.form(), 5000);
+    QCOMPARE(reply.value("status").toInt(), 1);
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QStringLiteral("answered after %1 ms").arg(clock.elapsed())));
+    qDeleteAll(managers);
 }
 
 void PlatformFaultsTest::hangingRequestDoesNotBlockShutdown()
