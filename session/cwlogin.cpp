@@ -554,10 +554,12 @@ bool CWLogin::eventFilter(QObject* watched, QEvent* event)
         }
         break;
     case QEvent::KeyPress: {
-        // A key press the focused widget ignores travels on to its parents, some of them watched too:
-        // act on it once, where it was first delivered.
+        // A key press that one of the inputs ignores travels on to the window, which watches key
+        // presses too: act on it once, where it was first delivered.
         QWidget* focused = QApplication::focusWidget();
-        if (focused && watched != focused)
+        const bool fromWatchedInput = focused && (focused == passwordBox || focused == loginButton ||
+                                                  focused == accountBox || accountBox->isAncestorOf(focused));
+        if (watched == this && fromWatchedInput)
             break;
         const int key = static_cast<QKeyEvent*>(event)->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && loginButton->isVisible())

@@ -1,19 +1,51 @@
-// Starts the client's application object and login window the way the program does, then tells
-// whether this is a second instance and whether the login started on its own.
-//   helper_login stay   print and keep running    helper_login once   print and exit
+// Starts the client's application object and login window the way the program does.
+//   helper_login stay                     print "running=N waiting=N" and keep running
+//   helper_login once                     print the same and exit
+//   helper_login login ACCOUNT PASSWORD   log in through the form, print "logged-in" once the main
+//                                         window holds the account, then keep running
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/singleapplication.h"
+#include "app/traymessage.h"
+#include "main/cwmain.h"
 #include "session/cwlogin.h"
 
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     theApp = new SingleApplication(argc, argv);
+    const QStringList args = theApp->arguments();
     auto* login = new CWLogin;
+
+    if (args.value(1) == QLatin1String("login")) {
+        login->AccountBox()->setEditText(args.value(2));
+        login->PasswordBox()->setText(args.value(3));
+        login->Login();
+        auto* poll = new QTimer(theApp);
+        QObject::connect(poll, &QTimer::timeout, [poll] {
+            if (mainWindow && mainWindow->HoldsLoginStamp()) {
+                std::printf("logged-in\n");
+                std::fflush(stdout);
+                poll->stop();
+            }
+        });
+        poll->start(20);
+        QTimer::singleShot(15000, [] {
+            if (!mainWindow) {
+                std::printf("failed: %s\n", qPrintable(Tray::LastMessage().text));
+                std::fflush(stdout);
+                QCoreApplication::exit(1);
+            }
+        });
+        return theApp->exec();
+    }
+
     std::printf("running=%d waiting=%d\n", theApp->IsRunning() ? 1 : 0, login->IsWaiting() ? 1 : 0);
     std::fflush(stdout);
-    if (theApp->arguments().value(1) == QLatin1String("stay"))
+    if (args.value(1) == QLatin1String("stay"))
         return theApp->exec();
     delete login;
     return 0;

@@ -1,0 +1,257 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpServer>
+
+#include "app/constants.h"
+#include "app/traymessage.h"
+#include "common/fakenetwork.h"
+#include "common/platformprocess.h"
+#include "common/testmain.h"
+#include "main/cwmain.h"
+#include "net/request.h"
+#include "session/cuser.h"
+#include "session/cwlogin.h"
+#include "session/userstore.h"
+
+// Logging in against the local platform server, the way a staff member does it.
+class TestLogin : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<PlatformProcess> platform;
+    QTemporaryDir sockets;
+
+    // A login window filled with the given account and password; deleted by the test or on close.
+    static QPointer<CWLogin> openLogin(const QString& account, const QString& password)
+    {
+        QPointer<CWLogin> login = new CWLogin;
+        // Closing a login window quits the program; here that would end every later event loop.
+        QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
+        login->show();
+        login->activateWindow();
+        if (!QTest::qWaitForWindowActive(login))
+            qWarning("login window did not become active");
+        login->AccountBox()->setEditText(account);
+        login->PasswordBox()->setText(password);
+        return login;
+    }
+
+    // Ends the session of the main window a successful login opened, without quitting the tests.
+    static void closeMainWindow()
+    {
+        if (!mainWindow)
+            return;
+        QObject::disconnect(mainWindow, &CWidget::Close, nullptr, nullptr);
+        delete mainWindow;
+        mainWindow = nullptr;
+    }
+
+    static bool idleWithAccountFocused(CWLogin* login)
+    {
+        return !login->IsWaiting() && login->LoginButton()->isVisible() && login->AccountBox()->hasFocus();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TMPDIR", sockets.path().toLocal8Bit());
+        platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
+        QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+    }
+
+    void init()
+    {
+        QFile::remove(UsersFile());
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->clearFaults();
+        Request::SetTransferTimeout(30000);
+    }
+
+    void cleanup() { closeMainWindow(); }
+
+    void success_opensTheSessionAndRemembersTheAccount()
+    {
+        // Another account is remembered already: the new login must come first in the file.
+        CUser other;
+        other.SetAccount(PlatformProcess::SecondDemoAccount);
+        UserStore earlier(QVector<CUser*>{&other});
+        QVERIFY(earlier.Save());
+
+        QPointer<CWLogin> login =
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
+        login->RememberBox()->setChecked(true);
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+
+        QVERIFY(currentUser);
+        QVERIFY(currentUser->GetId() > 0);
+        QVERIFY(!currentUser->GetKey().isEmpty());
+        QVERIFY(!currentUser->GetToken().isEmpty());
+        QCOMPARE(currentUser->GetNickname(), QStringLiteral("小王"));
+        QVERIFY(currentUser->GetFace().contains(QStringLiteral("/img/face/")));
+        QVERIFY(currentUser->GetLogDate() >= before);
+        // The session works: the platform accepts its key and token.
+        const QJsonObject profile = platform->post(QStringLiteral("UserInfo"),
+                                                   QStringLiteral("id=%1&key=%2&token=%3&")
+                                                       .arg(currentUser->GetId())
+                                                       .arg(currentUser->GetKey(), currentUser->GetToken()));
+        QCOMPARE(profile.value(QStringLiteral("status")).toInt(), 1);
+
+        QVERIFY(mainWindow->isVisible());
+        QVERIFY(mainWindow->HoldsLoginStamp());
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
+        QTRY_VERIFY(!login); // closed and deleted, without quitting the program
+
+        UserStore saved;
+        QCOMPARE(saved.Users().size(), 2);
+        QCOMPARE(saved.Users().at(0)->GetAccount(), PlatformProcess::DemoAccount);
+        QCOMPARE(saved.Users().at(0)->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
+        QCOMPARE(saved.Users().at(0)->GetNickname(), QStringLiteral("小王"));
+        QCOMPARE(saved.Users().at(1)->GetAccount(), PlatformProcess::SecondDemoAccount);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("fault"); // platform fault on LoginMd5, or "" / "dead" / "timeout"
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("expected"); // exact tray text; a trailing "*" matches a prefix
+
+        QTest::newRow("wrong password") << ""
+                                        << "wrong"
+                                        << "登录失败!\n账号或密码错误";
+        QTest::newRow("refused with a text") << "refuse"
+                                             << "velm123"
+                                             << "登录失败!\n服务器繁忙，请稍后再试";
+        QTest::newRow("answer is not json") << "notjson"
+                                            << "velm123"
+                                            << "<*";
+        QTest::newRow("answer is a json array") << "array"
+                                                << "velm123"
+                                                << "[*";
+        QTest::newRow("http 500") << "http500"
+                                  << "velm123"
+                                  << "登录失败! 都是网络的错！\n401: Error transferring *";
+        QTest::newRow("server gone") << "dead"
+                                     << "velm123"
+                                     << "登录失败! 都是网络的错！\n1: Connection refused";
+        QTest::newRow("no answer") << "timeout"
+                                   << "velm123"
+                                   << "登录失败! 都是网络的错！\n5: Operation canceled";
+    }
+    void failures()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, password);
+        QFETCH(QString, expected);
+
+        QTcpServer closedPort;
+        if (fault == QLatin1String("dead")) {
+            QVERIFY(closedPort.listen(QHostAddress::LocalHost));
+            const quint16 port = closedPort.serverPort();
+            closedPort.close(); // nothing listens there any more
+            qputenv("TARVIK_API_HOST", QByteArray("127.0.0.1:") + QByteArray::number(port));
+        } else if (fault == QLatin1String("timeout")) {
+            QVERIFY(platform->setFault(QStringLiteral("LoginMd5"), QStringLiteral("hang")));
+            Request::SetTransferTimeout(500);
+        } else if (!fault.isEmpty()) {
+            QVERIFY(platform->setFault(QStringLiteral("LoginMd5"), fault));
+        }
+
+        QPointer<CWLogin> login = openLogin(QString::number(PlatformProcess::DemoAccount), password);
+        const int messagesBefore = Tray::MessageCount();
+        QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
+        QVERIFY(login->IsWaiting());
+        QTRY_VERIFY_WITH_TIMEOUT(Tray::MessageCount() > messagesBefore, 10000);
+
+        const Tray::Message message = Tray::LastMessage();
+        if (expected.endsWith('*'))
+            QVERIFY2(message.text.startsWith(expected.chopped(1)), qPrintable(message.text));
+        else
+            QCOMPARE(message.text, expected);
+        QCOMPARE(message.title, AppName);
+        QCOMPARE(message.icon, QSystemTrayIcon::Critical);
+        QTRY_VERIFY(idleWithAccountFocused(login));
+        QVERIFY(!mainWindow);
+        QVERIFY(!QFile::exists(UsersFile()));
+        delete login;
+    }
+
+    void failedThenSuccessfulLogin_reusesTheSessionRecord()
+    {
+        QPointer<CWLogin> login =
+            openLogin(QString::number(PlatformProcess::DemoAccount), QStringLiteral("wrong"));
+        login->Login();
+        QTRY_VERIFY(!login->IsWaiting());
+        CUser* record = currentUser;
+        QVERIFY(record);
+        QCOMPARE(record->GetPassword(), QStringLiteral("wrong"));
+
+        login->PasswordBox()->setText(PlatformProcess::DemoPassword);
+        login->Login();
+        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+        QCOMPARE(currentUser, record);
+        QCOMPARE(record->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
+    }
+
+    void accountThatIsNotANumber_logsInAsZero()
+    {
+        FakeNetworkManager::Install([](const RecordedRequest&) {
+            return FakeResponse::Json("{\"status\":0,\"info\":\"账号或密码错误\"}");
+        });
+        QPointer<CWLogin> login = openLogin(QStringLiteral("店长"), QStringLiteral("velm123"));
+        login->Login();
+        QTRY_COMPARE(FakeNetworkManager::Recorded().size(), 1);
+        FakeNetworkManager::Uninstall();
+        QCOMPARE(FakeNetworkManager::Recorded().first().body,
+                 QByteArray("account=0&pass=") + CUser::Md5Of(QStringLiteral("velm123")).toLatin1());
+        QCOMPARE(currentUser->GetAccount(), Q_INT64_C(0));
+        QTRY_VERIFY(!login->IsWaiting());
+        delete login;
+    }
+
+    void liveSessionElsewhere_refusesOnlyThatAccount()
+    {
+        QProcess other;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        other.setProcessEnvironment(env);
+        other.start(QStringLiteral(TEST_HELPER_DIR "/helper_login"),
+                    {QStringLiteral("login"), QString::number(PlatformProcess::DemoAccount),
+                     PlatformProcess::DemoPassword});
+        QVERIFY(other.waitForReadyRead(15000));
+        QCOMPARE(QString::fromUtf8(other.readLine()).trimmed(), QStringLiteral("logged-in"));
+
+        QPointer<CWLogin> login =
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
+        login->Login();
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("此用户已登录，不能重复登录。"));
+        QCOMPARE(Tray::LastMessage().icon, QSystemTrayIcon::Information);
+        QVERIFY(!login->IsWaiting()); // nothing was sent; the form stays as it was
+        QVERIFY(!mainWindow);
+
+        login->AccountBox()->setEditText(QString::number(PlatformProcess::SecondDemoAccount));
+        login->PasswordBox()->setText(PlatformProcess::SecondDemoPassword);
+        login->Login();
+        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+        QCOMPARE(currentUser->GetAccount(), PlatformProcess::SecondDemoAccount);
+        closeMainWindow();
+
+        // Once the other session is gone (even killed), its account logs in again.
+        other.kill();
+        other.waitForFinished();
+        QVERIFY(QFile::exists(AccountLockFile(PlatformProcess::DemoAccount)));
+        login = openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
+        login->Login();
+        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+        QVERIFY(mainWindow->HoldsLoginStamp());
+    }
+};
+
+TARVIK_TEST_MAIN(TestLogin)
+#include "tst_login.moc"
