@@ -17,7 +17,9 @@ SHOTS=${TARVIK_SCREENSHOTS:-$ROOT/screenshots}
 DEMO_SECONDS=${TARVIK_DEMO_SECONDS:-90}
 DEMO_ACCOUNT=${TARVIK_DEMO_ACCOUNT:-13800000001}
 DEMO_PASSWORD=${TARVIK_DEMO_PASSWORD:-velm123}
-mkdir -p "$DEMO_DIR/home"
+mkdir -p "$DEMO_DIR/home" "$DEMO_DIR/runtime"
+chmod 700 "$DEMO_DIR/runtime"
+export XDG_RUNTIME_DIR="$DEMO_DIR/runtime"
 
 pids=()
 cleanup() {
