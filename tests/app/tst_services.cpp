@@ -72,6 +72,38 @@ private slots:
         QCOMPARE(player.media().request().url(), spy.at(0).at(1).toUrl());
     }
 
+    void realSounds_playToTheEnd_data()
+    {
+        QTest::addColumn<QString>("sound");
+        QTest::newRow("new order") << "audio/neworder.mp3";
+        QTest::newRow("confirmation") << "audio/notify.wav";
+        QTest::newRow("served") << "audio/server.mp3";
+    }
+    void realSounds_playToTheEnd()
+    {
+        // The program runs from its own folder; the sounds are copied beside it by the build.
+        QFETCH(QString, sound);
+        QMediaPlayer player;
+        QSignalSpy errors(&player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error));
+        Sound::Play(&player, sound);
+        QTRY_VERIFY_WITH_TIMEOUT(player.mediaStatus() == QMediaPlayer::EndOfMedia ||
+                                     player.mediaStatus() == QMediaPlayer::InvalidMedia,
+                                 10000);
+        QCOMPARE(player.mediaStatus(), QMediaPlayer::EndOfMedia);
+        QVERIFY(errors.isEmpty());
+    }
+
+    void unreadableSound_isReportedByThePlayer()
+    {
+        QFile garbage(workDir.filePath(QStringLiteral("garbage.mp3")));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write("not a sound at all");
+        garbage.close();
+        QMediaPlayer player;
+        Sound::Play(&player, garbage.fileName());
+        QTRY_COMPARE_WITH_TIMEOUT(player.mediaStatus(), QMediaPlayer::InvalidMedia, 10000);
+    }
+
     void trayMessage_withoutSystemTray_becomesACornerNotice()
     {
         QSystemTrayIcon icon;
