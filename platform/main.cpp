@@ -166,7 +166,8 @@ int main(int argc, char* argv[])
     const QString host = parser.value(hostOption);
     const int boundPort = server.Bind(host, port);
     if (boundPort < 0)
-        return Fail(QStringLiteral("cannot listen on %1:%2").arg(host).arg(port));
+        return Fail(
+            QStringLiteral("cannot listen on %1:%2 (is another server using the port?)").arg(host).arg(port));
     PrintLine(QStringLiteral("listening on http://%1:%2").arg(host).arg(boundPort));
     PrintLine(QStringLiteral("database %1")
                   .arg(parser.value(dbOption) == QLatin1String(":memory:")

@@ -113,6 +113,13 @@ int Server::Bind(const QString& host, int port)
     http.set_read_timeout(10, 0);
     http.set_write_timeout(10, 0);
     http.set_payload_max_length(MaxBodyBytes);
+    // The library's default also sets SO_REUSEPORT, which lets a second server bind the same port
+    // and silently take half of the client's connections. Only SO_REUSEADDR: a second server
+    // fails to start instead.
+    http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     Route();
     const std::string address = host.toStdString();
     if (port == 0)

@@ -89,6 +89,7 @@ private slots:
     void badInput_data();
     void badInput();
     void concurrentFinishing();
+    void secondServerOnTheSamePortRefusesToStart();
 
 private:
     QJsonObject call(const QString& endpoint, const QString& fields = QString());
@@ -714,6 +715,15 @@ void PlatformApiTest::concurrentFinishing()
     const QJsonObject after = call(QStringLiteral("CashUpdate")).value("info").toObject();
     QCOMPARE(qRound((after.value("allcash").toDouble() - before.value("allcash").toDouble()) * 100), 1710);
     qDeleteAll(managers);
+}
+
+void PlatformApiTest::secondServerOnTheSamePortRefusesToStart()
+{
+    // Two servers sharing a port would each get part of the client's connections.
+    PlatformProcess second({QStringLiteral("--port"), QString::number(platform->port())});
+    QVERIFY(!second.isRunning());
+    QCOMPARE(second.errorString(), QStringLiteral("velm-platform exited with code 1 before listening"));
+    QCOMPARE(call(QStringLiteral("CashUpdate")).value("status").toInt(), 1);
 }
 
 TARVIK_TEST_MAIN(PlatformApiTest)

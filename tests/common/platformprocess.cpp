@@ -49,8 +49,10 @@ PlatformProcess::PlatformProcess(const QStringList& extraArgs)
         error = QStringLiteral("velm-platform said \"%1\" instead of where it listens").arg(first);
         return;
     }
-    error = QStringLiteral("velm-platform did not report its port within 10 s (exit code %1)")
-                .arg(server.exitCode());
+    if (server.state() == QProcess::NotRunning)
+        error = QStringLiteral("velm-platform exited with code %1 before listening").arg(server.exitCode());
+    else
+        error = QStringLiteral("velm-platform did not report its port within 10 s");
 }
 
 PlatformProcess::~PlatformProcess()
