@@ -32,7 +32,7 @@ bool IsLoopback(const std::string& address)
     return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
 }
 
-bool Endpoint(const sockaddr_storage& address, std::string* host, int* port)
+bool SocketAddress(const sockaddr_storage& address, std::string* host, int* port)
 {
     char text[INET6_ADDRSTRLEN] = {};
     if (address.ss_family == AF_INET) {
@@ -75,7 +75,7 @@ int ConnectionSocket(const httplib::Request& request)
         std::string selfHost;
         int peerPort = 0;
         int selfPort = 0;
-        if (!Endpoint(peer, &peerHost, &peerPort) || !Endpoint(self, &selfHost, &selfPort))
+        if (!SocketAddress(peer, &peerHost, &peerPort) || !SocketAddress(self, &selfHost, &selfPort))
             continue;
         if (peerPort == request.remote_port && selfPort == request.local_port &&
             peerHost == request.remote_addr)
