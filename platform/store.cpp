@@ -542,6 +542,21 @@ std::optional<Order> Store::OrderById(qint64 shopId, qint64 id, bool* failed)
     return order;
 }
 
+// Finishing with the buyer's code and confirming a buyer's request both end here: the order is
+// served now, gets a fresh update stamp and the shop is credited.
+bool Store::MarkServed(QSqlDatabase& db, const Order& order)
+{
+    const qint64 now = Now();
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE orders SET status = ?, stime = ?, ertime = ?, confirm_requested = 0 "
+                             "WHERE id = ?"));
+    q.addBindValue(static_cast<int>(Served));
+    q.addBindValue(now);
+    q.addBindValue(NextStamp(order.ctime));
+    q.addBindValue(order.id);
+    return Exec(q) && CreditShop(db, order, now);
+}
+
 bool Store::CreditShop(QSqlDatabase& db, const Order& order, qint64 when)
 {
     Income income;
@@ -594,15 +609,7 @@ FinishResult Store::FinishOrder(qint64 shopId, qint64 id, const QString& passwor
             result = FinishResult::WrongPassword;
             return false;
         }
-        const qint64 now = Now();
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("UPDATE orders SET status = ?, stime = ?, ertime = ?, confirm_requested = 0 "
-                                 "WHERE id = ?"));
-        q.addBindValue(static_cast<int>(Served));
-        q.addBindValue(now);
-        q.addBindValue(NextStamp(order->ctime));
-        q.addBindValue(id);
-        if (!Exec(q) || !CreditShop(db, *order, now))
+        if (!MarkServed(db, *order))
             return false;
         result = FinishResult::Done;
         return true;
@@ -665,15 +672,7 @@ ConfirmResult Store::ConfirmOrder(qint64 shopId, qint64 id, int* currentStatus)
             result = ConfirmResult::NothingToConfirm;
             return false;
         }
-        const qint64 now = Now();
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("UPDATE orders SET status = ?, stime = ?, ertime = ?, confirm_requested = 0 "
-                                 "WHERE id = ?"));
-        q.addBindValue(static_cast<int>(Served));
-        q.addBindValue(now);
-        q.addBindValue(NextStamp(order->ctime));
-        q.addBindValue(id);
-        if (!Exec(q) || !CreditShop(db, *order, now))
+        if (!MarkServed(db, *order))
             return false;
         *currentStatus = Served;
         result = ConfirmResult::Done;

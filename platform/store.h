@@ -177,6 +177,7 @@ private:
     bool CreateSchema(QSqlDatabase& db);
     bool InsertOrder(QSqlDatabase& db, Order* order);
     bool InsertItems(QSqlDatabase& db, const Order& order);
+    bool MarkServed(QSqlDatabase& db, const Order& order);
     bool CreditShop(QSqlDatabase& db, const Order& order, qint64 when);
     std::optional<Order> ReadOrder(QSqlDatabase& db, qint64 shopId, qint64 id, bool* failed);
 
