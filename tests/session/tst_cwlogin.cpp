@@ -1,6 +1,8 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLockFile>
@@ -16,6 +18,15 @@
 #include "session/userstore.h"
 
 // The login window as a person uses it; the network is a fake that records what would be sent.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
 class TestCWLogin : public QObject
 {
     Q_OBJECT
@@ -73,6 +84,27 @@ private slots:
         QCOMPARE(login.windowTitle(), QStringLiteral("用户登录-Velm"));
         QCOMPARE(login.size(), QSize(430, 330));
         QCOMPARE(login.LoginButton()->geometry(), QRect(325, 35, 60, 60));
+    }
+
+    void links_openTheWebSiteInTheBrowser()
+    {
+        UrlCatcher browser;
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+        CWLogin login;
+        login.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&login));
+        QList<QLabel*> links;
+        for (QLabel* label : login.findChildren<QLabel*>())
+            if (label->openExternalLinks())
+                links.append(label);
+        QCOMPARE(links.size(), 2);
+        for (QLabel* link : links)
+            QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(8, link->height() / 2));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QCOMPARE(browser.urls.size(), 2);
+        QStringList pages{browser.urls.at(0).toString(), browser.urls.at(1).toString()};
+        pages.sort();
+        QCOMPARE(pages, (QStringList{ForgetPageUrl(), RegisterPageUrl()}));
     }
 
     void rememberedAccounts_fillTheForm()
