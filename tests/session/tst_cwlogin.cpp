@@ -12,21 +12,13 @@
 #include "app/constants.h"
 #include "common/fakenetwork.h"
 #include "common/testmain.h"
+#include "common/urlcatcher.h"
 #include "session/comboboxitem.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "session/userstore.h"
 
 // The login window as a person uses it; the network is a fake that records what would be sent.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
 class TestCWLogin : public QObject
 {
     Q_OBJECT
@@ -89,7 +81,6 @@ private slots:
     void links_openTheWebSiteInTheBrowser()
     {
         UrlCatcher browser;
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
         CWLogin login;
         login.show();
         QVERIFY(QTest::qWaitForWindowExposed(&login));
@@ -100,7 +91,6 @@ private slots:
         QCOMPARE(links.size(), 2);
         for (QLabel* link : links)
             QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(8, link->height() / 2));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
         QCOMPARE(browser.urls.size(), 2);
         QStringList pages{browser.urls.at(0).toString(), browser.urls.at(1).toString()};
         pages.sort();
