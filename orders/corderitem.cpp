@@ -102,6 +102,8 @@ void COrderItem::CreateLabels()
 
     ShowIcon(newOrderIcon);
     iconLabel->setVisible(iconVisible);
+    for (QLabel* label : {idLabel, moneyLabel, timeLabel})
+        label->show();
 }
 
 void COrderItem::ShowIcon(bool newOrder)
@@ -180,18 +182,17 @@ void COrderItem::SetHighlight(int newAlpha)
 
 void COrderItem::paintEvent(QPaintEvent*)
 {
+    // Not created here: the labels appear right after this paint, outside of it.
+    if (!iconLabel && !labelsRequested) {
+        labelsRequested = true;
+        QTimer::singleShot(0, this, &COrderItem::CreateLabels);
+    }
     // The group's style sheet makes every widget in it transparent, so the row paints its own
     // highlight from its palette.
     if (!bgPalette || alpha == 0)
         return;
     QPainter painter(this);
     painter.fillRect(rect(), bgPalette->brush(QPalette::Active, QPalette::Window));
-}
-
-void COrderItem::showEvent(QShowEvent* event)
-{
-    CreateLabels();
-    QWidget::showEvent(event);
 }
 
 void COrderItem::enterEvent(QEvent*)

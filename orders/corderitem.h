@@ -14,8 +14,9 @@ class QTimer;
 // blinks its icon until it is double-clicked; the row opens the order's detail window and moves
 // itself to another group when its order's status changes.
 //
-// A shop keeps thousands of rows in folded groups, so a row creates its four labels only when it
-// is first shown; until then the row remembers what its icon should look like.
+// A shop keeps thousands of rows, so a row creates its four labels only when it is first painted
+// (folded groups and rows scrolled out of sight never are); until then the row remembers what its
+// icon should look like.
 class COrderItem : public QWidget
 {
     Q_OBJECT
@@ -53,7 +54,6 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -81,5 +81,6 @@ private:
     // What the icon shows, kept while the labels do not exist yet.
     bool newOrderIcon = false;
     bool iconVisible = true;
+    bool labelsRequested = false;
     int alpha = 0;
 };

@@ -1,5 +1,6 @@
 #include "orders/corderlist.h"
 
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMouseEvent>
 
@@ -25,6 +26,15 @@ const QString& groupStyle()
 qint64 idOf(const COrderItem* item)
 {
     return item && item->GetOrder() ? item->GetOrder()->GetId() : 0;
+}
+
+// setUpdatesEnabled(true) would ask every row and label for a repaint of its own.
+void EnableUpdatesQuietly(QWidget* widget)
+{
+    widget->setAttribute(Qt::WA_UpdatesDisabled, false);
+    for (QObject* child : widget->children())
+        if (auto* childWidget = qobject_cast<QWidget*>(child); childWidget && !childWidget->isWindow())
+            EnableUpdatesQuietly(childWidget);
 }
 
 int textWidth(QLabel& label)
@@ -166,6 +176,12 @@ void COrderList::FlushLayout()
 void COrderList::LayoutNow()
 {
     layoutPending = false;
+    // Every widget that appears asks to be repainted on its own, and Qt weighs each such request
+    // against all the widget's siblings: thousands of rows appearing one by one take seconds.
+    // With updates off they appear silently, and the list is repainted once.
+    const bool quiet = expanded && isVisible() && updatesEnabled();
+    if (quiet)
+        setUpdatesEnabled(false);
     int height = headerHeight;
     for (int i = 0; i < items.size();) {
         COrderItem* item = items.at(i);
@@ -183,6 +199,11 @@ void COrderList::LayoutNow()
         ++i;
     }
     resize(width(), height);
+    if (quiet) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+        EnableUpdatesQuietly(this);
+        update();
+    }
 
     static const QString countStyle = QStringLiteral("font-size: 11px;");
     if (groupCount.styleSheet() != countStyle)

@@ -135,7 +135,7 @@ private slots:
         COrderItem* row = pane.list->FindOrderItem(third);
         QVERIFY(row->IsFlashing());
         QVERIFY(row->ShowsNewOrderIcon());
-        QVERIFY(row->IconLabel());
+        QTRY_VERIFY(row->IconLabel());
         QCOMPARE(row->IconLabel()->pixmap(Qt::ReturnByValue).toImage(),
                  QPixmap(":/img/img/orderNew.png").toImage());
         QTRY_VERIFY_WITH_TIMEOUT(row->IconLabel()->isHidden(), 2000);

@@ -91,6 +91,7 @@ private slots:
         COrderItem* second = paid->Items().at(1);
         QVERIFY(second->isVisible());
         QCOMPARE(second->y(), 28 + COrderItem::rowHeight);
+        QTRY_VERIFY(second->IdLabel()); // created once the row has been painted
         QCOMPARE(second->IdLabel()->text(), QStringLiteral("订单号：2"));
         QCOMPARE(second->MoneyLabel()->text(), QStringLiteral("金额：12.5"));
         QCOMPARE(second->TimeLabel()->text(), QStringLiteral("05-01 09:30"));
@@ -142,7 +143,7 @@ private slots:
         pane.group(1)->Fold();
         COrderItem* row = pane.group(1)->Items().first();
         QVERIFY(row->IsFlashing());
-        QTRY_VERIFY(row->IconLabel()->isHidden());
+        QTRY_VERIFY(row->IconLabel() && row->IconLabel()->isHidden());
 
         QTest::mouseDClick(row, Qt::LeftButton);
         QVERIFY(!row->IsFlashing());
