@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "app/resources.h"
+#include "app/sound.h"
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
 #include "orders/callist.h"
@@ -129,6 +130,7 @@ struct Round
     Timing payFinish;
     int payFinishEntries = 0;
     Timing newOrder;
+    double soundMs = 0;
     int largestGroup = 0;
     double unfoldLargestMs = 0;
 };
@@ -192,6 +194,12 @@ Round Measure(int wanted, int seeded, int runs)
 
             platform.createOrder(QJsonObject{{"status", 1}});
             round.newOrder = TimeRequest(pane->list, [&] { pane->list->HttpNewOrder(); });
+
+            // Both replies above ask for a sound; this is what asking costs on its own.
+            QElapsedTimer clock;
+            clock.start();
+            Sound::Play(pane->list->Player(), QStringLiteral("audio/notify.wav"));
+            round.soundMs = clock.nsecsElapsed() / 1e6;
 
             COrderList* largest = pane->list->Lists().first();
             for (COrderList* group : pane->list->Lists())
@@ -313,6 +321,8 @@ int main(int argc, char* argv[])
         << Ms(small.payFinish.clientMs()) << " | " << Ms(large.payFinish.clientMs()) << " | < 20 ms |\n";
     out << "| one new order, handling | " << Ms(small.newOrder.clientMs()) << " | "
         << Ms(large.newOrder.clientMs()) << " | < 16 ms |\n";
+    out << QString::fromUtf8("| — of either, asking for its sound (the media player loading the file) | ")
+        << Ms(small.soundMs) << " | " << Ms(large.soundMs) << " | |\n";
     out << "| unfolding the largest group (" << small.largestGroup << " / " << large.largestGroup
         << " rows) | " << Ms(small.unfoldLargestMs) << " | " << Ms(large.unfoldLargestMs) << " | |\n";
     out << "| unfolding a group of 10 000 rows | | " << Ms(big.unfoldMs) << " | < 1 000 ms |\n";
