@@ -626,9 +626,9 @@ void COrderWidget::ShowPrintWindow()
     if (!toFile)
         return;
     if (QFileInfo(file).size() > 0)
-        ShowMsgBox(QStringLiteral("未找到打印机，小票已保存：") + file);
+        ShowMsgBox(QStringLiteral("未找到打印机，小票已保存：\n") + file);
     else
-        ShowMsgBox(QStringLiteral("未找到打印机，小票未能保存：") + file, 0);
+        ShowMsgBox(QStringLiteral("未找到打印机，小票未能保存：\n") + file, 0);
 }
 
 void COrderWidget::printPreview(QPrinter* printer)

@@ -675,7 +675,7 @@ private slots:
         QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
 
         const QString text = boxText(window);
-        const QString prefix = QStringLiteral("未找到打印机，小票已保存：");
+        const QString prefix = QStringLiteral("未找到打印机，小票已保存：\n");
         QVERIFY2(text.startsWith(prefix), qPrintable(text));
         const QString path = text.mid(prefix.size());
         QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(Desktop::ReceiptFolder()).absoluteFilePath());
