@@ -145,6 +145,9 @@ private slots:
                 delete widget;
     }
 
+    // The frame's fade animations delete themselves when they end: let the last ones end.
+    void cleanupTestCase() { QTest::qWait(300); }
+
     void detail_fillsTheRecordAndSizesTheWindow_data()
     {
         QTest::addColumn<QJsonArray>("out");

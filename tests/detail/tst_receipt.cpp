@@ -208,6 +208,7 @@ private slots:
         QVERIFY(lines.contains(QStringLiteral("联系人：李四")));
         QVERIFY(lines.contains(QStringLiteral("买家留言：暂无留言")));
         delete window;
+        QTest::qWait(300); // the frame's animations delete themselves when they end
     }
 };
 
