@@ -59,6 +59,9 @@ class TestOrderPolls : public QObject
     }
 
 private slots:
+    // The frames' fade animations delete themselves when they end: let the last ones end.
+    void cleanupTestCase() { QTest::qWait(300); }
+
     void initTestCase()
     {
         QuietPlatform::Install();
