@@ -371,6 +371,13 @@ bool HttpServer::ServeConnection(int fd)
     return served;
 }
 
+void HttpServer::WidenBacklog()
+{
+    // Listening again on a listening socket only changes its backlog.
+    if (svr_sock_ != INVALID_SOCKET)
+        ::listen(svr_sock_, SOMAXCONN);
+}
+
 void HttpServer::Close()
 {
     closing = true;
@@ -406,7 +413,10 @@ int Server::Bind(const QString& host, int port)
         boundPort = http.bind_to_any_port(address);
     else
         boundPort = http.bind_to_port(address, port) ? port : -1;
-    return boundPort > 0 ? boundPort : -1;
+    if (boundPort <= 0)
+        return -1;
+    http.WidenBacklog();
+    return boundPort;
 }
 
 bool Server::Run()

@@ -32,6 +32,10 @@ public:
     bool ServeConnection(int fd);
     // Ends the listener and lets every connection go after its current request.
     void Close();
+    // cpp-httplib listens with a backlog of five. A burst of connections (a client starting its
+    // polls, a test opening sixty) overflows that, and every connection dropped there waits a
+    // second or more until its handshake is sent again. Called after binding.
+    void WidenBacklog();
 
 private:
     bool process_and_close_socket(socket_t sock) override;
