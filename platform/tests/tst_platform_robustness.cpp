@@ -60,6 +60,8 @@ private slots:
     void initTestCase();
 
     void adminChangeNeverUndoesAFinish();
+    void formValuesKeepEveryByte_data();
+    void formValuesKeepEveryByte();
     void moneyOutOfRangeIsRefused_data();
     void moneyOutOfRangeIsRefused();
     void largestAmountIsCreditedExactly();
@@ -148,6 +150,29 @@ void PlatformRobustnessTest::adminChangeNeverUndoesAFinish()
         Cents(call(QStringLiteral("CashUpdate")).value("info").toObject().value("allcash"));
     QCOMPARE(totalAfter - totalBefore, qint64(count) * 1710);
     qDeleteAll(managers);
+}
+
+void PlatformRobustnessTest::formValuesKeepEveryByte_data()
+{
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("escaped NUL") << QStringLiteral("谢%00谢") << QString::fromUtf16(u"谢\0谢", 3);
+    QTest::newRow("escaped NUL first") << QStringLiteral("%00ok") << QString::fromUtf16(u"\0ok", 3);
+    QTest::newRow("broken escapes kept") << QStringLiteral("100%+%zz%4") << QStringLiteral("100% %zz%4");
+    QTest::newRow("raw UTF-8 and escaped UTF-8") << QStringLiteral("好%E5%90%83") << QStringLiteral("好吃");
+}
+
+void PlatformRobustnessTest::formValuesKeepEveryByte()
+{
+    QFETCH(QString, sent);
+    QFETCH(QString, stored);
+    const qint64 id = platform->createOrder(QJsonObject{{"status", 3}, {"content", QStringLiteral("好吃")}});
+    QVERIFY(id);
+    QCOMPARE(call(QStringLiteral("StaffReply"), QStringLiteral("replay=%1&oid=%2").arg(sent, QString::number(id)))
+                 .value("status")
+                 .toInt(),
+             1);
+    QCOMPARE(platform->order(id).value("reply").toString(), stored);
 }
 
 void PlatformRobustnessTest::moneyOutOfRangeIsRefused_data()
