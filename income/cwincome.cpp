@@ -556,8 +556,9 @@ void CWIncome::resizeEvent(QResizeEvent* event)
     CWidget::resizeEvent(event);
     if (tabWidget) {
         tabWidget->resize(width(), BottomBandHeight());
-        const int tabs = tabWidget->count();
-        tabWidget->tabBar()->setFixedWidth(tabs > 0 ? width() * (tabs + 1) / tabs : 2 * width());
+        // The tabs share the visible width. A bar wider than the window (five quarters of it, say)
+        // would push "所 有" past the right edge, where no click can reach it.
+        tabWidget->tabBar()->setFixedWidth(width());
         if (incomeTable)
             incomeTable->resize(BottomBand()->width(), BottomBandHeight() - tabWidget->tabBar()->height());
     }

@@ -5,11 +5,13 @@
 // password default to the first demo account of velm-platform --seed.
 #include "app/constants.h"
 #include "app/resources.h"
+#include "app/screens.h"
 #include "income/cwincome.h"
 #include "net/request.h"
 #include "session/cuser.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QEventLoop>
 #include <QFile>
 #include <QTabWidget>
@@ -67,6 +69,9 @@ int main(int argc, char* argv[])
     window->setMinimumSize(600, 350);
     window->SetTitle(QStringLiteral("收入流水"));
     window->MoveTitle(5, 5);
+    const QRect area = AvailableAreaAt(QCursor::pos());
+    window->move(area.left() + (area.width() - window->width()) / 2,
+                 area.top() + (area.height() - window->height()) / 2);
     QObject::connect(window, &CWidget::Close, &app, &QApplication::quit);
     window->show();
     window->TabWidget()->setCurrentIndex(tab);
