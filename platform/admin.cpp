@@ -248,6 +248,8 @@ int Admin::Handle(const std::string& method, const QString& path, const std::str
         if (parts.size() == 2 && post && parts.at(1) == QLatin1String("clear"))
             return ClearFaults(request.value(QStringLiteral("endpoint")).toString(), reply);
     }
+    if (first == QLatin1String("income") && parts.size() == 1 && del)
+        return ClearIncome(request, reply);
     if (first == QLatin1String("sessions") && parts.value(1) == QLatin1String("expire") && post)
         return ExpireSessions(request, reply);
     return Bad(reply,
@@ -425,6 +427,16 @@ int Admin::AddIncome(const QJsonObject& request, QJsonObject* reply)
     if (!store.AddIncome(*shop, income, addToCash))
         return Bad(reply, QStringLiteral("the income could not be stored"), 500);
     return Ok(reply, QStringLiteral("income added"));
+}
+
+int Admin::ClearIncome(const QJsonObject& request, QJsonObject* reply)
+{
+    const std::optional<qint64> shop = ShopOf(request);
+    if (!shop)
+        return Bad(reply, QStringLiteral("no such shop"));
+    if (!store.ClearIncome(*shop))
+        return Bad(reply, QStringLiteral("the income could not be cleared"), 500);
+    return Ok(reply, QStringLiteral("income cleared"));
 }
 
 int Admin::SetFault(const QJsonObject& request, QJsonObject* reply)

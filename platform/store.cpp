@@ -917,6 +917,16 @@ bool Store::AddIncome(qint64 shopId, const Income& income, bool addToCash)
     });
 }
 
+bool Store::ClearIncome(qint64 shopId)
+{
+    return Write([&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("DELETE FROM income WHERE shop_id = ?"));
+        q.addBindValue(shopId);
+        return Exec(q);
+    });
+}
+
 bool Store::IncomeSince(qint64 shopId, qint64 since, QVector<Income>* entries)
 {
     QSqlDatabase db = Db();

@@ -180,6 +180,7 @@ public:
     // Income.
     bool AddIncome(qint64 shopId, const Income& income, bool addToCash);
     bool IncomeSince(qint64 shopId, qint64 since, QVector<Income>* entries);
+    bool ClearIncome(qint64 shopId); // the entries only; balance and total stay
 
     // The shop's share of an order's amount.
     static qint64 ShopShare(qint64 amountCents);
