@@ -55,6 +55,20 @@ static QString XmlText(const QString& text)
     return kept;
 }
 
+// A carriage return written as it is comes back as a line feed (every XML reader normalises line
+// ends), so it goes into the file as a character reference.
+static void WriteTextElement(QXmlStreamWriter& xml, const QString& name, const QString& text)
+{
+    xml.writeStartElement(name);
+    const QStringList lines = XmlText(text).split(QLatin1Char('\r'));
+    for (int i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            xml.writeEntityReference(QStringLiteral("#13"));
+        xml.writeCharacters(lines[i]);
+    }
+    xml.writeEndElement();
+}
+
 UserStore::UserStore()
 {
     Load();
@@ -142,8 +156,8 @@ bool UserStore::Save()
         xml.writeTextElement(QStringLiteral("username"), account);
         xml.writeTextElement(QStringLiteral("password"),
                              user->GetRememberPassword() ? EncodePassword(user->GetPassword()) : QString());
-        xml.writeTextElement(QStringLiteral("face"), XmlText(user->GetFace()));
-        xml.writeTextElement(QStringLiteral("nickname"), XmlText(user->GetNickname()));
+        WriteTextElement(xml, QStringLiteral("face"), user->GetFace());
+        WriteTextElement(xml, QStringLiteral("nickname"), user->GetNickname());
         const QDateTime logDate = user->GetLogDate();
         xml.writeTextElement(QStringLiteral("logdate"),
                              logDate.isValid() ? logDate.toString(logDateFormat) : QString());

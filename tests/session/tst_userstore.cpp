@@ -141,6 +141,8 @@ private slots:
             << QString::fromUtf16(u"\xDC00z", 2) << QStringLiteral("z");
         QTest::newRow("swapped surrogate pair") << QString::fromUtf16(u"\xDE00\xD83D", 2) << QString();
         QTest::newRow("not characters") << QStringLiteral("a\uFFFEb\uFFFFc") << QStringLiteral("abc");
+        QTest::newRow("kept: carriage returns")
+            << QStringLiteral("a\r\nb\rc\r") << QStringLiteral("a\r\nb\rc\r");
         QTest::newRow("kept: tab, line feed, pairs, CJK, U+FFFD")
             << QStringLiteral("店\t长\n😀\uFFFD") << QStringLiteral("店\t长\n😀\uFFFD");
     }
