@@ -231,7 +231,7 @@ private slots:
         });
         const qint64 accounts[] = {PlatformProcess::DemoAccount, PlatformProcess::SecondDemoAccount};
         for (const qint64 account : accounts) {
-            QPointer<CWLogin> login = openLogin(QString::number(account), QStringLiteral("pw"));
+            QPointer<CWLogin> login = openLogin(QString::number(account), QStringLiteral("pw"), KeepQuit);
             login->RememberBox()->setChecked(true);
             login->Login();
             QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
