@@ -1,9 +1,16 @@
 #include "app/accountlock.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 
 namespace AccountLock {
+
+// QLockFile creates the file first and writes its owner into it a moment later, so a file that
+// cannot be read yet may be a session taking its lock right now. Only an unreadable file older
+// than this is a leftover.
+static const qint64 unreadableGraceMsecs = 5000;
 
 bool IsHeldByLiveSession(const QString& path)
 {
@@ -17,7 +24,10 @@ bool IsHeldByLiveSession(const QString& path)
     QString hostname;
     QString appname;
     if (!probe.getLockInfo(&pid, &hostname, &appname)) {
-        // Not a lock a session wrote (empty or garbled): nobody can be holding it.
+        const QDateTime written = QFileInfo(path).lastModified();
+        if (written.isValid() && qAbs(written.msecsTo(QDateTime::currentDateTime())) < unreadableGraceMsecs)
+            return true;
+        // Not a lock a session wrote (empty or garbled) and nobody is writing it: a leftover.
         QFile::remove(path);
         return false;
     }

@@ -8,7 +8,8 @@
 namespace AccountLock {
 
 // True exactly while another live session holds the lock at `path`. A leftover file whose owner is
-// gone (a crash, or an empty file) is stale: it is removed and the answer is false.
+// gone (a crash, or an empty or garbled file older than a few seconds) is stale: it is removed and
+// the answer is false. An unreadable file younger than that is being written and counts as held.
 bool IsHeldByLiveSession(const QString& path);
 
 // Removes the lock file unless a live session holds it. True when no file is left.

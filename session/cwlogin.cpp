@@ -189,16 +189,20 @@ void CWLogin::FillRows()
 
 void CWLogin::ShowAvatar(const QString& path)
 {
+    // The label never deletes a movie, and a picture set after one only unhooks it: without this
+    // every account typed would leave another animation running on the avatar.
+    QMovie* previous = avatarMovie;
     if (path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
-        auto* movie = new QMovie(path, QByteArray(), avatarLabel);
-        QMovie* previous = avatarLabel->movie();
-        avatarLabel->setMovie(movie);
-        movie->start();
-        if (previous && previous->parent() == avatarLabel)
-            previous->deleteLater();
+        if (previous && previous->fileName() == path && avatarLabel->movie() == previous)
+            return;
+        avatarMovie = new QMovie(path, QByteArray(), avatarLabel);
+        avatarLabel->setMovie(avatarMovie);
+        avatarMovie->start();
     } else {
+        avatarMovie = nullptr;
         avatarLabel->setPixmap(QPixmap(path));
     }
+    delete previous;
 }
 
 void CWLogin::ShowTrayMessage(const QString& text, QSystemTrayIcon::MessageIcon icon)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QList>
+#include <QMovie>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include "ui/cwidget.h"
@@ -92,4 +94,5 @@ private:
     QLabel* registerLink;
     QLabel* forgetLink;
     QPushButton* loginButton;
+    QPointer<QMovie> avatarMovie; // the avatar's animation while it shows one
 };

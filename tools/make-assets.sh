@@ -1,5 +1,6 @@
 #!/bin/sh
-# Regenerates the pictures in resources/img from tools/assetgen/main.cpp.
+# Regenerates the pictures in resources/img, and the desktop icons in resources/linux/icons, from
+# tools/assetgen/main.cpp.
 # Usage: tools/make-assets.sh [build dir]   (default: build-assets in the source tree)
 # Needs the Qt 5 development files, CMake, Ninja and ImageMagick's convert.
 set -eu
@@ -15,7 +16,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" --target tarvik-assetgen -j2
 
-QT_QPA_PLATFORM=offscreen "$build/tools/tarvik-assetgen" "$out" "$frames"
+QT_QPA_PLATFORM=offscreen "$build/tools/tarvik-assetgen" "$out" "$frames" "$src/resources/linux/icons"
 
 # The loading animation: ~1 s per turn, looping for ever. Every frame is opaque, so dropping the
 # previous one before drawing the next is safe and keeps viewers from smearing frames together.

@@ -126,12 +126,25 @@ private slots:
         QVERIFY(!AccountLock::IsHeldByLiveSession(path));
         QVERIFY(!QFile::exists(path));
 
-        // An empty leftover (the kind a login writes when no lock exists yet) never blocks.
-        QFile empty(path);
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
-        QVERIFY(!AccountLock::IsHeldByLiveSession(path));
-        QVERIFY(AccountLock::RemoveIfStale(path));
+        // A file just created and not yet written may be another session taking the lock this
+        // moment: it is left alone. Once it has stayed unreadable for a while it is a leftover
+        // (the kind a login writes when no lock exists yet) and never blocks.
+        for (const QByteArray& content : {QByteArray(), QByteArray("\x01garbled\n")}) {
+            QFile unreadable(path);
+            QVERIFY(unreadable.open(QIODevice::WriteOnly));
+            unreadable.write(content);
+            unreadable.close();
+            QVERIFY(AccountLock::IsHeldByLiveSession(path));
+            QVERIFY(!AccountLock::RemoveIfStale(path));
+            QVERIFY(QFile::exists(path));
+
+            QVERIFY(unreadable.open(QIODevice::ReadWrite));
+            QVERIFY(unreadable.setFileTime(QDateTime::currentDateTime().addSecs(-10),
+                                           QFileDevice::FileModificationTime));
+            unreadable.close();
+            QVERIFY(!AccountLock::IsHeldByLiveSession(path));
+            QVERIFY(!QFile::exists(path));
+        }
 
         // A lock held inside this very process counts as a live session too.
         QLockFile own(path);

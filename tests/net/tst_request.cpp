@@ -14,7 +14,8 @@ class Sender : public QObject
     Q_OBJECT
 public:
     QNetworkAccessManager* manager = nullptr;
-    QStringList delivered; // "A:<url path>" or "B:<url path>"
+    QStringList delivered;          // "A:<url path>" or "B:<url path>"
+    QList<Request::Answer> answers; // what each delivered reply said, read in the reply slot
     QList<int> errors;
 
     QNetworkReply* Send(const QString& url, const QByteArray& body, bool toA)
@@ -34,6 +35,7 @@ private:
     void take(const QString& slot, QNetworkReply* reply)
     {
         delivered.append(slot + ':' + reply->url().path());
+        answers.append(Request::Read(reply));
         reply->deleteLater();
     }
 };
@@ -58,15 +60,18 @@ class TestRequest : public QObject
 {
     Q_OBJECT
 
+    // What the reply slot reads from a reply carrying `body`.
     static Request::Answer answerFor(const QByteArray& body)
     {
         FakeNetworkManager::Install([body](const RecordedRequest&) { return FakeResponse::Json(body); });
         Sender sender;
-        QNetworkReply* reply =
-            sender.Send(QStringLiteral("http://api.test/api/CashUpdate"), QByteArray(), true);
-        QSignalSpy finished(reply, &QNetworkReply::finished);
-        finished.wait(2000);
-        return Request::Read(reply);
+        sender.Send(QStringLiteral("http://api.test/api/CashUpdate"), QByteArray(), true);
+        if (!QTest::qWaitFor([&sender] { return !sender.answers.isEmpty(); }, 2000)) {
+            Request::Answer none; // nothing arrived: the caller's checks must not pass on defaults
+            none.networkError = true;
+            return none;
+        }
+        return sender.answers.first();
     }
 
 private slots:
@@ -131,20 +136,33 @@ private slots:
         QTest::addColumn<bool>("success");
         QTest::addColumn<bool>("isObject");
         QTest::addColumn<QString>("info");
+        QTest::addColumn<QString>("text"); // the body as the answer's text
         QTest::newRow("status number 1")
-            << QByteArray("{\"status\":1,\"info\":\"ok\"}") << true << true << "ok";
-        QTest::newRow("status string 1")
-            << QByteArray("{\"status\":\"1\",\"info\":{}}") << true << true << "";
+            << QByteArray("{\"status\":1,\"info\":\"ok\"}") << true << true << "ok"
+            << "{\"status\":1,\"info\":\"ok\"}";
+        QTest::newRow("status string 1") << QByteArray("{\"status\":\"1\",\"info\":{}}") << true << true << ""
+                                         << "{\"status\":\"1\",\"info\":{}}";
         QTest::newRow("status 0 with text")
-            << QByteArray("{\"status\":0,\"info\":\"密码错误\"}") << false << true << "密码错误";
-        QTest::newRow("status missing") << QByteArray("{\"info\":\"x\"}") << false << true << "x";
-        QTest::newRow("status not a number") << QByteArray("{\"status\":\"yes\"}") << false << true << "";
-        QTest::newRow("json array") << QByteArray("[{\"status\":1}]") << false << false << "";
-        QTest::newRow("plain text") << QByteArray("<html>502 Bad Gateway</html>") << false << false << "";
-        QTest::newRow("empty body") << QByteArray() << false << false << "";
-        QTest::newRow("object cut at NUL") << QByteArray("{\"status\":1}\0garbage", 21) << true << true << "";
+            << QByteArray("{\"status\":0,\"info\":\"\xe5\xaf\x86\xe7\xa0\x81\xe9\x94\x99\xe8\xaf\xaf\"}")
+            << false << true << "密码错误"
+            << "{\"status\":0,\"info\":\"密码错误\"}";
+        QTest::newRow("status missing") << QByteArray("{\"info\":\"x\"}") << false << true << "x"
+                                        << "{\"info\":\"x\"}";
+        QTest::newRow("status not a number") << QByteArray("{\"status\":\"yes\"}") << false << true << ""
+                                             << "{\"status\":\"yes\"}";
+        QTest::newRow("json array") << QByteArray("[{\"status\":1}]") << false << false << ""
+                                    << "[{\"status\":1}]";
+        QTest::newRow("plain text") << QByteArray("<html>502 Bad Gateway</html>") << false << false << ""
+                                    << "<html>502 Bad Gateway</html>";
+        QTest::newRow("empty body") << QByteArray() << false << false << ""
+                                    << "";
+        QTest::newRow("object cut at NUL") << QByteArray("{\"status\":1}\0garbage", 21) << true << true << ""
+                                           << "{\"status\":1}";
         QTest::newRow("NUL inside breaks the object")
-            << QByteArray("{\"status\":\0 1}", 14) << false << false << "";
+            << QByteArray("{\"status\":\0 1}", 14) << false << false << ""
+            << "{\"status\":";
+        QTest::newRow("invalid UTF-8 is replaced, not dropped")
+            << QByteArray("ab\xff") << false << false << "" << QString::fromUtf8("ab\xef\xbf\xbd");
     }
     void reading()
     {
@@ -152,26 +170,66 @@ private slots:
         QFETCH(bool, success);
         QFETCH(bool, isObject);
         QFETCH(QString, info);
+        QFETCH(QString, text);
         const Request::Answer answer = answerFor(body);
         QVERIFY(!answer.networkError);
         QCOMPARE(answer.Succeeded(), success);
         QCOMPARE(answer.isObject, isObject);
         if (isObject)
             QCOMPARE(answer.InfoText(), info);
-        QCOMPARE(answer.text, Request::TextUpToNul(body));
+        QCOMPARE(answer.text, text);
     }
 
+    void networkError_isReportedNotParsed_data()
+    {
+        QTest::addColumn<QByteArray>(
+            "response"); // what a local server sends; empty: the connection is refused
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("connection refused")
+            << QByteArray() << int(QNetworkReply::ConnectionRefusedError) << "";
+        // A failed HTTP answer whose body looks like success must still count as a failure.
+        QTest::newRow("http 500 with a success body")
+            << QByteArray("HTTP/1.1 500 Internal Server Error\r\nContent-Type: application/json\r\n"
+                          "Content-Length: 24\r\nConnection: close\r\n\r\n{\"status\":1,\"info\":\"ok\"}")
+            << int(QNetworkReply::InternalServerError) << "{\"status\":1,\"info\":\"ok\"}";
+    }
     void networkError_isReportedNotParsed()
     {
-        FakeNetworkManager::Install([](const RecordedRequest&) {
-            return FakeResponse::Error(QNetworkReply::ConnectionRefusedError);
-        });
+        QFETCH(QByteArray, response);
+        QFETCH(int, error);
+        QFETCH(QString, text);
+
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const quint16 port = server.serverPort();
+        if (response.isEmpty()) {
+            server.close(); // nothing listens there any more
+        } else {
+            connect(&server, &QTcpServer::newConnection, this, [&server, response] {
+                QTcpSocket* socket = server.nextPendingConnection();
+                connect(socket, &QTcpSocket::readyRead, socket, [socket, response] {
+                    socket->readAll();
+                    socket->write(response);
+                    socket->disconnectFromHost();
+                });
+            });
+        }
         Sender sender;
-        QNetworkReply* reply =
-            sender.Send(QStringLiteral("http://api.test/api/UserInfo"), QByteArray("id=1&"), true);
-        QTRY_COMPARE(sender.delivered.size(), 1);
-        QCOMPARE(sender.errors, QList<int>{QNetworkReply::ConnectionRefusedError});
-        Q_UNUSED(reply);
+        QVERIFY(sender.Send(QStringLiteral("http://127.0.0.1:%1/api/UserInfo").arg(port), QByteArray("id=1&"),
+                            true));
+        QTRY_COMPARE_WITH_TIMEOUT(sender.delivered.size(), 1, 5000);
+        QCOMPARE(sender.errors, QList<int>{error});
+
+        const Request::Answer& answer = sender.answers.first();
+        QVERIFY(answer.networkError);
+        QCOMPARE(answer.errorCode, error);
+        QVERIFY(!answer.errorString.isEmpty());
+        QCOMPARE(answer.text, text);
+        QVERIFY(!answer.isObject);
+        QCOMPARE(answer.status, 0);
+        QVERIFY(answer.map.isEmpty());
+        QVERIFY(!answer.Succeeded());
     }
 
     void secondRequest_takesOverTheFirstOnesReplySlot()

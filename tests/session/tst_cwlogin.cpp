@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLockFile>
+#include <QMovie>
 #include <QProcess>
 #include <QPushButton>
 
@@ -17,6 +18,7 @@
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "session/userstore.h"
+#include "ui/cweblabel.h"
 
 // The login window as a person uses it; the network is a fake that records what would be sent.
 class TestCWLogin : public QObject
@@ -136,6 +138,55 @@ private slots:
         QVERIFY(loginRequests().isEmpty());
     }
 
+    // What the avatar shows: the label's own movie, running, or a picture with no movie behind it.
+    static void checkAvatar(CWebLabel* avatar, bool animated)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const QList<QMovie*> movies = avatar->findChildren<QMovie*>();
+        if (animated) {
+            QCOMPARE(movies.size(), 1);
+            QCOMPARE(avatar->movie(), movies.first());
+            QCOMPARE(movies.first()->state(), QMovie::Running);
+            QCOMPARE(movies.first()->fileName(), QStringLiteral(":/img/img/cattle.gif"));
+        } else {
+            QCOMPARE(movies.size(), 0);
+            QVERIFY(!avatar->movie());
+            QVERIFY(!avatar->pixmap(Qt::ReturnByValue).isNull());
+        }
+    }
+
+    void avatar_keepsOneAnimationAtATime()
+    {
+        CUser withFace = account(13800000002, QStringLiteral("b"));
+        withFace.SetFace(QStringLiteral("http://img.example/img/face/7.png"));
+        QVERIFY(QDir().mkpath(FacesDir()));
+        QPixmap face(40, 40);
+        face.fill(Qt::green);
+        QVERIFY(face.save(JoinPath(FacesDir(), QStringLiteral("7.png"))));
+        remember({account(13800000001, QStringLiteral("a")), withFace});
+
+        CWLogin login;
+        CWebLabel* avatar = login.AvatarLabel();
+        // The first remembered account has no picture of its own: the animation stands in for it.
+        checkAvatar(avatar, true);
+        QVERIFY(!QTest::currentTestFailed());
+
+        QLineEdit* edit = login.AccountBox()->lineEdit();
+        const QList<QPair<QString, bool>> typed{{"139", true},         {"13800000002", false},
+                                                {"1380000000", true},  {"13800000002", false},
+                                                {"13800000001", true}, {"138000000019", true}};
+        for (const auto& step : typed) {
+            edit->selectAll();
+            QTest::keyClicks(edit, step.first);
+            checkAvatar(avatar, step.second);
+            QVERIFY2(!QTest::currentTestFailed(), qPrintable(step.first));
+        }
+        login.GetPasswordToInput(QStringLiteral("13800000002"));
+        checkAvatar(avatar, false);
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(avatar->pixmap(Qt::ReturnByValue).toImage().pixelColor(20, 20), QColor(Qt::green));
+    }
+
     void enterWithHintsShowing_sendsNothing()
     {
         CWLogin login;
@@ -208,6 +259,9 @@ private slots:
         QVERIFY(held.tryLock(0));
         QFile leftover(staleLock);
         QVERIFY(leftover.open(QIODevice::WriteOnly));
+        // Left behind a while ago: a fresh unreadable file could be a lock still being written.
+        QVERIFY(leftover.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
         leftover.close();
 
         CWLogin login;

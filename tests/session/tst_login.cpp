@@ -26,11 +26,18 @@ class TestLogin : public QObject
     QTemporaryDir sockets;
 
     // A login window filled with the given account and password; deleted by the test or on close.
-    static QPointer<CWLogin> openLogin(const QString& account, const QString& password)
+    // Closing a login window before a login quits the program, which here would end every later
+    // event loop: a test that closes one without logging in asks for that connection to be cut.
+    enum ClosingQuits
+    {
+        KeepQuit,
+        CutQuit
+    };
+    static QPointer<CWLogin> openLogin(const QString& account, const QString& password, ClosingQuits quits)
     {
         QPointer<CWLogin> login = new CWLogin;
-        // Closing a login window quits the program; here that would end every later event loop.
-        QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
+        if (quits == CutQuit)
+            QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
         login->show();
         login->activateWindow();
         if (!QTest::qWaitForWindowActive(login))
@@ -48,6 +55,15 @@ class TestLogin : public QObject
         QObject::disconnect(mainWindow, &CWidget::Close, nullptr, nullptr);
         delete mainWindow;
         mainWindow = nullptr;
+    }
+
+    // QCoreApplication::quit() outside exec() only marks the thread as quitting: every event loop
+    // started afterwards returns -1 at once instead of running.
+    static bool quitWasCalled()
+    {
+        QEventLoop probe;
+        QTimer::singleShot(0, &probe, [&probe] { probe.exit(1); });
+        return probe.exec() != 1;
     }
 
     static bool idleWithAccountFocused(CWLogin* login)
@@ -84,7 +100,7 @@ private slots:
         QVERIFY(earlier.Save());
 
         QPointer<CWLogin> login =
-            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit);
         login->RememberBox()->setChecked(true);
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
@@ -108,6 +124,7 @@ private slots:
         QVERIFY(mainWindow->HoldsLoginStamp());
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
         QTRY_VERIFY(!login); // closed and deleted, without quitting the program
+        QVERIFY(!quitWasCalled());
 
         UserStore saved;
         QCOMPARE(saved.Users().size(), 2);
@@ -164,7 +181,7 @@ private slots:
             QVERIFY(platform->setFault(QStringLiteral("LoginMd5"), fault));
         }
 
-        QPointer<CWLogin> login = openLogin(QString::number(PlatformProcess::DemoAccount), password);
+        QPointer<CWLogin> login = openLogin(QString::number(PlatformProcess::DemoAccount), password, CutQuit);
         const int messagesBefore = Tray::MessageCount();
         QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
         QVERIFY(login->IsWaiting());
@@ -186,7 +203,7 @@ private slots:
     void failedThenSuccessfulLogin_reusesTheSessionRecord()
     {
         QPointer<CWLogin> login =
-            openLogin(QString::number(PlatformProcess::DemoAccount), QStringLiteral("wrong"));
+            openLogin(QString::number(PlatformProcess::DemoAccount), QStringLiteral("wrong"), KeepQuit);
         login->Login();
         QTRY_VERIFY(!login->IsWaiting());
         CUser* record = currentUser;
@@ -196,6 +213,8 @@ private slots:
         login->PasswordBox()->setText(PlatformProcess::DemoPassword);
         login->Login();
         QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+        QTRY_VERIFY(!login);
+        QVERIFY(!quitWasCalled());
         QCOMPARE(currentUser, record);
         QCOMPARE(record->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
     }
@@ -205,7 +224,7 @@ private slots:
         FakeNetworkManager::Install([](const RecordedRequest&) {
             return FakeResponse::Json("{\"status\":0,\"info\":\"账号或密码错误\"}");
         });
-        QPointer<CWLogin> login = openLogin(QStringLiteral("店长"), QStringLiteral("velm123"));
+        QPointer<CWLogin> login = openLogin(QStringLiteral("店长"), QStringLiteral("velm123"), CutQuit);
         login->Login();
         QTRY_COMPARE(FakeNetworkManager::Recorded().size(), 1);
         FakeNetworkManager::Uninstall();
@@ -228,7 +247,7 @@ private slots:
         QCOMPARE(QString::fromUtf8(other.readLine()).trimmed(), QStringLiteral("logged-in"));
 
         QPointer<CWLogin> login =
-            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit);
         login->Login();
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("此用户已登录，不能重复登录。"));
         QCOMPARE(Tray::LastMessage().icon, QSystemTrayIcon::Information);
@@ -246,10 +265,14 @@ private slots:
         other.kill();
         other.waitForFinished();
         QVERIFY(QFile::exists(AccountLockFile(PlatformProcess::DemoAccount)));
-        login = openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
+        QTRY_VERIFY(!login);
+        login =
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit);
         login->Login();
         QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
         QVERIFY(mainWindow->HoldsLoginStamp());
+        QTRY_VERIFY(!login);
+        QVERIFY(!quitWasCalled());
     }
 };
 

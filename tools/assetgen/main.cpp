@@ -544,9 +544,10 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addPositionalArgument("outdir", "Folder for the pictures (resources/img).");
     parser.addPositionalArgument("framesdir", "Folder for the loading animation's frames (cattle_NN.png).");
+    parser.addPositionalArgument("iconsdir", "Optional: folder for the desktop icons (tarvik-SIZE.png).", "[iconsdir]");
     parser.process(app);
     const QStringList args = parser.positionalArguments();
-    if (args.size() != 2)
+    if (args.size() != 2 && args.size() != 3)
         parser.showHelp(2);
     const QDir out(args.at(0));
     const QDir frames(args.at(1));
@@ -569,6 +570,17 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
             ok = false;
         }
+    }
+
+    // The desktop's menus and launchers take PNGs per size, drawn from the same mark as the tray icon.
+    if (args.size() == 3) {
+        const QDir icons(args.at(2));
+        if (!QDir().mkpath(icons.path())) {
+            std::fprintf(stderr, "cannot create %s\n", qPrintable(icons.path()));
+            return 1;
+        }
+        for (int size : {48, 64, 128, 256})
+            ok = SavePng(DrawAppIcon(size, true), icons.filePath(QString::asprintf("tarvik-%d.png", size))) && ok;
     }
 
     QImage loginTop = NewCanvas(430, 180);

@@ -1,0 +1,686 @@
+#include "detail/corderwidget.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QPrinter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include <memory>
+
+#include "app/constants.h"
+#include "app/desktop.h"
+#include "app/sound.h"
+#include "detail/receipt.h"
+#include "net/request.h"
+#include "orders/corder.h"
+#include "session/cuser.h"
+#include "ui/cweblabel.h"
+#include "ui/msgbox.h"
+
+namespace {
+
+const int topBandHeight = 80;
+const int heightWithoutItems = 400;
+const int heightWithItems = 595;
+const int itemsAreaHeight = 180;
+const int rowHeight = 80;
+const int lineGap = 30;
+
+const char* const fieldStyle =
+    "QLineEdit{ color: #333;border: 1px solid rgba(255, 85, 0, 0.5);}border-right: none; "
+    "QLineEdit:hover{border: 1px solid rgba(255, 85, 0, 1); }";
+const char* const buttonStyle =
+    "QPushButton{background: #f50; color: #fff;border: 1px solid rgba(255, 85, 0, 0.5);border-left: "
+    "none;font-size: 14px;}QPushButton:hover{background: rgba(255, 85, 0, 0.8);}";
+const char* const busyStyle =
+    "QPushButton{background: #ccc; color: #fff;border: 1px solid rgba(255, 85, 0, 0.5);border-left: "
+    "none;font-size: 14px;}QPushButton:hover{background: rgba(255, 85, 0, 0.8);}";
+const char* const restoredStyle =
+    "QPushButton{background: #f50; color: #fff;border: 1px solid rgba(255, 85, 0, 0.5);;font-size: "
+    "14px;}QPushButton:hover{background: rgba(255, 85, 0, 0.8);}";
+
+QString money(float value)
+{
+    return QString::number(value, 'f', 2);
+}
+
+QString dateText(const QDateTime& time)
+{
+    return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+// A key of the detail counts only when it is there and not null: the platform sends null for a
+// time that has not come yet, and that must not wipe a time the record already knows.
+bool present(const QVariantMap& map, const QString& key)
+{
+    const auto it = map.constFind(key);
+    return it != map.constEnd() && !it->isNull();
+}
+
+CCommodity* commodityFrom(const QVariantMap& entry)
+{
+    auto* item = new CCommodity;
+    item->SetPics(entry.value(QStringLiteral("pics")).toString());
+    item->SetName(entry.value(QStringLiteral("name")).toString());
+    item->SetNum(entry.value(QStringLiteral("num")).toInt());
+    item->SetPrice(entry.value(QStringLiteral("price")).toFloat());
+    item->SetTotal(entry.value(QStringLiteral("total")).toFloat());
+    return item;
+}
+
+} // namespace
+
+COrderWidget::COrderWidget(COrder* order, CUser* user, QWidget* parent)
+    : CWidget(parent), passwordHint(QStringLiteral("请输入订单密码")),
+      reviewHint(QStringLiteral("请输入评价内容")), user(user), order(order)
+{
+    msgBox = new CMsgBox(this, CMsgBox::ForOrderWidget());
+    if (InitWidgets()) {
+        ClearItemWidgets();
+        HttpOrderDetail();
+    }
+}
+
+COrderWidget::~COrderWidget()
+{
+    LetGoOfOrder();
+}
+
+// Nothing may reach the order once the window is on its way out: the order lists may delete it
+// together with the row that opened this window, and a reply finishing during teardown must not
+// call back into a half-destroyed window.
+void COrderWidget::LetGoOfOrder()
+{
+    order = nullptr;
+    user = nullptr;
+    if (manager)
+        manager->disconnect(this);
+    if (reply) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+        reply = nullptr;
+    }
+}
+
+bool COrderWidget::InitWidgets()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    QWidget* band = BottomBand();
+    takerLabel = new QLabel(band);
+    telLabel = new QLabel(band);
+    addressLabel = new QLabel(band);
+    shopLabel = new QLabel(band);
+    statusLabel = new QLabel(band);
+    payTimeLabel = new QLabel(band);
+    serviceTimeLabel = new QLabel(band);
+    amountLabel = new QLabel(band);
+    savingLabel = new QLabel(band);
+    takeoutLabel = new QLabel(band);
+    messageLabel = new QLabel(band);
+    reviewLabel = new QLabel(band);
+    actionButton = new QPushButton(band);
+    printButton = new QPushButton(band);
+    itemsArea = new QScrollArea(band);
+    itemsContainer = new QWidget;
+    inputEdit = new QLineEdit(band);
+    retryButton = new QPushButton(band);
+
+    SetResizable(false);
+    TopBand()->setFixedHeight(topBandHeight);
+
+    inputEdit->installEventFilter(this);
+    actionButton->hide();
+
+    itemsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    itemsArea->resize(width() - 40, 0);
+    itemsArea->setWidget(itemsContainer);
+    itemsContainer->setGeometry(0, 0, itemsArea->width(), 0);
+    itemsArea->setStyleSheet(QStringLiteral("background: transparent;border: none;"));
+
+    printButton->hide();
+    printButton->resize(50, 32);
+    connect(printButton, &QPushButton::clicked, this, &COrderWidget::ShowPrintWindow);
+    printButton->setStyleSheet(
+        QStringLiteral("QPushButton{background: transparent; color: #f50;border: none;font-size: 14px;}"
+                       "QPushButton:hover{color: #fff;background: #f50;}"));
+
+    retryButton->setText(QStringLiteral("失败，请点击重试！"));
+    const QFontMetrics metrics(QApplication::font());
+    retryButton->resize(int(1.4 * metrics.horizontalAdvance(retryButton->text())), 3 * metrics.height());
+    retryButton->move((width() - retryButton->width()) / 2, (BottomBandHeight() - retryButton->height()) / 2);
+    retryButton->setStyleSheet(
+        QStringLiteral("QPushButton{background: rgba(255, 85, 0, 1); color: #fff;border: none;border-radius: "
+                       "3px;font-size: 14px;}"
+                       "QPushButton:hover{color: #fff;background: rgba(255, 85, 0, 0.8);}"));
+    retryButton->hide();
+    connect(retryButton, &QPushButton::clicked, this, [this] {
+        retryButton->hide();
+        HttpOrderDetail();
+    });
+
+    FillOrderDetail();
+    return true;
+}
+
+void COrderWidget::FillOrderDetail()
+{
+    if (!order)
+        return;
+    const int w = width();
+    const QFontMetrics metrics(messageLabel->font());
+
+    takerLabel->setText(QStringLiteral("收件人：") + order->GetTaker());
+    telLabel->setText(QStringLiteral("手机：") + order->GetTel());
+    addressLabel->resize(w - 40, metrics.height());
+    addressLabel->setText(
+        metrics.elidedText(QStringLiteral("收件地址：") + order->GetAddress(), Qt::ElideRight, w - 40));
+    addressLabel->setToolTip(order->GetAddress());
+    shopLabel->setText(QStringLiteral("店铺：") + order->GetShopName());
+    takeoutLabel->setText(order->GetTakeoutName());
+    statusLabel->setText(QStringLiteral("状态：") + order->GetStatusName());
+    payTimeLabel->setText(QStringLiteral("支付日期：") + dateText(order->GetPtime()));
+    serviceTimeLabel->setText(QStringLiteral("服务日期：") + dateText(order->GetStime()));
+    messageLabel->resize(w - 40, metrics.height());
+    messageLabel->setText(
+        metrics.elidedText(QStringLiteral("买家留言：") + order->GetMessage(), Qt::ElideRight, w - 40));
+    messageLabel->setToolTip(order->GetMessage());
+    const int totalNum = order->GetTotalNum();
+    const QString prefix =
+        totalNum < 1 ? QString()
+                     : QStringLiteral("共计 ") + QString::number(totalNum) + QStringLiteral(" 件商品，");
+    amountLabel->setText(prefix + QStringLiteral("实付金额：") + money(order->GetAmount()) +
+                         QStringLiteral(" 元"));
+    savingLabel->setText(QStringLiteral("Velm为您省：") + money(order->GetSaving()) + QStringLiteral(" 元"));
+    printButton->setText(QStringLiteral("打印"));
+
+    // A window filled again (a retried detail) replaces its rows rather than stacking new ones.
+    ClearItemWidgets();
+    itemsArea->hide();
+    itemsContainer->resize(itemsContainer->width(), 0);
+    itemsContainer->setStyleSheet(QStringLiteral("background: transparent;"));
+    const QList<CCommodity*>& items = order->GetCommodities();
+    for (int i = 0; i < items.size(); ++i) {
+        const CCommodity* item = items.at(i);
+        AddItemRow(i, item->GetPics(), item->GetName(), item->GetPrice(), item->GetNum());
+    }
+
+    // Lines never given a width of their own take their text's width.
+    for (QLabel* line : {takerLabel, telLabel, shopLabel, takeoutLabel, statusLabel, payTimeLabel,
+                         serviceTimeLabel, amountLabel, savingLabel})
+        line->adjustSize();
+
+    printButton->move(w - printButton->width() - 20, 1);
+    takerLabel->move(20, printButton->y() + printButton->height());
+    addressLabel->move(20, takerLabel->y() + lineGap);
+    shopLabel->move(20, addressLabel->y() + lineGap);
+    itemsArea->move(20, shopLabel->y() + lineGap);
+    itemsArea->resize(w - 40, items.isEmpty() ? 0 : itemsAreaHeight);
+    statusLabel->move(20, itemsArea->y() + itemsArea->height() + 10);
+    payTimeLabel->move(20, statusLabel->y() + lineGap);
+    serviceTimeLabel->move(20, payTimeLabel->y() + lineGap);
+    messageLabel->move(20, serviceTimeLabel->y() + lineGap);
+
+    telLabel->move(w - telLabel->width() - 20, takerLabel->y());
+    takeoutLabel->move(w - takeoutLabel->width() - 20, shopLabel->y());
+    amountLabel->move(w - amountLabel->width() - 20, statusLabel->y());
+    savingLabel->move(w - savingLabel->width() - 20, amountLabel->y() + lineGap);
+
+    printButton->hide();
+    retryButton->hide();
+    for (QLabel* line : {takerLabel, telLabel, addressLabel, shopLabel, statusLabel, payTimeLabel,
+                         serviceTimeLabel, messageLabel, amountLabel, savingLabel, takeoutLabel})
+        line->show();
+    actionButton->hide();
+    inputEdit->hide();
+    if (!items.isEmpty())
+        itemsArea->show();
+}
+
+void COrderWidget::AddItemRow(int index, const QString& pics, const QString& name, float price, int num)
+{
+    auto* row = new QWidget(itemsContainer);
+    auto* background = new QLabel(row);
+    auto* picture = new CWebLabel(QUrl(pics), row, true);
+    auto* nameLabel = new QLabel(QStringLiteral("商品名称：") + name, row);
+    auto* priceLabel = new QLabel(QStringLiteral("现价：") + money(price) + QStringLiteral(" 元"), row);
+    auto* countLabel = new QLabel(QStringLiteral("数量：") + QString::number(num), row);
+
+    background->setObjectName(index % 2 == 0 ? QStringLiteral("lblBackground_1")
+                                             : QStringLiteral("lblBackground_2"));
+    background->setStyleSheet(QStringLiteral(
+        "QLabel#lblBackground_1{background: rgba( 244, 244, 244, 1 );}"
+        "QLabel#lblBackground_2{background: rgba( 255, 85, 0, 0.08 );}"
+        "QLabel#lblBackground_1:hover,QLabel#lblBackground_2:hover{background: rgba( 255, 85, 0, 0.3 );}"));
+    itemRows.append(row);
+    pictureLabels.append(picture);
+    nameLabels.append(nameLabel);
+    priceLabels.append(priceLabel);
+    countLabels.append(countLabel);
+
+    row->setGeometry(0, itemsContainer->height() + 10, itemsContainer->width(), rowHeight);
+    background->setGeometry(0, 0, row->width(), row->height());
+    const QPixmap pixmap = picture->pixmap(Qt::ReturnByValue);
+    const int pictureWidth = !pixmap.isNull() && pixmap.height() > 0
+                                 ? rowHeight * pixmap.width() / pixmap.height()
+                                 : rowHeight * 150 / 91;
+    picture->setGeometry(0, 0, pictureWidth, rowHeight);
+    nameLabel->adjustSize();
+    priceLabel->adjustSize();
+    countLabel->adjustSize();
+    nameLabel->move(picture->x() + picture->width() + 10, picture->y());
+    priceLabel->move(nameLabel->x(), nameLabel->y() + nameLabel->height());
+    countLabel->move(nameLabel->x(), priceLabel->y() + priceLabel->height());
+    itemsContainer->resize(itemsContainer->width(), itemsContainer->height() + row->height() + 10);
+}
+
+void COrderWidget::ClearItemWidgets()
+{
+    // The picture, name, price and quantity labels are children of their row.
+    qDeleteAll(itemRows);
+    itemRows.clear();
+    pictureLabels.clear();
+    nameLabels.clear();
+    priceLabels.clear();
+    countLabels.clear();
+}
+
+bool COrderWidget::HttpOrderDetail()
+{
+    if (!manager)
+        manager = Request::CreateManager(this);
+    if (!user || !order)
+        return false;
+    Request::Fields fields = Request::SessionFields(user);
+    fields.append({QStringLiteral("oid"), QString::number(order->GetId())});
+    reply = Request::Send(manager, Api::StaffOrder2(), Request::EncodeBody(fields), this,
+                          &COrderWidget::ReplyOrderDetail, &COrderWidget::slotOrderDetailError);
+    if (!reply)
+        return false;
+    ShowLoadingAnimation();
+    return true;
+}
+
+void COrderWidget::ReplyOrderDetail(QNetworkReply* finished)
+{
+    if (!finished)
+        return;
+    const Request::Answer answer = Request::Read(finished);
+    if (answer.networkError)
+        return; // slotOrderDetailError has told the staff member and released it
+    if (finished == reply)
+        reply = nullptr;
+    finished->deleteLater();
+    HideLoadingAnimation();
+
+    if (!answer.isObject) {
+        ShowMsgBox(answer.text, 0);
+        return;
+    }
+    if (answer.status != 1) {
+        ShowMsgBox(answer.InfoText(), 0);
+        return;
+    }
+    if (!order)
+        return;
+    const QVariantMap info = answer.InfoMap();
+    if (info.value(QStringLiteral("id")).toLongLong() != order->GetId()) {
+        ShowMsgBox(answer.text, 0);
+        return;
+    }
+
+    // The slot of signalOperateMe may close this window (the row moves to another list).
+    QPointer<COrderWidget> self(this);
+    const int previousStatus = order->GetStatus();
+    order->SetStatus(info.value(QStringLiteral("status")).toInt());
+    if (order->GetStatus() != previousStatus) {
+        emit signalOperateMe(order->GetStatus());
+        if (!self || !order)
+            return;
+    }
+
+    if (present(info, QStringLiteral("ctime")))
+        order->SetCtime(info.value(QStringLiteral("ctime")).toDateTime());
+    if (present(info, QStringLiteral("ptime")))
+        order->SetPtime(info.value(QStringLiteral("ptime")).toDateTime());
+    if (present(info, QStringLiteral("stime")))
+        order->SetStime(info.value(QStringLiteral("stime")).toDateTime());
+    order->SetAmount(info.value(QStringLiteral("amount")).toFloat());
+    if (present(info, QStringLiteral("taker")))
+        order->SetTaker(info.value(QStringLiteral("taker")).toString());
+    if (present(info, QStringLiteral("address")))
+        order->SetAddress(info.value(QStringLiteral("address")).toString());
+    if (present(info, QStringLiteral("tel")))
+        order->SetTel(info.value(QStringLiteral("tel")).toString());
+    if (present(info, QStringLiteral("message")))
+        order->SetMessage(info.value(QStringLiteral("message")).toString());
+    if (present(info, QStringLiteral("prepare_type")))
+        order->SetPrepareType(info.value(QStringLiteral("prepare_type")).toBool());
+    if (present(info, QStringLiteral("content")))
+        order->SetContent(info.value(QStringLiteral("content")).toString());
+
+    order->ClearCommodities();
+    for (const QVariant& entry : info.value(QStringLiteral("out")).toList())
+        order->AddCommodity(commodityFrom(entry.toMap()));
+    // Only takeout items make a takeout order; a detail never turns the flag off again.
+    if (order->GetTotalNum() > 0)
+        order->SetTakeout(true);
+    for (const QVariant& entry : info.value(QStringLiteral("commo")).toList())
+        order->AddCommodity(commodityFrom(entry.toMap()));
+
+    FillOrderDetail();
+    connect(this, &CWidget::FinishedAnimationResize, this, &COrderWidget::SetStatusButton,
+            Qt::UniqueConnection);
+    AnimationResize(QSize(width(), order->GetTotalNum() > 0 ? heightWithItems : heightWithoutItems));
+    retryButton->hide();
+    printButton->show();
+}
+
+void COrderWidget::slotOrderDetailError(QNetworkReply::NetworkError)
+{
+    ShowMsgBox(QStringLiteral("失败：获取订单详情！\n请检查网络连接，谢谢！"), 0);
+    ShowRetryButton();
+    auto* failed = qobject_cast<QNetworkReply*>(sender());
+    if (failed == reply)
+        reply = nullptr;
+    if (failed)
+        failed->deleteLater();
+}
+
+// The failure box sits in the middle of the window; the retry button goes under it so that the
+// box never covers it.
+void COrderWidget::ShowRetryButton()
+{
+    int y = (BottomBandHeight() - retryButton->height()) / 2;
+    const QLabel* box = msgBox->MsgBoxLabel();
+    if (box && box->isVisible()) {
+        const int boxBottom = BottomBand()->mapFrom(this, box->geometry().bottomLeft()).y();
+        y = qMax(y, boxBottom + 10);
+    }
+    retryButton->move((width() - retryButton->width()) / 2, y);
+    retryButton->raise();
+    retryButton->show();
+}
+
+void COrderWidget::SetStatusButton()
+{
+    if (!actionButton || !inputEdit || !messageLabel)
+        return;
+    const int status = order ? order->GetStatus() : -1;
+    const int w = width();
+    const int bandHeight = BottomBandHeight();
+
+    if (status == StatusPaid.first) {
+        actionButton->installEventFilter(this);
+        actionButton->setText(QStringLiteral("结束服务"));
+        inputEdit->setText(passwordHint);
+        actionButton->resize(70, inputEdit->height());
+        inputEdit->resize(w / 3 - 70, actionButton->height());
+        inputEdit->move((w - inputEdit->width() - actionButton->width()) / 2,
+                        bandHeight - actionButton->height() - 10);
+        actionButton->move(inputEdit->x() + inputEdit->width(), inputEdit->y());
+        actionButton->show();
+        inputEdit->show();
+        reviewLabel->hide();
+    } else if (status == StatusReviewed.first) {
+        actionButton->installEventFilter(this);
+        actionButton->setText(QStringLiteral("回复评价"));
+        inputEdit->setText(reviewHint);
+        actionButton->resize(70, inputEdit->height());
+        inputEdit->resize(w - 70 - 40, actionButton->height());
+        reviewLabel->resize(inputEdit->size());
+        const QString review = QStringLiteral("买家评价：") + order->GetContent();
+        reviewLabel->setToolTip(review);
+        reviewLabel->setText(
+            QFontMetrics(actionButton->font()).elidedText(review, Qt::ElideRight, reviewLabel->width()));
+        inputEdit->move(20, bandHeight - actionButton->height() - 10);
+        actionButton->move(inputEdit->x() + inputEdit->width(), inputEdit->y());
+        reviewLabel->move(inputEdit->x(), inputEdit->y() - reviewLabel->height());
+        actionButton->show();
+        inputEdit->show();
+        reviewLabel->show();
+    } else {
+        actionButton->hide();
+        inputEdit->hide();
+        reviewLabel->hide();
+    }
+    inputEdit->setStyleSheet(QLatin1String(fieldStyle));
+    actionButton->setStyleSheet(QLatin1String(buttonStyle));
+}
+
+// The field holds no input while its text is empty or any piece of one of the hints.
+bool COrderWidget::HoldsNoInput() const
+{
+    const QString text = inputEdit->text();
+    return passwordHint.contains(text) || reviewHint.contains(text);
+}
+
+bool COrderWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (inputEdit && watched == inputEdit) {
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            if (HoldsNoInput())
+                inputEdit->clear();
+            break;
+        case QEvent::FocusOut:
+            if (HoldsNoInput() && order) {
+                if (order->GetStatus() == StatusPaid.first)
+                    inputEdit->setText(passwordHint);
+                else if (order->GetStatus() == StatusReviewed.first)
+                    inputEdit->setText(reviewHint);
+            }
+            break;
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && actionButton && actionButton->isEnabled())
+                Submit();
+            break;
+        }
+        default:
+            break;
+        }
+    } else if (actionButton && watched == actionButton && event->type() == QEvent::MouseButtonRelease &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && inputEdit) {
+        if (HoldsNoInput())
+            inputEdit->setFocus(Qt::OtherFocusReason);
+        if (actionButton->isEnabled())
+            Submit();
+    }
+    return CWidget::eventFilter(watched, event);
+}
+
+void COrderWidget::Submit()
+{
+    if (!inputEdit || !order || HoldsNoInput())
+        return;
+    inputEdit->selectAll();
+    if (order->GetStatus() == StatusPaid.first)
+        HttpFinishOrder();
+    else if (order->GetStatus() == StatusReviewed.first)
+        HttpReplayOrder();
+}
+
+bool COrderWidget::SendAction(const QString& url, const QString& field,
+                              void (COrderWidget::*replySlot)(QNetworkReply*),
+                              void (COrderWidget::*errorSlot)(QNetworkReply::NetworkError))
+{
+    if (!inputEdit || !user || !order)
+        return false;
+    if (!manager)
+        manager = Request::CreateManager(this);
+    Request::Fields fields = Request::SessionFields(user);
+    fields.append({field, inputEdit->text()});
+    fields.append({QStringLiteral("oid"), QString::number(order->GetId())});
+    reply = Request::Send(manager, url, Request::EncodeBody(fields), this, replySlot, errorSlot);
+    if (!reply)
+        return false;
+    HideMsgBox();
+    actionButton->setEnabled(false);
+    actionButton->setText(QStringLiteral("请稍候"));
+    actionButton->setStyleSheet(QLatin1String(busyStyle));
+    return true;
+}
+
+bool COrderWidget::HttpFinishOrder()
+{
+    return SendAction(Api::StaffFinishOrder(), QStringLiteral("pass"), &COrderWidget::ReplyFinishOrder,
+                      &COrderWidget::slotFinishOrderError);
+}
+
+bool COrderWidget::HttpReplayOrder()
+{
+    return SendAction(Api::StaffReply(), QStringLiteral("replay"), &COrderWidget::ReplyReplayOrder,
+                      &COrderWidget::slotReplayError);
+}
+
+void COrderWidget::ActionFailed(const QString& buttonText, const QString& message)
+{
+    actionButton->setText(buttonText);
+    actionButton->setStyleSheet(QLatin1String(restoredStyle));
+    actionButton->setEnabled(true);
+    ShowMsgBox(message, 0);
+}
+
+void COrderWidget::ActionDone(int newStatus, const QString& message)
+{
+    statusLabel->setText(QStringLiteral("状态：") + StatusName(newStatus));
+    statusLabel->adjustSize();
+    QPointer<COrderWidget> self(this);
+    emit signalOperateMe(newStatus);
+    if (!self)
+        return;
+    inputEdit->hide();
+    actionButton->hide();
+    ShowMsgBox(message, 5);
+}
+
+void COrderWidget::ReplyFinishOrder(QNetworkReply* finished)
+{
+    if (!finished)
+        return;
+    if (finished == reply)
+        reply = nullptr;
+    finished->deleteLater();
+    const Request::Answer answer = Request::Read(finished);
+    const QString buttonText = QStringLiteral("结束服务");
+    if (answer.networkError || !answer.isObject) {
+        ActionFailed(buttonText, QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"));
+        return;
+    }
+    if (answer.status != 1) {
+        ActionFailed(buttonText, QStringLiteral("失败：结束服务\n") + answer.InfoText());
+        return;
+    }
+    Sound::Play(&player, QStringLiteral("audio/server.mp3"));
+    ActionDone(int(StatusServed.first), QStringLiteral("成功：结束服务"));
+}
+
+void COrderWidget::ReplyReplayOrder(QNetworkReply* finished)
+{
+    if (!finished)
+        return;
+    if (finished == reply)
+        reply = nullptr;
+    finished->deleteLater();
+    const Request::Answer answer = Request::Read(finished);
+    const QString buttonText = QStringLiteral("回复评价");
+    if (answer.networkError || !answer.isObject) {
+        ActionFailed(buttonText, QStringLiteral("失败：评价！\n请检查网络连接，谢谢！"));
+        return;
+    }
+    if (answer.status != 1) {
+        ActionFailed(buttonText, QStringLiteral("失败：评价！\n") + answer.InfoText());
+        return;
+    }
+    ActionDone(int(StatusCompleted.first), QStringLiteral("成功：评价！"));
+}
+
+// The finished reply carries the error; the reply slots report it.
+void COrderWidget::slotFinishOrderError(QNetworkReply::NetworkError) {}
+
+void COrderWidget::slotReplayError(QNetworkReply::NetworkError) {}
+
+void COrderWidget::ShowPrintWindow()
+{
+    std::unique_ptr<QPrinter> printer(Desktop::CreateReceiptPrinter());
+    if (!printer)
+        return;
+    printPreview(printer.get());
+    // Without a printer the receipt became a file: the staff member has to know where it went.
+    const bool toFile =
+        printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty();
+    const QString file = QDir::toNativeSeparators(printer->outputFileName());
+    printer.reset();
+    if (!toFile)
+        return;
+    if (QFileInfo(file).size() > 0)
+        ShowMsgBox(QStringLiteral("未找到打印机，小票已保存：\n") + file);
+    else
+        ShowMsgBox(QStringLiteral("未找到打印机，小票未能保存：\n") + file, 0);
+}
+
+void COrderWidget::printPreview(QPrinter* printer)
+{
+    if (!order || !printer)
+        return;
+    Receipt::Paint(printer, *order);
+}
+
+void COrderWidget::ShowLoadingAnimation()
+{
+    msgBox->ShowLoadingAnimation();
+}
+
+void COrderWidget::ShowMsgBox(QString message, int second)
+{
+    msgBox->ShowMsgBox(message, second);
+}
+
+void COrderWidget::ShowMsgBox(QString message)
+{
+    msgBox->ShowMsgBox(message);
+}
+
+void COrderWidget::HideLoadingAnimation()
+{
+    msgBox->HideLoadingAnimation();
+}
+
+void COrderWidget::HideMsgBox()
+{
+    msgBox->HideMsgBox();
+}
+
+void COrderWidget::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_W && (event->modifiers() & Qt::ControlModifier)) {
+        FadeOut();
+        return;
+    }
+    CWidget::keyPressEvent(event);
+}
+
+void COrderWidget::resizeEvent(QResizeEvent* event)
+{
+    CWidget::resizeEvent(event);
+    if (msgBox)
+        msgBox->Reposition();
+}
+
+void COrderWidget::closeEvent(QCloseEvent* event)
+{
+    LetGoOfOrder();
+    CWidget::closeEvent(event);
+}

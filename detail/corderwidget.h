@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QList>
+#include <QMediaPlayer>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QString>
+
+#include "ui/cwidget.h"
+
+class CMsgBox;
+class COrder;
+class CUser;
+class CWebLabel;
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QPrinter;
+class QPushButton;
+class QScrollArea;
+
+// The window in which a staff member serves one order: it shows what the order record holds, asks
+// the platform for the full detail (written back into the shared record so every view sees it),
+// finishes the service with the buyer's order password or replies to the buyer's review, and
+// prints the receipt.
+//
+// The order belongs to the order lists. The window never outlives its use of it: once the window
+// is closing it lets go of the order and drops the request in flight.
+class COrderWidget : public CWidget
+{
+    Q_OBJECT
+
+public:
+    COrderWidget(COrder* order, CUser* user, QWidget* parent = nullptr);
+    ~COrderWidget() override;
+
+    // For the window's tests and for tools that drive it.
+    COrder* Order() const { return order; }
+    QLabel* TakerLabel() const { return takerLabel; }
+    QLabel* TelLabel() const { return telLabel; }
+    QLabel* AddressLabel() const { return addressLabel; }
+    QLabel* ShopLabel() const { return shopLabel; }
+    QLabel* StatusLabel() const { return statusLabel; }
+    QLabel* PayTimeLabel() const { return payTimeLabel; }
+    QLabel* ServiceTimeLabel() const { return serviceTimeLabel; }
+    QLabel* AmountLabel() const { return amountLabel; }
+    QLabel* SavingLabel() const { return savingLabel; }
+    QLabel* TakeoutLabel() const { return takeoutLabel; }
+    QLabel* MessageLabel() const { return messageLabel; }
+    QLabel* ReviewLabel() const { return reviewLabel; }
+    QPushButton* ActionButton() const { return actionButton; }
+    QPushButton* PrintButton() const { return printButton; }
+    QPushButton* RetryButton() const { return retryButton; }
+    QLineEdit* InputEdit() const { return inputEdit; }
+    QScrollArea* ItemsArea() const { return itemsArea; }
+    QWidget* ItemsContainer() const { return itemsContainer; }
+    const QList<CWebLabel*>& PictureLabels() const { return pictureLabels; }
+    const QList<QLabel*>& NameLabels() const { return nameLabels; }
+    const QList<QLabel*>& CountLabels() const { return countLabels; }
+    CMsgBox* MessageBox() const { return msgBox; }
+    QString PasswordHint() const { return passwordHint; }
+    QString ReviewHint() const { return reviewHint; }
+
+signals:
+    void signalOperateMe(int state);
+
+private slots:
+    void ShowPrintWindow();
+    void printPreview(QPrinter* printer);
+    bool HttpOrderDetail();
+    bool HttpFinishOrder();
+    bool HttpReplayOrder();
+    void ReplyFinishOrder(QNetworkReply* reply);
+    void ReplyReplayOrder(QNetworkReply* reply);
+    void ReplyOrderDetail(QNetworkReply* reply);
+    void slotOrderDetailError(QNetworkReply::NetworkError);
+    void slotFinishOrderError(QNetworkReply::NetworkError);
+    void slotReplayError(QNetworkReply::NetworkError);
+    void ShowLoadingAnimation();
+    void ShowMsgBox(QString message, int second);
+    void ShowMsgBox(QString message);
+    void HideLoadingAnimation();
+    void HideMsgBox();
+    void SetStatusButton();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool InitWidgets();
+    void FillOrderDetail();
+    void ClearItemWidgets();
+    void AddItemRow(int index, const QString& pics, const QString& name, float price, int num);
+    void ShowRetryButton();
+    bool HoldsNoInput() const;
+    void Submit();
+    bool SendAction(const QString& url, const QString& field, void (COrderWidget::*replySlot)(QNetworkReply*),
+                    void (COrderWidget::*errorSlot)(QNetworkReply::NetworkError));
+    void ActionFailed(const QString& buttonText, const QString& message);
+    void ActionDone(int newStatus, const QString& message);
+    void LetGoOfOrder();
+
+    QString passwordHint;
+    QString reviewHint;
+    QLabel* takerLabel = nullptr;
+    QLabel* telLabel = nullptr;
+    QLabel* addressLabel = nullptr;
+    QLabel* shopLabel = nullptr;
+    QList<CWebLabel*> pictureLabels;
+    QList<QLabel*> nameLabels;
+    QList<QLabel*> priceLabels;
+    QList<QLabel*> countLabels;
+    QList<QWidget*> itemRows; // each row owns its picture, name, price and quantity labels
+    QLabel* statusLabel = nullptr;
+    QLabel* payTimeLabel = nullptr;
+    QLabel* serviceTimeLabel = nullptr;
+    QLabel* amountLabel = nullptr;
+    QLabel* savingLabel = nullptr;
+    QLabel* takeoutLabel = nullptr;
+    QLabel* messageLabel = nullptr;
+    QLabel* reviewLabel = nullptr;
+    QPushButton* actionButton = nullptr;
+    QPushButton* printButton = nullptr;
+    QLineEdit* inputEdit = nullptr;
+    QScrollArea* itemsArea = nullptr;
+    QWidget* itemsContainer = nullptr;
+    QNetworkAccessManager* manager = nullptr;
+    QPointer<QNetworkReply> reply;
+    QPushButton* retryButton = nullptr;
+    CUser* user = nullptr;
+    COrder* order = nullptr;
+    CMsgBox* msgBox = nullptr; // the message box and loading indicator
+    QMediaPlayer player;
+};

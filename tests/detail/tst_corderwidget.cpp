@@ -1,0 +1,699 @@
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalSpy>
+#include <QTcpServer>
+
+#include "../ui/quietplatform.h"
+#include "app/desktop.h"
+#include "app/sound.h"
+#include "common/fakenetwork.h"
+#include "common/platformprocess.h"
+#include "common/testmain.h"
+#include "detail/corderwidget.h"
+#include "net/request.h"
+#include "orders/corder.h"
+#include "session/cuser.h"
+#include "ui/cweblabel.h"
+#include "ui/msgbox.h"
+
+Q_DECLARE_METATYPE(QJsonArray)
+
+// The order detail window as a staff member uses it, against the local platform.
+class TestCOrderWidget : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<PlatformProcess> platform;
+    CUser staff;
+    QTemporaryDir work;
+
+    static QJsonObject item(const QString& name, int num, double price, double total = -1)
+    {
+        QJsonObject entry{
+            {"name", name}, {"num", num}, {"price", price}, {"pics", "/img/item/beef-noodles.png"}};
+        if (total >= 0)
+            entry.insert("total", total);
+        return entry;
+    }
+
+    // A window on `order` the way an order row opens it.
+    static QPointer<COrderWidget> open(COrder* order, CUser* user)
+    {
+        QPointer<COrderWidget> window = new COrderWidget(order, user);
+        window->SetTitle(QStringLiteral("%1 %2").arg(order->GetId()).arg(QStringLiteral("订单详情")));
+        window->Show();
+        return window;
+    }
+
+    // Waits until the detail has arrived and the window has grown (or shrunk) to its final height.
+    static bool settled(COrderWidget* window, int height)
+    {
+        return window->PrintButton()->isVisible() && window->height() == height;
+    }
+
+    static QString boxText(COrderWidget* window)
+    {
+        const QLabel* box = window->MessageBox()->MsgBoxLabel();
+        return box && box->isVisible() ? box->text() : QString();
+    }
+
+    qint64 create(const QJsonObject& fields)
+    {
+        const qint64 id = platform->createOrder(fields);
+        if (!id)
+            qWarning("the platform did not create the order");
+        return id;
+    }
+
+    static QList<RecordedRequest> requestsTo(const QString& endpoint)
+    {
+        QList<RecordedRequest> found;
+        for (const RecordedRequest& r : FakeNetworkManager::Recorded())
+            if (r.request.url().path().endsWith(QLatin1Char('/') + endpoint))
+                found.append(r);
+        return found;
+    }
+
+    // A fake platform: the detail answers `detail`, finishing and replying hang.
+    static void fakePlatform(const QByteArray& detail)
+    {
+        FakeNetworkManager::Install([detail](const RecordedRequest& r) {
+            if (r.request.url().path().endsWith(QLatin1String("/StaffOrder2")))
+                return FakeResponse::Json(detail);
+            return FakeResponse::Hang();
+        });
+    }
+
+    // Opens a paid or reviewed order and waits for its action row; the field shows its hint.
+    QPointer<COrderWidget> openWithActionRow(COrder* order)
+    {
+        QPointer<COrderWidget> window = open(order, &staff);
+        if (!QTest::qWaitFor([&] { return window->InputEdit()->isVisible(); }, 10000))
+            qWarning("the action row did not appear");
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window))
+            qWarning("the detail window did not become active");
+        // Away from the field, so that the test's own focus-in is the one that clears the hint.
+        window->ActionButton()->setFocus();
+        return window;
+    }
+
+    static void typeAndPressEnter(COrderWidget* window, const QString& text)
+    {
+        window->InputEdit()->setFocus();
+        QTRY_VERIFY(window->InputEdit()->hasFocus());
+        QCOMPARE(window->InputEdit()->text(), QString()); // the hint went away
+        window->InputEdit()->insert(text);
+        QTest::keyClick(window->InputEdit(), Qt::Key_Return);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QuietPlatform::Install();
+        platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
+        QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+        const PlatformProcess::Session session =
+            platform->login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        QVERIFY(session.isValid());
+        staff.SetId(session.id);
+        staff.SetKey(session.key);
+        staff.SetToken(session.token);
+    }
+
+    void init()
+    {
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->clearFaults();
+        Request::SetTransferTimeout(30000);
+    }
+
+    void cleanup()
+    {
+        FakeNetworkManager::Uninstall();
+        Desktop::SetPrinterFactory(nullptr);
+        // Windows a test left open go before the orders they show.
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (qobject_cast<COrderWidget*>(widget))
+                delete widget;
+    }
+
+    // The frame's fade animations delete themselves when they end: let the last ones end.
+    void cleanupTestCase() { QTest::qWait(300); }
+
+    void detail_fillsTheRecordAndSizesTheWindow_data()
+    {
+        QTest::addColumn<QJsonArray>("out");
+        QTest::addColumn<QJsonArray>("commo");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("areaHeight"); // 0: the items area stays hidden
+        QTest::addColumn<bool>("takeout");
+        QTest::addColumn<QString>("amountText");
+
+        QTest::newRow("no items") << QJsonArray() << QJsonArray() << 400 << 0 << false
+                                  << "实付金额：30.00 元";
+        QTest::newRow("takeout and in-shop items")
+            << QJsonArray{item("外卖牛肉面", 1, 18), item("凉皮", 2, 10, 21.5)}
+            << QJsonArray{item("酸梅汤", 1, 4)} << 595 << 180 << true << "共计 4 件商品，实付金额：30.00 元";
+        QTest::newRow("in-shop items only") << QJsonArray() << QJsonArray{item("红烧牛肉面", 2, 22)} << 595
+                                            << 180 << false << "共计 2 件商品，实付金额：30.00 元";
+        QTest::newRow("quantities all 0")
+            << QJsonArray{item("外卖牛肉面", 0, 18)} << QJsonArray{item("凉皮", 0, 10)} << 400 << 180 << false
+            << "实付金额：30.00 元";
+    }
+    void detail_fillsTheRecordAndSizesTheWindow()
+    {
+        QFETCH(QJsonArray, out);
+        QFETCH(QJsonArray, commo);
+        QFETCH(int, height);
+        QFETCH(int, areaHeight);
+        QFETCH(bool, takeout);
+        QFETCH(QString, amountText);
+
+        const qint64 id = create({{"status", 2},
+                                  {"amount", 30},
+                                  {"taker", "张三"},
+                                  {"tel", "13912345678"},
+                                  {"address", "幸福路 8 号 3 单元"},
+                                  {"message", "少放辣"},
+                                  {"out", out},
+                                  {"commo", commo}});
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(2);
+        order.SetShopName(QStringLiteral("老街牛肉面馆"));
+        QPointer<COrderWidget> window = open(&order, &staff);
+        QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
+        QCOMPARE(window->height(), 530);
+        QVERIFY(window->MessageBox()->IsLoading());
+        QVERIFY(!window->PrintButton()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(settled(window, height), 10000);
+
+        // The shared record now holds the detail: items from "out" first, then "commo".
+        QCOMPARE(order.GetTaker(), QStringLiteral("张三"));
+        QCOMPARE(order.GetTel(), QStringLiteral("13912345678"));
+        QCOMPARE(order.GetAddress(), QStringLiteral("幸福路 8 号 3 单元"));
+        QCOMPARE(order.GetMessage(), QStringLiteral("少放辣"));
+        QCOMPARE(order.GetAmount(), 30.0f);
+        QCOMPARE(order.GetTakeout(), takeout);
+        QStringList expectedNames;
+        for (const QJsonArray& list : {out, commo})
+            for (const QJsonValue& entry : list)
+                expectedNames << entry.toObject().value("name").toString();
+        QStringList names;
+        for (const CCommodity* c : order.GetCommodities())
+            names << c->GetName();
+        QCOMPARE(names, expectedNames);
+
+        QVERIFY(!window->MessageBox()->IsLoading());
+        QCOMPARE(window->ItemsArea()->isVisible(), areaHeight > 0);
+        if (areaHeight > 0)
+            QCOMPARE(window->ItemsArea()->height(), areaHeight);
+        QCOMPARE(window->AmountLabel()->text(), amountText);
+        QCOMPARE(window->TakeoutLabel()->text(), takeout ? QStringLiteral("外卖") : QString());
+        QCOMPARE(window->TakerLabel()->text(), QStringLiteral("收件人：张三"));
+        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
+        QCOMPARE(window->MessageLabel()->text(), QStringLiteral("买家留言：少放辣"));
+        QVERIFY(!window->InputEdit()->isVisible()); // served: no action row
+        // Right-aligned lines end 20 pixels from the right edge.
+        QCOMPARE(window->AmountLabel()->geometry().right() + 1, window->width() - 20);
+
+        // One row per item, alternating backgrounds, pictures 131 wide and fetched from the platform.
+        QCOMPARE(window->PictureLabels().size(), names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            QCOMPARE(window->NameLabels().at(i)->text(), QStringLiteral("商品名称：") + names.at(i));
+            QCOMPARE(window->PictureLabels().at(i)->width(), 131);
+            const auto* background = window->PictureLabels().at(i)->parentWidget()->findChild<QLabel*>(
+                i % 2 ? QStringLiteral("lblBackground_2") : QStringLiteral("lblBackground_1"));
+            QVERIFY(background);
+            QTRY_VERIFY_WITH_TIMEOUT(!window->PictureLabels().at(i)->pixmap(Qt::ReturnByValue).isNull(),
+                                     10000);
+        }
+        window->close();
+        QTRY_VERIFY(!window);
+    }
+
+    void detail_statusAndDates_data()
+    {
+        QTest::addColumn<int>("listStatus");
+        QTest::addColumn<int>("platformStatus");
+        QTest::addColumn<QList<int>>("emitted");
+        QTest::newRow("same status") << 1 << 1 << QList<int>();
+        QTest::newRow("paid order served meanwhile") << 1 << 2 << QList<int>{2};
+        QTest::newRow("served order reviewed meanwhile") << 2 << 3 << QList<int>{3};
+    }
+    void detail_statusAndDates()
+    {
+        QFETCH(int, listStatus);
+        QFETCH(int, platformStatus);
+        QFETCH(QList<int>, emitted);
+
+        // Null times (not paid yet, not served yet) must not wipe what the record knows.
+        const qint64 id =
+            create({{"status", platformStatus}, {"ptime", QJsonValue()}, {"stime", QJsonValue()}});
+        const QDateTime known(QDate(2025, 3, 1), QTime(12, 30, 0));
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(listStatus);
+        order.SetPtime(known);
+        order.SetStime(known.addSecs(600));
+        QPointer<COrderWidget> window = new COrderWidget(&order, &staff);
+        QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
+        window->Show();
+        QTRY_VERIFY_WITH_TIMEOUT(window->PrintButton()->isVisible(), 10000);
+
+        QList<int> states;
+        for (const QList<QVariant>& call : operated)
+            states << call.at(0).toInt();
+        QCOMPARE(states, emitted);
+        QCOMPARE(order.GetStatus(), platformStatus);
+        QCOMPARE(order.GetPtime(), known);
+        QCOMPARE(order.GetStime(), known.addSecs(600));
+        QCOMPARE(window->PayTimeLabel()->text(), QStringLiteral("支付日期：2025-03-01 12:30:00"));
+        QVERIFY(order.GetCtime().isValid());
+    }
+
+    void detail_unusualReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("box");  // persistent box text; empty: none
+        QTest::addColumn<float>("amount"); // the record's amount afterwards
+        QTest::addColumn<bool>("applied"); // the record took the detail
+
+        const QByteArray noAmount = "{\"status\":1,\"info\":{\"id\":777,\"status\":1,\"taker\":\"李四\","
+                                    "\"ptime\":null,\"out\":[],\"commo\":[]}}";
+        const QByteArray otherId =
+            "{\"status\":1,\"info\":{\"id\":778,\"status\":2,\"amount\":9,\"taker\":\"李四\"}}";
+        QTest::newRow("amount absent") << noAmount << QString() << 0.0f << true;
+        QTest::newRow("id of another order") << otherId << QString::fromUtf8(otherId) << 12.5f << false;
+        QTest::newRow("refused") << QByteArray("{\"status\":0,\"info\":\"订单不存在：777\"}")
+                                 << QStringLiteral("订单不存在：777") << 12.5f << false;
+        QTest::newRow("not json") << QByteArray("<html>502 Bad Gateway</html>")
+                                  << QStringLiteral("<html>502 Bad Gateway</html>") << 12.5f << false;
+        QTest::newRow("json array") << QByteArray("[1,2]") << QStringLiteral("[1,2]") << 12.5f << false;
+    }
+    void detail_unusualReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, box);
+        QFETCH(float, amount);
+        QFETCH(bool, applied);
+
+        fakePlatform(reply);
+        COrder order;
+        order.SetId(777);
+        order.SetStatus(1);
+        order.SetAmount(12.5f);
+        order.SetTaker(QStringLiteral("王五"));
+        QPointer<COrderWidget> window = open(&order, &staff);
+        QTRY_VERIFY(!window->MessageBox()->IsLoading());
+
+        const QList<RecordedRequest> sent = requestsTo(QStringLiteral("StaffOrder2"));
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent.first().body, QStringLiteral("id=%1&key=%2&token=%3&oid=777")
+                                        .arg(staff.GetId())
+                                        .arg(staff.GetKey(), staff.GetToken())
+                                        .toUtf8());
+        QCOMPARE(order.GetAmount(), amount);
+        QCOMPARE(order.GetTaker(), applied ? QStringLiteral("李四") : QStringLiteral("王五"));
+        QCOMPARE(order.GetStatus(), 1);
+        QCOMPARE(boxText(window), box);
+        if (!box.isEmpty()) {
+            QVERIFY(!window->MessageBox()->MsgBoxTimer()); // stays until replaced
+            QVERIFY(!window->PrintButton()->isVisible());
+        } else {
+            QTRY_VERIFY(settled(window, 400));
+            QCOMPARE(window->AmountLabel()->text(), QStringLiteral("实付金额：0.00 元"));
+        }
+    }
+
+    void detail_failureOffersARetry_data()
+    {
+        QTest::addColumn<QString>("fault"); // platform fault kind, "timeout" or "dead"
+        QTest::newRow("http 500") << "http500";
+        QTest::newRow("connection closed") << "close";
+        QTest::newRow("no answer") << "timeout";
+        QTest::newRow("server gone") << "dead";
+    }
+    void detail_failureOffersARetry()
+    {
+        QFETCH(QString, fault);
+        const qint64 id =
+            create({{"status", 2}, {"out", QJsonArray{item("外卖牛肉面", 1, 18), item("凉皮", 1, 10)}}});
+
+        QTcpServer closedPort;
+        if (fault == QLatin1String("dead")) {
+            QVERIFY(closedPort.listen(QHostAddress::LocalHost));
+            const quint16 port = closedPort.serverPort();
+            closedPort.close();
+            qputenv("TARVIK_API_HOST", QByteArray("127.0.0.1:") + QByteArray::number(port));
+        } else if (fault == QLatin1String("timeout")) {
+            QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), QStringLiteral("hang")));
+            Request::SetTransferTimeout(500);
+        } else {
+            QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), fault));
+        }
+
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(2);
+        QPointer<COrderWidget> window = open(&order, &staff);
+        QTRY_VERIFY_WITH_TIMEOUT(window->RetryButton()->isVisible(), 10000);
+        QCOMPARE(boxText(window), QStringLiteral("失败：获取订单详情！\n请检查网络连接，谢谢！"));
+        QVERIFY(!window->MessageBox()->IsLoading());
+        QVERIFY(!window->PrintButton()->isVisible());
+        QCOMPARE(order.GetCommodities().size(), 0);
+        // The box must not cover the button it asks the staff member to press.
+        const QRect box = window->MessageBox()->MsgBoxLabel()->geometry();
+        const QRect retry(window->BottomBand()->mapTo(window, window->RetryButton()->pos()),
+                          window->RetryButton()->size());
+        QVERIFY(!box.intersects(retry));
+        QVERIFY(static_cast<QWidget*>(window.data())->rect().contains(retry));
+
+        // The platform answers again: one click fills the window, and a second fill does not
+        // stack its rows over the first one's.
+        platform->clearFaults();
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (attempt == 1) {
+                window->RetryButton()->show();
+                window->RetryButton()->raise();
+            }
+            QTest::mouseClick(window->RetryButton(), Qt::LeftButton);
+            QVERIFY(!window->RetryButton()->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595) && !window->MessageBox()->IsLoading(), 10000);
+            QCOMPARE(boxText(window), QString());
+            QCOMPARE(order.GetCommodities().size(), 2);
+            QCOMPARE(
+                window->ItemsContainer()->findChildren<QLabel*>(QStringLiteral("lblBackground_1")).size(), 1);
+            QCOMPARE(
+                window->ItemsContainer()->findChildren<QLabel*>(QStringLiteral("lblBackground_2")).size(), 1);
+            QCOMPARE(window->ItemsContainer()->height(), 2 * 90);
+        }
+    }
+
+    void finish_rightPassword_servesTheOrder()
+    {
+        const qint64 id =
+            create({{"status", 1}, {"password", "123456"}, {"out", QJsonArray{item("凉皮", 1, 10)}}});
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(1);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        QVERIFY(window->InputEdit()->isVisible());
+        QCOMPARE(window->ActionButton()->text(), QStringLiteral("结束服务"));
+        QCOMPARE(window->InputEdit()->text(), QStringLiteral("请输入订单密码"));
+        QVERIFY(!window->ReviewLabel()->isVisible());
+        // The row sits under the display, centred, inside the bottom band.
+        const QRect field = window->InputEdit()->geometry();
+        QCOMPARE(field.bottom() + 1 + window->ActionButton()->height() - field.height(),
+                 window->BottomBandHeight() - 10);
+        QCOMPARE(window->ActionButton()->x(), field.right() + 1);
+
+        QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
+        const int soundsBefore = Sound::monitor()->Count();
+        typeAndPressEnter(window, QStringLiteral("123456"));
+        QVERIFY(!window->ActionButton()->isEnabled());
+        QCOMPARE(window->ActionButton()->text(), QStringLiteral("请稍候"));
+        QCOMPARE(window->InputEdit()->selectedText(), QStringLiteral("123456"));
+
+        QTRY_COMPARE_WITH_TIMEOUT(operated.size(), 1, 10000);
+        QCOMPARE(operated.first().at(0).toInt(), 2);
+        QCOMPARE(Sound::monitor()->Count(), soundsBefore + 1);
+        QCOMPARE(Sound::monitor()->LastSound(), QStringLiteral("audio/server.mp3"));
+        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
+        QCOMPARE(boxText(window), QStringLiteral("成功：结束服务"));
+        QVERIFY(window->MessageBox()->MsgBoxTimer());
+        QCOMPARE(window->MessageBox()->MsgBoxTimer()->interval(), 5000);
+        QVERIFY(!window->InputEdit()->isVisible());
+        QVERIFY(!window->ActionButton()->isVisible());
+        QCOMPARE(platform->order(id).value("status").toInt(), 2);
+        QVERIFY(!platform->order(id).value("stime").toString().isEmpty());
+        QTest::qWait(200);
+        QCOMPARE(operated.size(), 1);
+    }
+
+    void actionFailures_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("fault"); // "" : the platform refuses on its own
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("wrong password") << 1 << ""
+                                        << "999999"
+                                        << "失败：结束服务\n订单密码错误，请向买家核对";
+        QTest::newRow("finish, http 500") << 1 << "http500"
+                                          << "123456"
+                                          << "失败：结束服务！\n请检查网络连接，谢谢！";
+        QTest::newRow("finish, not json") << 1 << "notjson"
+                                          << "123456"
+                                          << "失败：结束服务！\n请检查网络连接，谢谢！";
+        QTest::newRow("reply refused") << 3 << "refuse"
+                                       << "谢谢惠顾"
+                                       << "失败：评价！\n服务器繁忙，请稍后再试";
+        QTest::newRow("reply, http 500") << 3 << "http500"
+                                         << "谢谢惠顾"
+                                         << "失败：评价！\n请检查网络连接，谢谢！";
+        QTest::newRow("reply, json array") << 3 << "array"
+                                           << "谢谢惠顾"
+                                           << "失败：评价！\n请检查网络连接，谢谢！";
+    }
+    void actionFailures()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, fault);
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+
+        const qint64 id = create({{"status", status}, {"password", "123456"}, {"content", "还行"}});
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(status);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        QVERIFY(window->InputEdit()->isVisible());
+        const QString endpoint =
+            status == 1 ? QStringLiteral("StaffFinishOrder") : QStringLiteral("StaffReply");
+        if (!fault.isEmpty())
+            QVERIFY(platform->setFault(endpoint, fault));
+        QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
+
+        typeAndPressEnter(window, typed);
+        QTRY_VERIFY_WITH_TIMEOUT(window->ActionButton()->isEnabled(), 10000);
+        QCOMPARE(boxText(window), message);
+        QVERIFY(!window->MessageBox()->MsgBoxTimer()); // stays until replaced
+        QCOMPARE(window->ActionButton()->text(),
+                 status == 1 ? QStringLiteral("结束服务") : QStringLiteral("回复评价"));
+        QVERIFY(window->ActionButton()->isVisible());
+        QCOMPARE(window->InputEdit()->text(), typed);
+        QCOMPARE(operated.size(), 0);
+        QCOMPARE(platform->order(id).value("status").toInt(), status);
+        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：") + StatusName(status));
+    }
+
+    void typedText_reachesThePlatformExactly_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("password with & and =") << 1 << "12&oid=3";
+        QTest::newRow("password with + and %") << 1 << "a+b%20c";
+        QTest::newRow("Chinese password") << 1 << "芝麻开门";
+        QTest::newRow("reply with & + =") << 3 << "谢谢&再来+1=好评";
+        QTest::newRow("reply with a field name") << 3 << "好的&replay=x&oid=1";
+    }
+    void typedText_reachesThePlatformExactly()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, text);
+
+        const qint64 id = create({{"status", status}, {"password", text}, {"content", "不错"}});
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(status);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        QVERIFY(window->InputEdit()->isVisible());
+        QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
+        typeAndPressEnter(window, text);
+        QTRY_COMPARE_WITH_TIMEOUT(operated.size(), 1, 10000);
+
+        const QJsonObject stored = platform->order(id);
+        if (status == 1) {
+            // The platform served it, so the password it compared was exactly the typed one.
+            QCOMPARE(stored.value("status").toInt(), 2);
+            QCOMPARE(operated.first().at(0).toInt(), 2);
+        } else {
+            QCOMPARE(stored.value("status").toInt(), 4);
+            QCOMPARE(stored.value("reply").toString(), text);
+            QCOMPARE(operated.first().at(0).toInt(), 4);
+        }
+    }
+
+    void reply_completesTheOrder()
+    {
+        const qint64 id = create({{"status", 3}, {"content", "味道很好，面很劲道"}});
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(3);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        QVERIFY(window->InputEdit()->isVisible());
+        QCOMPARE(window->ActionButton()->text(), QStringLiteral("回复评价"));
+        QCOMPARE(window->InputEdit()->text(), QStringLiteral("请输入评价内容"));
+        QVERIFY(window->ReviewLabel()->isVisible());
+        QCOMPARE(window->ReviewLabel()->text(), QStringLiteral("买家评价：味道很好，面很劲道"));
+        QCOMPARE(window->ReviewLabel()->y() + window->ReviewLabel()->height(), window->InputEdit()->y());
+
+        QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
+        window->InputEdit()->setFocus();
+        QTRY_COMPARE(window->InputEdit()->text(), QString());
+        window->InputEdit()->insert(QStringLiteral("谢谢您的支持"));
+        // The button submits on the left button's release; its clicked() does nothing of its own.
+        QTest::mouseClick(window->ActionButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(operated.size(), 1, 10000);
+        QCOMPARE(operated.first().at(0).toInt(), 4);
+        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已完成"));
+        QCOMPARE(boxText(window), QStringLiteral("成功：评价！"));
+        QVERIFY(window->ReviewLabel()->isVisible());
+        QVERIFY(!window->InputEdit()->isVisible());
+        QCOMPARE(platform->order(id).value("status").toInt(), 4);
+        QCOMPARE(platform->order(id).value("reply").toString(), QStringLiteral("谢谢您的支持"));
+    }
+
+    void noInput_sendsNothing_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << 1 << "";
+        QTest::newRow("the hint") << 1 << "请输入订单密码";
+        QTest::newRow("piece of the password hint") << 1 << "请输入";
+        QTest::newRow("piece of the review hint, paid order") << 1 << "评价内容";
+        QTest::newRow("piece of the review hint") << 3 << "评价";
+    }
+    void noInput_sendsNothing()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        fakePlatform(QStringLiteral("{\"status\":1,\"info\":{\"id\":55,\"status\":%1,\"amount\":3}}")
+                         .arg(status)
+                         .toUtf8());
+        COrder order;
+        order.SetId(55);
+        order.SetStatus(status);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        QVERIFY(window->InputEdit()->isVisible());
+        const QString hint = status == 1 ? window->PasswordHint() : window->ReviewHint();
+
+        window->InputEdit()->setText(text);
+        QTest::keyClick(window->InputEdit(), Qt::Key_Return);
+        QTest::mouseClick(window->ActionButton(), Qt::LeftButton);
+        // The click sent the focus into the field, which clears a hint piece.
+        QTRY_VERIFY(window->InputEdit()->hasFocus());
+        QCOMPARE(window->InputEdit()->text(), QString());
+        QTest::keyClick(window->InputEdit(), Qt::Key_Enter);
+        QTest::qWait(50);
+        QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).size() +
+                     requestsTo(QStringLiteral("StaffReply")).size(),
+                 0);
+        QVERIFY(window->ActionButton()->isEnabled());
+
+        // Leaving the empty field gives it its mode's hint back.
+        window->ActionButton()->setFocus();
+        QTRY_COMPARE(window->InputEdit()->text(), hint);
+    }
+
+    void secondEnterDuringARequest_sendsNothing()
+    {
+        fakePlatform("{\"status\":1,\"info\":{\"id\":56,\"status\":1,\"amount\":3}}");
+        COrder order;
+        order.SetId(56);
+        order.SetStatus(1);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        QVERIFY(window->InputEdit()->isVisible());
+        typeAndPressEnter(window, QStringLiteral("654321"));
+        QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).size(), 1);
+        QCOMPARE(window->ActionButton()->text(), QStringLiteral("请稍候"));
+        QTest::keyClick(window->InputEdit(), Qt::Key_Return);
+        QTest::keyClick(window->InputEdit(), Qt::Key_Enter);
+        QTest::mouseClick(window->ActionButton(), Qt::LeftButton);
+        QTest::qWait(50);
+        QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).size(), 1);
+        QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).first().body,
+                 QStringLiteral("id=%1&key=%2&token=%3&pass=654321&oid=56")
+                     .arg(staff.GetId())
+                     .arg(staff.GetKey(), staff.GetToken())
+                     .toUtf8());
+
+        // Closed while the request hangs: the window goes, the order is left alone afterwards.
+        window->close();
+        QTRY_VERIFY(!window);
+    }
+
+    void keys_ctrlWClosesWAloneDoesNot()
+    {
+        fakePlatform("{\"status\":1,\"info\":{\"id\":57,\"status\":2,\"amount\":3}}");
+        COrder order;
+        order.SetId(57);
+        order.SetStatus(2);
+        QPointer<COrderWidget> window = open(&order, &staff);
+        QTRY_VERIFY(window->PrintButton()->isVisible());
+        QSignalSpy closed(window.data(), &CWidget::Close);
+        QTest::keyClick(window, Qt::Key_W);
+        QTest::qWait(300);
+        QVERIFY(window);
+        QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
+        QTRY_VERIFY(!window);
+        QCOMPARE(closed.size(), 1);
+    }
+
+    void orderDeletedWithItsWindow_whileTheDetailIsOnItsWay()
+    {
+        QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), QStringLiteral("delay"), 300));
+        auto* order = new COrder;
+        order->SetId(create({{"status", 1}}));
+        QPointer<COrderWidget> window = open(order, &staff);
+        // What a row does when the lists drop it: close its window, then delete the order.
+        window->close();
+        delete order;
+        QTest::qWait(600);
+        QVERIFY(!window);
+    }
+
+    void print_withoutPrinter_savesAPdfAndSaysWhere()
+    {
+        if (!QPrinterInfo::defaultPrinter().isNull())
+            QSKIP("this machine has a printer; the receipt would go to it");
+        const qint64 id =
+            create({{"status", 2}, {"message", "多加香菜"}, {"out", QJsonArray{item("外卖牛肉面", 2, 18)}}});
+        COrder order;
+        order.SetId(id);
+        order.SetStatus(2);
+        QPointer<COrderWidget> window = open(&order, &staff);
+        QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595), 10000);
+        QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
+
+        const QString text = boxText(window);
+        const QString prefix = QStringLiteral("未找到打印机，小票已保存：\n");
+        QVERIFY2(text.startsWith(prefix), qPrintable(text));
+        const QString path = text.mid(prefix.size());
+        QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(Desktop::ReceiptFolder()).absoluteFilePath());
+        QVERIFY(QFileInfo(path).size() > 0);
+        QCOMPARE(window->MessageBox()->MsgBoxTimer()->interval(), 5000);
+
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+        QVERIFY(pdftotext.waitForFinished(10000));
+        const QString receipt = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        QVERIFY2(receipt.contains(QStringLiteral("订单号：%1").arg(id)), qPrintable(receipt));
+        QVERIFY(receipt.contains(QStringLiteral("外卖牛肉面")));
+        QVERIFY(receipt.contains(QStringLiteral("买家留言：多加香菜")));
+    }
+};
+
+TARVIK_TEST_MAIN(TestCOrderWidget)
+#include "tst_corderwidget.moc"

@@ -1,0 +1,216 @@
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+
+#include "../ui/quietplatform.h"
+#include "app/desktop.h"
+#include "common/fakenetwork.h"
+#include "common/testmain.h"
+#include "detail/corderwidget.h"
+#include "detail/receipt.h"
+#include "orders/corder.h"
+#include "session/cuser.h"
+
+// Receipts printed to PDF and read back as text, page by page.
+class TestReceipt : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir folder;
+
+    static void addItem(COrder& order, const QString& name, int num, float price, float total)
+    {
+        auto* item = new CCommodity;
+        item->SetName(name);
+        item->SetNum(num);
+        item->SetPrice(price);
+        item->SetTotal(total);
+        order.AddCommodity(item);
+    }
+
+    static QPrinter* pdfPrinter(const QString& path)
+    {
+        auto* printer = new QPrinter(QPrinter::ScreenResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(path);
+        return printer;
+    }
+
+    // The pages of a PDF as pdftotext lays them out, each a list of trimmed, non-empty lines.
+    static QList<QStringList> pagesOf(const QString& path)
+    {
+        QProcess tool;
+        tool.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+            return {};
+        QList<QStringList> pages;
+        const QStringList texts = QString::fromUtf8(tool.readAllStandardOutput()).split(QLatin1Char('\f'));
+        for (const QString& text : texts) {
+            QStringList lines;
+            for (const QString& line : text.split(QLatin1Char('\n'))) {
+                const QString simplified = line.simplified();
+                if (!simplified.isEmpty())
+                    lines << simplified;
+            }
+            if (!lines.isEmpty())
+                pages << lines;
+        }
+        return pages;
+    }
+
+    static QStringList linesOf(const QString& path)
+    {
+        QStringList all;
+        for (const QStringList& page : pagesOf(path))
+            all += page;
+        return all;
+    }
+
+    QString print(const COrder& order, const QString& name)
+    {
+        const QString path = folder.filePath(name);
+        QScopedPointer<QPrinter> printer(pdfPrinter(path));
+        if (!Receipt::Paint(printer.data(), order))
+            return QString();
+        return path;
+    }
+
+private slots:
+    void initTestCase() { QuietPlatform::Install(); }
+
+    void receipt_data()
+    {
+        QTest::addColumn<bool>("takeout");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("items");
+        QTest::addColumn<QStringList>("expected"); // the receipt's lines, in order, blanks squeezed
+
+        const QStringList head{"Velm订单", "订单号：26120700012", "订单时间：2026-12-07 11:05:09"};
+        const QStringList tail{"买家联系方式：13912345678", "联系人：张三"};
+        QTest::newRow("takeout order with a message")
+            << true << "少放辣" << 2
+            << head +
+                   QStringList{"外卖：",
+                               "招牌牛肉拉面",
+                               "价格：18.00 数量：2",
+                               "秘制凉皮",
+                               "价格：10.00 数量：1",
+                               "外卖地址：幸福路 8 号 3 单元",
+                               "合计：46.00 总金额：40.00",
+                               "数量：3",
+                               "本单Velm为您节省 6.00 元"} +
+                   tail + QStringList{"买家留言：少放辣", "感谢您使用Velm购物，欢迎您下次光临！"};
+        QTest::newRow("in-shop order without a message")
+            << false << "" << 2
+            << head + QStringList{"招牌牛肉拉面",
+                                  "价格：18.00 数量：2",
+                                  "秘制凉皮",
+                                  "价格：10.00 数量：1",
+                                  "合计：46.00 总金额：40.00",
+                                  "数量：3",
+                                  "本单Velm为您节省 6.00 元"} +
+                   tail + QStringList{"买家留言：暂无留言", "感谢您使用Velm购物，欢迎您下次光临！"};
+        QTest::newRow("no items")
+            << false << "" << 0
+            << head + QStringList{"合计：0.00 总金额：40.00", "数量：0", "本单Velm为您节省 0.00 元"} + tail +
+                   QStringList{"买家留言：暂无留言", "感谢您使用Velm购物，欢迎您下次光临！"};
+    }
+    void receipt()
+    {
+        QFETCH(bool, takeout);
+        QFETCH(QString, message);
+        QFETCH(int, items);
+        QFETCH(QStringList, expected);
+
+        COrder order;
+        order.SetId(26120700012LL);
+        order.SetPtime(QDateTime(QDate(2026, 12, 7), QTime(11, 5, 9)));
+        order.SetTakeout(takeout);
+        order.SetAddress(QStringLiteral("幸福路 8 号 3 单元"));
+        order.SetAmount(40);
+        order.SetTel(QStringLiteral("13912345678"));
+        order.SetTaker(QStringLiteral("张三"));
+        order.SetMessage(message);
+        if (items > 0) {
+            addItem(order, QStringLiteral("招牌牛肉拉面"), 2, 18, 36);
+            addItem(order, QStringLiteral("秘制凉皮"), 1, 10, 10);
+        }
+        const QString path = print(order, QStringLiteral("%1.pdf").arg(QTest::currentDataTag()));
+        QVERIFY(!path.isEmpty());
+        const QList<QStringList> pages = pagesOf(path);
+        QCOMPARE(pages.size(), 1);
+        QCOMPARE(pages.first(), expected);
+    }
+
+    void longOrder_spansPagesAndLosesNothing()
+    {
+        COrder order;
+        order.SetId(26120700099LL);
+        order.SetPtime(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)));
+        order.SetTakeout(true);
+        order.SetAddress(QStringLiteral("幸福路 8 号"));
+        order.SetAmount(500);
+        order.SetTaker(QStringLiteral("张三"));
+        for (int i = 1; i <= 60; ++i)
+            addItem(order, QStringLiteral("菜品%1号").arg(i, 2, 10, QLatin1Char('0')), 1, 9, 9);
+
+        const QString path = print(order, QStringLiteral("long.pdf"));
+        QVERIFY(!path.isEmpty());
+        const QList<QStringList> pages = pagesOf(path);
+        QVERIFY2(pages.size() > 1, qPrintable(QString::number(pages.size())));
+        const QStringList lines = linesOf(path);
+
+        // Every item once, in order, each followed by its price line; then everything after them.
+        int at = lines.indexOf(QStringLiteral("外卖："));
+        QVERIFY(at > 0);
+        for (int i = 1; i <= 60; ++i) {
+            const QString name = QStringLiteral("菜品%1号").arg(i, 2, 10, QLatin1Char('0'));
+            QCOMPARE(lines.count(name), 1);
+            QCOMPARE(lines.indexOf(name), at + 1);
+            QCOMPARE(lines.at(at + 2), QStringLiteral("价格：9.00 数量：1"));
+            at += 2;
+        }
+        const QStringList rest{"外卖地址：幸福路 8 号",
+                               "合计：540.00 总金额：500.00",
+                               "数量：60",
+                               "本单Velm为您节省 40.00 元",
+                               "买家联系方式：",
+                               "联系人：张三",
+                               "买家留言：暂无留言",
+                               "感谢您使用Velm购物，欢迎您下次光临！"};
+        QCOMPARE(lines.mid(at + 1), rest);
+    }
+
+    void printButton_printsAtOnceOnTheReceiptPrinter()
+    {
+        FakeNetworkManager::Install([](const RecordedRequest&) {
+            return FakeResponse::Json("{\"status\":1,\"info\":{\"id\":88,\"status\":2,\"amount\":12,"
+                                      "\"taker\":\"李四\",\"tel\":\"13700000000\",\"message\":\"\"}}");
+        });
+        static QString target;
+        target = folder.filePath(QStringLiteral("button.pdf"));
+        Desktop::SetPrinterFactory([]() -> QPrinter* { return pdfPrinter(target); });
+
+        CUser user;
+        COrder order;
+        order.SetId(88);
+        order.SetStatus(2);
+        QPointer<COrderWidget> window = new COrderWidget(&order, &user);
+        window->Show();
+        QTRY_VERIFY(window->PrintButton()->isVisible());
+        QCOMPARE(window->PrintButton()->text(), QStringLiteral("打印"));
+        QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
+        Desktop::SetPrinterFactory(nullptr);
+        FakeNetworkManager::Uninstall();
+
+        const QStringList lines = linesOf(target);
+        QVERIFY(lines.contains(QStringLiteral("订单号：88")));
+        QVERIFY(lines.contains(QStringLiteral("联系人：李四")));
+        QVERIFY(lines.contains(QStringLiteral("买家留言：暂无留言")));
+        delete window;
+        QTest::qWait(300); // the frame's animations delete themselves when they end
+    }
+};
+
+TARVIK_TEST_MAIN(TestReceipt)
+#include "tst_receipt.moc"
