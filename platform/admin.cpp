@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <cmath>
+
 namespace Velm {
 
 namespace {
@@ -24,7 +26,39 @@ int Ok(QJsonObject* reply, const QJsonValue& info)
     return 200;
 }
 
-// A time is "yyyy-MM-dd hh:mm:ss", seconds since the epoch, or null for "not yet".
+// A whole JSON number in [lowest, highest]; checked before it is converted, as a double outside
+// the range of qint64 has no defined conversion.
+bool ReadWhole(const QJsonValue& v, qint64 lowest, qint64 highest, qint64* value)
+{
+    if (!v.isDouble())
+        return false;
+    const double number = v.toDouble();
+    if (!(number >= static_cast<double>(lowest) && number <= static_cast<double>(highest)) ||
+        number != std::floor(number))
+        return false;
+    *value = static_cast<qint64>(number);
+    return true;
+}
+
+// Yuan as a JSON number, at most MaxMoneyCents either way (from 0 unless negative is allowed).
+bool ReadMoney(const QJsonObject& request, const QString& key, bool negativeAllowed, qint64* cents,
+               QString* error)
+{
+    const QJsonValue v = request.value(key);
+    const double limit = static_cast<double>(MaxMoneyCents) / 100.0;
+    const double yuan = v.toDouble();
+    if (v.isDouble() && yuan <= limit && yuan >= (negativeAllowed ? -limit : 0.0)) {
+        *cents = Cents(yuan);
+        return true;
+    }
+    *error = key + QStringLiteral(": expected a number of yuan from %1 to %2")
+                       .arg(negativeAllowed ? -limit : 0.0, 0, 'f', 0)
+                       .arg(limit, 0, 'f', 0);
+    return false;
+}
+
+// A time is "yyyy-MM-dd hh:mm:ss", seconds since the epoch, or null (or 0) for "not yet". Times
+// the wire format cannot show are refused: they would turn into empty texts in every reply.
 bool ReadTime(const QJsonObject& request, const QString& key, qint64* value, QString* error)
 {
     const QJsonValue v = request.value(key);
@@ -32,13 +66,23 @@ bool ReadTime(const QJsonObject& request, const QString& key, qint64* value, QSt
         *value = 0;
         return true;
     }
-    if (v.isDouble()) {
+    if (v.isDouble() && v.toDouble() >= 0 && v.toDouble() <= static_cast<double>(MaxTime)) {
         *value = static_cast<qint64>(v.toDouble());
         return true;
     }
-    if (v.isString() && ParseTime(v.toString(), value))
+    if (v.isString() && ParseTime(v.toString(), value) && IsWireTime(*value))
         return true;
-    *error = key + QStringLiteral(": expected \"yyyy-MM-dd hh:mm:ss\", seconds since the epoch or null");
+    *error = key + QStringLiteral(": expected \"yyyy-MM-dd hh:mm:ss\", seconds since the epoch or null, "
+                                  "from 1970 to 9999");
+    return false;
+}
+
+// Order numbers, shop ids: positive and exact as a JSON number.
+bool ReadId(const QJsonObject& request, const QString& key, qint64* id, QString* error)
+{
+    if (ReadWhole(request.value(key), 1, Q_INT64_C(1) << 53, id))
+        return true;
+    *error = key + QStringLiteral(": expected a positive whole number");
     return false;
 }
 
@@ -57,11 +101,27 @@ bool ReadItems(const QJsonValue& value, bool takeout, QVector<Item>* items, QStr
         Item item;
         item.takeout = takeout;
         item.name = object.value(QStringLiteral("name")).toString();
-        item.num = object.value(QStringLiteral("num")).toInt(1);
-        item.priceCents = Cents(object.value(QStringLiteral("price")).toDouble(0));
-        item.totalCents = object.contains(QStringLiteral("total"))
-                              ? Cents(object.value(QStringLiteral("total")).toDouble())
-                              : item.priceCents * item.num;
+        qint64 num = 1;
+        if (object.contains(QStringLiteral("num")) &&
+            !ReadWhole(object.value(QStringLiteral("num")), 1, MaxQuantity, &num)) {
+            *error = QStringLiteral("num: expected a whole number from 1 to %1").arg(MaxQuantity);
+            return false;
+        }
+        item.num = static_cast<int>(num);
+        if (object.contains(QStringLiteral("price")) &&
+            !ReadMoney(object, QStringLiteral("price"), false, &item.priceCents, error))
+            return false;
+        if (object.contains(QStringLiteral("total"))) {
+            if (!ReadMoney(object, QStringLiteral("total"), false, &item.totalCents, error))
+                return false;
+        } else {
+            // Both factors are bounded, so the product is far inside 64 bits.
+            item.totalCents = item.priceCents * item.num;
+            if (item.totalCents > MaxMoneyCents) {
+                *error = QStringLiteral("price × num: at most %1 yuan").arg(MaxMoneyCents / 100);
+                return false;
+            }
+        }
         item.pics = object.value(QStringLiteral("pics")).toString(Assets::ItemPath(QStringLiteral("dish")));
         items->append(item);
     }
@@ -95,8 +155,9 @@ bool ApplyFields(const QJsonObject& request, Order* order, bool* itemsGiven, boo
         if (order->status != Paid)
             order->confirmRequested = false;
     }
-    if (request.contains(QStringLiteral("amount")))
-        order->amountCents = Cents(request.value(QStringLiteral("amount")).toDouble());
+    if (request.contains(QStringLiteral("amount")) &&
+        !ReadMoney(request, QStringLiteral("amount"), false, &order->amountCents, error))
+        return false;
     if (request.contains(QStringLiteral("prepare_type")))
         order->prepareType = request.value(QStringLiteral("prepare_type")).toBool();
     if (request.contains(QStringLiteral("confirm")))
@@ -187,6 +248,8 @@ int Admin::Handle(const std::string& method, const QString& path, const std::str
         if (parts.size() == 2 && post && parts.at(1) == QLatin1String("clear"))
             return ClearFaults(request.value(QStringLiteral("endpoint")).toString(), reply);
     }
+    if (first == QLatin1String("income") && parts.size() == 1 && del)
+        return ClearIncome(request, reply);
     if (first == QLatin1String("sessions") && parts.value(1) == QLatin1String("expire") && post)
         return ExpireSessions(request, reply);
     return Bad(reply,
@@ -198,8 +261,9 @@ int Admin::Handle(const std::string& method, const QString& path, const std::str
 std::optional<qint64> Admin::ShopOf(const QJsonObject& request)
 {
     if (request.contains(QStringLiteral("shop_id"))) {
-        const qint64 id = static_cast<qint64>(request.value(QStringLiteral("shop_id")).toDouble());
-        if (store.ShopById(id))
+        qint64 id = 0;
+        QString error;
+        if (ReadId(request, QStringLiteral("shop_id"), &id, &error) && store.ShopById(id))
             return id;
         return std::nullopt;
     }
@@ -225,9 +289,8 @@ int Admin::CreateOrder(const QJsonObject& request, const QString& urlBase, QJson
     if (!ApplyFields(request, &order, &itemsGiven, &ertimeGiven, &error))
         return Bad(reply, error);
     if (request.contains(QStringLiteral("id"))) {
-        order.id = static_cast<qint64>(request.value(QStringLiteral("id")).toDouble());
-        if (order.id <= 0)
-            return Bad(reply, QStringLiteral("id: expected a positive number"));
+        if (!ReadId(request, QStringLiteral("id"), &order.id, &error))
+            return Bad(reply, error);
         if (store.OrderById(0, order.id))
             return Bad(reply, QStringLiteral("order %1 exists already").arg(order.id), 409);
     }
@@ -246,8 +309,13 @@ int Admin::CreateOrder(const QJsonObject& request, const QString& urlBase, QJson
         order.items.append(item);
     }
     if (!request.contains(QStringLiteral("amount"))) {
-        for (const Item& item : order.items)
+        // Every total is at most MaxMoneyCents, so the sum is checked before it could overflow.
+        for (const Item& item : order.items) {
             order.amountCents += item.totalCents;
+            if (order.amountCents > MaxMoneyCents)
+                return Bad(reply, QStringLiteral("the items add up to more than %1 yuan: give an amount")
+                                      .arg(MaxMoneyCents / 100));
+        }
     }
     if (!request.contains(QStringLiteral("password")))
         order.password = RandomDigits(6);
@@ -263,19 +331,21 @@ int Admin::CreateOrder(const QJsonObject& request, const QString& urlBase, QJson
 
 int Admin::ChangeOrder(qint64 id, const QJsonObject& request, const QString& urlBase, QJsonObject* reply)
 {
-    bool failed = false;
-    std::optional<Order> order = store.OrderById(0, id, &failed);
-    if (!order)
-        return Bad(reply, failed ? QStringLiteral("database error") : QStringLiteral("no order %1").arg(id),
-                   failed ? 500 : 404);
-    bool itemsGiven = false;
-    bool ertimeGiven = false;
     QString error;
-    if (!ApplyFields(request, &*order, &itemsGiven, &ertimeGiven, &error))
+    const ChangeResult result = store.ChangeOrder(id, [&](Order* order, ChangeScope* scope) {
+        return ApplyFields(request, order, &scope->replaceItems, &scope->keepErtime, &error);
+    });
+    switch (result) {
+    case ChangeResult::Done:
+        return ShowOrder(id, urlBase, reply);
+    case ChangeResult::NoOrder:
+        return Bad(reply, QStringLiteral("no order %1").arg(id), 404);
+    case ChangeResult::Refused:
         return Bad(reply, error);
-    if (!store.UpdateOrder(*order, itemsGiven, ertimeGiven))
-        return Bad(reply, QStringLiteral("the order could not be changed"), 500);
-    return ShowOrder(id, urlBase, reply);
+    case ChangeResult::Failed:
+        break;
+    }
+    return Bad(reply, QStringLiteral("the order could not be changed"), 500);
 }
 
 int Admin::ShowOrder(qint64 id, const QString& urlBase, QJsonObject* reply)
@@ -311,10 +381,16 @@ int Admin::SetCash(const QJsonObject& request, QJsonObject* reply)
         return Bad(reply, QStringLiteral("no such shop"));
     std::optional<qint64> balance;
     std::optional<qint64> total;
-    if (request.value(QStringLiteral("yuer")).isDouble())
-        balance = Cents(request.value(QStringLiteral("yuer")).toDouble());
-    if (request.value(QStringLiteral("allcash")).isDouble())
-        total = Cents(request.value(QStringLiteral("allcash")).toDouble());
+    QString error;
+    for (const auto& field : {std::make_pair(QStringLiteral("yuer"), &balance),
+                              std::make_pair(QStringLiteral("allcash"), &total)}) {
+        if (!request.contains(field.first))
+            continue;
+        qint64 cents = 0;
+        if (!ReadMoney(request, field.first, true, &cents, &error))
+            return Bad(reply, error);
+        *field.second = cents;
+    }
     if (!balance && !total)
         return Bad(reply, QStringLiteral("give yuer and/or allcash as numbers"));
     if (!store.SetCash(*shop, balance, total))
@@ -335,13 +411,15 @@ int Admin::AddIncome(const QJsonObject& request, QJsonObject* reply)
         !request.value(QStringLiteral("addcash")).isDouble())
         return Bad(reply, QStringLiteral("order_id and addcash are required numbers"));
     Income income;
-    income.orderId = static_cast<qint64>(request.value(QStringLiteral("order_id")).toDouble());
-    income.addCashCents = Cents(request.value(QStringLiteral("addcash")).toDouble());
-    income.amountCents = request.contains(QStringLiteral("amount"))
-                             ? Cents(request.value(QStringLiteral("amount")).toDouble())
-                             : income.addCashCents;
-    income.ctime = Now();
     QString error;
+    if (!ReadId(request, QStringLiteral("order_id"), &income.orderId, &error) ||
+        !ReadMoney(request, QStringLiteral("addcash"), true, &income.addCashCents, &error))
+        return Bad(reply, error);
+    income.amountCents = income.addCashCents;
+    if (request.contains(QStringLiteral("amount")) &&
+        !ReadMoney(request, QStringLiteral("amount"), true, &income.amountCents, &error))
+        return Bad(reply, error);
+    income.ctime = Now();
     if (request.contains(QStringLiteral("ctime")) &&
         !ReadTime(request, QStringLiteral("ctime"), &income.ctime, &error))
         return Bad(reply, error);
@@ -349,6 +427,16 @@ int Admin::AddIncome(const QJsonObject& request, QJsonObject* reply)
     if (!store.AddIncome(*shop, income, addToCash))
         return Bad(reply, QStringLiteral("the income could not be stored"), 500);
     return Ok(reply, QStringLiteral("income added"));
+}
+
+int Admin::ClearIncome(const QJsonObject& request, QJsonObject* reply)
+{
+    const std::optional<qint64> shop = ShopOf(request);
+    if (!shop)
+        return Bad(reply, QStringLiteral("no such shop"));
+    if (!store.ClearIncome(*shop))
+        return Bad(reply, QStringLiteral("the income could not be cleared"), 500);
+    return Ok(reply, QStringLiteral("income cleared"));
 }
 
 int Admin::SetFault(const QJsonObject& request, QJsonObject* reply)

@@ -31,6 +31,7 @@ private:
     int Generate(const QJsonObject& request, QJsonObject* reply);
     int SetCash(const QJsonObject& request, QJsonObject* reply);
     int AddIncome(const QJsonObject& request, QJsonObject* reply);
+    int ClearIncome(const QJsonObject& request, QJsonObject* reply);
     int SetFault(const QJsonObject& request, QJsonObject* reply);
     int ClearFaults(const QString& endpoint, QJsonObject* reply);
     int SetOffer(const QJsonObject& request, QJsonObject* reply);

@@ -5,18 +5,23 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 
 namespace Velm {
 
 namespace {
-
-// Enough workers that requests held open by a "hang" fault, or idle keep-alive connections of the
-// client's many network managers, do not starve the others.
-const size_t WorkerThreads = 48;
 
 const char* const JsonType = "application/json; charset=utf-8";
 
@@ -92,7 +97,292 @@ bool PeerClosed(int fd)
     return received == 0 || (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, left));
+}
+
+// Waits until `fd` can be read (or written); false on time-out or error.
+bool WaitFor(int fd, short events, int timeoutMs)
+{
+    pollfd entry{fd, events, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, timeoutMs);
+        if (ready >= 0)
+            return ready > 0;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// Requests held open by a "hang" fault, idle keep-alive connections of the client's many network
+// managers and clients that never finish their request each occupy a worker. A fixed pool runs out;
+// this one keeps ReadyWorkers waiting and starts another thread whenever a connection would have to
+// queue, up to MostWorkers.
+class WorkerPool : public httplib::TaskQueue
+{
+public:
+    WorkerPool(size_t ready, size_t most) : most(most)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        while (threads.size() < ready && StartWorker()) {
+        }
+    }
+
+    void enqueue(std::function<void()> job) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        jobs.push_back(std::move(job));
+        if (idle < jobs.size() && threads.size() < most)
+            StartWorker();
+        wake.notify_one();
+    }
+
+    void shutdown() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        // No thread is started once stopping is set, so the list no longer changes.
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+
+private:
+    bool StartWorker()
+    {
+        if (stopping)
+            return false;
+        try {
+            threads.emplace_back([this] { Work(); });
+            return true;
+        } catch (const std::system_error&) {
+            // Out of threads: the ones running take the queue.
+            return false;
+        }
+    }
+
+    void Work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                ++idle;
+                wake.wait(lock, [this] { return stopping || !jobs.empty(); });
+                --idle;
+                if (jobs.empty())
+                    return;
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    const size_t most;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> jobs;
+    std::vector<std::thread> threads;
+    size_t idle = 0;
+    bool stopping = false;
+};
+
+// One connection as cpp-httplib's request parser reads and writes it. Until the blank line that
+// ends a request head has been read, every read shares one deadline; after it, each read waits up
+// to the ordinary read time-out, as a large body may take its time. Bytes read ahead stay in the
+// buffer for the next request on the connection.
+class ConnectionStream : public httplib::Stream
+{
+public:
+    ConnectionStream(int fd, int readTimeoutMs, int writeTimeoutMs)
+        : fd(fd), readTimeoutMs(readTimeoutMs), writeTimeoutMs(writeTimeoutMs)
+    {
+    }
+
+    void BeginRequest()
+    {
+        inHead = true;
+        headTimedOut = false;
+        lineEnded = false;
+        headDeadline = Clock::now() + std::chrono::milliseconds(HttpServer::HeadTimeoutMs);
+    }
+    bool HeadTimedOut() const { return headTimedOut; }
+    bool HasBufferedBytes() const { return offset < buffer.size(); }
+
+    bool is_readable() const override { return HasBufferedBytes() || WaitFor(fd, POLLIN, ReadWaitMs()); }
+    bool is_writable() const override { return WaitFor(fd, POLLOUT, writeTimeoutMs); }
+
+    ssize_t read(char* data, size_t size) override
+    {
+        if (!HasBufferedBytes() && !Fill())
+            return -1;
+        if (offset >= buffer.size())
+            return 0;
+        const size_t n = std::min(size, buffer.size() - offset);
+        std::memcpy(data, buffer.data() + offset, n);
+        offset += n;
+        if (inHead)
+            FollowHead(data, n);
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char* data, size_t size) override
+    {
+        for (;;) {
+            if (!WaitFor(fd, POLLOUT, writeTimeoutMs))
+                return -1;
+            const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent >= 0)
+                return sent;
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                return -1;
+        }
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            !SocketAddress(address, &ip, &port)) {
+            ip.clear();
+            port = 0;
+        }
+    }
+
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            !SocketAddress(address, &ip, &port)) {
+            ip.clear();
+            port = 0;
+        }
+    }
+
+    socket_t socket() const override { return fd; }
+
+private:
+    int ReadWaitMs() const { return inHead ? MillisecondsLeft(headDeadline) : readTimeoutMs; }
+
+    // Reads what the socket holds into the empty buffer: false on time-out or error, true with
+    // an empty buffer when the client closed its end.
+    bool Fill()
+    {
+        buffer.clear();
+        offset = 0;
+        for (;;) {
+            if (!WaitFor(fd, POLLIN, ReadWaitMs())) {
+                if (inHead)
+                    headTimedOut = true;
+                return false;
+            }
+            char chunk[4096];
+            const ssize_t received = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (received >= 0) {
+                buffer.assign(chunk, chunk + received);
+                return true;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                return false;
+        }
+    }
+
+    // The head ends with an empty line: "\n\r\n", or "\n\n" from a client that leaves out "\r".
+    void FollowHead(const char* data, size_t size)
+    {
+        for (size_t i = 0; i < size && inHead; ++i) {
+            if (data[i] == '\n') {
+                inHead = !lineEnded;
+                lineEnded = true;
+            } else if (data[i] != '\r') {
+                lineEnded = false;
+            }
+        }
+    }
+
+    const int fd;
+    const int readTimeoutMs;
+    const int writeTimeoutMs;
+    std::string buffer;
+    size_t offset = 0;
+    bool inHead = true;
+    bool lineEnded = false;
+    bool headTimedOut = false;
+    Clock::time_point headDeadline;
+};
+
 } // namespace
+
+HttpServer::HttpServer()
+{
+    new_task_queue = [] {
+        return new WorkerPool(ReadyWorkers, MostWorkers);
+    };
+}
+
+bool HttpServer::process_and_close_socket(socket_t sock)
+{
+    return ServeConnection(sock);
+}
+
+bool HttpServer::WaitForNextRequest(int fd) const
+{
+    // In slices, so that a stopping server lets an idle connection go at once.
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
+    while (!closing) {
+        const int left = MillisecondsLeft(deadline);
+        if (WaitFor(fd, POLLIN, std::min(left, 50)))
+            return true;
+        if (left == 0)
+            return false;
+    }
+    return false;
+}
+
+bool HttpServer::ServeConnection(int fd)
+{
+    const auto milliseconds = [](time_t sec, time_t usec) {
+        return static_cast<int>(std::min<long long>(sec * 1000LL + usec / 1000, 24 * 3600 * 1000));
+    };
+    ConnectionStream stream(fd, milliseconds(read_timeout_sec_, read_timeout_usec_),
+                            milliseconds(write_timeout_sec_, write_timeout_usec_));
+    bool served = false;
+    for (size_t count = keep_alive_max_count_; count > 0 && !closing; --count) {
+        if (!stream.HasBufferedBytes() && !WaitForNextRequest(fd))
+            break;
+        stream.BeginRequest();
+        bool connectionClosed = false;
+        served = process_request(stream, count == 1, connectionClosed, nullptr);
+        // A client too slow to send its head is not given another chance on the same connection.
+        if (!served || connectionClosed || stream.HeadTimedOut())
+            break;
+    }
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+    return served;
+}
+
+void HttpServer::WidenBacklog()
+{
+    // Listening again on a listening socket only changes its backlog.
+    if (svr_sock_ != INVALID_SOCKET)
+        ::listen(svr_sock_, SOMAXCONN);
+}
+
+void HttpServer::Close()
+{
+    closing = true;
+    stop();
+}
 
 Server::Server(Store& store, Faults& faults, Settings& settings)
     : store(store), faults(faults), settings(settings), api(store, settings), admin(store, faults, settings)
@@ -101,9 +391,6 @@ Server::Server(Store& store, Faults& faults, Settings& settings)
 
 int Server::Bind(const QString& host, int port)
 {
-    http.new_task_queue = [] {
-        return new httplib::ThreadPool(WorkerThreads);
-    };
     // The status line and headers go out in one write and the body in another; without this
     // every answer would wait for the client's delayed acknowledgement (about 40 ms).
     http.set_tcp_nodelay(true);
@@ -126,7 +413,10 @@ int Server::Bind(const QString& host, int port)
         boundPort = http.bind_to_any_port(address);
     else
         boundPort = http.bind_to_port(address, port) ? port : -1;
-    return boundPort > 0 ? boundPort : -1;
+    if (boundPort <= 0)
+        return -1;
+    http.WidenBacklog();
+    return boundPort;
 }
 
 bool Server::Run()
@@ -136,7 +426,7 @@ bool Server::Run()
 
 void Server::Stop()
 {
-    http.stop();
+    http.Close();
 }
 
 void Server::Route()

@@ -14,6 +14,37 @@
 
 namespace Velm {
 
+// cpp-httplib's server with connection handling of our own. The library gives each connection a
+// worker for as long as the client takes to send its request, ten seconds a read, so a few dozen
+// clients that send half a request would hold every worker. Here a request head must be complete
+// within HeadTimeoutMs of its first byte, however slowly it trickles in, and the worker pool grows
+// when every worker is busy.
+class HttpServer : public httplib::Server
+{
+public:
+    static constexpr int HeadTimeoutMs = 3000;
+    static constexpr size_t ReadyWorkers = 48;
+    static constexpr size_t MostWorkers = 512;
+
+    HttpServer();
+    // Answers the requests that arrive on a connected socket until either side ends the
+    // connection, then closes it. The listener calls it for every connection it accepts.
+    bool ServeConnection(int fd);
+    // Ends the listener and lets every connection go after its current request.
+    void Close();
+    // cpp-httplib listens with a backlog of five. A burst of connections (a client starting its
+    // polls, a test opening sixty) overflows that, and every connection dropped there waits a
+    // second or more until its handshake is sent again. Called after binding.
+    void WidenBacklog();
+
+private:
+    bool process_and_close_socket(socket_t sock) override;
+    // Waits until `fd` has something to read, for at most the keep-alive time-out.
+    bool WaitForNextRequest(int fd) const;
+
+    std::atomic<bool> closing{false};
+};
+
 // The HTTP side: routes, request limits, fault injection, pictures, pages and the installer.
 // Handlers run on cpp-httplib's worker threads.
 class Server
@@ -30,6 +61,8 @@ public:
     bool Run();
     void Stop();
     void SetLogging(bool on) { logging = on; }
+    // Serves one connection made elsewhere (the fuzz harness hands over its own sockets).
+    bool ServeConnection(int fd) { return http.ServeConnection(fd); }
 
 private:
     void Route();
@@ -47,7 +80,7 @@ private:
     Api api;
     Admin admin;
     Assets assets;
-    httplib::Server http;
+    HttpServer http;
     int boundPort = 0;
     std::atomic<bool> logging{false};
 };

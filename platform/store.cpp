@@ -186,8 +186,11 @@ bool Store::Open(QString* error)
         *error = QStringLiteral("cannot create the tables in ") + filePath;
         return false;
     }
+    // A stamp no reply can show (written before times were checked) must not become the one
+    // every later change is measured against.
     QSqlQuery stamp(db);
-    stamp.prepare(QStringLiteral("SELECT MAX(ertime) FROM orders"));
+    stamp.prepare(QStringLiteral("SELECT MAX(ertime) FROM orders WHERE ertime <= ?"));
+    stamp.addBindValue(MaxTime);
     if (!Exec(stamp) || !stamp.next()) {
         *error = QStringLiteral("cannot read ") + filePath;
         return false;
@@ -256,7 +259,9 @@ qint64 Store::NextStamp(qint64 ctime)
     // Two changes in the same second would let a poll in between see the first and skip the
     // second for good, so every change gets a stamp of its own, later than any stamp before and
     // later than the order's creation (a stamp equal to ctime means "never changed").
-    lastStamp = std::max({Now(), lastStamp + 1, ctime + 1});
+    lastStamp = std::max(Now(), lastStamp + 1);
+    if (IsWireTime(ctime))
+        lastStamp = std::max(lastStamp, ctime + 1);
     return lastStamp;
 }
 
@@ -584,8 +589,9 @@ bool Store::CreditShop(QSqlDatabase& db, const Order& order, qint64 when)
 
 qint64 Store::ShopShare(qint64 amountCents)
 {
-    // The platform keeps a 5 % service fee.
-    return (amountCents * 95 + 50) / 100;
+    // The platform keeps a 5 % service fee. Whole yuan and the cents below them are shared apart,
+    // so no product can overflow, whatever the amount.
+    return amountCents / 100 * 95 + (amountCents % 100 * 95 + 50) / 100;
 }
 
 FinishResult Store::FinishOrder(qint64 shopId, qint64 id, const QString& password, int* currentStatus)
@@ -758,7 +764,7 @@ bool Store::CreateOrders(QVector<Order>* orders)
             }
             if (order.ertime == 0)
                 order.ertime = order.ctime;
-            if (order.ertime > order.ctime)
+            if (order.ertime > order.ctime && IsWireTime(order.ertime))
                 lastStamp = std::max(lastStamp, order.ertime);
             if (!InsertOrder(db, &order))
                 return false;
@@ -799,46 +805,69 @@ bool Store::Review(qint64 id, const QString& content)
     });
 }
 
-bool Store::UpdateOrder(const Order& order, bool replaceItems, bool keepErtime)
+ChangeResult Store::ChangeOrder(qint64 id, const std::function<bool(Order*, ChangeScope*)>& change)
 {
-    return Write([&](QSqlDatabase& db) {
-        QSqlQuery q(db);
-        q.prepare(
-            QStringLiteral("UPDATE orders SET member = ?, amount = ?, status = ?, ctime = ?, ptime = ?, "
-                           "stime = ?, ertime = ?, password = ?, taker = ?, address = ?, tel = ?, "
-                           "message = ?, prepare_type = ?, content = ?, reply = ?, confirm_requested = ? "
-                           "WHERE id = ?"));
-        q.addBindValue(order.member);
-        q.addBindValue(order.amountCents);
-        q.addBindValue(order.status);
-        q.addBindValue(order.ctime);
-        q.addBindValue(TimeOrNull(order.ptime));
-        q.addBindValue(TimeOrNull(order.stime));
-        if (keepErtime) {
-            lastStamp = std::max(lastStamp, order.ertime);
-            q.addBindValue(order.ertime);
-        } else {
-            q.addBindValue(NextStamp(order.ctime));
-        }
-        q.addBindValue(order.password);
-        q.addBindValue(order.taker);
-        q.addBindValue(order.address);
-        q.addBindValue(order.tel);
-        q.addBindValue(order.message);
-        q.addBindValue(order.prepareType ? 1 : 0);
-        q.addBindValue(order.content);
-        q.addBindValue(order.reply);
-        q.addBindValue(order.confirmRequested ? 1 : 0);
-        q.addBindValue(order.id);
-        if (!Exec(q) || q.numRowsAffected() != 1)
+    ChangeResult result = ChangeResult::Failed;
+    Write([&](QSqlDatabase& db) {
+        bool failed = false;
+        std::optional<Order> order = ReadOrder(db, 0, id, &failed);
+        if (failed)
             return false;
-        if (!replaceItems)
-            return true;
-        QSqlQuery clear(db);
-        clear.prepare(QStringLiteral("DELETE FROM items WHERE order_id = ?"));
-        clear.addBindValue(order.id);
-        return Exec(clear) && InsertItems(db, order);
+        if (!order) {
+            result = ChangeResult::NoOrder;
+            return false;
+        }
+        ChangeScope scope;
+        if (!change(&*order, &scope)) {
+            result = ChangeResult::Refused;
+            return false;
+        }
+        if (!RewriteOrder(db, *order, scope))
+            return false;
+        result = ChangeResult::Done;
+        return true;
     });
+    return result;
+}
+
+bool Store::RewriteOrder(QSqlDatabase& db, const Order& order, const ChangeScope& scope)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE orders SET member = ?, amount = ?, status = ?, ctime = ?, ptime = ?, "
+                             "stime = ?, ertime = ?, password = ?, taker = ?, address = ?, tel = ?, "
+                             "message = ?, prepare_type = ?, content = ?, reply = ?, confirm_requested = ? "
+                             "WHERE id = ?"));
+    q.addBindValue(order.member);
+    q.addBindValue(order.amountCents);
+    q.addBindValue(order.status);
+    q.addBindValue(order.ctime);
+    q.addBindValue(TimeOrNull(order.ptime));
+    q.addBindValue(TimeOrNull(order.stime));
+    if (scope.keepErtime) {
+        if (IsWireTime(order.ertime))
+            lastStamp = std::max(lastStamp, order.ertime);
+        q.addBindValue(order.ertime);
+    } else {
+        q.addBindValue(NextStamp(order.ctime));
+    }
+    q.addBindValue(order.password);
+    q.addBindValue(order.taker);
+    q.addBindValue(order.address);
+    q.addBindValue(order.tel);
+    q.addBindValue(order.message);
+    q.addBindValue(order.prepareType ? 1 : 0);
+    q.addBindValue(order.content);
+    q.addBindValue(order.reply);
+    q.addBindValue(order.confirmRequested ? 1 : 0);
+    q.addBindValue(order.id);
+    if (!Exec(q) || q.numRowsAffected() != 1)
+        return false;
+    if (!scope.replaceItems)
+        return true;
+    QSqlQuery clear(db);
+    clear.prepare(QStringLiteral("DELETE FROM items WHERE order_id = ?"));
+    clear.addBindValue(order.id);
+    return Exec(clear) && InsertItems(db, order);
 }
 
 QVector<qint64> Store::OrderIdsWithStatus(int status, qint64 from, qint64 to, const QString& timeColumn)
@@ -885,6 +914,16 @@ bool Store::AddIncome(qint64 shopId, const Income& income, bool addToCash)
         cash.addBindValue(income.addCashCents);
         cash.addBindValue(shopId);
         return Exec(cash) && cash.numRowsAffected() == 1;
+    });
+}
+
+bool Store::ClearIncome(qint64 shopId)
+{
+    return Write([&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("DELETE FROM income WHERE shop_id = ?"));
+        q.addBindValue(shopId);
+        return Exec(q);
     });
 }
 

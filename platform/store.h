@@ -102,6 +102,19 @@ enum class ReplyResult
     NotReviewed,
     Failed
 };
+enum class ChangeResult
+{
+    Done,
+    NoOrder,
+    Refused,
+    Failed
+};
+// What an admin change does beyond the order's fields.
+struct ChangeScope
+{
+    bool replaceItems = false;
+    bool keepErtime = false; // the change names the update stamp itself
+};
 enum class ConfirmResult
 {
     Done,
@@ -157,15 +170,17 @@ public:
     bool CreateOrders(QVector<Order>* orders);
     bool RequestConfirmation(qint64 id);
     bool Review(qint64 id, const QString& content);
-    // Replaces the order's fields with `order` (items too when replaceItems); the update stamp is
-    // bumped unless keepErtime.
-    bool UpdateOrder(const Order& order, bool replaceItems, bool keepErtime);
+    // Reads the order, lets `change` edit it and writes it back in one write transaction, so that
+    // a finish or confirmation cannot slip in between and be undone. `change` returns false to
+    // refuse; nothing is written then. The update stamp moves unless the scope keeps it.
+    ChangeResult ChangeOrder(qint64 id, const std::function<bool(Order*, ChangeScope*)>& change);
     // Ids (at most 500) of the orders with a status whose time in `timeColumn` lies in [from, to].
     QVector<qint64> OrderIdsWithStatus(int status, qint64 from, qint64 to, const QString& timeColumn);
 
     // Income.
     bool AddIncome(qint64 shopId, const Income& income, bool addToCash);
     bool IncomeSince(qint64 shopId, qint64 since, QVector<Income>* entries);
+    bool ClearIncome(qint64 shopId); // the entries only; balance and total stay
 
     // The shop's share of an order's amount.
     static qint64 ShopShare(qint64 amountCents);
@@ -177,6 +192,7 @@ private:
     bool CreateSchema(QSqlDatabase& db);
     bool InsertOrder(QSqlDatabase& db, Order* order);
     bool InsertItems(QSqlDatabase& db, const Order& order);
+    bool RewriteOrder(QSqlDatabase& db, const Order& order, const ChangeScope& scope);
     bool MarkServed(QSqlDatabase& db, const Order& order);
     bool CreditShop(QSqlDatabase& db, const Order& order, qint64 when);
     std::optional<Order> ReadOrder(QSqlDatabase& db, qint64 shopId, qint64 id, bool* failed);

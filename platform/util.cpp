@@ -105,7 +105,8 @@ static QString DecodeComponent(const char* begin, const char* end)
             bytes.append(*p);
         }
     }
-    return QString::fromUtf8(bytes);
+    // Not fromUtf8(QByteArray), which stops at the first NUL: "%00" would cut the value short.
+    return QString::fromUtf8(bytes.constData(), bytes.size());
 }
 
 Form DecodeForm(const std::string& body)

@@ -24,6 +24,13 @@ bool IsKnownStatus(int status);
 
 // "yyyy-MM-dd hh:mm:ss" in local time, the only time format on the wire.
 QString FormatTime(qint64 secsSinceEpoch);
+// The latest time that format can show in every time zone (9999-12-30 00:00:00 UTC). A time is
+// stored only when it lies after the epoch and not after this; the update stamps count on it.
+constexpr qint64 MaxTime = Q_INT64_C(253402128000);
+inline bool IsWireTime(qint64 secsSinceEpoch)
+{
+    return secsSinceEpoch > 0 && secsSinceEpoch <= MaxTime;
+}
 // Reads "yyyy-MM-dd hh:mm:ss" (an ISO 8601 "T" is accepted too) as local time.
 bool ParseTime(const QString& text, qint64* secsSinceEpoch);
 qint64 Now();
@@ -39,6 +46,11 @@ Form DecodeForm(const std::string& body);
 // Money travels as yuan with two decimals and is kept as whole cents.
 double Yuan(qint64 cents);
 qint64 Cents(double yuan);
+// No amount, price, balance or income entry may exceed a hundred million yuan, nor an item's
+// quantity ten thousand: within these every product and every order's sum fits in 64 bits many
+// times over, and a yuan value stays exact as a JSON number.
+constexpr qint64 MaxMoneyCents = Q_INT64_C(10000000000);
+constexpr int MaxQuantity = 10000;
 
 QString Md5Hex(const QByteArray& bytes);
 QString RandomHex(int length);

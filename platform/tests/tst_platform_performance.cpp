@@ -8,6 +8,25 @@
 
 #include <algorithm>
 
+namespace {
+
+// The limits are for an optimised build. Under AddressSanitizer every allocation of server and
+// test goes through a checking allocator, and a list of ten thousand orders takes about twenty
+// times as long (0.37 s to build on the server, 2 s to arrive parsed).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 LimitMs = 5000;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr qint64 LimitMs = 5000;
+#else
+constexpr qint64 LimitMs = 1000;
+#endif
+#else
+constexpr qint64 LimitMs = 1000;
+#endif
+
+} // namespace
+
 class PlatformPerformanceTest : public QObject
 {
     Q_OBJECT
@@ -76,9 +95,9 @@ void PlatformPerformanceTest::orderListsAnswerWellUnderASecond()
     qInfo("StaffOrderList, %d orders in %lld ms", large, largeMs);
     qInfo("PayFinishOrder from 1970: %d orders in %lld ms", changed, changesMs);
     qInfo("UpdateStaffOrderList over 40 days: %d orders in %lld ms", created, newMs);
-    QVERIFY2(seededMs < 1000, "the seeded order list in well under a second");
-    QVERIFY2(largeMs < 1000, "a 10 000-order list in well under a second");
-    QVERIFY(changesMs < 1000 && newMs < 1000);
+    QVERIFY2(seededMs < LimitMs, "the seeded order list in well under a second");
+    QVERIFY2(largeMs < LimitMs, "a 10 000-order list in well under a second");
+    QVERIFY(changesMs < LimitMs && newMs < LimitMs);
 }
 
 TARVIK_TEST_MAIN(PlatformPerformanceTest)

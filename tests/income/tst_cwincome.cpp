@@ -1,0 +1,663 @@
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "app/constants.h"
+#include "common/platformprocess.h"
+#include "common/testmain.h"
+#include "income/cwincome.h"
+#include "net/request.h"
+#include "orders/corder.h"
+#include "session/cuser.h"
+#include "ui/msgbox.h"
+#include "ui/quietplatform.h"
+
+Q_DECLARE_METATYPE(COrder*)
+
+namespace {
+
+const QString cashFailure = QStringLiteral("获取数据失败，请检查网络连接状况！\n谢谢！");
+const QString listFailure = QStringLiteral("获取失败！请检查网络连接状况，\n谢谢！");
+const QString noOrders = QStringLiteral("暂无订单\n要努力哟！");
+const char* const ways[] = {"day", "week", "mon", "all"};
+
+// One second of the balance poll lasts this long here, so a poll comes every 150 ms.
+constexpr int pollSecond = 30;
+
+struct Row
+{
+    QString time;
+    QString id;
+    QString cash;
+    bool operator==(const Row& other) const
+    {
+        return time == other.time && id == other.id && cash == other.cash;
+    }
+};
+
+QString describe(const QVector<Row>& rows)
+{
+    QStringList lines;
+    for (const Row& row : rows)
+        lines << row.time + QLatin1Char(' ') + row.id + QLatin1Char(' ') + row.cash;
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString cellText(const QTableWidget* table, int row, int column)
+{
+    const QTableWidgetItem* item = table->item(row, column);
+    return item ? item->text() : QStringLiteral("(empty)");
+}
+
+// The table as a person reads it, top to bottom.
+QVector<Row> rowsOnScreen(const QTableWidget* table)
+{
+    QVector<Row> rows;
+    for (int r = 0; r < table->rowCount(); ++r)
+        rows.append({cellText(table, r, 0), cellText(table, r, 1), cellText(table, r, 2)});
+    return rows;
+}
+
+int linesWith(PlatformProcess& platform, const QString& fragment)
+{
+    int count = 0;
+    for (const QString& line : platform.outputLines())
+        if (line.contains(fragment))
+            ++count;
+    return count;
+}
+
+// The platform prints a request's line just after answering it, so a count taken right after an
+// answer can still miss that line: wait until the count holds still.
+int settledLinesWith(PlatformProcess& platform, const QString& fragment)
+{
+    int before = -1;
+    int now = linesWith(platform, fragment);
+    while (now != before) {
+        before = now;
+        QTest::qWait(150);
+        now = linesWith(platform, fragment);
+    }
+    return now;
+}
+
+bool boxShows(const CWIncome* window, const QString& text)
+{
+    const QLabel* box = window->MsgBox()->MsgBoxLabel();
+    return box && box->isVisible() && box->text() == text;
+}
+
+bool boxVisible(const CWIncome* window)
+{
+    const QLabel* box = window->MsgBox()->MsgBoxLabel();
+    return box && box->isVisible();
+}
+
+bool loading(const CWIncome* window)
+{
+    return window->MsgBox()->LoadingLabel() && window->MsgBox()->LoadingLabel()->isVisible();
+}
+
+QString dayTime(int daysAgo, const QTime& time)
+{
+    return QDateTime(QDate::currentDate().addDays(-daysAgo), time)
+        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+} // namespace
+
+// The income window against the local platform, as a staff member uses it.
+class TestCWIncome : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<PlatformProcess> platform;
+    PlatformProcess::Session session;
+    CUser user;
+    QList<QPointer<CWIncome>> windows;
+
+    static void useSession(CUser& into, const PlatformProcess::Session& from)
+    {
+        into.SetId(from.id);
+        into.SetKey(from.key);
+        into.SetToken(from.token);
+        into.SetBalance(0);
+    }
+
+    CWIncome* open(CUser* who)
+    {
+        auto* window = new CWIncome(who);
+        windows.append(window);
+        window->resize(1200, 700);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window))
+            qWarning("income window not exposed");
+        return window;
+    }
+
+    CWIncome* open() { return open(&user); }
+
+    // Opens the window and waits for the first period's list.
+    CWIncome* openWithList()
+    {
+        CWIncome* window = open();
+        if (!QTest::qWaitFor([window] { return window->IncomeTable() && !loading(window); }, 5000))
+            qWarning("the first list did not come");
+        return window;
+    }
+
+    static void selectTab(CWIncome* window, int index)
+    {
+        QTabBar* bar = window->TabWidget()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(index).center());
+    }
+
+    // What the platform answers for a period, in its order (newest first).
+    QJsonArray platformList(PlatformProcess& from, const PlatformProcess::Session& as, int tab)
+    {
+        const QJsonObject reply = from.post(QStringLiteral("AddShopCash"),
+                                            as.form() + QStringLiteral("&way=") + QLatin1String(ways[tab]));
+        return reply.value(QStringLiteral("info")).toArray();
+    }
+
+    static Row rowOf(const QJsonObject& entry)
+    {
+        const QDateTime ctime = QVariant(entry.value(QStringLiteral("ctime")).toString()).toDateTime();
+        return {ctime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+                QString::number(entry.value(QStringLiteral("order_id")).toVariant().toLongLong()),
+                QStringLiteral("+") + FormatMoney(float(entry.value(QStringLiteral("addcash")).toDouble()))};
+    }
+
+    void addIncome(qint64 orderId, double addcash, const QString& ctime)
+    {
+        const QJsonObject body{
+            {"order_id", double(orderId)}, {"addcash", addcash}, {"ctime", ctime}, {"add_to_cash", false}};
+        QCOMPARE(
+            platform->admin("POST", QStringLiteral("income"), body).value(QStringLiteral("status")).toInt(),
+            1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QuietPlatform::Install();
+        qRegisterMetaType<COrder*>();
+        CWIncome::SetPollSecond(pollSecond);
+        platform.reset(new PlatformProcess({QStringLiteral("--seed"), QStringLiteral("--log")}));
+        QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
+        session =
+            platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
+        QVERIFY(session.isValid());
+
+        // Entries that set the periods apart: today, earlier this week, over a month ago, last year.
+        addIncome(90000000001LL, 12.34, dayTime(0, QTime(0, 0, 1)));
+        addIncome(90000000002LL, 9.5, dayTime(0, QTime(0, 0, 2)));
+        addIncome(90000000003LL, 100, dayTime(3, QTime(12, 0)));
+        addIncome(90000000004LL, 7.25, dayTime(45, QTime(8, 30)));
+        addIncome(90000000005LL, 0.125, dayTime(400, QTime(23, 59, 59)));
+    }
+
+    void init()
+    {
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        QVERIFY(platform->clearFaults());
+        useSession(user, session);
+    }
+
+    void cleanup()
+    {
+        for (const QPointer<CWIncome>& window : qAsConst(windows))
+            delete window.data();
+        windows.clear();
+        platform->clearFaults();
+    }
+
+    void cleanupTestCase() { CWIncome::SetPollSecond(1000); }
+
+    void construction_namesTabsAndFirstRequests()
+    {
+        CWIncome* window = open();
+        QTabWidget* tabs = window->TabWidget();
+        QCOMPARE(tabs->objectName(), QStringLiteral("tabwgMainContent"));
+        QCOMPARE(tabs->count(), 4);
+        const QStringList titles{QStringLiteral("今 日"), QStringLiteral("七 日"), QStringLiteral("本 月"),
+                                 QStringLiteral("所 有")};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(tabs->tabText(i), titles.at(i));
+        QCOMPARE(window->BalanceCaption()->objectName(), QStringLiteral("lbl_YuEr"));
+        QCOMPARE(window->TodayCaption()->objectName(), QStringLiteral("lbl_TodayIncome"));
+        QCOMPARE(window->TotalCaption()->objectName(), QStringLiteral("lbl_AllIncome"));
+        QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
+        // The list of today is asked for at once, with the loading indicator.
+        QVERIFY(loading(window));
+        QTRY_VERIFY(window->IncomeTable());
+        QCOMPARE(window->IncomeTable()->parentWidget(), tabs->widget(0));
+
+        // Without a session nothing is sent and nothing waits.
+        CWIncome* alone = open(nullptr);
+        QVERIFY(!loading(alone));
+        QVERIFY(!alone->CashTimer());
+    }
+
+    void figures_afterFirstCashUpdate_data()
+    {
+        QTest::addColumn<double>("yuer");
+        QTest::addColumn<double>("allcash");
+        QTest::addColumn<QString>("balance");
+        QTest::addColumn<QString>("total");
+        QTest::newRow("positive") << 1234.5 << 98765.43 << "1234.50"
+                                  << "98765.43";
+        QTest::newRow("zero balance") << 0.0 << 10.0 << "0.00"
+                                      << "10.00";
+        QTest::newRow("overdrawn") << -35.2 << 5.0 << "0.00"
+                                   << "5.00";
+    }
+
+    void figures_afterFirstCashUpdate()
+    {
+        QFETCH(double, yuer);
+        QFETCH(double, allcash);
+        QFETCH(QString, balance);
+        QFETCH(QString, total);
+        QVERIFY(platform->setCash(yuer, allcash));
+
+        CWIncome* window = open();
+        QCOMPARE(window->TotalValue()->text(), QStringLiteral("0.00"));
+        QTRY_COMPARE(window->TotalValue()->text(), total);
+        QCOMPARE(window->BalanceValue()->text(), balance);
+        QCOMPARE(user.GetBalance(), float(yuer));
+        QCOMPARE(window->TotalIncome(), float(allcash));
+
+        // Every figure fits its label, and the two small ones sit left and right of the big one.
+        for (QLabel* label : {window->BalanceValue(), window->TodayValue(), window->TotalValue()})
+            QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()),
+                     qPrintable(label->text()));
+        QVERIFY(window->BalanceValue()->geometry().right() < window->TodayValue()->x());
+        QVERIFY(window->TotalCaption()->x() > window->TodayValue()->geometry().right());
+        QVERIFY(window->TotalValue()->x() + window->TotalValue()->fontMetrics().horizontalAdvance(total) <
+                window->width() - 20);
+
+        // The next poll is armed for 5 seconds after the reply.
+        QVERIFY(window->CashTimer()->isSingleShot());
+        QCOMPARE(window->CashTimer()->interval(), 5 * CWIncome::PollSecond());
+    }
+
+    void periodTab_listsNewestFirst_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::newRow("今 日") << 0;
+        QTest::newRow("七 日") << 1;
+        QTest::newRow("本 月") << 2;
+        QTest::newRow("所 有") << 3;
+    }
+
+    void periodTab_listsNewestFirst()
+    {
+        QFETCH(int, tab);
+        const QJsonArray expected = platformList(*platform, session, tab);
+        QVERIFY(!expected.isEmpty());
+
+        CWIncome* window = openWithList();
+        if (tab != 0) {
+            selectTab(window, tab);
+            QCOMPARE(window->PeriodName(), QString::fromLatin1(ways[tab]));
+            QVERIFY(loading(window));
+        }
+        QTRY_VERIFY(!loading(window) && window->IncomeTable() &&
+                    window->IncomeTable()->parentWidget() == window->TabWidget()->widget(tab));
+
+        QTableWidget* table = window->IncomeTable();
+        QCOMPARE(table->columnCount(), 3);
+        QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("时间"));
+        QCOMPARE(table->horizontalHeaderItem(1)->text(), QStringLiteral("订单号"));
+        QCOMPARE(table->horizontalHeaderItem(2)->text(), QStringLiteral("收益金额（元）"));
+        QCOMPARE(window->Orders().size(), expected.size());
+
+        // The rows are the platform's entries, each one whole (time, number and amount of the same
+        // entry), newest on top.
+        QVector<Row> wanted;
+        for (const QJsonValue& entry : expected)
+            wanted.append(rowOf(entry.toObject()));
+        QVector<Row> shown = rowsOnScreen(table);
+        for (int r = 1; r < shown.size(); ++r)
+            QVERIFY2(shown[r - 1].time >= shown[r].time, qPrintable(describe(shown)));
+        auto byTimeThenId = [](const Row& a, const Row& b) {
+            return a.time != b.time ? a.time > b.time : a.id < b.id;
+        };
+        std::sort(wanted.begin(), wanted.end(), byTimeThenId);
+        std::sort(shown.begin(), shown.end(), byTimeThenId);
+        QVERIFY2(shown == wanted,
+                 qPrintable(describe(shown) + QStringLiteral("\n--- wanted\n") + describe(wanted)));
+
+        // A row keeps the shade it got when it was added (first, third, ... light), wherever it sorts.
+        for (int r = 0; r < table->rowCount(); ++r) {
+            int added = -1;
+            for (int i = 0; i < expected.size() && added < 0; ++i)
+                if (rowOf(expected[i].toObject()).id == cellText(table, r, 1))
+                    added = i;
+            const QColor shade = added % 2 == 0 ? lightColor : QColor(Qt::white);
+            for (int c = 0; c < 3; ++c)
+                QCOMPARE(table->item(r, c)->background().color(), shade);
+        }
+    }
+
+    void headerClick_sortsAmountsByValue()
+    {
+        CWIncome* window = openWithList();
+        selectTab(window, 3);
+        QTRY_VERIFY(!loading(window) && window->IncomeTable() &&
+                    window->IncomeTable()->parentWidget() == window->TabWidget()->widget(3));
+        QTableWidget* table = window->IncomeTable();
+        QHeaderView* header = table->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(header->sectionViewportPosition(2) + header->sectionSize(2) / 2, 16));
+        QCOMPARE(header->sortIndicatorSection(), 2);
+        QVector<double> amounts;
+        for (int r = 0; r < table->rowCount(); ++r)
+            amounts.append(table->item(r, 2)->text().mid(1).toDouble());
+        QVERIFY(std::is_sorted(amounts.begin(), amounts.end()) ||
+                std::is_sorted(amounts.rbegin(), amounts.rend()));
+        QVERIFY(amounts.contains(100.0) && amounts.contains(9.5));
+    }
+
+    void fastTabSwitches_onlyTheCurrentTabChangesTheScreen()
+    {
+        const int expected = platformList(*platform, session, 3).size();
+        // The lists of the first three tabs come back late, after the last tab's.
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("delay"), 800, 3));
+        const int answered = settledLinesWith(*platform, QStringLiteral("/api/AddShopCash"));
+        CWIncome* window = open();
+        selectTab(window, 1);
+        selectTab(window, 2);
+        selectTab(window, 3);
+
+        QTRY_VERIFY(window->IncomeTable());
+        QCOMPARE(window->IncomeTable()->parentWidget(), window->TabWidget()->widget(3));
+        QCOMPARE(window->IncomeTable()->rowCount(), expected);
+        QPointer<QTableWidget> table = window->IncomeTable();
+
+        // The three late lists arrive and change nothing: same table, same orders, no box.
+        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/AddShopCash")) >= answered + 4);
+        QTest::qWait(300);
+        QCOMPARE(window->IncomeTable(), table.data());
+        QCOMPARE(window->IncomeTable()->rowCount(), expected);
+        QCOMPARE(window->Orders().size(), expected);
+        QVERIFY(!boxVisible(window));
+        QVERIFY(!loading(window));
+    }
+
+    void refusedPeriod_saysSoAndKeepsEarlierOrders()
+    {
+        CWIncome* window = openWithList();
+        const int dayCount = window->Orders().size();
+        QPointer<QTableWidget> dayTable = window->IncomeTable();
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("refuse"),
+                                   QStringLiteral("店铺已冻结"), 1));
+        selectTab(window, 1);
+
+        QTRY_VERIFY(boxShows(window, QStringLiteral("获取失败\n店铺已冻结")));
+        QVERIFY(!window->MsgBox()->MsgBoxTimer());
+        QVERIFY(!loading(window));
+        // The week tab does not pass today's list off as its own.
+        QCOMPARE(window->IncomeTable(), dayTable.data());
+        QCOMPARE(dayTable->parentWidget(), window->TabWidget()->widget(0));
+        QCOMPARE(window->Orders().size(), dayCount);
+    }
+
+    void periodFailure_keepsTheTable_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<int>("boxSeconds"); // 0: the box stays
+        QTest::newRow("http500") << "http500" << 1 << 5;
+        QTest::newRow("connection closed") << "close" << 2 << 5;
+        QTest::newRow("not json") << "notjson" << 1 << 0;
+        QTest::newRow("json array") << "array" << 1 << 0;
+    }
+
+    void periodFailure_keepsTheTable()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, times);
+        QFETCH(int, boxSeconds);
+        CWIncome* window = openWithList();
+        const int dayCount = window->Orders().size();
+        QPointer<QTableWidget> table = window->IncomeTable();
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), kind, QVariant(), times));
+        selectTab(window, 3);
+
+        QTRY_VERIFY(boxShows(window, listFailure));
+        QVERIFY(!loading(window));
+        if (boxSeconds > 0) {
+            QVERIFY(window->MsgBox()->MsgBoxTimer());
+            QCOMPARE(window->MsgBox()->MsgBoxTimer()->interval(), boxSeconds * 1000);
+        } else {
+            QVERIFY(!window->MsgBox()->MsgBoxTimer());
+        }
+        QVERIFY(table);
+        QCOMPARE(window->IncomeTable(), table.data());
+        QCOMPARE(window->Orders().size(), dayCount);
+
+        // The next try, back on the first tab, works again.
+        selectTab(window, 0);
+        QTRY_VERIFY(!loading(window) && window->IncomeTable() != table.data() && window->IncomeTable());
+        QCOMPARE(window->IncomeTable()->rowCount(), dayCount);
+    }
+
+    void cashFailure_boxStaysPollGoesOnAndRecovers_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("http500") << "http500" << cashFailure;
+        QTest::newRow("not json") << "notjson" << cashFailure;
+        QTest::newRow("refused") << "refuse"
+                                 << "余额服务维护中";
+    }
+
+    void cashFailure_boxStaysPollGoesOnAndRecovers()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QVERIFY(platform->setCash(321, 654));
+        CWIncome* window = openWithList();
+        QTRY_COMPARE(window->BalanceValue()->text(), QStringLiteral("321.00"));
+
+        QVERIFY(platform->setFault(QStringLiteral("CashUpdate"), kind,
+                                   kind == QLatin1String("refuse") ? QVariant(message) : QVariant()));
+        QVERIFY(platform->setCash(1000, 2000));
+        QTRY_VERIFY(boxShows(window, message));
+        QVERIFY(!window->MsgBox()->MsgBoxTimer());
+
+        // The poll keeps asking while the platform fails; the figures keep their last values.
+        const int asked = linesWith(*platform, QStringLiteral("/api/CashUpdate"));
+        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/CashUpdate")) >= asked + 3);
+        QVERIFY(boxShows(window, message));
+        QCOMPARE(window->BalanceValue()->text(), QStringLiteral("321.00"));
+        QCOMPARE(window->TotalValue()->text(), QStringLiteral("654.00"));
+
+        // Once the platform answers again the figures move on and the stale failure goes.
+        QVERIFY(platform->clearFaults());
+        QTRY_COMPARE(window->BalanceValue()->text(), QStringLiteral("1000.00"));
+        QCOMPARE(window->TotalValue()->text(), QStringLiteral("2000.00"));
+        QVERIFY(!boxVisible(window));
+    }
+
+    void cashRecovery_leavesAnotherBoxAlone()
+    {
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("refuse"),
+                                   QStringLiteral("稍后再试"), 1));
+        CWIncome* window = open();
+        QTRY_VERIFY(boxShows(window, QStringLiteral("获取失败\n稍后再试")));
+        const int asked = linesWith(*platform, QStringLiteral("/api/CashUpdate"));
+        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/CashUpdate")) >= asked + 2);
+        QVERIFY(boxShows(window, QStringLiteral("获取失败\n稍后再试")));
+    }
+
+    void todayFigure_countsTodaysHeldOrdersOnly_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::newRow("今 日") << 0;
+        QTest::newRow("七 日") << 1;
+        QTest::newRow("所 有") << 3;
+    }
+
+    void todayFigure_countsTodaysHeldOrdersOnly()
+    {
+        QFETCH(int, tab);
+        float today = 0;
+        float all = 0;
+        const QDate date = QDate::currentDate();
+        for (const QJsonValue& value : platformList(*platform, session, tab)) {
+            const QJsonObject entry = value.toObject();
+            const float cash = float(entry.value(QStringLiteral("addcash")).toDouble());
+            all += cash;
+            if (QVariant(entry.value(QStringLiteral("ctime")).toString()).toDateTime().date() == date)
+                today += cash;
+        }
+        QVERIFY(today >= 21.84f); // the two entries of today made by initTestCase
+        if (tab != 0)
+            QVERIFY(FormatMoney(all) != FormatMoney(today));
+        QVERIFY(platform->setCash(5000, 9000));
+
+        CWIncome* window = openWithList();
+        if (tab != 0) {
+            selectTab(window, tab);
+            QTRY_VERIFY(!loading(window) && window->IncomeTable() &&
+                        window->IncomeTable()->parentWidget() == window->TabWidget()->widget(tab));
+        }
+        QTRY_COMPARE(window->TodayValue()->text(), FormatMoney(today));
+        QCOMPARE(window->TodayIncome(), today);
+    }
+
+    void doubleClick_emitsThatRowsOrder_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::newRow("time") << 0;
+        QTest::newRow("number") << 1;
+        QTest::newRow("amount") << 2;
+    }
+
+    void doubleClick_emitsThatRowsOrder()
+    {
+        QFETCH(int, column);
+        CWIncome* window = openWithList();
+        selectTab(window, 3);
+        QTRY_VERIFY(!loading(window) && window->IncomeTable() &&
+                    window->IncomeTable()->parentWidget() == window->TabWidget()->widget(3));
+        QTableWidget* table = window->IncomeTable();
+        QVERIFY(table->rowCount() > 3);
+        QSignalSpy opened(window, &CWIncome::SignalOpenOrderDetail);
+
+        const int row = 2;
+        const QRect cell = table->visualItemRect(table->item(row, column));
+        // A double click is a press, a release and a second press that the view sees as a double click.
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QCOMPARE(opened.count(), 1);
+        auto* order = opened.at(0).at(0).value<COrder*>();
+        QVERIFY(order);
+        QCOMPARE(QString::number(order->GetId()), table->item(row, 1)->text());
+        QCOMPARE(order->GetCtime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+                 table->item(row, 0)->text());
+        QCOMPARE(QStringLiteral("+") + FormatMoney(order->GetAddCash()), table->item(row, 2)->text());
+        QVERIFY(window->Orders().contains(order));
+    }
+
+    void resize_laysOutBandsTableAndFigures_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("small") << QSize(700, 520);
+        QTest::newRow("wide") << QSize(1400, 760);
+    }
+
+    void resize_laysOutBandsTableAndFigures()
+    {
+        QFETCH(QSize, size);
+        CWIncome* window = openWithList();
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("http500"), QVariant(), 1));
+        selectTab(window, 1);
+        QTRY_VERIFY(boxShows(window, listFailure));
+
+        window->resize(size);
+        QTRY_COMPARE(window->size(), size);
+        const int bandHeight = window->BottomBandHeight();
+        QCOMPARE(window->TabWidget()->size(), QSize(size.width(), bandHeight));
+        // Every period tab can be clicked: none lies past the window's right edge.
+        QTabBar* bar = window->TabWidget()->tabBar();
+        for (int i = 0; i < bar->count(); ++i)
+            QVERIFY(bar->mapTo(window->TabWidget(), bar->tabRect(i).topRight()).x() < size.width());
+        QCOMPARE(window->IncomeTable()->size(),
+                 QSize(size.width(), bandHeight - window->TabWidget()->tabBar()->height()));
+        const QLabel* today = window->TodayValue();
+        QCOMPARE(today->x(), (size.width() - today->width()) / 2);
+        QCOMPARE(window->TotalValue()->x() +
+                     window->TotalValue()->fontMetrics().horizontalAdvance(window->TotalValue()->text()),
+                 size.width() - 25);
+        // The box follows to the middle of the bottom band.
+        const QLabel* box = window->MsgBox()->MsgBoxLabel();
+        QCOMPARE(box->x(), (size.width() - box->width()) / 2);
+        QCOMPARE(box->y(), window->TopBandHeight() + (bandHeight - box->height()) / 2);
+    }
+
+    void closeWhileBothRequestsHang_endsCleanly()
+    {
+        QVERIFY(platform->setFault(QStringLiteral("CashUpdate"), QStringLiteral("hang")));
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("hang")));
+        const int cashAsked = settledLinesWith(*platform, QStringLiteral("/api/CashUpdate"));
+        const int listAsked = settledLinesWith(*platform, QStringLiteral("/api/AddShopCash"));
+
+        QPointer<CWIncome> window = open();
+        QSignalSpy closed(window.data(), &CWidget::Close);
+        selectTab(window, 2);
+        QTest::qWait(400);
+        QVERIFY(loading(window));
+        QCOMPARE(window->BalanceValue()->text(), QStringLiteral("0.00"));
+
+        auto* closeButton = window->findChild<QPushButton*>(QStringLiteral("closeButton"));
+        QVERIFY(closeButton);
+        QTest::mouseClick(closeButton, Qt::LeftButton);
+        QTRY_VERIFY(window.isNull());
+        QCOMPARE(closed.count(), 1);
+
+        // The platform sees the client give up all three held requests (1 balance, 2 lists).
+        QTRY_COMPARE(linesWith(*platform, QStringLiteral("/api/CashUpdate")), cashAsked + 1);
+        QTRY_COMPARE(linesWith(*platform, QStringLiteral("/api/AddShopCash")), listAsked + 2);
+
+        // Nothing asks again after the window has gone, however many polls would have passed.
+        QVERIFY(platform->clearFaults());
+        QTest::qWait(12 * 5 * pollSecond);
+        QCOMPARE(linesWith(*platform, QStringLiteral("/api/CashUpdate")), cashAsked + 1);
+        QCOMPARE(linesWith(*platform, QStringLiteral("/api/AddShopCash")), listAsked + 2);
+    }
+
+    // Last: it empties the shop's income list.
+    void emptyPeriod_encouragesAndLeavesNoTable()
+    {
+        CWIncome* window = openWithList();
+        QVERIFY(window->IncomeTable());
+        QCOMPARE(platform->admin("DELETE", QStringLiteral("income")).value(QStringLiteral("status")).toInt(),
+                 1);
+        QVERIFY(platformList(*platform, session, 3).isEmpty());
+
+        selectTab(window, 3);
+        QTRY_VERIFY(boxShows(window, noOrders));
+        QVERIFY(!window->IncomeTable());
+        QVERIFY(window->Orders().isEmpty());
+        QVERIFY(!window->MsgBox()->MsgBoxTimer());
+        QTRY_COMPARE(window->TodayValue()->text(), QStringLiteral("0.00"));
+
+        // A fresh window on an empty shop shows the same, with no table at all.
+        CWIncome* fresh = open();
+        QTRY_VERIFY(boxShows(fresh, noOrders));
+        QVERIFY(!fresh->IncomeTable());
+    }
+};
+
+TARVIK_TEST_MAIN(TestCWIncome)
+#include "tst_cwincome.moc"
