@@ -28,6 +28,7 @@
 #include "app/desktop.h"
 #include "app/screens.h"
 #include "app/traymessage.h"
+#include "income/cwincome.h"
 #include "main/cwuserinfo.h"
 #include "net/request.h"
 #include "session/cuser.h"
@@ -189,6 +190,7 @@ void CWMain::BuildShortcutButtons()
 
     connect(homeLinkButton, &QPushButton::clicked, this, &CWMain::OpenHomePage);
     connect(cashLinkButton, &QPushButton::clicked, this, &CWMain::OpenCashPage);
+    connect(incomeButton, &QPushButton::clicked, this, &CWMain::OpenIncome);
     homeLinkButton->show();
     cashLinkButton->show();
     incomeButton->show();
@@ -280,6 +282,37 @@ CWUserInfo* CWMain::UserInfoWindow() const
 void CWMain::SetUserInfoNULL()
 {
     userInfoWindow = nullptr;
+}
+
+CWIncome* CWMain::IncomeWindow() const
+{
+    return incomeWindow;
+}
+
+void CWMain::OpenIncome()
+{
+    if (incomeWindow) {
+        incomeWindow->showNormal();
+        incomeWindow->activateWindow();
+        return;
+    }
+    if (!currentUser)
+        return;
+    incomeWindow = new CWIncome(currentUser);
+    incomeWindow->resize(1200, 700);
+    incomeWindow->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
+    const QRect area = AvailableAreaOf(this);
+    incomeWindow->move(area.left() + (area.width() - incomeWindow->width()) / 2,
+                       area.top() + (area.height() - incomeWindow->height()) / 2);
+    incomeWindow->SetTitle(QStringLiteral("收入流水"));
+    incomeWindow->MoveTitle(5, 5);
+    connect(incomeWindow, &CWidget::Close, this, &CWMain::SetIncomeNULL);
+    incomeWindow->show();
+}
+
+void CWMain::SetIncomeNULL()
+{
+    incomeWindow = nullptr;
 }
 
 void CWMain::UpdateLoginStamp()

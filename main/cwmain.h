@@ -7,6 +7,7 @@
 
 #include "ui/cwidget.h"
 
+class CWIncome;
 class CWebLabel;
 class CWUserInfo;
 class QCompleter;
@@ -54,6 +55,7 @@ public:
     QSystemTrayIcon* TrayIcon() const { return trayIcon; }
     QMenu* TrayMenu() const { return trayMenu; }
     CWUserInfo* UserInfoWindow() const;
+    CWIncome* IncomeWindow() const;
     QString CurrentVersion() const { return currentVersion; }
     void SetCurrentVersion(const QString& version) { currentVersion = version; }
     QUrl DownloadUrl() const { return downloadUrl; }
@@ -74,7 +76,9 @@ public slots:
     void slotErrorUpdate(QNetworkReply::NetworkError);
     void slotErrorDownUpdate(QNetworkReply::NetworkError);
     void OpenUserInfo();
+    void OpenIncome();
     void SetUserInfoNULL();
+    void SetIncomeNULL();
     void UpdateLoginStamp();
     void GetUserInfo();
     bool SaveAllUserInfo();
@@ -108,6 +112,7 @@ private:
     QLineEdit* searchEdit = nullptr;
     QCompleter* searchCompleter = nullptr;
     QPointer<CWUserInfo> userInfoWindow;
+    QPointer<CWIncome> incomeWindow;
     QLockFile* loginStampLock = nullptr;
 
     QProgressBar* progressBar = nullptr;

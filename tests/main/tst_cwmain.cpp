@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QTabBar>
 #include <QTabWidget>
@@ -15,6 +16,7 @@
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
+#include "income/cwincome.h"
 #include "main/cwmain.h"
 #include "main/cwuserinfo.h"
 #include "session/cuser.h"
@@ -42,6 +44,15 @@ class TestCWMain : public QObject
         currentUser->SetToken(session.token);
         currentUser->SetNickname(nickname);
         currentUser->SetFace(platform->baseUrl() + QStringLiteral("/img/face/1.png"));
+    }
+
+    template <class Window> static QList<Window*> openWindows()
+    {
+        QList<Window*> found;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* window = qobject_cast<Window*>(w))
+                found.append(window);
+        return found;
     }
 
     void openWindow()
@@ -74,6 +85,11 @@ private slots:
 
     void cleanup()
     {
+        // Windows the main window opened live on their own; they must not outlast the test's data.
+        for (CWIncome* income : openWindows<CWIncome>())
+            delete income;
+        for (CWUserInfo* profile : openWindows<CWUserInfo>())
+            delete profile;
         delete window;
         QDir(FacesDir()).removeRecursively();
     }
@@ -269,18 +285,42 @@ private slots:
         QTRY_VERIFY(!window); // closed and deleted
     }
 
+    void income_oneWindowAtATime()
+    {
+        openWindow();
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QPointer<CWIncome> first = window->IncomeWindow();
+        QVERIFY(first);
+        QCOMPARE(first->windowTitle(), QStringLiteral("收入流水"));
+        QCOMPARE(first->size(), QSize(1200, 700));
+        QCOMPARE(first->minimumSize(), QSize(600, 350));
+        QCOMPARE(first->TitleLabel()->pos(), QPoint(5, 5));
+
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QCOMPARE(window->IncomeWindow(), first.data());
+        QCOMPARE(openWindows<CWIncome>().size(), 1);
+
+        delete first.data();
+        QVERIFY(!window->IncomeWindow());
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QVERIFY(window->IncomeWindow());
+        QCOMPARE(openWindows<CWIncome>().size(), 1);
+    }
+
     void withoutUser_headStaysEmpty()
     {
         CUser* session = currentUser;
         currentUser = nullptr;
+        const auto restore = qScopeGuard([session] { currentUser = session; });
         openWindow();
-        currentUser = session;
         QCOMPARE(window->NicknameLabel()->text(), QString());
         QVERIFY(!window->AvatarLabel()->Url());
         QVERIFY(!window->HoldsLoginStamp());
         QVERIFY(!window->ServerTableButton()->isVisible());
         QTest::mouseClick(window->AvatarLabel(), Qt::LeftButton);
         QVERIFY(!window->UserInfoWindow());
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QVERIFY(!window->IncomeWindow());
     }
 
     void closing_endsTheProgramAndFreesTheAccount_data()
