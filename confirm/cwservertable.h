@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QNetworkReply>
+#include <QPointer>
+
+#include "ui/cwidget.h"
+#include "ui/msgbox.h"
+
+class COrder;
+class CUser;
+class QMediaPlayer;
+class QNetworkAccessManager;
+class QTableWidget;
+class QTableWidgetItem;
+class QTimer;
+
+// "待确认订单": the paid orders whose buyers ask the shop to confirm the service. A click on a
+// row's last cell sends the confirmation; several may be in flight at once, each reply finding
+// its own row. A confirmed row leaves about five seconds later; a failed one offers "重 试".
+// Closing the window only hides it: it keeps its rows for the next time.
+class CWServerTable : public CWidget
+{
+    Q_OBJECT
+public:
+    explicit CWServerTable(CUser* user, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    CWServerTable(CUser* user, QSize size, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    ~CWServerTable() override;
+
+    enum Column
+    {
+        IdColumn = 0,
+        MemberColumn,
+        StatusColumn,
+        AmountColumn,
+        PaidColumn,
+        ConfirmColumn,
+        ColumnCount
+    };
+    enum ConfirmState
+    {
+        Idle = 0, // waiting or failed: a click confirms
+        InFlight = 1,
+        Confirmed = 2
+    };
+
+    bool AddOrder(COrder* order);
+    COrder* FindOrder(qlonglong id) const;
+    int CountPaidOrders() const;
+    void SelectRow(int row);
+
+    QTableWidget* Table() const { return table; }
+    QTableWidgetItem* ConfirmCell(qlonglong id) const { return confirmCells.value(id); }
+    int GetConfirmState(qlonglong id) const { return confirmState.value(id); }
+    int PendingReplies() const { return pendingReplies.size(); }
+    QLabel* MsgBoxLabel() const { return msgBox->MsgBoxLabel(); }
+    int CountMoveConnections() const;
+    static int RowsAdded() { return rowCounter; }
+
+signals:
+    void SignalMoveOrderItem(COrder* pOrder);
+    void SignalOpenOrderDetail(COrder* pOrder);
+
+public slots:
+    void StartRemoveOrderItem(COrder* pOrder, int second);
+    void StartRemoveOrderItem(COrder* pOrder) { StartRemoveOrderItem(pOrder, 5); }
+    void RemoveOrderItem();
+    void SlotOrderOk(QTableWidgetItem* item);
+    void OpenOrderDetail(QTableWidgetItem* pItem);
+    void HttpOrderOk(qlonglong orderId);
+    void ReplyFinishOrderOk();
+    void ErrorOrderOk(QNetworkReply::NetworkError code);
+    void ShowMsgBox(const QString& message, int second) { msgBox->ShowMsgBox(message, second); }
+    void ShowMsgBox(const QString& message) { msgBox->ShowMsgBox(message); }
+    void HideMsgBox() { msgBox->HideMsgBox(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void SetUp();
+    void MarkFailed(QTableWidgetItem* cell, qlonglong id, const QString& message);
+
+    static int rowCounter;
+
+    QTableWidget* table = nullptr;
+    QNetworkAccessManager* manager = nullptr;
+    QMediaPlayer* player = nullptr;
+    CUser* user = nullptr;
+    QList<COrder*> orders;
+    QMap<qlonglong, int> confirmState;
+    QMap<QNetworkReply*, qlonglong> replyOrders;
+    QMap<qlonglong, QTableWidgetItem*> confirmCells;
+    QMap<COrder*, QPointer<QTimer>> removeTimers;
+    CMsgBox* msgBox = nullptr;
+    QList<QNetworkReply*> pendingReplies;
+};

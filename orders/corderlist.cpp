@@ -1,0 +1,277 @@
+#include "orders/corderlist.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include "orders/callist.h"
+#include "orders/corder.h"
+#include "orders/corderitem.h"
+
+namespace {
+
+// One sheet for the whole group: the rows' labels take their looks from it by object name
+// instead of each parsing sheets of its own.
+const QString& groupStyle()
+{
+    static const QString style = QStringLiteral(
+        "QWidget{ background: transparent;padding: 0 0px 0 0px; }"
+        "QLabel#orderIcon{ background: transparent; }"
+        "QLabel#orderId{ background: transparent; border-bottom: none;margin: 0; }"
+        "QLabel#orderMoney, QLabel#orderTime{ background: transparent; margin-top: 0; color: #777; }"
+        "QToolTip{background: #fff; color: #333;border: 1px solid #eee;font-size: 13px; }");
+    return style;
+}
+
+qint64 idOf(const COrderItem* item)
+{
+    return item && item->GetOrder() ? item->GetOrder()->GetId() : 0;
+}
+
+// setUpdatesEnabled(true) would ask every row and label for a repaint of its own.
+void EnableUpdatesQuietly(QWidget* widget)
+{
+    widget->setAttribute(Qt::WA_UpdatesDisabled, false);
+    for (QObject* child : widget->children())
+        if (auto* childWidget = qobject_cast<QWidget*>(child); childWidget && !childWidget->isWindow())
+            EnableUpdatesQuietly(childWidget);
+}
+
+int textWidth(QLabel& label)
+{
+    label.ensurePolished();
+    return label.fontMetrics().horizontalAdvance(label.text());
+}
+
+} // namespace
+
+COrderList::COrderList(QString title, QWidget* parent)
+    : QWidget(parent), foldIcon(this), groupTitle(this), groupCount(this)
+{
+    foldIcon.setPixmap(QPixmap(QStringLiteral(":/img/img/fold.png")));
+    foldIcon.setScaledContents(true);
+    foldIcon.setGeometry(6, 8, 12, 12);
+
+    groupTitle.setText(title);
+    groupTitle.setStyleSheet(QStringLiteral("font-size: 14px;"));
+    groupTitle.setGeometry(24, 0, textWidth(groupTitle) + 10, headerHeight);
+
+    groupCount.setText(QStringLiteral("..."));
+    groupCount.setStyleSheet(QStringLiteral("font-size: 14px;"));
+    groupCount.setGeometry(groupTitle.x() + groupTitle.width(), 0, textWidth(groupCount), headerHeight);
+
+    setStyleSheet(groupStyle());
+    setWindowFlags(Qt::CustomizeWindowHint | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    resize(parent ? parent->width() : 50, headerHeight);
+}
+
+COrderList::~COrderList()
+{
+    // The rows go with the QWidget base. By then this is no longer a COrderList to them, so
+    // they do not report back to it.
+    items.clear();
+    byId.clear();
+}
+
+void COrderList::IndexAdd(COrderItem* item, bool atTop)
+{
+    IdEntry& entry = byId[idOf(item)];
+    if (atTop || !entry.first)
+        entry.first = item;
+    ++entry.count;
+}
+
+void COrderList::IndexRemove(COrderItem* item)
+{
+    const qint64 id = idOf(item);
+    auto found = byId.find(id);
+    if (found == byId.end())
+        return;
+    if (--found->count <= 0) {
+        byId.erase(found);
+        return;
+    }
+    if (found->first != item)
+        return;
+    // Another row shows an order with the same number: the next one from the top takes over.
+    found->first = nullptr;
+    for (const QPointer<COrderItem>& other : qAsConst(items))
+        if (other && other != item && idOf(other) == id) {
+            found->first = other;
+            break;
+        }
+}
+
+void COrderList::Insert(COrderItem* item, bool atTop)
+{
+    if (!item)
+        return;
+    if (item->parentWidget() != this)
+        item->setParent(this);
+    if (atTop)
+        items.prepend(item);
+    else
+        items.append(item);
+    IndexAdd(item, atTop);
+    Layout();
+}
+
+void COrderList::AddItem(COrderItem* item, int flag)
+{
+    Insert(item, flag == 1);
+}
+
+void COrderList::PrependItem(COrderItem* item)
+{
+    Insert(item, true);
+}
+
+COrderItem* COrderList::FindItem(qint64 id) const
+{
+    const auto found = byId.constFind(id);
+    return found == byId.constEnd() ? nullptr : found->first;
+}
+
+bool COrderList::Remove(COrderItem* item)
+{
+    const int index = items.indexOf(item);
+    if (index < 0)
+        return false;
+    items.removeAt(index);
+    IndexRemove(item);
+    return true;
+}
+
+void COrderList::ForgetItem(COrderItem* item)
+{
+    if (Remove(item))
+        Layout();
+}
+
+void COrderList::Fold()
+{
+    expanded = !expanded;
+    Layout();
+}
+
+void COrderList::Layout()
+{
+    auto* allList = qobject_cast<CAllList*>(parentWidget());
+    if (allList && allList->HoldsLayouts()) {
+        layoutPending = true;
+        return;
+    }
+    LayoutNow();
+    if (allList)
+        allList->Update();
+}
+
+void COrderList::FlushLayout()
+{
+    if (layoutPending)
+        LayoutNow();
+}
+
+void COrderList::LayoutNow()
+{
+    layoutPending = false;
+    // Every widget that appears asks to be repainted on its own, and Qt weighs each such request
+    // against all the widget's siblings: thousands of rows appearing one by one take seconds.
+    // With updates off they appear silently, and the list is repainted once.
+    const bool quiet = expanded && isVisible() && updatesEnabled();
+    if (quiet)
+        setUpdatesEnabled(false);
+    int height = headerHeight;
+    for (int i = 0; i < items.size();) {
+        COrderItem* item = items.at(i);
+        if (!item) {
+            items.removeAt(i);
+            continue;
+        }
+        if (expanded) {
+            item->move(item->x(), height);
+            item->show();
+            height += item->height();
+        } else {
+            item->hide();
+        }
+        ++i;
+    }
+    resize(width(), height);
+    if (quiet) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+        EnableUpdatesQuietly(this);
+        update();
+    }
+
+    static const QString countStyle = QStringLiteral("font-size: 11px;");
+    if (groupCount.styleSheet() != countStyle)
+        groupCount.setStyleSheet(countStyle);
+    groupCount.setText(items.isEmpty() ? QString() : QString::number(items.size()));
+    groupCount.setGeometry(groupTitle.x() + groupTitle.width(), 0, textWidth(groupCount), headerHeight);
+
+    if (foldedIconShown == expanded) {
+        foldedIconShown = !expanded;
+        foldIcon.setPixmap(QPixmap(expanded ? QStringLiteral(":/img/img/unfold.png")
+                                            : QStringLiteral(":/img/img/fold.png")));
+    }
+}
+
+void COrderList::Update(COrderItem* pOrderItem, int newState)
+{
+    if (!Remove(pOrderItem))
+        return;
+    Layout();
+
+    auto* allList = qobject_cast<CAllList*>(parentWidget());
+    const bool hasList = newState == StatusServed.first || newState == StatusReviewed.first ||
+                         newState == StatusCompleted.first || newState == StatusRefunded.first;
+    if (hasList && allList) {
+        if (COrder* order = pOrderItem->GetOrder())
+            order->SetStatus(newState);
+        allList->ReinsertOrderItem(pOrderItem);
+    } else {
+        // Later, not now: this may run inside a signal of the row or of its detail window.
+        pOrderItem->hide();
+        pOrderItem->deleteLater();
+    }
+    if (allList)
+        allList->Update();
+}
+
+void COrderList::Update(COrderItem* pOrderItem)
+{
+    Update(pOrderItem, 0);
+}
+
+void COrderList::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (event->button() == Qt::LeftButton) {
+        Fold();
+    } else if (event->button() == Qt::RightButton) {
+        QMenu menu;
+        menu.setStyleSheet(
+            QStringLiteral("QMenu{ background: #fff; color: #000; border: none; }"
+                           "QMenu::item:selected{ background: rgba(255, 85, 0, 0.5); color: #fff; }"));
+        QAction* action = menu.addAction(tr("显示或隐藏"));
+        connect(action, &QAction::triggered, this, &COrderList::Fold);
+        menu.exec(event->globalPos());
+    }
+}
+
+void COrderList::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+void COrderList::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+void COrderList::enterEvent(QEvent*)
+{
+    setCursor(Qt::ArrowCursor);
+}

@@ -1,0 +1,211 @@
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QUrlQuery>
+
+#include "app/constants.h"
+#include "app/sound.h"
+#include "common/fakenetwork.h"
+#include "common/testmain.h"
+#include "confirm/cwservertable.h"
+#include "orders/corder.h"
+#include "orders/pollclock.h"
+#include "session/cuser.h"
+#include "ui/quietplatform.h"
+
+// The confirmation table on its own, with a fake platform answering "ToFinishOrder".
+class TestCWServerTable : public QObject
+{
+    Q_OBJECT
+
+    CUser user;
+    QList<COrder*> orders;
+    FakeResponse confirmAnswer;
+
+    COrder* order(qint64 id, int status = 1)
+    {
+        auto* o = new COrder;
+        o->SetId(id);
+        o->SetStatus(status);
+        o->SetMember(QStringLiteral("m%1").arg(id));
+        o->SetAmount(38.5f);
+        o->SetPtime(QDateTime(QDate(2026, 5, 1), QTime(9, 30)));
+        orders.append(o);
+        return o;
+    }
+
+    static QList<RecordedRequest> confirmations() { return FakeNetworkManager::Recorded(); }
+
+    // The cells of each row must belong to one order.
+    static bool rowsConsistent(QTableWidget* table)
+    {
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QString id = table->item(row, 0)->text();
+            if (table->item(row, 1)->text() != QStringLiteral("m") + id ||
+                table->item(row, 5)->text() != QStringLiteral("待确认"))
+                return false;
+        }
+        return true;
+    }
+
+private slots:
+    // The frames' fade animations delete themselves when they end: let the last ones end.
+    void cleanupTestCase() { QTest::qWait(300); }
+
+    void initTestCase()
+    {
+        QuietPlatform::Install();
+        user.SetId(5);
+        user.SetKey(QStringLiteral("k&y"));
+        user.SetToken(QStringLiteral("tok"));
+        PollClock::SetSecondLength(20);
+    }
+
+    void init()
+    {
+        confirmAnswer = FakeResponse::Json("{\"status\":1,\"info\":\"ok\"}");
+        FakeNetworkManager::Install([this](const RecordedRequest&) { return confirmAnswer; });
+    }
+
+    void cleanup()
+    {
+        FakeNetworkManager::Uninstall();
+        qDeleteAll(orders);
+        orders.clear();
+    }
+
+    void rows_keepTheirCellsAndAlternateShades()
+    {
+        CWServerTable table(&user);
+        QCOMPARE(table.Table()->columnCount(), 6);
+        QCOMPARE(table.Table()->horizontalHeaderItem(4)->text(), QStringLiteral("支付时间"));
+        QVERIFY(table.AddOrder(order(100)));
+        QCOMPARE(table.Table()->item(0, 0)->background().color(), lightColor); // the first row ever is grey
+        QCOMPARE(table.Table()->item(0, 5)->background().color(), QColor(255, 0, 0, 127));
+        QVERIFY(table.AddOrder(order(99)));  // a smaller number after a larger one
+        QVERIFY(table.AddOrder(order(250))); // and a larger one
+        QVERIFY(!table.AddOrder(orders.first()));
+        QVERIFY(!table.AddOrder(nullptr));
+        QCOMPARE(table.Table()->rowCount(), 3);
+        QVERIFY(rowsConsistent(table.Table()));
+
+        QTableWidgetItem* second = table.ConfirmCell(99);
+        const int row = second->row();
+        QCOMPARE(table.Table()->item(row, 0)->background().color(), QColor(255, 255, 255, 255));
+        QCOMPARE(second->background().color(), QColor(255, 0, 0, 200));
+        QCOMPARE(second->foreground().color(), QColor(Qt::white));
+        QCOMPARE(table.Table()->item(row, 2)->text(), QStringLiteral("已支付"));
+        QCOMPARE(table.Table()->item(row, 3)->text(), QStringLiteral("38.50"));
+        QCOMPARE(table.Table()->item(row, 4)->text(), QStringLiteral("05-01 09:30"));
+        QCOMPARE(table.Table()->item(row, 0)->toolTip(), QStringLiteral("双击查看详情"));
+        QCOMPARE(table.CountPaidOrders(), 3);
+    }
+
+    void clicks_onlyTheConfirmCellConfirms_once()
+    {
+        confirmAnswer = FakeResponse::Hang();
+        CWServerTable table(&user);
+        table.AddOrder(order(4294967297LL));
+        QList<COrder*> opened;
+        connect(&table, &CWServerTable::SignalOpenOrderDetail, this, [&](COrder* o) { opened.append(o); });
+        QTableWidgetItem* confirm = table.ConfirmCell(4294967297LL);
+        QTableWidgetItem* member = table.Table()->item(confirm->row(), 1);
+
+        table.SlotOrderOk(member);
+        QCOMPARE(confirmations().size(), 0);
+        emit table.Table()->itemDoubleClicked(confirm);
+        QCOMPARE(opened.size(), 0);
+        emit table.Table()->itemDoubleClicked(member);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first(), orders.first());
+
+        emit table.Table()->itemClicked(confirm);
+        emit table.Table()->itemClicked(confirm);
+        QCOMPARE(confirmations().size(), 1);
+        QCOMPARE(confirm->text(), QStringLiteral("确认中..."));
+        QCOMPARE(table.GetConfirmState(4294967297LL), int(CWServerTable::InFlight));
+        const QByteArray body = confirmations().first().body;
+        QCOMPARE(body, QByteArray("id=5&key=k%26y&token=tok&oid=4294967297"));
+        QVERIFY(confirmations().first().request.url().path().endsWith(QLatin1String("/ToFinishOrder")));
+    }
+
+    void outcomes_data()
+    {
+        QTest::addColumn<QByteArray>("body"); // empty: a network error
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const QString network = QStringLiteral("都是网络的错！\n请检查网络连接，谢谢！");
+        QTest::newRow("1") << QByteArray("{\"status\":1,\"info\":\"ok\"}") << "完成" << 2 << "";
+        QTest::newRow("1 as text") << QByteArray("{\"status\":\"1\"}") << "完成" << 2 << "";
+        QTest::newRow("3") << QByteArray("{\"status\":3,\"info\":\"4\"}") << "已完成" << 4 << "";
+        QTest::newRow("3 garbled") << QByteArray("{\"status\":3,\"info\":\"x\"}") << "重 试" << 1
+                                   << "失败：确认服务！\nx";
+        QTest::newRow("2") << QByteArray("{\"status\":2,\"info\":\"无需确认\"}") << "重 试" << 1
+                           << "无需确认";
+        QTest::newRow("0") << QByteArray("{\"status\":0,\"info\":\"忙\"}") << "重 试" << 1
+                           << "失败：确认服务！\n忙";
+        QTest::newRow("not json") << QByteArray("<html>") << "重 试" << 1 << network;
+        QTest::newRow("array") << QByteArray("[1]") << "重 试" << 1 << network;
+        QTest::newRow("network") << QByteArray() << "重 试" << 1 << network;
+    }
+    void outcomes()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, cell);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        confirmAnswer = body.isEmpty() ? FakeResponse::Error(QNetworkReply::ConnectionRefusedError)
+                                       : FakeResponse::Json(body);
+        CWServerTable table(&user);
+        COrder* waiting = order(7);
+        table.AddOrder(waiting);
+        table.AddOrder(order(8));
+        QList<COrder*> moved;
+        connect(&table, &CWServerTable::SignalMoveOrderItem, this, [&](COrder* o) { moved.append(o); });
+        QSignalSpy played(Sound::monitor(), &Sound::Monitor::Played);
+
+        table.SlotOrderOk(table.ConfirmCell(7));
+        QTRY_COMPARE(table.PendingReplies(), 0);
+        QTableWidgetItem* confirm = table.ConfirmCell(7);
+        QCOMPARE(confirm->text(), cell);
+        QCOMPARE(waiting->GetStatus(), status);
+        QCOMPARE(table.Table()->item(confirm->row(), 2)->text(), StatusName(status));
+        if (status == 1) {
+            QCOMPARE(moved.size(), 0);
+            QCOMPARE(table.MsgBoxLabel()->text(), message);
+            QVERIFY(table.MsgBoxLabel()->isVisible() || !table.isVisible());
+            QCOMPARE(confirm->toolTip(), QStringLiteral("重 试"));
+            QCOMPARE(table.GetConfirmState(7), int(CWServerTable::Idle));
+            return;
+        }
+        QCOMPARE(moved.size(), 1);
+        QCOMPARE(played.size(), cell == QStringLiteral("完成") ? 1 : 0);
+        QCOMPARE(table.windowTitle(), QStringLiteral("待确认订单 1"));
+        QCOMPARE(confirm->background().color(), table.Table()->item(confirm->row(), 0)->background().color());
+        // A confirmed row leaves after the delay; the paid one stays.
+        table.SlotOrderOk(confirm);
+        QCOMPARE(confirmations().size(), 1);
+        QTRY_VERIFY(!table.ConfirmCell(7));
+        QCOMPARE(table.Table()->rowCount(), 1);
+        QVERIFY(table.ConfirmCell(8));
+    }
+
+    void closing_onlyHides()
+    {
+        QPointer<CWServerTable> table = new CWServerTable(&user);
+        table->AddOrder(order(3));
+        table->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(table));
+        table->close();
+        QTest::qWait(50);
+        QVERIFY(table);
+        QVERIFY(table->isHidden());
+        QCOMPARE(table->Table()->rowCount(), 1);
+        table->resize(900, 500);
+        QCOMPARE(table->Table()->size(), table->BottomBand()->size());
+        delete table;
+    }
+};
+
+TARVIK_TEST_MAIN(TestCWServerTable)
+#include "tst_cwservertable.moc"

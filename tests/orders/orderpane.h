@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QPointer>
+#include <QScrollArea>
+#include <QStringList>
+
+#include "app/sound.h"
+#include "orders/callist.h"
+#include "orders/corder.h"
+#include "orders/corderitem.h"
+#include "orders/corderlist.h"
+
+// The order pane as the main window holds it: inside a scroll area, shown.
+struct OrderPane
+{
+    QScrollArea area;
+    QPointer<CAllList> list;
+
+    explicit OrderPane(CUser* user)
+    {
+        area.resize(CAllList::paneWidth + 20, 600);
+        list = new CAllList(user, area.viewport());
+        area.setWidget(list);
+        area.show();
+    }
+
+    COrderList* group(int status) const { return list->FindList(status); }
+
+    // The orders of a group's rows, top to bottom.
+    QList<qint64> ids(int status) const
+    {
+        QList<qint64> found;
+        for (const QPointer<COrderItem>& item : group(status)->Items())
+            if (item)
+                found.append(item->GetOrder()->GetId());
+        return found;
+    }
+};
+
+// Every sound asked for while it lives.
+struct SoundLog : QObject
+{
+    QStringList played;
+    SoundLog()
+    {
+        QObject::connect(Sound::monitor(), &Sound::Monitor::Played, this,
+                         [this](const QString& path, const QUrl&) { played.append(path); });
+    }
+    int count(const QString& path) const { return played.count(path); }
+};

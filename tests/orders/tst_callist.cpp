@@ -1,0 +1,369 @@
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTableWidget>
+
+#include "common/platformprocess.h"
+#include "common/testmain.h"
+#include "confirm/cwservertable.h"
+#include "net/request.h"
+#include "orders/orderpane.h"
+#include "orders/pollclock.h"
+#include "session/cuser.h"
+#include "ui/quietplatform.h"
+
+// The order pane against the local platform: the full list, both polls, the hand-off to the
+// confirmation table and confirming there, and the polls living through every kind of fault.
+// One "second" of the polls lasts 20 ms here: the new-order poll runs every 400 ms.
+class TestCAllList : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<PlatformProcess> platform;
+    CUser user;
+
+    qint64 create(int status)
+    {
+        QJsonObject fields{{QStringLiteral("status"), status}, {QStringLiteral("password"), "123456"}};
+        if (status >= 1)
+            fields.insert(QStringLiteral("ptime"),
+                          QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss"));
+        return platform->createOrder(fields);
+    }
+
+    // Waits until the pane has its full list and both polls are under way.
+    static bool loaded(OrderPane& pane)
+    {
+        return QTest::qWaitFor([&] { return !pane.list->Orders().isEmpty(); }, 10000);
+    }
+
+    static QTableWidgetItem* statusCell(CWServerTable* table, qint64 id)
+    {
+        QTableWidgetItem* cell = table->ConfirmCell(id);
+        return cell ? table->Table()->item(cell->row(), CWServerTable::StatusColumn) : nullptr;
+    }
+
+    // A paid order that the pane shows and whose buyer then asks for confirmation.
+    qint64 awaitingConfirmation(OrderPane& pane)
+    {
+        const qint64 id = create(1);
+        if (!QTest::qWaitFor([&] { return pane.list->FindOrderItem(id) != nullptr; }, 5000))
+            return 0;
+        platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
+        if (!QTest::qWaitFor(
+                [&] { return pane.list->ServerTable() && pane.list->ServerTable()->ConfirmCell(id); }, 5000))
+            return 0;
+        return id;
+    }
+
+private slots:
+    // The frames' fade animations delete themselves when they end: let the last ones end.
+    void cleanupTestCase() { QTest::qWait(300); }
+
+    void initTestCase()
+    {
+        QuietPlatform::Install();
+        platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
+        QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        const PlatformProcess::Session session =
+            platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
+        QVERIFY(session.isValid());
+        user.SetId(session.id);
+        user.SetKey(session.key);
+        user.SetToken(session.token);
+        PollClock::SetSecondLength(20);
+    }
+
+    void init()
+    {
+        platform->clearFaults();
+        Request::SetTransferTimeout(30000);
+    }
+
+    void fullList_fillsTheGroupsInOrder()
+    {
+        const QJsonObject answer = platform->post(
+            QStringLiteral("StaffOrderList"),
+            platform->login(PlatformProcess::DemoAccount, "velm123").form() + QStringLiteral("&pager=1"));
+        const QJsonArray commos = answer.value("info").toObject().value("commos").toArray();
+        QVERIFY(commos.size() > 100);
+        QHash<int, QList<qint64>> expected;
+        for (const QJsonValue& entry : commos)
+            expected[entry.toObject().value("status").toInt()].append(
+                qint64(entry.toObject().value("id").toDouble()));
+
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        QCOMPARE(pane.list->Orders().size(), commos.size());
+        for (int status : {1, 2, 3, 4, 9}) {
+            QCOMPARE(pane.ids(status), expected.value(status));
+            const QString count =
+                expected.value(status).isEmpty() ? QString() : QString::number(expected.value(status).size());
+            QCOMPARE(pane.group(status)->GroupCount()->text(), count);
+        }
+        // Unpaid orders are known but have no row.
+        QVERIFY(!expected.value(0).isEmpty());
+        const qint64 unpaid = expected.value(0).first();
+        QVERIFY(pane.list->FindOrder(unpaid));
+        QVERIFY(!pane.list->FindOrderItem(unpaid));
+        // Every group starts folded, stacked from the top without gaps.
+        int y = 0;
+        for (COrderList* group : pane.list->Lists()) {
+            QVERIFY(!group->IsExpanded());
+            QCOMPARE(group->y(), y);
+            y += group->height();
+        }
+        QCOMPARE(pane.list->height(), y);
+        QCOMPARE(pane.list->FindOrder(unpaid)->GetShopName(), QStringLiteral("老街牛肉面馆"));
+    }
+
+    void newOrders_blinkOnTopWithOneSound()
+    {
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        pane.group(1)->Fold();
+        QVERIFY(pane.group(1)->IsExpanded());
+
+        // Held back while the three are created, so that one reply brings all three.
+        QVERIFY(platform->setFault(QStringLiteral("UpdateStaffOrderList"), QStringLiteral("refuse")));
+        const qint64 first = create(1), second = create(1), served = create(2), third = create(1);
+        SoundLog sounds;
+        QVERIFY(platform->clearFaults());
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(third), 5000);
+        QCOMPARE(pane.ids(1).mid(0, 3), (QList<qint64>{third, second, first}));
+        QCOMPARE(pane.ids(2).first(), served);
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+
+        COrderItem* row = pane.list->FindOrderItem(third);
+        QVERIFY(row->IsFlashing());
+        QVERIFY(row->ShowsNewOrderIcon());
+        QTRY_VERIFY(row->IconLabel());
+        QCOMPARE(row->IconLabel()->pixmap(Qt::ReturnByValue).toImage(),
+                 QPixmap(":/img/img/orderNew.png").toImage());
+        QTRY_VERIFY_WITH_TIMEOUT(row->IconLabel()->isHidden(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!row->IconLabel()->isHidden(), 2000);
+        // A new order that is not paid blinks the plain icon.
+        QVERIFY(pane.list->FindOrderItem(served)->IsFlashing());
+        QVERIFY(!pane.list->FindOrderItem(served)->ShowsNewOrderIcon());
+
+        // The platform reports the newest known order on every poll (same second); it adds nothing.
+        const int known = pane.list->Orders().size();
+        QTest::qWait(3 * PollClock::Msecs(20));
+        QCOMPARE(pane.list->Orders().size(), known);
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+        QVERIFY(pane.list->NewOrderTime().secsTo(QDateTime::currentDateTime()) < 60);
+    }
+
+    void unpaidOrder_getsItsRowOncePaid()
+    {
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        SoundLog sounds;
+        const qint64 id = create(0);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrder(id), 5000);
+        QVERIFY(!pane.list->FindOrderItem(id));
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+
+        platform->changeOrder(id, QJsonObject{{QStringLiteral("status"), 1}});
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(id), 5000);
+        COrderItem* row = pane.list->FindOrderItem(id);
+        QCOMPARE(pane.ids(1).first(), id);
+        QVERIFY(row->IsFlashing());
+        QVERIFY(row->ShowsNewOrderIcon());
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 2);
+        QVERIFY(!pane.list->ServerTable());
+    }
+
+    void statusChange_movesTheRow()
+    {
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        const qint64 id = create(1);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(id), 5000);
+        QPointer<COrderItem> row = pane.list->FindOrderItem(id);
+
+        platform->changeOrder(id, QJsonObject{{QStringLiteral("status"), 2}});
+        QTRY_COMPARE_WITH_TIMEOUT(pane.ids(2).value(0), id, 5000);
+        QVERIFY(!pane.ids(1).contains(id));
+        QCOMPARE(pane.list->FindOrderItem(id), row.data()); // the same row, moved
+        QVERIFY(!row->ShowsNewOrderIcon());
+        // The served order comes back unchanged on later polls: nothing to confirm.
+        QTest::qWait(PollClock::Msecs(3) * 4);
+        QVERIFY(!pane.list->ServerTable());
+
+        // There is no move back to "已支付": the row goes.
+        platform->changeOrder(id, QJsonObject{{QStringLiteral("status"), 1}});
+        QTRY_VERIFY_WITH_TIMEOUT(!row, 5000);
+        QVERIFY(!pane.list->FindOrderItem(id));
+        QVERIFY(pane.list->FindOrder(id));
+    }
+
+    void confirmation_tableAndSuccess()
+    {
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        SoundLog sounds;
+        const qint64 id = awaitingConfirmation(pane);
+        QVERIFY(id);
+        CWServerTable* table = pane.list->ServerTable();
+        QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
+        QCOMPARE(table->Table()->item(0, 0)->text(), QString::number(id));
+        QCOMPARE(table->Table()->selectionModel()->selectedRows().value(0).row(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(sounds.count(QStringLiteral("audio/notify.wav")), 1, 2000);
+
+        QString cellAtMove, statusAtMove;
+        connect(table, &CWServerTable::SignalMoveOrderItem, this, [&](COrder*) {
+            cellAtMove = table->ConfirmCell(id)->text();
+            statusAtMove = statusCell(table, id)->text();
+        });
+        table->SlotOrderOk(table->ConfirmCell(id));
+        QCOMPARE(table->ConfirmCell(id)->text(), QStringLiteral("确认中..."));
+        QTRY_COMPARE_WITH_TIMEOUT(cellAtMove, QStringLiteral("完成"), 5000);
+        QCOMPARE(statusAtMove, QStringLiteral("已服务"));
+        QCOMPARE(sounds.count(QStringLiteral("audio/server.mp3")), 1);
+        QCOMPARE(pane.ids(2).value(0), id);
+        QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 "));
+        QCOMPARE(platform->order(id).value("status").toInt(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!table->ConfirmCell(id), 2000);
+        QCOMPARE(table->Table()->rowCount(), 0);
+    }
+
+    void confirmation_outcomes_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("change"); // what happened to the order behind the client's back
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("message");
+        const QString network = QStringLiteral("都是网络的错！\n请检查网络连接，谢谢！");
+        QTest::newRow("moved on (3)") << ""
+                                      << "completed"
+                                      << "已完成"
+                                      << "";
+        QTest::newRow("nothing to confirm (2)") << ""
+                                                << "withdrawn"
+                                                << "重 试"
+                                                << "*";
+        QTest::newRow("refused") << "refuse"
+                                 << ""
+                                 << "重 试"
+                                 << "失败：确认服务！\n服务器繁忙，请稍后再试";
+        QTest::newRow("http 500") << "http500"
+                                  << ""
+                                  << "重 试" << network;
+        QTest::newRow("not json") << "notjson"
+                                  << ""
+                                  << "重 试" << network;
+        QTest::newRow("array") << "array"
+                               << ""
+                               << "重 试" << network;
+        QTest::newRow("timeout") << "hang"
+                                 << ""
+                                 << "重 试" << network;
+    }
+    void confirmation_outcomes()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, change);
+        QFETCH(QString, cell);
+        QFETCH(QString, message);
+        Request::SetTransferTimeout(500);
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        const qint64 id = awaitingConfirmation(pane);
+        QVERIFY(id);
+        CWServerTable* table = pane.list->ServerTable();
+        // The platform's update stamp stays, so the client's polls do not learn of the change.
+        const QString stamp = platform->order(id).value("ertime").toString();
+        if (change == QLatin1String("completed"))
+            platform->changeOrder(id, QJsonObject{{"status", 4}, {"ertime", stamp}});
+        else if (change == QLatin1String("withdrawn"))
+            platform->changeOrder(id, QJsonObject{{"confirm", false}, {"ertime", stamp}});
+        if (!fault.isEmpty())
+            QVERIFY(platform->setFault(QStringLiteral("ToFinishOrder"), fault));
+
+        SoundLog sounds;
+        table->SlotOrderOk(table->ConfirmCell(id));
+        QTRY_COMPARE_WITH_TIMEOUT(table->GetConfirmState(id) != CWServerTable::InFlight, true, 5000);
+        QCOMPARE(table->ConfirmCell(id)->text(), cell);
+        QCOMPARE(sounds.count(QStringLiteral("audio/server.mp3")), 0);
+        if (cell == QStringLiteral("已完成")) {
+            QCOMPARE(statusCell(table, id)->text(), QStringLiteral("已完成"));
+            QCOMPARE(pane.ids(4).value(0), id);
+            return;
+        }
+        QVERIFY(table->MsgBoxLabel() && table->MsgBoxLabel()->isVisible());
+        if (message != QLatin1String("*"))
+            QCOMPARE(table->MsgBoxLabel()->text(), message);
+        QCOMPARE(pane.list->FindOrder(id)->GetStatus(), 1);
+        QCOMPARE(pane.ids(1).count(id), 1);
+
+        // "重 试" retries, and works once the platform does.
+        QVERIFY(platform->clearFaults());
+        if (change == QLatin1String("withdrawn"))
+            platform->changeOrder(id, QJsonObject{{"confirm", true}, {"ertime", stamp}});
+        table->SlotOrderOk(table->ConfirmCell(id));
+        QTRY_COMPARE_WITH_TIMEOUT(table->GetConfirmState(id), int(CWServerTable::Confirmed), 5000);
+        QCOMPARE(table->ConfirmCell(id)->text(), QStringLiteral("完成"));
+        QVERIFY(!table->MsgBoxLabel()->isVisible());
+    }
+
+    void confirmation_twoInFlightResolveTheirOwnRows()
+    {
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        const qint64 withdrawn = awaitingConfirmation(pane);
+        const qint64 asked = awaitingConfirmation(pane);
+        QVERIFY(withdrawn && asked);
+        CWServerTable* table = pane.list->ServerTable();
+        QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 2"));
+        platform->changeOrder(withdrawn, QJsonObject{{"confirm", false},
+                                                     {"ertime", platform->order(withdrawn).value("ertime")}});
+        QVERIFY(platform->setFault(QStringLiteral("ToFinishOrder"), QStringLiteral("delay"), 300));
+        table->SlotOrderOk(table->ConfirmCell(withdrawn));
+        table->SlotOrderOk(table->ConfirmCell(asked));
+        QCOMPARE(table->PendingReplies(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(table->PendingReplies(), 0, 5000);
+        QCOMPARE(table->ConfirmCell(withdrawn)->text(), QStringLiteral("重 试"));
+        QCOMPARE(table->ConfirmCell(asked)->text(), QStringLiteral("完成"));
+        QCOMPARE(pane.list->FindOrder(withdrawn)->GetStatus(), 1);
+        QCOMPARE(pane.list->FindOrder(asked)->GetStatus(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!table->ConfirmCell(asked), 2000);
+        QVERIFY(table->ConfirmCell(withdrawn));
+        QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
+    }
+
+    void polls_surviveFaults_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : {"http500", "notjson", "array", "refuse", "close", "hang"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+    void polls_surviveFaults()
+    {
+        QFETCH(QString, kind);
+        Request::SetTransferTimeout(300);
+        // The full list itself fails twice before the pane gets it.
+        QVERIFY(
+            platform->setFault(QStringLiteral("StaffOrderList"), kind, QVariant(), kind == "close" ? 4 : 2));
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        const qint64 moving = create(1);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(moving), 5000);
+
+        QVERIFY(platform->setFault(QStringLiteral("UpdateStaffOrderList"), kind));
+        QVERIFY(platform->setFault(QStringLiteral("PayFinishOrder"), kind));
+        const qint64 fresh = create(1);
+        platform->changeOrder(moving, QJsonObject{{"status", 2}});
+        QTest::qWait(1500); // several rounds of both polls, or of their time-outs
+        QVERIFY(!pane.list->FindOrder(fresh));
+        QCOMPARE(pane.list->FindOrder(moving)->GetStatus(), 1);
+
+        QVERIFY(platform->clearFaults());
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(fresh), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(pane.ids(2).value(0), moving, 5000);
+    }
+};
+
+TARVIK_TEST_MAIN(TestCAllList)
+#include "tst_callist.moc"
