@@ -21,16 +21,22 @@
 #include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStringListModel>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 
 #include "app/constants.h"
 #include "app/desktop.h"
 #include "app/screens.h"
 #include "app/traymessage.h"
+#include "detail/corderwidget.h"
 #include "income/cwincome.h"
 #include "main/cwuserinfo.h"
 #include "net/request.h"
+#include "orders/callist.h"
+#include "orders/corder.h"
+#include "orders/corderitem.h"
 #include "session/cuser.h"
 #include "ui/cweblabel.h"
 
@@ -80,6 +86,10 @@ CWMain::~CWMain()
         for (QNetworkReply* running : networkManager->findChildren<QNetworkReply*>())
             running->disconnect(this);
     }
+    // The kept orders go with this window; the detail windows that show them go first.
+    for (const QPointer<COrderWidget>& detail : qAsConst(keptDetails))
+        delete detail.data();
+    qDeleteAll(keptOrders); // those whose windows are gone were freed with them
     delete trayIcon;
     if (loginStampLock) {
         loginStampLock->unlock();
@@ -128,6 +138,10 @@ void CWMain::BuildHead()
     searchEdit->setObjectName(QStringLiteral("pleditSearch"));
     searchEdit->installEventFilter(this);
     searchEdit->setGeometry(0, TopBandHeight() - searchHeight, width(), searchHeight);
+    // Only typing rebuilds the completion list: moving through the list puts each highlighted id
+    // into the field too, and a list rebuilt under the cursor would lose the pick.
+    connect(searchEdit, &QLineEdit::textEdited, this, &CWMain::SearchTextChanged);
+    connect(searchEdit, &QLineEdit::returnPressed, this, &CWMain::SearchEntered);
 
     BuildShortcutButtons();
 
@@ -151,6 +165,10 @@ void CWMain::BuildTabs()
     ordersArea->setAttribute(Qt::WA_MouseTracking);
     ordersArea->setStyleSheet(QStringLiteral("background: transparent;border: none;"));
     ordersArea->installEventFilter(this);
+    if (currentUser) {
+        allList = new CAllList(currentUser, ordersArea);
+        ordersArea->setWidget(allList);
+    }
     tabWidget->addTab(ordersArea, QStringLiteral("订单"));
 
     for (const QString& title : {QStringLiteral("好友"), QStringLiteral("会话")}) {
@@ -195,7 +213,12 @@ void CWMain::BuildShortcutButtons()
     cashLinkButton->show();
     incomeButton->show();
     // The confirmation table belongs to the order lists: without them there is nothing to open.
-    serverTableButton->hide();
+    if (allList) {
+        connect(serverTableButton, &QPushButton::clicked, allList, &CAllList::OpenServerTable);
+        serverTableButton->show();
+    } else {
+        serverTableButton->hide();
+    }
 }
 
 void CWMain::BuildTray()
@@ -307,12 +330,112 @@ void CWMain::OpenIncome()
     incomeWindow->SetTitle(QStringLiteral("收入流水"));
     incomeWindow->MoveTitle(5, 5);
     connect(incomeWindow, &CWidget::Close, this, &CWMain::SetIncomeNULL);
+    connect(incomeWindow, &CWIncome::SignalOpenOrderDetail, this, &CWMain::SlotOpenOrderDetail);
     incomeWindow->show();
 }
 
 void CWMain::SetIncomeNULL()
 {
     incomeWindow = nullptr;
+}
+
+COrder* CWMain::KeepCopy(const COrder& order)
+{
+    auto* copy = new COrder;
+    copy->SetId(order.GetId());
+    copy->SetShopId(order.GetShopId());
+    copy->SetStatus(order.GetStatus());
+    copy->SetCtime(order.GetCtime());
+    copy->SetPtime(order.GetPtime());
+    copy->SetStime(order.GetStime());
+    copy->SetErtime(order.GetErtime());
+    copy->SetAmount(order.GetAmount());
+    copy->SetAddCash(order.GetAddCash());
+    copy->SetMember(order.GetMember());
+    copy->SetShopName(order.GetShopName());
+    copy->SetShopCatId(order.GetShopCatId());
+    // The detail window fetches the rest (items, buyer, review) itself.
+    keptOrders.append(copy);
+    return copy;
+}
+
+void CWMain::SlotOpenOrderDetail(COrder* pOrder)
+{
+    if (!allList || !pOrder)
+        return;
+    const qint64 id = pOrder->GetId();
+    if (COrderItem* row = allList->FindOrderItem(id)) {
+        row->OpenOrderDetail();
+        return;
+    }
+    // The income window replaces its orders with every period it shows: the detail window gets the
+    // session's own record of the order, or a copy that lives as long as this window.
+    COrder* order = allList->FindOrder(id);
+    COrder* copy = order ? nullptr : KeepCopy(*pOrder);
+    auto* detail = new COrderWidget(order ? order : copy, currentUser);
+    detail->SetTitle(QStringLiteral("%1 %2").arg(id).arg(QStringLiteral("订单详情")));
+    if (copy) {
+        connect(detail, &QObject::destroyed, this, [this, copy] {
+            keptOrders.removeOne(copy);
+            delete copy;
+        });
+    }
+    keptDetails.removeAll(nullptr);
+    keptDetails.append(detail);
+    detail->show();
+}
+
+void CWMain::SearchTextChanged(QString text)
+{
+    QStringList ids;
+    if (allList) {
+        const QScopedPointer<QList<COrder*>> found(allList->SearchOrders(text));
+        if (found) {
+            for (const COrder* order : qAsConst(*found))
+                ids << QString::number(order->GetId());
+        }
+    }
+    if (!searchCompleter) {
+        searchCompleter = new QCompleter(this);
+        searchCompleter->setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    // The completer deletes the model it owns when it gets the next one.
+    searchCompleter->setModel(new QStringListModel(ids, searchCompleter));
+    searchEdit->setCompleter(searchCompleter);
+    // Only this window's own connection is replaced: the field keeps its link to the completer.
+    disconnect(searchCompleter, nullptr, this, nullptr);
+    connect(searchCompleter, QOverload<const QString&>::of(&QCompleter::activated), this,
+            &CWMain::OpenFromSearch);
+}
+
+void CWMain::SearchEntered()
+{
+    const QString text = searchEdit->text().trimmed();
+    if (text.isEmpty() || text == searchHint)
+        return;
+    OpenFromSearch(text);
+}
+
+void CWMain::OpenFromSearch(const QString& id)
+{
+    // Enter on an id of the completion list is seen twice, by the list and by the field: one key
+    // press opens one window.
+    if (id == justOpened)
+        return;
+    justOpened = id;
+    QTimer::singleShot(0, this, [this] { justOpened.clear(); });
+    SearchOpenOrderDetail(id);
+}
+
+void CWMain::SearchOpenOrderDetail(QString strId)
+{
+    if (!allList)
+        return;
+    COrder* order = allList->FindOrder(strId.toLongLong(nullptr, 10));
+    if (order)
+        allList->SlotOpenOrderDetail(order);
+    else
+        ShowTrayMessage(QStringLiteral("无此订单！"));
 }
 
 void CWMain::UpdateLoginStamp()

@@ -7,6 +7,9 @@
 
 #include "ui/cwidget.h"
 
+class CAllList;
+class COrder;
+class COrderWidget;
 class CWIncome;
 class CWebLabel;
 class CWUserInfo;
@@ -56,6 +59,7 @@ public:
     QMenu* TrayMenu() const { return trayMenu; }
     CWUserInfo* UserInfoWindow() const;
     CWIncome* IncomeWindow() const;
+    CAllList* AllList() const { return allList; }
     QString CurrentVersion() const { return currentVersion; }
     void SetCurrentVersion(const QString& version) { currentVersion = version; }
     QUrl DownloadUrl() const { return downloadUrl; }
@@ -79,6 +83,9 @@ public slots:
     void OpenIncome();
     void SetUserInfoNULL();
     void SetIncomeNULL();
+    void SlotOpenOrderDetail(COrder* pOrder);
+    void SearchTextChanged(QString text);
+    void SearchOpenOrderDetail(QString strId);
     void UpdateLoginStamp();
     void GetUserInfo();
     bool SaveAllUserInfo();
@@ -97,7 +104,11 @@ private:
     void ShowTrayMessage(const QString& text, const QString& title = QString());
     void RouteUpdateButton(void (CWMain::*target)());
     void DownloadFailed(const QString& trayText);
+    void SearchEntered();
+    void OpenFromSearch(const QString& id);
+    COrder* KeepCopy(const COrder& order);
 
+    CAllList* allList = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
     CWebLabel* avatarLabel = nullptr;
@@ -122,4 +133,11 @@ private:
     QPointer<QNetworkReply> downloadReply;
     QUrl downloadUrl;
     QString installerFile; // the file the last download was written to
+
+    // The id the search opened during the event being handled (see OpenFromSearch).
+    QString justOpened;
+    // Orders the lists do not hold (an old order of the income window), copied so that their detail
+    // windows do not depend on the income window's list; closed and freed with this window.
+    QList<COrder*> keptOrders;
+    QList<QPointer<COrderWidget>> keptDetails;
 };

@@ -1,4 +1,6 @@
+#include <QAbstractItemView>
 #include <QAction>
+#include <QCompleter>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,17 +10,24 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollArea>
+#include <QStringListModel>
 #include <QTabBar>
 #include <QTabWidget>
 
 #include "app/accountlock.h"
 #include "app/constants.h"
+#include "app/traymessage.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
+#include "confirm/cwservertable.h"
+#include "detail/corderwidget.h"
 #include "income/cwincome.h"
 #include "main/cwmain.h"
 #include "main/cwuserinfo.h"
+#include "orders/callist.h"
+#include "orders/corder.h"
+#include "orders/corderitem.h"
 #include "session/cuser.h"
 #include "ui/cweblabel.h"
 #include "ui/quietplatform.h"
@@ -55,6 +64,19 @@ class TestCWMain : public QObject
         return found;
     }
 
+    // Detail windows showing the order with this id.
+    static QList<COrderWidget*> detailsOf(qint64 id)
+    {
+        QList<COrderWidget*> found;
+        for (COrderWidget* detail : openWindows<COrderWidget>())
+            if (detail->Order() && detail->Order()->GetId() == id)
+                found.append(detail);
+        return found;
+    }
+
+    // Waits for the order lists to hold the seeded orders.
+    bool ordersLoaded() const { return window->AllList() && window->AllList()->Orders().size() > 100; }
+
     void openWindow()
     {
         window = new CWMain;
@@ -81,11 +103,16 @@ private slots:
         QVERIFY(session.isValid());
     }
 
+    // The frame's fade animations delete themselves when they end: let the last ones end.
+    void cleanupTestCase() { QTest::qWait(300); }
+
     void init() { logIn(QStringLiteral("小王")); }
 
     void cleanup()
     {
         // Windows the main window opened live on their own; they must not outlast the test's data.
+        for (COrderWidget* detail : openWindows<COrderWidget>())
+            delete detail;
         for (CWIncome* income : openWindows<CWIncome>())
             delete income;
         for (CWUserInfo* profile : openWindows<CWUserInfo>())
@@ -161,8 +188,7 @@ private slots:
             {window->HomeLinkButton(), "pbtnHomeLink", "打开首页", QRect(8, 117, 20, 20), true},
             {window->CashLinkButton(), "pbtnCashLink", "打开网页提现", QRect(36, 117, 20, 20), true},
             {window->IncomeButton(), "pbtnShopCash", "收入流水", QRect(250, 117, 22, 22), true},
-            // Only the order lists can open the confirmation table.
-            {window->ServerTableButton(), "pbtnServerTable", "待确认订单", QRect(220, 117, 22, 22), false},
+            {window->ServerTableButton(), "pbtnServerTable", "待确认订单", QRect(220, 117, 22, 22), true},
         };
         for (const Expected& e : buttons) {
             QCOMPARE(e.button->objectName(), QString::fromLatin1(e.name));
@@ -285,6 +311,24 @@ private slots:
         QTRY_VERIFY(!window); // closed and deleted
     }
 
+    void orderLists_liveInTheFirstTab()
+    {
+        openWindow();
+        QVERIFY(window->AllList());
+        QCOMPARE(window->OrdersArea()->widget(), window->AllList());
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+
+        // A paid order created now reaches the lists through their polls.
+        const qint64 id = platform->createOrder(QJsonObject{{QStringLiteral("status"), 1}});
+        QVERIFY(id > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window->AllList()->FindOrderItem(id), 30000);
+
+        QTest::mouseClick(window->ServerTableButton(), Qt::LeftButton);
+        QVERIFY(window->AllList()->ServerTable());
+        QVERIFY(window->AllList()->ServerTable()->isVisible());
+        window->AllList()->ServerTable()->hide();
+    }
+
     void income_oneWindowAtATime()
     {
         openWindow();
@@ -307,6 +351,137 @@ private slots:
         QCOMPARE(openWindows<CWIncome>().size(), 1);
     }
 
+    void completion_offersMatchingIdsAndOpensTheOrder_data()
+    {
+        QTest::addColumn<bool>("withRow");
+        QTest::newRow("order with a row") << true;
+        // Such an order gets a new window on every request: the Enter key that picks it from the
+        // list must not open a second one.
+        QTest::newRow("order without a row") << false;
+    }
+    void completion_offersMatchingIdsAndOpensTheOrder()
+    {
+        QFETCH(bool, withRow);
+        openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+        COrder* target = nullptr;
+        for (COrder* order : window->AllList()->Orders())
+            if (bool(window->AllList()->FindOrderItem(order->GetId())) == withRow)
+                target = order;
+        QVERIFY(target);
+        const QString id = QString::number(target->GetId());
+        const QString typed = id.left(id.size() - 2);
+
+        QLineEdit* search = window->SearchEdit();
+        search->setFocus();
+        QTRY_VERIFY(search->hasFocus());
+        QTest::keyClicks(search, typed);
+        QCompleter* completer = search->completer();
+        QVERIFY(completer);
+        QCOMPARE(completer->caseSensitivity(), Qt::CaseInsensitive);
+        // The model holds every order whose number contains the text; the popup those that begin with it.
+        const QStringList offered = static_cast<QStringListModel*>(completer->model())->stringList();
+        QVERIFY(offered.contains(id));
+        for (const QString& entry : offered)
+            QVERIFY2(entry.contains(typed), qPrintable(entry));
+        QTRY_VERIFY(completer->popup()->isVisible());
+        const int rows = completer->completionCount();
+        QVERIFY(rows >= 1);
+        int row = 0;
+        for (completer->setCurrentRow(0); completer->currentCompletion() != id;
+             completer->setCurrentRow(++row))
+            QVERIFY(row < rows);
+        completer->popup()->setCurrentIndex(completer->completionModel()->index(row, 0));
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+
+        QTRY_COMPARE(detailsOf(target->GetId()).size(), 1);
+        QTest::qWait(50);
+        QCOMPARE(detailsOf(target->GetId()).size(), 1);
+        QPointer<COrderWidget> detail = detailsOf(target->GetId()).first();
+        QCOMPARE(detail->Order(), target);
+        QCOMPARE(detail->windowTitle(), id + QStringLiteral(" 订单详情"));
+        if (!withRow)
+            return;
+        QCOMPARE(window->AllList()->FindOrderItem(target->GetId())->DetailWindow(), detail.data());
+
+        // Picking it again raises the same window; so does Enter on the number.
+        window->SearchOpenOrderDetail(id);
+        search->setText(id);
+        QTest::keyClick(search, Qt::Key_Return);
+        QCOMPARE(detailsOf(target->GetId()).size(), 1);
+        QVERIFY(detail);
+    }
+
+    void search_unknownNumber_saysSo_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no such order") << "99999999999";
+        QTest::newRow("not a number") << "abc";
+    }
+    void search_unknownNumber_saysSo()
+    {
+        QFETCH(QString, text);
+        openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+        const int before = openWindows<COrderWidget>().size();
+        QLineEdit* search = window->SearchEdit();
+        search->setFocus();
+        QTRY_VERIFY(search->hasFocus());
+        QTest::keyClicks(search, text);
+        const int messages = Tray::MessageCount();
+        QTest::keyClick(search, Qt::Key_Return);
+        QCOMPARE(Tray::MessageCount(), messages + 1);
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("无此订单！"));
+        QCOMPARE(openWindows<COrderWidget>().size(), before);
+    }
+
+    void incomeWindow_opensOrderDetails()
+    {
+        openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QPointer<CWIncome> income = window->IncomeWindow();
+        QVERIFY(income);
+
+        // An order the lists show: its row's own window opens, on the lists' record.
+        COrder* listed = nullptr;
+        for (COrder* order : window->AllList()->Orders())
+            if (!listed && window->AllList()->FindOrderItem(order->GetId()))
+                listed = order;
+        QVERIFY(listed);
+        COrder incomeCopy;
+        incomeCopy.SetId(listed->GetId());
+        emit income->SignalOpenOrderDetail(&incomeCopy);
+        QCOMPARE(detailsOf(listed->GetId()).size(), 1);
+        QCOMPARE(detailsOf(listed->GetId()).first()->Order(), listed);
+        QCOMPARE(window->AllList()->FindOrderItem(listed->GetId())->DetailWindow(),
+                 detailsOf(listed->GetId()).first());
+
+        // An order the lists do not hold: a new window each time, which outlives the income
+        // window's own record of the order.
+        const qint64 unknown = 24010100077LL;
+        QVERIFY(!window->AllList()->FindOrder(unknown));
+        auto* old = new COrder;
+        old->SetId(unknown);
+        old->SetAmount(38);
+        emit income->SignalOpenOrderDetail(old);
+        emit income->SignalOpenOrderDetail(old);
+        delete old;
+        const QList<COrderWidget*> details = detailsOf(unknown);
+        QCOMPARE(details.size(), 2);
+        QCOMPARE(details.first()->windowTitle(), QStringLiteral("24010100077 订单详情"));
+        QCOMPARE(details.first()->Order()->GetAmount(), 38.0f);
+        delete income.data();
+        QPointer<COrderWidget> kept = details.first();
+        QTest::qWait(300); // the detail request runs (and fails) on a record that must still be there
+        QVERIFY(kept);
+        QCOMPARE(kept->Order()->GetId(), unknown);
+
+        // The main window takes them along when it goes.
+        delete window;
+        QVERIFY(!kept);
+    }
+
     void withoutUser_headStaysEmpty()
     {
         CUser* session = currentUser;
@@ -321,6 +496,9 @@ private slots:
         QVERIFY(!window->UserInfoWindow());
         QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
         QVERIFY(!window->IncomeWindow());
+        QVERIFY(!window->AllList());
+        window->SearchOpenOrderDetail(QStringLiteral("1"));
+        window->SlotOpenOrderDetail(nullptr);
     }
 
     void closing_endsTheProgramAndFreesTheAccount_data()
