@@ -102,9 +102,10 @@ bool ReadItems(const QJsonValue& value, bool takeout, QVector<Item>* items, QStr
         item.takeout = takeout;
         item.name = object.value(QStringLiteral("name")).toString();
         qint64 num = 1;
+        // A line with quantity 0 is real platform data (an item taken off an order), so 0 is allowed.
         if (object.contains(QStringLiteral("num")) &&
-            !ReadWhole(object.value(QStringLiteral("num")), 1, MaxQuantity, &num)) {
-            *error = QStringLiteral("num: expected a whole number from 1 to %1").arg(MaxQuantity);
+            !ReadWhole(object.value(QStringLiteral("num")), 0, MaxQuantity, &num)) {
+            *error = QStringLiteral("num: expected a whole number from 0 to %1").arg(MaxQuantity);
             return false;
         }
         item.num = static_cast<int>(num);

@@ -379,7 +379,8 @@ void CWLogin::ReplyLogin(QNetworkReply* finished)
 
 void CWLogin::AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)())
 {
-    auto* animation = new QPropertyAnimation(avatarLabel, "pos");
+    // Owned by the label, so a window closed mid-move (a quick login) takes its animation along.
+    auto* animation = new QPropertyAnimation(avatarLabel, "pos", avatarLabel);
     animation->setDuration(200);
     animation->setStartValue(avatarLabel->pos());
     animation->setEndValue(target);

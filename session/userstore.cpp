@@ -30,6 +30,45 @@ QString DecodePassword(const QString& stored)
     return middle > 0 ? text.mid(passwordPrefix.size(), middle) : QString();
 }
 
+// An XML 1.0 document cannot hold control characters other than tab, line feed and carriage
+// return, nor U+FFFE, U+FFFF or half of a surrogate pair, and QXmlStreamWriter fails the whole
+// document for one of them. The nickname and the face come from the platform, so such a character
+// must not stop every later save: it is left out, and everything else is written as it is.
+static bool IsXmlCharacter(char16_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD);
+}
+
+static QString XmlText(const QString& text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            kept += c;
+            kept += text.at(++i);
+        } else if (IsXmlCharacter(c.unicode())) {
+            kept += c;
+        }
+    }
+    return kept;
+}
+
+// A carriage return written as it is comes back as a line feed (every XML reader normalises line
+// ends), so it goes into the file as a character reference.
+static void WriteTextElement(QXmlStreamWriter& xml, const QString& name, const QString& text)
+{
+    xml.writeStartElement(name);
+    const QStringList lines = XmlText(text).split(QLatin1Char('\r'));
+    for (int i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            xml.writeEntityReference(QStringLiteral("#13"));
+        xml.writeCharacters(lines[i]);
+    }
+    xml.writeEndElement();
+}
+
 UserStore::UserStore()
 {
     Load();
@@ -117,8 +156,8 @@ bool UserStore::Save()
         xml.writeTextElement(QStringLiteral("username"), account);
         xml.writeTextElement(QStringLiteral("password"),
                              user->GetRememberPassword() ? EncodePassword(user->GetPassword()) : QString());
-        xml.writeTextElement(QStringLiteral("face"), user->GetFace());
-        xml.writeTextElement(QStringLiteral("nickname"), user->GetNickname());
+        WriteTextElement(xml, QStringLiteral("face"), user->GetFace());
+        WriteTextElement(xml, QStringLiteral("nickname"), user->GetNickname());
         const QDateTime logDate = user->GetLogDate();
         xml.writeTextElement(QStringLiteral("logdate"),
                              logDate.isValid() ? logDate.toString(logDateFormat) : QString());

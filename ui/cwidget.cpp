@@ -617,9 +617,9 @@ void CWidget::AnimationMove(QPoint pos)
 void CWidget::StartAnimation(const QByteArray& property, const QVariant& from, const QVariant& to, int msecs,
                              void (CWidget::*whenFinished)())
 {
-    // No parent: the animation deletes itself when it stops, and stops by itself if the window
-    // goes away first.
-    auto* animation = new QPropertyAnimation(this, property);
+    // The window owns the animation: it deletes itself when it stops, and a window destroyed (or a
+    // program ending) while it still runs takes it along instead of leaving it behind.
+    auto* animation = new QPropertyAnimation(this, property, this);
     animation->setDuration(msecs);
     animation->setStartValue(from);
     animation->setEndValue(to);

@@ -168,10 +168,11 @@ void PlatformRobustnessTest::formValuesKeepEveryByte()
     QFETCH(QString, stored);
     const qint64 id = platform->createOrder(QJsonObject{{"status", 3}, {"content", QStringLiteral("好吃")}});
     QVERIFY(id);
-    QCOMPARE(call(QStringLiteral("StaffReply"), QStringLiteral("replay=%1&oid=%2").arg(sent, QString::number(id)))
-                 .value("status")
-                 .toInt(),
-             1);
+    QCOMPARE(
+        call(QStringLiteral("StaffReply"), QStringLiteral("replay=%1&oid=%2").arg(sent, QString::number(id)))
+            .value("status")
+            .toInt(),
+        1);
     QCOMPARE(platform->order(id).value("reply").toString(), stored);
 }
 
@@ -189,6 +190,7 @@ void PlatformRobustnessTest::moneyOutOfRangeIsRefused_data()
     QTest::newRow("price 9e15 times 2e9") << "orders" << QJsonObject{{"out", items(9e15, 2e9)}} << 400;
     QTest::newRow("quantity 2e9") << "orders" << QJsonObject{{"commo", items(1, 2e9)}} << 400;
     QTest::newRow("quantity fractional") << "orders" << QJsonObject{{"commo", items(1, 1.5)}} << 400;
+    QTest::newRow("quantity negative") << "orders" << QJsonObject{{"commo", items(1, -1)}} << 400;
     QTest::newRow("sum of items over the limit")
         << "orders" << QJsonObject{{"out", items(60000000, 1)}, {"commo", items(50000000, 1)}} << 400;
     QTest::newRow("item total 1e300")

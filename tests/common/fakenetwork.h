@@ -73,7 +73,8 @@ public:
     static void Uninstall();
     static QList<RecordedRequest>& Recorded();
 
-    void SetHandler(Handler handler) { handler = std::move(handler); }
+    // From now on this manager alone answers with `replacement`; null answers every request {"status":1}.
+    void SetHandler(Handler replacement) { handler = std::move(replacement); }
 
 protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request,

@@ -243,6 +243,34 @@ private slots:
         QCOMPARE(sender.delivered, (QStringList{"B:/api/StaffOrderList", "B:/api/UpdateStaffOrderList"}));
     }
 
+    void managersOwnHandler_replacesTheInstalledOneForThatManagerOnly()
+    {
+        FakeNetworkManager::Install(
+            [](const RecordedRequest&) { return FakeResponse::Json(R"({"status":0,"info":"installed"})"); });
+        QObject owner;
+        auto* own = qobject_cast<FakeNetworkManager*>(Request::CreateManager(&owner));
+        auto* other = qobject_cast<FakeNetworkManager*>(Request::CreateManager(&owner));
+        QVERIFY(own && other);
+        own->SetHandler([](const RecordedRequest& sent) {
+            return sent.body == "x=1" ? FakeResponse::Json(R"({"status":1,"info":"own"})")
+                                      : FakeResponse::Error(QNetworkReply::ConnectionRefusedError);
+        });
+        const auto answer = [](QNetworkAccessManager* manager, const QByteArray& body) {
+            QScopedPointer<QNetworkReply> reply(
+                Request::Post(manager, QStringLiteral("http://api.test/api/X"), body));
+            if (!reply->isFinished())
+                QSignalSpy(reply.data(), &QNetworkReply::finished).wait(2000);
+            return Request::Read(reply.data());
+        };
+
+        QCOMPARE(answer(own, "x=1").InfoText(), QStringLiteral("own"));
+        QCOMPARE(answer(own, "x=2").errorCode, int(QNetworkReply::ConnectionRefusedError));
+        QCOMPARE(answer(other, "x=1").InfoText(), QStringLiteral("installed"));
+        own->SetHandler(nullptr);
+        QVERIFY(answer(own, "x=1").Succeeded());
+        QCOMPARE(FakeNetworkManager::Recorded().size(), 4);
+    }
+
     void silentServer_endsInATimeoutError()
     {
         QTcpServer silent; // accepts, reads, never answers

@@ -219,6 +219,39 @@ private slots:
         QCOMPARE(record->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
     }
 
+    void nicknameWithControlCharacters_isRememberedAtThisAndLaterLogins()
+    {
+        // The nickname is whatever the platform holds; characters a users.xml cannot carry must not
+        // turn every later login into "存储用户数据失败！".
+        FakeNetworkManager::Install([](const RecordedRequest& sent) {
+            if (sent.request.url().path().endsWith(QLatin1String("/LoginMd5")))
+                return FakeResponse::Json(R"({"status":1,"info":{"id":7,"key":"k","token":"t",)"
+                                          R"("nickname":"A\u0001B\u0000C","face":"","sex":1}})");
+            return FakeResponse::Json(R"({"status":0,"info":"not in this test"})");
+        });
+        const qint64 accounts[] = {PlatformProcess::DemoAccount, PlatformProcess::SecondDemoAccount};
+        for (const qint64 account : accounts) {
+            QPointer<CWLogin> login = openLogin(QString::number(account), QStringLiteral("pw"));
+            login->RememberBox()->setChecked(true);
+            login->Login();
+            QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+            QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
+            QCOMPARE(currentUser->GetNickname(), QString::fromUtf16(u"A\u0001B\u0000C", 5));
+            closeMainWindow();
+            QTRY_VERIFY(!login);
+        }
+        FakeNetworkManager::Uninstall();
+
+        UserStore saved;
+        QCOMPARE(saved.Users().size(), 2);
+        QCOMPARE(saved.Users().at(0)->GetAccount(), PlatformProcess::SecondDemoAccount);
+        QCOMPARE(saved.Users().at(1)->GetAccount(), PlatformProcess::DemoAccount);
+        for (const CUser* user : saved.Users()) {
+            QCOMPARE(user->GetNickname(), QStringLiteral("ABC"));
+            QCOMPARE(user->GetPassword(), QStringLiteral("pw"));
+        }
+    }
+
     void accountThatIsNotANumber_logsInAsZero()
     {
         FakeNetworkManager::Install([](const RecordedRequest&) {

@@ -127,6 +127,58 @@ private slots:
         QVERIFY(xml.contains("    <user"));
     }
 
+    void textXmlCannotHold_isLeftOutAndLaterSavesStillWork_data()
+    {
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("read");
+
+        QTest::newRow("control character") << QStringLiteral("A\u0001B") << QStringLiteral("AB");
+        QTest::newRow("nul") << QString::fromUtf16(u"A\u0000B", 3) << QStringLiteral("AB");
+        QTest::newRow("escape, backspace, vertical tab, form feed, unit separator")
+            << QStringLiteral("\u001b[1m\u0008\u000b\u000c\u001fx") << QStringLiteral("[1mx");
+        QTest::newRow("lone high surrogate") << QString::fromUtf16(u"x\xD800y", 3) << QStringLiteral("xy");
+        QTest::newRow("lone low surrogate at the start")
+            << QString::fromUtf16(u"\xDC00z", 2) << QStringLiteral("z");
+        QTest::newRow("swapped surrogate pair") << QString::fromUtf16(u"\xDE00\xD83D", 2) << QString();
+        QTest::newRow("not characters") << QStringLiteral("a\uFFFEb\uFFFFc") << QStringLiteral("abc");
+        QTest::newRow("kept: carriage returns")
+            << QStringLiteral("a\r\nb\rc\r") << QStringLiteral("a\r\nb\rc\r");
+        QTest::newRow("kept: tab, line feed, pairs, CJK, U+FFFD")
+            << QStringLiteral("店\t长\n😀\uFFFD") << QStringLiteral("店\t长\n😀\uFFFD");
+    }
+    void textXmlCannotHold_isLeftOutAndLaterSavesStillWork()
+    {
+        QFETCH(QString, written);
+        QFETCH(QString, read);
+        CUser user = makeUser(13800000001, QStringLiteral("pw"), true, true);
+        user.SetNickname(written);
+        user.SetFace(QStringLiteral("http://img.example/") + written);
+        CUser other = makeUser(13800000002, QStringLiteral("pw2"), true, false);
+        {
+            UserStore store(QVector<CUser*>{&user, &other});
+            QVERIFY(store.Save());
+        }
+        {
+            UserStore loaded;
+            QCOMPARE(loaded.Users().size(), 2);
+            QCOMPARE(loaded.Users()[0]->GetNickname(), read);
+            QCOMPARE(loaded.Users()[0]->GetFace(), QStringLiteral("http://img.example/") + read);
+            QCOMPARE(loaded.Users()[0]->GetPassword(), QStringLiteral("pw"));
+            QCOMPARE(loaded.Users()[1]->GetPassword(), QStringLiteral("pw2"));
+        }
+
+        // The next login saves the same record with a new date and another account changed: the
+        // change is written, not refused because of the old nickname.
+        user.SetLogDate(QDateTime(QDate(2026, 3, 15), QTime(8, 0)));
+        other.SetRememberPassword(false);
+        UserStore store(QVector<CUser*>{&user, &other});
+        QVERIFY(store.Save());
+        UserStore loaded;
+        QCOMPARE(loaded.Users()[0]->GetLogDate(), QDateTime(QDate(2026, 3, 15), QTime(8, 0)));
+        QCOMPARE(loaded.Users()[0]->GetNickname(), read);
+        QVERIFY(!loaded.Users()[1]->GetRememberPassword());
+    }
+
     void reading_data()
     {
         QTest::addColumn<QByteArray>("xml");

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPointer>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -76,6 +77,7 @@ private slots:
     void doubleClickOnTitleOrButton_doesNotMaximise_data();
     void doubleClickOnTitleOrButton_doesNotMaximise();
     void closeButton_fadesOutThenCloses();
+    void animations_belongToTheWindowAndEndWithIt();
 };
 
 void TestCWidget::hitTest_data()
@@ -383,6 +385,33 @@ void TestCWidget::closeButton_fadesOutThenCloses()
     QTRY_VERIFY(w && w->windowOpacity() < 1.0);
     QTRY_VERIFY(w.isNull());
     QCOMPARE(closed.count(), 1);
+}
+
+void TestCWidget::animations_belongToTheWindowAndEndWithIt()
+{
+    auto w = std::make_unique<CWidget>(QSize(400, 300));
+    QList<QPropertyAnimation*> running = w->findChildren<QPropertyAnimation*>();
+    QCOMPARE(running.size(), 1);
+    QCOMPARE(running.first()->propertyName(), QByteArray("windowOpacity"));
+    QCOMPARE(running.first()->state(), QAbstractAnimation::Running);
+
+    // Finished animations do not pile up on a window that lives long.
+    QTRY_VERIFY(w->findChildren<QPropertyAnimation*>().isEmpty());
+
+    w->AnimationResize(QSize(500, 400));
+    w->AnimationMove(QPoint(50, 60));
+    w->FadeIn();
+    running = w->findChildren<QPropertyAnimation*>();
+    QCOMPARE(running.size(), 3);
+    QList<QPointer<QPropertyAnimation>> guards;
+    for (QPropertyAnimation* animation : running)
+        guards << animation;
+
+    // A window destroyed mid-animation (or a program ending then) leaves nothing running behind,
+    // without waiting for another turn of the event loop.
+    w.reset();
+    for (const QPointer<QPropertyAnimation>& guard : guards)
+        QVERIFY(guard.isNull());
 }
 
 TARVIK_TEST_MAIN(TestCWidget)
