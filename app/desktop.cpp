@@ -12,6 +12,7 @@
 namespace Desktop {
 
 static PrinterFactory printerFactory = nullptr;
+static QString lastStarted;
 
 bool OpenUrl(const QUrl& url)
 {
@@ -20,7 +21,15 @@ bool OpenUrl(const QUrl& url)
 
 bool StartDetached(const QString& program)
 {
-    return QProcess::startDetached(program, QStringList());
+    if (!QProcess::startDetached(program, QStringList()))
+        return false;
+    lastStarted = program;
+    return true;
+}
+
+QString LastStarted()
+{
+    return lastStarted;
 }
 
 QString ReceiptFolder()

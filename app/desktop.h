@@ -15,6 +15,9 @@ bool OpenUrl(const QUrl& url);
 
 // Starts a program on its own; the client keeps running whatever it does.
 bool StartDetached(const QString& program);
+// The program the last successful StartDetached started (empty before any), so a test can tell
+// what the client handed over without watching the process table.
+QString LastStarted();
 
 // The printer a receipt goes to: the system's default printer when there is one, otherwise a PDF
 // file in the receipts folder of the data directory (see ReceiptFolder()). The caller owns it.

@@ -1,48 +1,441 @@
 #include "main/cwmain.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QCompleter>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLockFile>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStringListModel>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
 
 #include "app/constants.h"
+#include "app/desktop.h"
+#include "app/screens.h"
+#include "app/traymessage.h"
+#include "detail/corderwidget.h"
+#include "income/cwincome.h"
+#include "main/cwuserinfo.h"
+#include "net/request.h"
+#include "orders/callist.h"
+#include "orders/corder.h"
+#include "orders/corderitem.h"
 #include "session/cuser.h"
+#include "ui/cweblabel.h"
 
-CWMain::CWMain(QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f), loginStampLock(nullptr)
+const QString CWMain::searchHint = QStringLiteral("搜索：好友、订单");
+
+namespace {
+
+constexpr int visibleWidth = 280;
+constexpr int visibleHeight = 528;
+constexpr int mostWidth = 430;
+constexpr int headHeight = 170;
+constexpr int tabBandGap = 58; // room under the tabs for the update button
+constexpr int searchHeight = 30;
+
+#ifdef Q_OS_WIN
+const QString fallbackInstallerName = QStringLiteral("tarvik-setup.exe");
+#else
+const QString fallbackInstallerName = QStringLiteral("tarvik-setup");
+#endif
+
+} // namespace
+
+CWMain::CWMain(QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f)
 {
+    currentVersion = AppVersion;
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_MouseTracking);
     setWindowIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
     if (qApp)
         connect(this, &CWidget::Close, qApp, &QCoreApplication::quit);
 
-    resize(280, 528);
-    setMinimumSize(280, 528);
-    setMaximumWidth(430);
-    TopBand()->setFixedHeight(170);
+    resize(visibleWidth, visibleHeight);
+    setMinimumSize(visibleWidth, visibleHeight);
+    setMaximumWidth(mostWidth);
+    TopBand()->setFixedHeight(headHeight);
 
-    SetTitle(tr("Tarvik"));
-    MoveTitle(5, 5);
-    TopBand()->setStyleSheet(QStringLiteral("QWidget#") + TopBand()->objectName() +
-                             QStringLiteral("{background: transparent url(:/img/img/main_top.png) no-repeat;"
-                                            "border-top-left-radius: 3px;border-top-right-radius: 3px;}"));
-
+    BuildHead();
     UpdateLoginStamp();
+    HttpUpdate();
 }
 
 CWMain::~CWMain()
 {
+    // Replies still running are destroyed with the manager; none may call back into this window.
+    if (networkManager) {
+        networkManager->disconnect(this);
+        for (QNetworkReply* running : networkManager->findChildren<QNetworkReply*>())
+            running->disconnect(this);
+    }
+    // The kept orders go with this window; the detail windows that show them go first.
+    for (const QPointer<COrderWidget>& detail : qAsConst(keptDetails))
+        delete detail.data();
+    qDeleteAll(keptOrders); // those whose windows are gone were freed with them
+    delete trayIcon;
     if (loginStampLock) {
         loginStampLock->unlock();
         delete loginStampLock;
     }
 }
 
+void CWMain::BuildHead()
+{
+    SetTitle(tr("Tarvik"));
+    MoveTitle(5, 5);
+    TopBand()->setStyleSheet(QStringLiteral("QWidget#") + TopBand()->objectName() +
+                             QStringLiteral("{background: transparent url(:/img/img/main_top.png) no-repeat;"
+                                            "border-top-left-radius: 3px;border-top-right-radius: 3px;}"));
+
+    avatarLabel = new CWebLabel(TopBand());
+    if (currentUser) {
+        avatarLabel->setScaledContents(true);
+        avatarLabel->setAlignment(Qt::AlignCenter);
+        const QString face = currentUser->GetFace();
+        if (!face.isEmpty()) {
+            avatarLabel->SetUrl(QUrl(face));
+            QDir().mkpath(FacesDir());
+            // The name comes from the server's address: only a plain file name may become a path.
+            avatarLabel->StartDownload(
+                CWebLabel::LocalCopyPath(FacesDir(), QUrl(face).fileName(QUrl::FullyDecoded)));
+        }
+        avatarLabel->setGeometry(8, 40, 64, 64);
+        avatarLabel->SetClickMode(0);
+        avatarLabel->setStyleSheet(QStringLiteral("border: 2px solid #fff;border-radius: 5px;"));
+        connect(avatarLabel, &CWebLabel::clicked, this, &CWMain::OpenUserInfo);
+    }
+
+    nicknameLabel = new QLabel(TopBand());
+    if (currentUser) {
+        const QString nickname = currentUser->GetNickname();
+        nicknameLabel->setText(nickname.isEmpty() ? QString::number(currentUser->GetAccount()) : nickname);
+        nicknameLabel->move(2 * avatarLabel->x() + avatarLabel->width(), avatarLabel->y());
+        nicknameLabel->setStyleSheet(QStringLiteral("color: #fff; font-size: 20px;font-weight: bold;"));
+        nicknameLabel->adjustSize();
+    }
+
+    BuildTabs();
+
+    searchEdit = new QLineEdit(searchHint, TopBand());
+    searchEdit->setObjectName(QStringLiteral("pleditSearch"));
+    searchEdit->installEventFilter(this);
+    searchEdit->setGeometry(0, TopBandHeight() - searchHeight, width(), searchHeight);
+    // Only typing rebuilds the completion list: moving through the list puts each highlighted id
+    // into the field too, and a list rebuilt under the cursor would lose the pick.
+    connect(searchEdit, &QLineEdit::textEdited, this, &CWMain::SearchTextChanged);
+    connect(searchEdit, &QLineEdit::returnPressed, this, &CWMain::SearchEntered);
+
+    BuildShortcutButtons();
+
+    updateButton = new QPushButton(BottomBand());
+    updateButton->setObjectName(QStringLiteral("ppbtnUpdate"));
+    updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
+    updateButton->hide();
+
+    BuildTray();
+}
+
+void CWMain::BuildTabs()
+{
+    tabWidget = new QTabWidget(BottomBand());
+    tabWidget->setAttribute(Qt::WA_MouseTracking);
+    tabWidget->tabBar()->setAttribute(Qt::WA_MouseTracking);
+    tabWidget->setGeometry(0, 0, width(), BottomBandHeight() - tabBandGap);
+
+    ordersArea = new QScrollArea;
+    ordersArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ordersArea->setAttribute(Qt::WA_MouseTracking);
+    ordersArea->setStyleSheet(QStringLiteral("background: transparent;border: none;"));
+    ordersArea->installEventFilter(this);
+    if (currentUser) {
+        allList = new CAllList(currentUser, ordersArea);
+        ordersArea->setWidget(allList);
+    }
+    tabWidget->addTab(ordersArea, QStringLiteral("订单"));
+
+    for (const QString& title : {QStringLiteral("好友"), QStringLiteral("会话")}) {
+        auto* page = new QWidget;
+        page->installEventFilter(this);
+        page->setAttribute(Qt::WA_MouseTracking);
+        auto* label = new QLabel(QStringLiteral("敬请期待！谢谢！"), page);
+        label->setStyleSheet(QStringLiteral("color: #f00;font-size: 16px;"));
+        label->adjustSize();
+        label->move((width() - label->width()) / 2, 120);
+        tabWidget->addTab(page, title);
+        placeholderPages.append(page);
+    }
+}
+
+void CWMain::BuildShortcutButtons()
+{
+    auto makeButton = [this](const char* objectName, const QString& toolTip, int side) {
+        auto* button = new QPushButton(TopBand());
+        button->setObjectName(QLatin1String(objectName));
+        button->setToolTip(toolTip);
+        button->resize(side, side);
+        button->setAttribute(Qt::WA_MouseTracking);
+        return button;
+    };
+    homeLinkButton = makeButton("pbtnHomeLink", QStringLiteral("打开首页"), 20);
+    cashLinkButton = makeButton("pbtnCashLink", QStringLiteral("打开网页提现"), 20);
+    incomeButton = makeButton("pbtnShopCash", QStringLiteral("收入流水"), 22);
+    serverTableButton = makeButton("pbtnServerTable", QStringLiteral("待确认订单"), 22);
+
+    const int left = avatarLabel->x();
+    const int y = searchEdit->y() - 20 - 3;
+    homeLinkButton->move(left, y);
+    cashLinkButton->move(2 * homeLinkButton->x() + homeLinkButton->width(), y);
+    incomeButton->move(width() - incomeButton->width() - left, y);
+    serverTableButton->move(incomeButton->x() - incomeButton->width() - left, y);
+
+    connect(homeLinkButton, &QPushButton::clicked, this, &CWMain::OpenHomePage);
+    connect(cashLinkButton, &QPushButton::clicked, this, &CWMain::OpenCashPage);
+    connect(incomeButton, &QPushButton::clicked, this, &CWMain::OpenIncome);
+    homeLinkButton->show();
+    cashLinkButton->show();
+    incomeButton->show();
+    // The confirmation table belongs to the order lists: without them there is nothing to open.
+    if (allList) {
+        connect(serverTableButton, &QPushButton::clicked, allList, &CAllList::OpenServerTable);
+        serverTableButton->show();
+    } else {
+        serverTableButton->hide();
+    }
+}
+
+void CWMain::BuildTray()
+{
+    trayIcon = new QSystemTrayIcon;
+    trayMenu = new QMenu(this);
+    QAction* showWindow = trayMenu->addAction(tr("主界面"));
+    connect(showWindow, &QAction::triggered, this, [this] {
+        raise();
+        show();
+        setFocus();
+    });
+    QAction* quitAction = trayMenu->addAction(tr("退出程序"));
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
+    trayMenu->addSeparator();
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setToolTip(QStringLiteral("Velm"));
+    trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &CWMain::onSystemTrayIconClicked);
+    trayIcon->show();
+}
+
 bool CWMain::HoldsLoginStamp() const
 {
     return loginStampLock && loginStampLock->isLocked();
+}
+
+void CWMain::ShowMenu() {}
+
+void CWMain::GetUserInfo() {}
+
+bool CWMain::SaveAllUserInfo()
+{
+    return false;
+}
+
+void CWMain::slotError(QNetworkReply::NetworkError) {}
+
+void CWMain::slotErrorUpdate(QNetworkReply::NetworkError) {}
+
+void CWMain::slotErrorDownUpdate(QNetworkReply::NetworkError) {}
+
+void CWMain::OpenHomePage()
+{
+    Desktop::OpenUrl(QUrl(HomePageUrl()));
+}
+
+void CWMain::OpenCashPage()
+{
+    Desktop::OpenUrl(QUrl(CashPageUrl()));
+}
+
+void CWMain::onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger)
+        return;
+    setWindowState(Qt::WindowActive);
+    show();
+    activateWindow();
+}
+
+void CWMain::OpenUserInfo()
+{
+    if (userInfoWindow) {
+        userInfoWindow->showNormal();
+        userInfoWindow->activateWindow();
+        return;
+    }
+    userInfoWindow = new CWUserInfo(currentUser);
+    userInfoWindow->resize(560, 580);
+    const QRect area = AvailableAreaOf(this);
+    userInfoWindow->move(area.left() + (area.width() - userInfoWindow->width()) / 2,
+                         area.top() + (area.height() - userInfoWindow->height()) / 2);
+    userInfoWindow->SetTitle(QStringLiteral("我的资料"));
+    connect(userInfoWindow, &CWidget::Close, this, &CWMain::SetUserInfoNULL);
+    userInfoWindow->show();
+}
+
+CWUserInfo* CWMain::UserInfoWindow() const
+{
+    return userInfoWindow;
+}
+
+void CWMain::SetUserInfoNULL()
+{
+    userInfoWindow = nullptr;
+}
+
+CWIncome* CWMain::IncomeWindow() const
+{
+    return incomeWindow;
+}
+
+void CWMain::OpenIncome()
+{
+    if (incomeWindow) {
+        incomeWindow->showNormal();
+        incomeWindow->activateWindow();
+        return;
+    }
+    if (!currentUser)
+        return;
+    incomeWindow = new CWIncome(currentUser);
+    incomeWindow->resize(1200, 700);
+    incomeWindow->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
+    const QRect area = AvailableAreaOf(this);
+    incomeWindow->move(area.left() + (area.width() - incomeWindow->width()) / 2,
+                       area.top() + (area.height() - incomeWindow->height()) / 2);
+    incomeWindow->SetTitle(QStringLiteral("收入流水"));
+    incomeWindow->MoveTitle(5, 5);
+    connect(incomeWindow, &CWidget::Close, this, &CWMain::SetIncomeNULL);
+    connect(incomeWindow, &CWIncome::SignalOpenOrderDetail, this, &CWMain::SlotOpenOrderDetail);
+    incomeWindow->show();
+}
+
+void CWMain::SetIncomeNULL()
+{
+    incomeWindow = nullptr;
+}
+
+COrder* CWMain::KeepCopy(const COrder& order)
+{
+    auto* copy = new COrder;
+    copy->SetId(order.GetId());
+    copy->SetShopId(order.GetShopId());
+    copy->SetStatus(order.GetStatus());
+    copy->SetCtime(order.GetCtime());
+    copy->SetPtime(order.GetPtime());
+    copy->SetStime(order.GetStime());
+    copy->SetErtime(order.GetErtime());
+    copy->SetAmount(order.GetAmount());
+    copy->SetAddCash(order.GetAddCash());
+    copy->SetMember(order.GetMember());
+    copy->SetShopName(order.GetShopName());
+    copy->SetShopCatId(order.GetShopCatId());
+    // The detail window fetches the rest (items, buyer, review) itself.
+    keptOrders.append(copy);
+    return copy;
+}
+
+void CWMain::SlotOpenOrderDetail(COrder* pOrder)
+{
+    if (!allList || !pOrder)
+        return;
+    const qint64 id = pOrder->GetId();
+    if (COrderItem* row = allList->FindOrderItem(id)) {
+        row->OpenOrderDetail();
+        return;
+    }
+    // The income window replaces its orders with every period it shows: the detail window gets the
+    // session's own record of the order, or a copy that lives as long as this window.
+    COrder* order = allList->FindOrder(id);
+    COrder* copy = order ? nullptr : KeepCopy(*pOrder);
+    auto* detail = new COrderWidget(order ? order : copy, currentUser);
+    detail->SetTitle(QStringLiteral("%1 %2").arg(id).arg(QStringLiteral("订单详情")));
+    if (copy) {
+        connect(detail, &QObject::destroyed, this, [this, copy] {
+            keptOrders.removeOne(copy);
+            delete copy;
+        });
+    }
+    keptDetails.removeAll(nullptr);
+    keptDetails.append(detail);
+    detail->show();
+}
+
+void CWMain::SearchTextChanged(QString text)
+{
+    QStringList ids;
+    if (allList) {
+        const QScopedPointer<QList<COrder*>> found(allList->SearchOrders(text));
+        if (found) {
+            for (const COrder* order : qAsConst(*found))
+                ids << QString::number(order->GetId());
+        }
+    }
+    if (!searchCompleter) {
+        searchCompleter = new QCompleter(this);
+        searchCompleter->setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    // The completer deletes the model it owns when it gets the next one.
+    searchCompleter->setModel(new QStringListModel(ids, searchCompleter));
+    searchEdit->setCompleter(searchCompleter);
+    // Only this window's own connection is replaced: the field keeps its link to the completer.
+    disconnect(searchCompleter, nullptr, this, nullptr);
+    connect(searchCompleter, QOverload<const QString&>::of(&QCompleter::activated), this,
+            &CWMain::OpenFromSearch);
+}
+
+void CWMain::SearchEntered()
+{
+    const QString text = searchEdit->text().trimmed();
+    if (text.isEmpty() || text == searchHint)
+        return;
+    OpenFromSearch(text);
+}
+
+void CWMain::OpenFromSearch(const QString& id)
+{
+    // Enter on an id of the completion list is seen twice, by the list and by the field: one key
+    // press opens one window.
+    if (id == justOpened)
+        return;
+    justOpened = id;
+    QTimer::singleShot(0, this, [this] { justOpened.clear(); });
+    SearchOpenOrderDetail(id);
+}
+
+void CWMain::SearchOpenOrderDetail(QString strId)
+{
+    if (!allList)
+        return;
+    COrder* order = allList->FindOrder(strId.toLongLong(nullptr, 10));
+    if (order)
+        allList->SlotOpenOrderDetail(order);
+    else
+        ShowTrayMessage(QStringLiteral("无此订单！"));
 }
 
 void CWMain::UpdateLoginStamp()
@@ -62,13 +455,249 @@ void CWMain::UpdateLoginStamp()
         loginStampLock->tryLock(0);
 }
 
+bool CWMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == searchEdit) {
+        if (event->type() == QEvent::FocusIn && searchEdit->text() == searchHint)
+            searchEdit->clear();
+        else if (event->type() == QEvent::FocusOut && searchEdit->text().isEmpty())
+            searchEdit->setText(searchHint);
+        else if (event->type() == QEvent::KeyRelease &&
+                 static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            searchEdit->clear();
+    }
+    // Dragging the window and the edge cursors keep working over the widgets that fill it.
+    if (event->type() == QEvent::MouseMove && (watched == searchEdit || watched == ordersArea ||
+                                               placeholderPages.contains(qobject_cast<QWidget*>(watched))))
+        CWidget::mouseMoveEvent(static_cast<QMouseEvent*>(event));
+    return CWidget::eventFilter(watched, event);
+}
+
 void CWMain::mouseDoubleClickEvent(QMouseEvent* event)
 {
     event->accept();
 }
 
+void CWMain::resizeEvent(QResizeEvent* event)
+{
+    CWidget::resizeEvent(event);
+    if (!tabWidget)
+        return;
+    tabWidget->resize(width(), BottomBandHeight() - tabBandGap);
+    const int tabs = tabWidget->count();
+    tabWidget->tabBar()->setFixedWidth(tabs > 0 ? width() * (tabs + 1) / tabs : 2 * width());
+    const int left = avatarLabel->x();
+    incomeButton->move(width() - incomeButton->width() - left, homeLinkButton->y());
+    serverTableButton->move(incomeButton->x() - incomeButton->width() - left, homeLinkButton->y());
+    searchEdit->resize(width(), searchHeight);
+}
+
 void CWMain::closeEvent(QCloseEvent* event)
 {
     emit Close();
+    if (trayIcon && trayIcon->isVisible())
+        trayIcon->hide();
     event->accept();
+}
+
+void CWMain::ShowTrayMessage(const QString& text, const QString& title)
+{
+    Tray::ShowMessage(trayIcon, title.isEmpty() ? AppName : title, text, QSystemTrayIcon::Information, 10000);
+}
+
+// ---- software update ----
+
+void CWMain::RouteUpdateButton(void (CWMain::*target)())
+{
+    updateButton->disconnect();
+    connect(updateButton, &QPushButton::clicked, this, target);
+}
+
+void CWMain::HttpUpdate()
+{
+    if (!networkManager)
+        networkManager = Request::CreateManager(this);
+    QNetworkReply* reply = Request::Send(networkManager, Api::UpdateSoftware(), QByteArray(), this,
+                                         &CWMain::ReplyHttpUpdate, &CWMain::slotErrorUpdate);
+    Q_UNUSED(reply)
+}
+
+void CWMain::ReplyHttpUpdate(QNetworkReply* reply)
+{
+    if (!reply)
+        return;
+    reply->deleteLater();
+    const Request::Answer answer = Request::Read(reply);
+    if (answer.networkError) {
+        if (updateButton) {
+            RouteUpdateButton(&CWMain::HttpUpdate);
+            updateButton->setText(QStringLiteral("获取更新失败，点击重试！"));
+            updateButton->setFixedWidth(updateButton->width());
+            updateButton->setEnabled(true);
+            updateButton->show();
+        }
+        ShowTrayMessage(QStringLiteral("获取更新失败!请检查网络连接，谢谢！"));
+        return;
+    }
+    if (!updateButton || !answer.Succeeded())
+        return;
+
+    const QVariantMap info = answer.InfoMap();
+    const QString build = info.value(QStringLiteral("build")).toString();
+    downloadUrl = QUrl(info.value(QStringLiteral("url")).toString());
+    if (SlotCheckUpdate(build)) {
+        updateButton->setText(QStringLiteral("有新版本，下载更新"));
+        RouteUpdateButton(&CWMain::HttpDownUpdate);
+        updateButton->setEnabled(true);
+        updateButton->show();
+    } else {
+        // A retried check that finds nothing newer takes its retry button away.
+        updateButton->hide();
+    }
+}
+
+bool CWMain::SlotCheckUpdate(QString strVersion)
+{
+    // Dotted versions compare part by part: the first part that differs decides, and a missing
+    // part counts as 0, so 1.0.6 equals 1.0.6.0 and 1.0.5.3000 is older than 1.0.6.2290.
+    const QStringList offered = strVersion.split(QLatin1Char('.'));
+    const QStringList current = currentVersion.split(QLatin1Char('.'));
+    auto part = [](const QStringList& parts, int i) {
+        return i < parts.size() ? parts.at(i).toLongLong(nullptr, 10) : 0;
+    };
+    for (int i = 0; i < qMax(offered.size(), current.size()); ++i) {
+        const qint64 mine = part(current, i);
+        const qint64 theirs = part(offered, i);
+        if (mine != theirs)
+            return theirs > mine;
+    }
+    return false;
+}
+
+QString CWMain::InstallerPath(qint64 account, const QUrl& url)
+{
+    QString name = url.fileName(QUrl::FullyDecoded);
+    // The address is the server's to choose; the file must land in the account's folder and must
+    // not replace the session's lock file that lives there.
+    if (!CWebLabel::IsPlainFileName(name) || name.compare(AccountLockFileName, Qt::CaseInsensitive) == 0)
+        name = fallbackInstallerName;
+    return JoinPath(AccountDir(account), name);
+}
+
+void CWMain::HttpDownUpdate()
+{
+    if (!networkManager)
+        return;
+    // The button is disabled while a download runs; a second call must not start another.
+    if (downloadReply && downloadReply->isRunning())
+        return;
+    QNetworkRequest request(downloadUrl);
+    request.setTransferTimeout(Request::TransferTimeout());
+    downloadReply = networkManager->get(request);
+    if (!downloadReply)
+        return;
+    if (updateButton) {
+        updateButton->setEnabled(false);
+        updateButton->setText(QStringLiteral("准备下载..."));
+        updateButton->show();
+    }
+    Request::RouteFinished(networkManager, this, &CWMain::ReplyFinishedDownUpdate);
+    connect(downloadReply, &QNetworkReply::downloadProgress, this, &CWMain::SlotDownProgress);
+    connect(downloadReply, &QNetworkReply::errorOccurred, this, &CWMain::slotErrorDownUpdate);
+}
+
+void CWMain::SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal)
+{
+    if (!updateButton)
+        return;
+    updateButton->hide();
+    if (!progressBar) {
+        progressBar = new QProgressBar(BottomBand());
+        progressBar->setFixedHeight(updateButton->height() / 2);
+        progressBar->move(updateButton->x(),
+                          updateButton->y() + (updateButton->height() - progressBar->height()) / 2);
+    }
+    progressBar->setRange(0, int(bytesTotal));
+    progressBar->setValue(int(bytesReceived));
+    progressBar->repaint();
+    progressBar->show();
+    if (bytesReceived == bytesTotal) {
+        progressBar->hide();
+        if (updateButton->isHidden())
+            updateButton->show();
+    }
+}
+
+void CWMain::DownloadFailed(const QString& trayText)
+{
+    if (updateButton) {
+        RouteUpdateButton(&CWMain::HttpDownUpdate);
+        updateButton->setText(QStringLiteral("更新下载失败，重试！"));
+        updateButton->setEnabled(true);
+        updateButton->show();
+    }
+    if (progressBar) {
+        progressBar->repaint();
+        progressBar->hide();
+    }
+    ShowTrayMessage(trayText);
+}
+
+void CWMain::ReplyFinishedDownUpdate(QNetworkReply* reply)
+{
+    if (!reply)
+        return;
+    reply->deleteLater();
+    if (reply != downloadReply)
+        return;
+    if (reply->error() != QNetworkReply::NoError) {
+        DownloadFailed(QStringLiteral("更新下载失败，重试！\n都是网络的错！"));
+        return;
+    }
+
+    // Announcing a file that is not there (or half there) would only fail later at the install
+    // click: the installer is written in one piece or not at all.
+    const QString path = currentUser ? InstallerPath(currentUser->GetAccount(), downloadUrl) : QString();
+    const QByteArray installer = reply->readAll();
+    QSaveFile file(path);
+    const bool written = !path.isEmpty() && QDir().mkpath(QFileInfo(path).absolutePath()) &&
+                         file.open(QIODevice::WriteOnly) && file.write(installer) == installer.size() &&
+                         file.commit();
+    if (!written) {
+        DownloadFailed(QStringLiteral("更新下载失败，重试！\n无法保存安装文件：") +
+                       QDir::toNativeSeparators(path));
+        return;
+    }
+    installerFile = path;
+
+    if (updateButton) {
+        if (progressBar)
+            progressBar->hide();
+        RouteUpdateButton(&CWMain::slotClickInstall);
+        updateButton->setText(QStringLiteral("点击安装！"));
+        updateButton->setEnabled(true);
+        updateButton->show();
+    }
+    ShowTrayMessage(QStringLiteral("新版已下载完成！"));
+}
+
+void CWMain::slotClickInstall()
+{
+    if (!currentUser)
+        return;
+    const QString path =
+        installerFile.isEmpty() ? InstallerPath(currentUser->GetAccount(), downloadUrl) : installerFile;
+    if (!QFile::exists(path)) {
+        if (trayIcon)
+            ShowTrayMessage(QStringLiteral("文件已不存在！已重新下载。 "), QStringLiteral("安装信息"));
+        HttpDownUpdate();
+        return;
+    }
+#ifndef Q_OS_WIN
+    // A download arrives without the executable bit, and the system refuses to run it without one.
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+#endif
+    if (!Desktop::StartDetached(path) && trayIcon)
+        ShowTrayMessage(QStringLiteral("无法启动安装程序！\n软件文件：") + QDir::toNativeSeparators(path),
+                        QStringLiteral("安装信息"));
 }

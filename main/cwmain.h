@@ -1,11 +1,33 @@
 #pragma once
 
+#include <QNetworkReply>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
 #include "ui/cwidget.h"
 
+class CAllList;
+class COrder;
+class COrderWidget;
+class CWIncome;
+class CWebLabel;
+class CWUserInfo;
+class QCompleter;
+class QLabel;
+class QLineEdit;
 class QLockFile;
+class QMenu;
+class QNetworkAccessManager;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QTabWidget;
 
-// The main window a login opens. It holds the account's lock file for as long as it lives, so that
-// another process on this computer cannot log in the same account.
+// The main window a login opens: who is logged in, the order lists, search by order number, the
+// shortcut buttons, the tray icon and the software update. It holds the account's lock file for as
+// long as it lives, so that another process on this computer cannot log in the same account, and
+// closing it ends the program.
 class CWMain : public CWidget
 {
     Q_OBJECT
@@ -13,15 +35,109 @@ public:
     explicit CWMain(QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
     ~CWMain() override;
 
+    static const QString searchHint; // "搜索：好友、订单"
+
     bool HoldsLoginStamp() const;
 
+    // Where a downloaded installer goes: the account's folder, under the plain file name the
+    // download address ends in, or a fixed name when it does not end in one.
+    static QString InstallerPath(qint64 account, const QUrl& url);
+
+    // For the window's tests and for tools that drive it.
+    CWebLabel* AvatarLabel() const { return avatarLabel; }
+    QLabel* NicknameLabel() const { return nicknameLabel; }
+    QLineEdit* SearchEdit() const { return searchEdit; }
+    QTabWidget* TabWidget() const { return tabWidget; }
+    QScrollArea* OrdersArea() const { return ordersArea; }
+    QPushButton* HomeLinkButton() const { return homeLinkButton; }
+    QPushButton* CashLinkButton() const { return cashLinkButton; }
+    QPushButton* IncomeButton() const { return incomeButton; }
+    QPushButton* ServerTableButton() const { return serverTableButton; }
+    QPushButton* UpdateButton() const { return updateButton; }
+    QProgressBar* ProgressBar() const { return progressBar; }
+    QSystemTrayIcon* TrayIcon() const { return trayIcon; }
+    QMenu* TrayMenu() const { return trayMenu; }
+    CWUserInfo* UserInfoWindow() const;
+    CWIncome* IncomeWindow() const;
+    CAllList* AllList() const { return allList; }
+    QString CurrentVersion() const { return currentVersion; }
+    void SetCurrentVersion(const QString& version) { currentVersion = version; }
+    QUrl DownloadUrl() const { return downloadUrl; }
+
 public slots:
+    void ShowMenu();
+    void OpenHomePage();
+    void OpenCashPage();
+    bool SlotCheckUpdate(QString strVersion);
+    void HttpUpdate();
+    void HttpDownUpdate();
+    void ReplyHttpUpdate(QNetworkReply* reply);
+    void ReplyFinishedDownUpdate(QNetworkReply* reply);
+    void slotClickInstall();
+    void onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason);
+    void SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void slotError(QNetworkReply::NetworkError);
+    void slotErrorUpdate(QNetworkReply::NetworkError);
+    void slotErrorDownUpdate(QNetworkReply::NetworkError);
+    void OpenUserInfo();
+    void OpenIncome();
+    void SetUserInfoNULL();
+    void SetIncomeNULL();
+    void SlotOpenOrderDetail(COrder* pOrder);
+    void SearchTextChanged(QString text);
+    void SearchOpenOrderDetail(QString strId);
     void UpdateLoginStamp();
+    void GetUserInfo();
+    bool SaveAllUserInfo();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QLockFile* loginStampLock;
+    void BuildHead();
+    void BuildTabs();
+    void BuildShortcutButtons();
+    void BuildTray();
+    void ShowTrayMessage(const QString& text, const QString& title = QString());
+    void RouteUpdateButton(void (CWMain::*target)());
+    void DownloadFailed(const QString& trayText);
+    void SearchEntered();
+    void OpenFromSearch(const QString& id);
+    COrder* KeepCopy(const COrder& order);
+
+    CAllList* allList = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+    CWebLabel* avatarLabel = nullptr;
+    QLabel* nicknameLabel = nullptr;
+    QPushButton* homeLinkButton = nullptr;
+    QPushButton* cashLinkButton = nullptr;
+    QPushButton* incomeButton = nullptr;
+    QPushButton* serverTableButton = nullptr;
+    QTabWidget* tabWidget = nullptr;
+    QScrollArea* ordersArea = nullptr;
+    QList<QWidget*> placeholderPages;
+    QLineEdit* searchEdit = nullptr;
+    QCompleter* searchCompleter = nullptr;
+    QPointer<CWUserInfo> userInfoWindow;
+    QPointer<CWIncome> incomeWindow;
+    QLockFile* loginStampLock = nullptr;
+
+    QProgressBar* progressBar = nullptr;
+    QPushButton* updateButton = nullptr;
+    QString currentVersion;
+    QNetworkAccessManager* networkManager = nullptr;
+    QPointer<QNetworkReply> downloadReply;
+    QUrl downloadUrl;
+    QString installerFile; // the file the last download was written to
+
+    // The id the search opened during the event being handled (see OpenFromSearch).
+    QString justOpened;
+    // Orders the lists do not hold (an old order of the income window), copied so that their detail
+    // windows do not depend on the income window's list; closed and freed with this window.
+    QList<COrder*> keptOrders;
+    QList<QPointer<COrderWidget>> keptDetails;
 };

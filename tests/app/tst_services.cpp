@@ -143,8 +143,10 @@ private slots:
 
     void startDetached_reportsFailure()
     {
-        QVERIFY(!Desktop::StartDetached(workDir.filePath(QStringLiteral("no-such-installer"))));
         QVERIFY(Desktop::StartDetached(QStringLiteral("/bin/true")));
+        QCOMPARE(Desktop::LastStarted(), QStringLiteral("/bin/true"));
+        QVERIFY(!Desktop::StartDetached(workDir.filePath(QStringLiteral("no-such-installer"))));
+        QCOMPARE(Desktop::LastStarted(), QStringLiteral("/bin/true")); // only what really started
     }
 
     void receiptPrinter_withoutPrinter_writesAPdf()

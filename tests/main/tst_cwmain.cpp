@@ -1,0 +1,536 @@
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCompleter>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLockFile>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollArea>
+#include <QStringListModel>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "app/accountlock.h"
+#include "app/constants.h"
+#include "app/traymessage.h"
+#include "common/platformprocess.h"
+#include "common/testmain.h"
+#include "common/urlcatcher.h"
+#include "confirm/cwservertable.h"
+#include "detail/corderwidget.h"
+#include "income/cwincome.h"
+#include "main/cwmain.h"
+#include "main/cwuserinfo.h"
+#include "orders/callist.h"
+#include "orders/corder.h"
+#include "orders/corderitem.h"
+#include "session/cuser.h"
+#include "ui/cweblabel.h"
+#include "ui/quietplatform.h"
+
+// The main window after a login against the local platform server.
+class TestCWMain : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<PlatformProcess> platform;
+    QTemporaryDir sockets;
+    QPointer<CWMain> window;
+    PlatformProcess::Session session;
+
+    void logIn(const QString& nickname)
+    {
+        if (!currentUser)
+            currentUser = new CUser;
+        *currentUser = CUser();
+        currentUser->SetAccount(PlatformProcess::DemoAccount);
+        currentUser->SetId(session.id);
+        currentUser->SetKey(session.key);
+        currentUser->SetToken(session.token);
+        currentUser->SetNickname(nickname);
+        currentUser->SetFace(platform->baseUrl() + QStringLiteral("/img/face/1.png"));
+    }
+
+    template <class Window> static QList<Window*> openWindows()
+    {
+        QList<Window*> found;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* window = qobject_cast<Window*>(w))
+                found.append(window);
+        return found;
+    }
+
+    // Detail windows showing the order with this id.
+    static QList<COrderWidget*> detailsOf(qint64 id)
+    {
+        QList<COrderWidget*> found;
+        for (COrderWidget* detail : openWindows<COrderWidget>())
+            if (detail->Order() && detail->Order()->GetId() == id)
+                found.append(detail);
+        return found;
+    }
+
+    // Waits for the order lists to hold the seeded orders.
+    bool ordersLoaded() const { return window->AllList() && window->AllList()->Orders().size() > 100; }
+
+    void openWindow()
+    {
+        window = new CWMain;
+        // Closing a main window quits the program; here that would end every later event loop.
+        QObject::disconnect(window, &CWidget::Close, qApp, nullptr);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QuietPlatform::Install();
+        // The single-instance probe of the helper program listens on a socket of its own.
+        qputenv("TMPDIR", sockets.path().toLocal8Bit());
+        platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
+        QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+        qputenv("TARVIK_WEB_HOST", platform->hostPort().toLatin1());
+        session =
+            platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
+        QVERIFY(session.isValid());
+    }
+
+    // The frame's fade animations delete themselves when they end: let the last ones end.
+    void cleanupTestCase() { QTest::qWait(300); }
+
+    void init() { logIn(QStringLiteral("小王")); }
+
+    void cleanup()
+    {
+        // Windows the main window opened live on their own; they must not outlast the test's data.
+        for (COrderWidget* detail : openWindows<COrderWidget>())
+            delete detail;
+        for (CWIncome* income : openWindows<CWIncome>())
+            delete income;
+        for (CWUserInfo* profile : openWindows<CWUserInfo>())
+            delete profile;
+        delete window;
+        QDir(FacesDir()).removeRecursively();
+    }
+
+    void head_showsWhoIsLoggedIn_data()
+    {
+        QTest::addColumn<QString>("nickname");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("nickname") << "小王"
+                                  << "小王";
+        QTest::newRow("no nickname") << ""
+                                     << "13800000001";
+    }
+    void head_showsWhoIsLoggedIn()
+    {
+        QFETCH(QString, nickname);
+        QFETCH(QString, shown);
+        logIn(nickname);
+        QVERIFY(!QFile::exists(JoinPath(FacesDir(), QStringLiteral("1.png"))));
+        openWindow();
+
+        QCOMPARE(window->NicknameLabel()->text(), shown);
+        QCOMPARE(window->NicknameLabel()->pos(), QPoint(80, 40));
+        QCOMPARE(window->AvatarLabel()->geometry(), QRect(8, 40, 64, 64));
+        QCOMPARE(window->AvatarLabel()->ClickMode(), 0);
+        // The avatar's local copy, for the login window's list of remembered accounts.
+        const QString copy = JoinPath(FacesDir(), QStringLiteral("1.png"));
+        QCOMPARE(window->AvatarLabel()->LocalPath(), copy);
+        QTRY_VERIFY(QFile::exists(copy));
+        QVERIFY(!QPixmap(copy).isNull());
+        QVERIFY(window->HoldsLoginStamp());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tarvik"));
+        QCOMPARE(window->size(), QSize(280, 528));
+    }
+
+    void head_hasTabsSearchAndShortcuts()
+    {
+        openWindow();
+        QTabWidget* tabs = window->TabWidget();
+        QCOMPARE(tabs->count(), 3);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("订单"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("好友"));
+        QCOMPARE(tabs->tabText(2), QStringLiteral("会话"));
+        QCOMPARE(tabs->widget(0), window->OrdersArea());
+        QCOMPARE(window->OrdersArea()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        for (int i = 1; i < 3; ++i) {
+            const QList<QLabel*> labels = tabs->widget(i)->findChildren<QLabel*>();
+            QCOMPARE(labels.size(), 1);
+            QCOMPARE(labels.first()->text(), QStringLiteral("敬请期待！谢谢！"));
+            QCOMPARE(labels.first()->y(), 120);
+        }
+        QCOMPARE(tabs->parentWidget(), window->BottomBand());
+        QCOMPARE(tabs->geometry(), QRect(0, 0, 280, window->BottomBandHeight() - 58));
+        QCOMPARE(tabs->tabBar()->width(), 280 * 4 / 3);
+
+        QLineEdit* search = window->SearchEdit();
+        QCOMPARE(search->objectName(), QStringLiteral("pleditSearch"));
+        QCOMPARE(search->geometry(), QRect(0, 140, 280, 30));
+
+        struct Expected
+        {
+            QPushButton* button;
+            const char* name;
+            const char* tip;
+            QRect geometry;
+            bool visible;
+        };
+        const QList<Expected> buttons{
+            {window->HomeLinkButton(), "pbtnHomeLink", "打开首页", QRect(8, 117, 20, 20), true},
+            {window->CashLinkButton(), "pbtnCashLink", "打开网页提现", QRect(36, 117, 20, 20), true},
+            {window->IncomeButton(), "pbtnShopCash", "收入流水", QRect(250, 117, 22, 22), true},
+            {window->ServerTableButton(), "pbtnServerTable", "待确认订单", QRect(220, 117, 22, 22), true},
+        };
+        for (const Expected& e : buttons) {
+            QCOMPARE(e.button->objectName(), QString::fromLatin1(e.name));
+            QCOMPARE(e.button->toolTip(), QString::fromUtf8(e.tip));
+            QCOMPARE(e.button->geometry(), e.geometry);
+            QCOMPARE(e.button->isVisible(), e.visible);
+            QCOMPARE(e.button->parentWidget(), window->TopBand());
+        }
+    }
+
+    void resize_keepsTheRightHandButtonsAtTheEdge()
+    {
+        openWindow();
+        window->resize(400, 600);
+        QCOMPARE(window->size(), QSize(400, 600));
+        QCOMPARE(window->IncomeButton()->pos(), QPoint(400 - 22 - 8, 117));
+        QCOMPARE(window->ServerTableButton()->pos(), QPoint(400 - 22 - 8 - 22 - 8, 117));
+        QCOMPARE(window->SearchEdit()->size(), QSize(400, 30));
+        QCOMPARE(window->TabWidget()->size(), QSize(400, 600 - 170 - 58));
+        QCOMPARE(window->TabWidget()->tabBar()->width(), 400 * 4 / 3);
+        // No wider than 430.
+        window->resize(600, 600);
+        QCOMPARE(window->width(), 430);
+    }
+
+    void searchField_hintFocusAndEscape()
+    {
+        openWindow();
+        QLineEdit* search = window->SearchEdit();
+        QCOMPARE(CWMain::searchHint, QStringLiteral("搜索：好友、订单"));
+        QCOMPARE(search->text(), CWMain::searchHint);
+
+        search->setFocus();
+        QTRY_VERIFY(search->hasFocus());
+        QCOMPARE(search->text(), QString());
+        window->TabWidget()->tabBar()->setFocus();
+        QTRY_VERIFY(!search->hasFocus());
+        QCOMPARE(search->text(), CWMain::searchHint);
+
+        // Typed text stays when the focus leaves; Escape empties the field.
+        search->setFocus();
+        QTest::keyClicks(search, QStringLiteral("2612"));
+        window->TabWidget()->tabBar()->setFocus();
+        QTRY_VERIFY(!search->hasFocus());
+        QCOMPARE(search->text(), QStringLiteral("2612"));
+        search->setFocus();
+        QCOMPARE(search->text(), QStringLiteral("2612"));
+        QTest::keyClick(search, Qt::Key_Escape);
+        QCOMPARE(search->text(), QString());
+        window->TabWidget()->tabBar()->setFocus();
+        QTRY_COMPARE(search->text(), CWMain::searchHint);
+    }
+
+    void profile_oneWindowAtATime()
+    {
+        openWindow();
+        QTest::mouseClick(window->AvatarLabel(), Qt::LeftButton);
+        QPointer<CWUserInfo> first = window->UserInfoWindow();
+        QVERIFY(first);
+        QCOMPARE(first->windowTitle(), QStringLiteral("我的资料"));
+        QCOMPARE(first->size(), QSize(560, 580));
+        QTRY_COMPARE(first->NameLabel()->text(), QStringLiteral("小王"));
+
+        QTest::mouseClick(window->AvatarLabel(), Qt::LeftButton);
+        QCOMPARE(window->UserInfoWindow(), first.data());
+        const QWidgetList tops = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(tops.begin(), tops.end(),
+                               [](QWidget* w) { return qobject_cast<CWUserInfo*>(w) != nullptr; }),
+                 1);
+
+        first->close();
+        QTRY_VERIFY(!first);
+        QVERIFY(!window->UserInfoWindow());
+        QTest::mouseClick(window->AvatarLabel(), Qt::LeftButton);
+        QVERIFY(window->UserInfoWindow());
+        QVERIFY(window->UserInfoWindow() != first.data());
+        delete window->UserInfoWindow();
+    }
+
+    void links_openThePlatformsPages()
+    {
+        openWindow();
+        UrlCatcher browser;
+        QTest::mouseClick(window->HomeLinkButton(), Qt::LeftButton);
+        QTest::mouseClick(window->CashLinkButton(), Qt::LeftButton);
+        QCOMPARE(browser.urls.size(), 2);
+        QCOMPARE(browser.urls.at(0), QUrl(platform->baseUrl() + QStringLiteral("/")));
+        QCOMPARE(browser.urls.at(1), QUrl(platform->baseUrl() + QStringLiteral("/amy.php")));
+        QCOMPARE(platform->get(browser.urls.at(1).toString()).httpStatus, 200);
+    }
+
+    void trayMenu_andDoubleClickOnTheBand()
+    {
+        openWindow();
+        QVERIFY(window->TrayIcon()->isVisible());
+        QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("Velm"));
+        const QList<QAction*> actions = window->TrayMenu()->actions();
+        QCOMPARE(actions.size(), 3);
+        QCOMPARE(actions.at(0)->text(), QStringLiteral("主界面"));
+        QCOMPARE(actions.at(1)->text(), QStringLiteral("退出程序"));
+        QVERIFY(actions.at(2)->isSeparator());
+
+        window->hide();
+        actions.at(0)->trigger();
+        QVERIFY(window->isVisible());
+        window->hide();
+        window->onSystemTrayIconClicked(QSystemTrayIcon::Context);
+        QVERIFY(!window->isVisible());
+        window->onSystemTrayIconClicked(QSystemTrayIcon::DoubleClick);
+        QVERIFY(window->isVisible());
+
+        const QSize before = window->size();
+        QTest::mouseDClick(window->TopBand(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 20));
+        QTest::qWait(250);
+        QVERIFY(!window->Maximized());
+        QCOMPARE(window->size(), before);
+
+        actions.at(1)->trigger();
+        QVERIFY(!window->TrayIcon()->isVisible());
+        QTRY_VERIFY(!window); // closed and deleted
+    }
+
+    void orderLists_liveInTheFirstTab()
+    {
+        openWindow();
+        QVERIFY(window->AllList());
+        QCOMPARE(window->OrdersArea()->widget(), window->AllList());
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+
+        // A paid order created now reaches the lists through their polls.
+        const qint64 id = platform->createOrder(QJsonObject{{QStringLiteral("status"), 1}});
+        QVERIFY(id > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window->AllList()->FindOrderItem(id), 30000);
+
+        QTest::mouseClick(window->ServerTableButton(), Qt::LeftButton);
+        QVERIFY(window->AllList()->ServerTable());
+        QVERIFY(window->AllList()->ServerTable()->isVisible());
+        window->AllList()->ServerTable()->hide();
+    }
+
+    void income_oneWindowAtATime()
+    {
+        openWindow();
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QPointer<CWIncome> first = window->IncomeWindow();
+        QVERIFY(first);
+        QCOMPARE(first->windowTitle(), QStringLiteral("收入流水"));
+        QCOMPARE(first->size(), QSize(1200, 700));
+        QCOMPARE(first->minimumSize(), QSize(600, 350));
+        QCOMPARE(first->TitleLabel()->pos(), QPoint(5, 5));
+
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QCOMPARE(window->IncomeWindow(), first.data());
+        QCOMPARE(openWindows<CWIncome>().size(), 1);
+
+        delete first.data();
+        QVERIFY(!window->IncomeWindow());
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QVERIFY(window->IncomeWindow());
+        QCOMPARE(openWindows<CWIncome>().size(), 1);
+    }
+
+    void completion_offersMatchingIdsAndOpensTheOrder_data()
+    {
+        QTest::addColumn<bool>("withRow");
+        QTest::newRow("order with a row") << true;
+        // Such an order gets a new window on every request: the Enter key that picks it from the
+        // list must not open a second one.
+        QTest::newRow("order without a row") << false;
+    }
+    void completion_offersMatchingIdsAndOpensTheOrder()
+    {
+        QFETCH(bool, withRow);
+        openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+        COrder* target = nullptr;
+        for (COrder* order : window->AllList()->Orders())
+            if (bool(window->AllList()->FindOrderItem(order->GetId())) == withRow)
+                target = order;
+        QVERIFY(target);
+        const QString id = QString::number(target->GetId());
+        const QString typed = id.left(id.size() - 2);
+
+        QLineEdit* search = window->SearchEdit();
+        search->setFocus();
+        QTRY_VERIFY(search->hasFocus());
+        QTest::keyClicks(search, typed);
+        QCompleter* completer = search->completer();
+        QVERIFY(completer);
+        QCOMPARE(completer->caseSensitivity(), Qt::CaseInsensitive);
+        // The model holds every order whose number contains the text; the popup those that begin with it.
+        const QStringList offered = static_cast<QStringListModel*>(completer->model())->stringList();
+        QVERIFY(offered.contains(id));
+        for (const QString& entry : offered)
+            QVERIFY2(entry.contains(typed), qPrintable(entry));
+        QTRY_VERIFY(completer->popup()->isVisible());
+        const int rows = completer->completionCount();
+        QVERIFY(rows >= 1);
+        int row = 0;
+        for (completer->setCurrentRow(0); completer->currentCompletion() != id;
+             completer->setCurrentRow(++row))
+            QVERIFY(row < rows);
+        completer->popup()->setCurrentIndex(completer->completionModel()->index(row, 0));
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+
+        QTRY_COMPARE(detailsOf(target->GetId()).size(), 1);
+        QTest::qWait(50);
+        QCOMPARE(detailsOf(target->GetId()).size(), 1);
+        QPointer<COrderWidget> detail = detailsOf(target->GetId()).first();
+        QCOMPARE(detail->Order(), target);
+        QCOMPARE(detail->windowTitle(), id + QStringLiteral(" 订单详情"));
+        if (!withRow)
+            return;
+        QCOMPARE(window->AllList()->FindOrderItem(target->GetId())->DetailWindow(), detail.data());
+
+        // Picking it again raises the same window; so does Enter on the number.
+        window->SearchOpenOrderDetail(id);
+        search->setText(id);
+        QTest::keyClick(search, Qt::Key_Return);
+        QCOMPARE(detailsOf(target->GetId()).size(), 1);
+        QVERIFY(detail);
+    }
+
+    void search_unknownNumber_saysSo_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no such order") << "99999999999";
+        QTest::newRow("not a number") << "abc";
+    }
+    void search_unknownNumber_saysSo()
+    {
+        QFETCH(QString, text);
+        openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+        const int before = openWindows<COrderWidget>().size();
+        QLineEdit* search = window->SearchEdit();
+        search->setFocus();
+        QTRY_VERIFY(search->hasFocus());
+        QTest::keyClicks(search, text);
+        const int messages = Tray::MessageCount();
+        QTest::keyClick(search, Qt::Key_Return);
+        QCOMPARE(Tray::MessageCount(), messages + 1);
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("无此订单！"));
+        QCOMPARE(openWindows<COrderWidget>().size(), before);
+    }
+
+    void incomeWindow_opensOrderDetails()
+    {
+        openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QPointer<CWIncome> income = window->IncomeWindow();
+        QVERIFY(income);
+
+        // An order the lists show: its row's own window opens, on the lists' record.
+        COrder* listed = nullptr;
+        for (COrder* order : window->AllList()->Orders())
+            if (!listed && window->AllList()->FindOrderItem(order->GetId()))
+                listed = order;
+        QVERIFY(listed);
+        COrder incomeCopy;
+        incomeCopy.SetId(listed->GetId());
+        emit income->SignalOpenOrderDetail(&incomeCopy);
+        QCOMPARE(detailsOf(listed->GetId()).size(), 1);
+        QCOMPARE(detailsOf(listed->GetId()).first()->Order(), listed);
+        QCOMPARE(window->AllList()->FindOrderItem(listed->GetId())->DetailWindow(),
+                 detailsOf(listed->GetId()).first());
+
+        // An order the lists do not hold: a new window each time, which outlives the income
+        // window's own record of the order.
+        const qint64 unknown = 24010100077LL;
+        QVERIFY(!window->AllList()->FindOrder(unknown));
+        auto* old = new COrder;
+        old->SetId(unknown);
+        old->SetAmount(38);
+        emit income->SignalOpenOrderDetail(old);
+        emit income->SignalOpenOrderDetail(old);
+        delete old;
+        const QList<COrderWidget*> details = detailsOf(unknown);
+        QCOMPARE(details.size(), 2);
+        QCOMPARE(details.first()->windowTitle(), QStringLiteral("24010100077 订单详情"));
+        QCOMPARE(details.first()->Order()->GetAmount(), 38.0f);
+        delete income.data();
+        QPointer<COrderWidget> kept = details.first();
+        QTest::qWait(300); // the detail request runs (and fails) on a record that must still be there
+        QVERIFY(kept);
+        QCOMPARE(kept->Order()->GetId(), unknown);
+
+        // The main window takes them along when it goes.
+        delete window;
+        QVERIFY(!kept);
+    }
+
+    void withoutUser_headStaysEmpty()
+    {
+        CUser* session = currentUser;
+        currentUser = nullptr;
+        const auto restore = qScopeGuard([session] { currentUser = session; });
+        openWindow();
+        QCOMPARE(window->NicknameLabel()->text(), QString());
+        QVERIFY(!window->AvatarLabel()->Url());
+        QVERIFY(!window->HoldsLoginStamp());
+        QVERIFY(!window->ServerTableButton()->isVisible());
+        QTest::mouseClick(window->AvatarLabel(), Qt::LeftButton);
+        QVERIFY(!window->UserInfoWindow());
+        QTest::mouseClick(window->IncomeButton(), Qt::LeftButton);
+        QVERIFY(!window->IncomeWindow());
+        QVERIFY(!window->AllList());
+        window->SearchOpenOrderDetail(QStringLiteral("1"));
+        window->SlotOpenOrderDetail(nullptr);
+    }
+
+    void closing_endsTheProgramAndFreesTheAccount_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("close button") << "close";
+        QTest::newRow("tray menu") << "menu";
+    }
+    void closing_endsTheProgramAndFreesTheAccount()
+    {
+        QFETCH(QString, command);
+        const QString stamp = AccountLockFile(PlatformProcess::SecondDemoAccount);
+        QProcess session;
+        session.start(QStringLiteral(TEST_HELPER_DIR "/helper_mainwindow"),
+                      {QString::number(PlatformProcess::SecondDemoAccount),
+                       QString::fromLatin1(PlatformProcess::SecondDemoPassword)});
+        QVERIFY(session.waitForReadyRead(15000));
+        QCOMPARE(QString::fromUtf8(session.readLine()).trimmed(), QStringLiteral("logged-in"));
+        QVERIFY(AccountLock::IsHeldByLiveSession(stamp));
+
+        // The profile window is still open: closing the main window ends the program all the same.
+        session.write(command.toLatin1() + '\n');
+        QVERIFY(session.waitForFinished(10000));
+        QCOMPARE(session.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(session.exitCode(), 0);
+        QVERIFY(session.readAll().contains("quit"));
+
+        QVERIFY(!AccountLock::IsHeldByLiveSession(stamp));
+        QLockFile next(stamp);
+        QVERIFY(next.tryLock(0));
+    }
+};
+
+TARVIK_TEST_MAIN(TestCWMain)
+#include "tst_cwmain.moc"

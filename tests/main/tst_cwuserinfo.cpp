@@ -1,0 +1,322 @@
+#include <QLabel>
+#include <QPushButton>
+
+#include "common/fakenetwork.h"
+#include "common/platformprocess.h"
+#include "common/testmain.h"
+#include "main/cwuserinfo.h"
+#include "net/request.h"
+#include "session/cuser.h"
+#include "ui/cweblabel.h"
+#include "ui/msgbox.h"
+#include "ui/quietplatform.h"
+
+// The profile window against the local platform server.
+class TestUserInfo : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<PlatformProcess> platform;
+    // Owned here rather than by each test function, so that a failed check (which returns early)
+    // never leaves a window writing into a record that is gone; cleanup() closes the window.
+    CUser user;
+    QPointer<CWUserInfo> window;
+
+    // A session record logged in the way the login window leaves it.
+    void logIn(qint64 account, const char* password)
+    {
+        const PlatformProcess::Session session = platform->login(account, QString::fromLatin1(password));
+        user.SetAccount(account);
+        user.SetId(session.id);
+        user.SetKey(session.key);
+        user.SetToken(session.token);
+    }
+
+    void openWindow(CUser* record)
+    {
+        window = new CWUserInfo(record);
+        window->resize(560, 580);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window))
+            qWarning("profile window not exposed");
+    }
+
+    static bool loading(const CWUserInfo* window)
+    {
+        return window->MsgBox()->LoadingLabel() && window->MsgBox()->LoadingLabel()->isVisible();
+    }
+
+    static QStringList lineTexts(const CWUserInfo* window)
+    {
+        QStringList texts;
+        for (const QLabel* line : window->InfoLines())
+            texts << line->text();
+        return texts;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QuietPlatform::Install();
+        platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
+        QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
+        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+    }
+
+    void init() { user = CUser(); }
+
+    void cleanup()
+    {
+        delete window;
+        platform->clearFaults();
+        Request::SetTransferTimeout(30000);
+    }
+
+    void realReply_fillsRecordAndLinesInOrder()
+    {
+        logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        QVERIFY(user.GetId() > 0);
+        QVERIFY(platform->setCash(123.45, 999));
+        const QJsonObject expected =
+            platform
+                ->post(QStringLiteral("UserInfo"), QStringLiteral("id=%1&key=%2&token=%3&")
+                                                       .arg(user.GetId())
+                                                       .arg(user.GetKey(), user.GetToken()))
+                .value(QStringLiteral("info"))
+                .toObject();
+        QVERIFY(!expected.isEmpty());
+
+        openWindow(&user);
+        QVERIFY(loading(window));
+        QTRY_VERIFY(!loading(window));
+
+        QCOMPARE(user.GetNickname(), QStringLiteral("小王"));
+        QCOMPARE(user.GetMaiName(), QStringLiteral("王小明"));
+        QCOMPARE(user.GetMaiQQ(), expected.value(QStringLiteral("maiqq")).toString());
+        QCOMPARE(user.GetPaymentCode(), expected.value(QStringLiteral("payment_code")).toString());
+        QCOMPARE(user.GetMaiCode(), expected.value(QStringLiteral("maicode")).toString());
+        QCOMPARE(user.GetFace(), expected.value(QStringLiteral("face")).toString());
+        QVERIFY(user.GetCtime().isValid());
+
+        const QString phone = expected.value(QStringLiteral("maidianhua")).toString();
+        const QString sex =
+            expected.value(QStringLiteral("sex")).toInt() ? QStringLiteral("男") : QStringLiteral("女");
+        // Staff member since March two years ago: whole calendar years count.
+        const QStringList expectedLines{QStringLiteral("账  号：13800000001"),
+                                        QStringLiteral("昵  称：小王"),
+                                        QStringLiteral("余  额：123.45 元"),
+                                        QStringLiteral("性  别：") + sex,
+                                        QStringLiteral("年  龄："),
+                                        QStringLiteral("地  址："),
+                                        QStringLiteral("手  机：") + phone,
+                                        QStringLiteral("Q   Q：") + user.GetMaiQQ(),
+                                        QStringLiteral("姓  名：王小明"),
+                                        QStringLiteral("Velm  龄：2 年"),
+                                        QStringLiteral("电  话：") + phone};
+        QCOMPARE(lineTexts(window), expectedLines);
+        QCOMPARE(window->NameLabel()->text(), QStringLiteral("小王"));
+
+        // Groups of three, three, two and three lines, 24 px apart, 48 px between groups.
+        const QList<int> expectedY{20, 44, 68, 116, 140, 164, 212, 236, 284, 308, 332};
+        QList<int> ys;
+        for (const QLabel* line : window->InfoLines()) {
+            QVERIFY(line->isVisible());
+            QCOMPARE(line->x(), 20);
+            QVERIFY2(line->width() >= line->sizeHint().width(), qPrintable(line->text()));
+            ys << line->y();
+        }
+        QCOMPARE(ys, expectedY);
+        QVERIFY(!window->RetryButton()->isVisible());
+        QCOMPARE(window->FaceLabel()->geometry(), QRect(20, 45, 90, 90));
+        QCOMPARE(window->NameLabel()->pos(), QPoint(120, 45));
+        QTRY_VERIFY(!window->FaceLabel()->pixmap(Qt::ReturnByValue).isNull());
+    }
+
+    void membership_data()
+    {
+        QTest::addColumn<QDateTime>("since");
+        QTest::addColumn<QDate>("today");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("same year") << QDateTime(QDate(2026, 3, 9), QTime(8, 0)) << QDate(2026, 7, 1)
+                                   << QStringLiteral("4 月");
+        QTest::newRow("same month") << QDateTime(QDate(2026, 7, 30), QTime(8, 0)) << QDate(2026, 7, 31)
+                                    << QStringLiteral("0 月");
+        QTest::newRow("year before, later month")
+            << QDateTime(QDate(2025, 11, 9), QTime(8, 0)) << QDate(2026, 7, 1) << QStringLiteral("1 年");
+        QTest::newRow("december to january")
+            << QDateTime(QDate(2025, 12, 31), QTime(23, 0)) << QDate(2026, 1, 1) << QStringLiteral("1 年");
+        QTest::newRow("years") << QDateTime(QDate(2019, 1, 1), QTime(0, 0)) << QDate(2026, 12, 31)
+                               << QStringLiteral("7 年");
+        QTest::newRow("unknown") << QDateTime() << QDate(2026, 7, 1) << QString();
+    }
+    void membership()
+    {
+        QFETCH(QDateTime, since);
+        QFETCH(QDate, today);
+        QFETCH(QString, expected);
+        QCOMPARE(CWUserInfo::MembershipText(since, today), expected);
+    }
+
+    void recentMember_countsMonths()
+    {
+        // The second demo account joined at the end of last month.
+        logIn(PlatformProcess::SecondDemoAccount, PlatformProcess::SecondDemoPassword);
+        openWindow(&user);
+        QTRY_COMPARE(window->NameLabel()->text(), QStringLiteral("小李"));
+        const QString expected =
+            QDate::currentDate().month() == 1 ? QStringLiteral("1 年") : QStringLiteral("1 月");
+        QCOMPARE(window->InfoLines().at(9)->text(), QStringLiteral("Velm  龄：") + expected);
+    }
+
+    void negativeBalance_showsZero()
+    {
+        QVERIFY(platform->setCash(-5, 0));
+        logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        openWindow(&user);
+        QTRY_COMPARE(user.GetBalance(), -5.0f);
+        QCOMPARE(window->InfoLines().at(2)->text(), QStringLiteral("余  额：0.00 元"));
+    }
+
+    void networkError_offersRetryOverIndicator_data()
+    {
+        QTest::addColumn<int>("failures");
+        QTest::newRow("one failure") << 1;
+        QTest::newRow("retry fails again") << 2;
+    }
+    void networkError_offersRetryOverIndicator()
+    {
+        QFETCH(int, failures);
+        logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        QVERIFY(
+            platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("http500"), QVariant(), failures));
+
+        openWindow(&user);
+        QPushButton* retry = window->RetryButton();
+        for (int failure = 0; failure < failures; ++failure) {
+            QTRY_VERIFY(retry->isVisible());
+            QVERIFY(retry->isEnabled());
+            QCOMPARE(retry->text(), QStringLiteral("失败，请点击重试！"));
+            // The indicator keeps playing, behind the button.
+            QVERIFY(loading(window));
+            QVERIFY(window->children().indexOf(retry) >
+                    window->children().indexOf(window->MsgBox()->LoadingLabel()));
+            const QRect visible = window->VisibleRect();
+            QCOMPARE(retry->geometry().center().x(), visible.center().x());
+            QVERIFY(!window->MsgBox()->MsgBoxLabel());
+            QCOMPARE(window->InfoLines().at(1)->text(), QStringLiteral("昵  称："));
+
+            QTest::mouseClick(retry, Qt::LeftButton);
+            QVERIFY(!retry->isVisible());
+            QVERIFY(loading(window));
+        }
+        QTRY_COMPARE(window->InfoLines().at(1)->text(), QStringLiteral("昵  称：小王"));
+        QVERIFY(!loading(window));
+        QVERIFY(!retry->isVisible());
+    }
+
+    void timeout_offersRetry()
+    {
+        logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("hang")));
+        Request::SetTransferTimeout(300);
+        openWindow(&user);
+        QTRY_VERIFY(window->RetryButton()->isVisible());
+    }
+
+    void refusal_showsServerTextThatStays()
+    {
+        logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("refuse"),
+                                   QStringLiteral("资料暂不可用")));
+        openWindow(&user);
+        QTRY_VERIFY(window->MsgBox()->MsgBoxLabel() && window->MsgBox()->MsgBoxLabel()->isVisible());
+        QLabel* box = window->MsgBox()->MsgBoxLabel();
+        QCOMPARE(box->text(), QStringLiteral("资料暂不可用"));
+        QVERIFY(!window->MsgBox()->MsgBoxTimer());
+        QVERIFY(!loading(window));
+        QVERIFY(!window->RetryButton()->isVisible());
+        // Centred across the visible width, in the bottom band.
+        QCOMPARE(box->x(), (window->width() - box->width()) / 2);
+        QCOMPARE(box->y(), window->TopBandHeight() + (window->BottomBandHeight() - box->height()) / 2);
+        QTest::qWait(200);
+        QVERIFY(box->isVisible());
+    }
+
+    void notJson_onlyStopsTheIndicator()
+    {
+        logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        user.SetNickname(QStringLiteral("旧昵称"));
+        QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("notjson")));
+        openWindow(&user);
+        QTRY_VERIFY(!loading(window));
+        QCOMPARE(window->InfoLines().at(1)->text(), QStringLiteral("昵  称：旧昵称"));
+        QVERIFY(!window->RetryButton()->isVisible());
+        QVERIFY(!window->MsgBox()->MsgBoxLabel());
+    }
+
+    void missingKeys_clearFieldsButKeepTheSession()
+    {
+        FakeNetworkManager::Install([](const RecordedRequest&) {
+            return FakeResponse::Json(R"({"status":1,"info":{"nickname":"阿明","ctime":"不是日期"}})");
+        });
+        user.SetId(7);
+        user.SetAccount(13800000009LL);
+        user.SetKey(QStringLiteral("k&1"));
+        user.SetToken(QStringLiteral("t"));
+        user.SetBalance(88);
+        user.SetMaiName(QStringLiteral("旧名"));
+        openWindow(&user);
+        QTRY_COMPARE(window->NameLabel()->text(), QStringLiteral("阿明"));
+        FakeNetworkManager::Uninstall();
+
+        QCOMPARE(FakeNetworkManager::Recorded().size(), 1);
+        QCOMPARE(FakeNetworkManager::Recorded().first().body, QByteArray("id=7&key=k%261&token=t&"));
+        QVERIFY(FakeNetworkManager::Recorded().first().request.url().toString().endsWith("/api/UserInfo"));
+        QCOMPARE(user.GetId(), 7);
+        QCOMPARE(user.GetAccount(), 13800000009LL);
+        QCOMPARE(user.GetBalance(), 0.0f);
+        QCOMPARE(user.GetMaiName(), QString());
+        QVERIFY(!user.GetCtime().isValid());
+        QCOMPARE(window->InfoLines().at(0)->text(), QStringLiteral("账  号：13800000009"));
+        QCOMPARE(window->InfoLines().at(9)->text(), QStringLiteral("Velm  龄："));
+    }
+
+    void emptyNickname_showsAccount()
+    {
+        FakeNetworkManager::Install([](const RecordedRequest&) {
+            return FakeResponse::Json(R"({"status":1,"info":{"id":3,"name":13800000005,"nickname":""}})");
+        });
+        user.SetNickname(QStringLiteral("小王"));
+        openWindow(&user);
+        QTRY_COMPARE(window->NameLabel()->text(), QStringLiteral("13800000005"));
+        FakeNetworkManager::Uninstall();
+        QCOMPARE(user.GetId(), 3);
+    }
+
+    void closedWhileFetching_isSafe()
+    {
+        logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("delay"), 300));
+        openWindow(&user);
+        QVERIFY(loading(window));
+        window->close();
+        QTRY_VERIFY(!window);
+        QTest::qWait(500);
+    }
+
+    void withoutUser_staysEmpty()
+    {
+        FakeNetworkManager::Install([](const RecordedRequest&) { return FakeResponse::Hang(); });
+        openWindow(nullptr);
+        QVERIFY(!window->RetryButton());
+        QVERIFY(window->InfoLines().first() == nullptr);
+        QTest::qWait(50);
+        FakeNetworkManager::Uninstall();
+        QVERIFY(FakeNetworkManager::Recorded().isEmpty());
+    }
+};
+
+TARVIK_TEST_MAIN(TestUserInfo)
+#include "tst_cwuserinfo.moc"
