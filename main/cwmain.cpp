@@ -38,6 +38,7 @@
 #include "orders/corder.h"
 #include "orders/corderitem.h"
 #include "session/cuser.h"
+#include "session/cwlogin.h"
 #include "ui/cweblabel.h"
 
 const QString CWMain::searchHint = QStringLiteral("搜索：好友、订单");
@@ -80,6 +81,9 @@ CWMain::CWMain(QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f)
 
 CWMain::~CWMain()
 {
+    // The login keeps the process-wide pointer to the session's main window; it must not outlive it.
+    if (mainWindow == this)
+        mainWindow = nullptr;
     // Replies still running are destroyed with the manager; none may call back into this window.
     if (networkManager) {
         networkManager->disconnect(this);

@@ -29,6 +29,7 @@
 #include "orders/corder.h"
 #include "orders/corderitem.h"
 #include "session/cuser.h"
+#include "session/cwlogin.h"
 #include "ui/cweblabel.h"
 #include "ui/quietplatform.h"
 
@@ -480,6 +481,14 @@ private slots:
         // The main window takes them along when it goes.
         delete window;
         QVERIFY(!kept);
+    }
+
+    void destroyed_clearsTheSessionsMainWindowPointer()
+    {
+        openWindow();
+        mainWindow = window;
+        delete window.data();
+        QVERIFY(!mainWindow);
     }
 
     void withoutUser_headStaysEmpty()
