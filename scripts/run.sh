@@ -177,9 +177,14 @@ click() { xdotool mousemove --sync "$1" "$2" click 1; }
 
 # shot ID NAME: raises the window and saves its visible frame as NAME.png.
 shot() {
-  local file="$SHOTS/$2.png" colours
   xdotool windowraise "$1"
   sleep 0.4
+  save "$@"
+}
+
+# save ID NAME: the same for a window already in front.
+save() {
+  local file="$SHOTS/$2.png" colours
   frame "$1"
   import -window root -crop "${VW}x${VH}+${VX}+${VY}" +repage "$file" ||
     fail "could not save the screenshot $file"
@@ -254,8 +259,16 @@ while [ "$(top_row)" = "$seeded_top" ]; do
   kill -0 "$client" 2>/dev/null || fail "the client ended while waiting for a new order"
   sleep 1
 done
-sleep 1
-shot "$main" 02-main
+# The new row blinks its icon every half second: the screenshot is taken while the icon shows.
+xdotool windowraise "$main"
+sleep 0.4
+for _ in $(seq 1 10); do
+  shade=$(import -window root -crop "40x40+$((PANE_X + 8))+$((PANE_Y + 28 + 6))" -colorspace Gray \
+    -format "%[fx:mean]" info: 2>/dev/null || echo 1)
+  awk -v m="$shade" 'BEGIN { exit !(m < 0.95) }' && break
+  sleep 0.1
+done
+save "$main" 02-main
 
 # -- a detail window: double-click the new order, the top row of "已支付"
 raise_main
