@@ -65,13 +65,21 @@ CLIENT_LOG=$DEMO_DIR/client.log
 "$BUILD_DIR/platform/velm-platform" --port "$PORT" "${platform_args[@]}" > "$PLATFORM_LOG" 2>&1 &
 platform=$!
 pids+=("$platform")
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   grep -q "^listening on" "$PLATFORM_LOG" 2>/dev/null && break
   kill -0 "$platform" 2>/dev/null || break
   sleep 0.1
 done
 if ! grep -q "^listening on" "$PLATFORM_LOG"; then
-  echo "velm-platform did not start:"; cat "$PLATFORM_LOG"; exit 1
+  if kill -0 "$platform" 2>/dev/null; then
+    echo "velm-platform did not start listening within 30 s:"
+  else
+    status=0
+    wait "$platform" || status=$?
+    echo "velm-platform ended with status $status before it listened:"
+  fi
+  cat "$PLATFORM_LOG"
+  exit 1
 fi
 PORT=$(sed -n 's|^listening on http://[^:]*:\([0-9]*\).*|\1|p' "$PLATFORM_LOG" | head -n 1)
 echo "platform: $(head -n 1 "$PLATFORM_LOG") (log: $PLATFORM_LOG)"
