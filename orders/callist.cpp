@@ -283,9 +283,9 @@ void CAllList::replyAllOrder(QNetworkReply* finished)
     }
 
     const QVariantMap info = answer.InfoMap();
-    const qint64 shopId = info.value(QStringLiteral("shop_id")).toLongLong();
-    const QString shopName = info.value(QStringLiteral("shop_name")).toString();
-    const int shopCatId = info.value(QStringLiteral("shop_catid")).toInt();
+    shopId = info.value(QStringLiteral("shop_id")).toLongLong();
+    shopName = info.value(QStringLiteral("shop_name")).toString();
+    shopCatId = info.value(QStringLiteral("shop_catid")).toInt();
     const QVariantList entries = info.value(QStringLiteral("commos")).toList();
     {
         LayoutHold hold(this);
@@ -320,6 +320,11 @@ void CAllList::ReplyNewOrder(QNetworkReply* finished)
             if (FindOrder(entry.value(QStringLiteral("id")).toLongLong()))
                 continue;
             COrder* order = OrderFromEntry(entry);
+            // Without these the detail window of every order that arrives during the day would
+            // show an empty shop.
+            order->SetShopId(shopId);
+            order->SetShopName(shopName);
+            order->SetShopCatId(shopCatId);
             Remember(order);
             Advance(newOrderTime, order->GetCtime());
             AddOrderItem(order, 1);

@@ -98,6 +98,12 @@ private:
     QDateTime payFinishTime;
     QPointer<CWServerTable> serverTable;
 
+    // The shop of the full list: the new-order replies do not name it, and every order of the
+    // session belongs to it.
+    qint64 shopId = 0;
+    QString shopName;
+    int shopCatId = 0;
+
     // FindOrder answers from here: the first order received with each number.
     QHash<qint64, COrder*> firstOrder;
     // Detail windows opened for orders without a row; closed with the pane, whose orders they show.

@@ -9,7 +9,7 @@ PACKAGES=(
   libcpp-httplib-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   fonts-wqy-microhei fonts-wqy-zenhei
-  xvfb xauth x11-utils xdotool imagemagick poppler-utils
+  xvfb xauth x11-utils xdotool imagemagick poppler-utils curl
   # scripts/fuzz.sh: clang with libFuzzer and its sanitizer runtimes (not part of clang's own
   # dependencies)
   clang libclang-rt-dev

@@ -6,6 +6,7 @@
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
+#include "detail/corderwidget.h"
 #include "net/request.h"
 #include "orders/orderpane.h"
 #include "orders/pollclock.h"
@@ -153,6 +154,31 @@ private slots:
         QCOMPARE(pane.list->Orders().size(), known);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
         QVERIFY(pane.list->NewOrderTime().secsTo(QDateTime::currentDateTime()) < 60);
+    }
+
+    // The new-order reply carries no shop: an order that arrives during the session belongs to the
+    // shop of the full list all the same, and its detail window says so.
+    void newOrder_belongsToTheShopOfTheList()
+    {
+        OrderPane pane(&user);
+        QVERIFY(loaded(pane));
+        const COrder* listed = pane.list->Orders().first();
+        QCOMPARE(listed->GetShopName(), QStringLiteral("老街牛肉面馆"));
+
+        const qint64 id = create(1);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(id), 5000);
+        const COrder* arrived = pane.list->FindOrder(id);
+        QCOMPARE(arrived->GetShopName(), listed->GetShopName());
+        QCOMPARE(arrived->GetShopId(), listed->GetShopId());
+        QCOMPARE(arrived->GetShopCatId(), listed->GetShopCatId());
+        QVERIFY(arrived->GetShopId() > 0);
+
+        COrderItem* row = pane.list->FindOrderItem(id);
+        row->OpenOrderDetail();
+        QPointer<COrderWidget> detail = row->DetailWindow();
+        QVERIFY(detail);
+        QCOMPARE(detail->ShopLabel()->text(), QStringLiteral("店铺：老街牛肉面馆"));
+        delete detail.data();
     }
 
     void unpaidOrder_getsItsRowOncePaid()
