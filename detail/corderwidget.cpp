@@ -545,12 +545,24 @@ bool COrderWidget::HttpReplayOrder()
                       &COrderWidget::slotReplayError);
 }
 
-void COrderWidget::ActionFailed(const QString& buttonText, const QString& message)
+bool COrderWidget::ActionAccepted(QNetworkReply* finished, const QString& buttonText,
+                                  const QString& networkFailure, const QString& refusalPrefix)
 {
+    if (!finished)
+        return false;
+    if (finished == reply)
+        reply = nullptr;
+    finished->deleteLater();
+    const Request::Answer answer = Request::Read(finished);
+    if (answer.Succeeded())
+        return true;
+    // Back to idle: the typed text stays and the box stays until something replaces it.
     actionButton->setText(buttonText);
     actionButton->setStyleSheet(QLatin1String(restoredStyle));
     actionButton->setEnabled(true);
-    ShowMsgBox(message, 0);
+    const bool unreadable = answer.networkError || !answer.isObject;
+    ShowMsgBox(unreadable ? networkFailure : refusalPrefix + answer.InfoText(), 0);
+    return false;
 }
 
 void COrderWidget::ActionDone(int newStatus, const QString& message)
@@ -568,42 +580,20 @@ void COrderWidget::ActionDone(int newStatus, const QString& message)
 
 void COrderWidget::ReplyFinishOrder(QNetworkReply* finished)
 {
-    if (!finished)
+    if (!ActionAccepted(finished, QStringLiteral("结束服务"),
+                        QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"),
+                        QStringLiteral("失败：结束服务\n")))
         return;
-    if (finished == reply)
-        reply = nullptr;
-    finished->deleteLater();
-    const Request::Answer answer = Request::Read(finished);
-    const QString buttonText = QStringLiteral("结束服务");
-    if (answer.networkError || !answer.isObject) {
-        ActionFailed(buttonText, QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"));
-        return;
-    }
-    if (answer.status != 1) {
-        ActionFailed(buttonText, QStringLiteral("失败：结束服务\n") + answer.InfoText());
-        return;
-    }
     Sound::Play(&player, QStringLiteral("audio/server.mp3"));
     ActionDone(int(StatusServed.first), QStringLiteral("成功：结束服务"));
 }
 
 void COrderWidget::ReplyReplayOrder(QNetworkReply* finished)
 {
-    if (!finished)
+    if (!ActionAccepted(finished, QStringLiteral("回复评价"),
+                        QStringLiteral("失败：评价！\n请检查网络连接，谢谢！"),
+                        QStringLiteral("失败：评价！\n")))
         return;
-    if (finished == reply)
-        reply = nullptr;
-    finished->deleteLater();
-    const Request::Answer answer = Request::Read(finished);
-    const QString buttonText = QStringLiteral("回复评价");
-    if (answer.networkError || !answer.isObject) {
-        ActionFailed(buttonText, QStringLiteral("失败：评价！\n请检查网络连接，谢谢！"));
-        return;
-    }
-    if (answer.status != 1) {
-        ActionFailed(buttonText, QStringLiteral("失败：评价！\n") + answer.InfoText());
-        return;
-    }
     ActionDone(int(StatusCompleted.first), QStringLiteral("成功：评价！"));
 }
 

@@ -99,7 +99,10 @@ private:
     void Submit();
     bool SendAction(const QString& url, const QString& field, void (COrderWidget::*replySlot)(QNetworkReply*),
                     void (COrderWidget::*errorSlot)(QNetworkReply::NetworkError));
-    void ActionFailed(const QString& buttonText, const QString& message);
+    // Releases the reply of a finish or reply request; on any failure returns the action row to idle
+    // with the network text or the platform's refusal behind its prefix. True when it was accepted.
+    bool ActionAccepted(QNetworkReply* finished, const QString& buttonText, const QString& networkFailure,
+                        const QString& refusalPrefix);
     void ActionDone(int newStatus, const QString& message);
     void LetGoOfOrder();
 
