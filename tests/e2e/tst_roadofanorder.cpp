@@ -549,10 +549,17 @@ private slots:
         QVERIFY(profile);
         QVERIFY(QTest::qWaitForWindowExposed(profile));
         const QJsonObject info = ask(QStringLiteral("UserInfo")).value("info").toObject();
-        QTRY_COMPARE_WITH_TIMEOUT(profile->NameLabel()->text(), info.value("nickname").toString(), slack);
-        QStringList lines;
-        for (const QLabel* line : profile->InfoLines())
-            lines << line->text();
+        const auto infoLines = [&profile] {
+            QStringList texts;
+            for (const QLabel* line : profile->InfoLines())
+                texts << line->text();
+            return texts;
+        };
+        // The head shows the session's nickname at once; the lines are there once the fetch is answered.
+        QTRY_COMPARE_WITH_TIMEOUT(infoLines().value(8),
+                                  QStringLiteral("姓  名：") + info.value("mainame").toString(), slack);
+        QCOMPARE(profile->NameLabel()->text(), info.value("nickname").toString());
+        const QStringList lines = infoLines();
         QCOMPARE(lines.value(0), QStringLiteral("账  号：%1").arg(PlatformProcess::DemoAccount));
         QCOMPARE(lines.value(1), QStringLiteral("昵  称：") + info.value("nickname").toString());
         QCOMPARE(lines.value(2), QStringLiteral("余  额：") + FormatMoney(balance) + QStringLiteral(" 元"));
