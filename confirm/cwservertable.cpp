@@ -10,6 +10,7 @@
 #include "app/sound.h"
 #include "net/request.h"
 #include "orders/corder.h"
+#include "orders/orderbook.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
 
@@ -26,13 +27,14 @@ QString TitleWithCount(int paid)
 
 } // namespace
 
-CWServerTable::CWServerTable(CUser* user, QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f), user(user)
+CWServerTable::CWServerTable(CUser* user, COrderBook* book, QWidget* parent, Qt::WindowFlags f)
+    : CWidget(parent, f), user(user), book(book)
 {
     SetUp();
 }
 
-CWServerTable::CWServerTable(CUser* user, QSize size, QWidget* parent, Qt::WindowFlags f)
-    : CWidget(size, parent, f), user(user)
+CWServerTable::CWServerTable(CUser* user, COrderBook* book, QSize size, QWidget* parent, Qt::WindowFlags f)
+    : CWidget(size, parent, f), user(user), book(book)
 {
     SetUp();
 }
@@ -50,6 +52,7 @@ CWServerTable::~CWServerTable()
     confirmState.clear();
     removeTimers.clear();
     orders.clear();
+    byId.clear();
     delete player;
 }
 
@@ -80,63 +83,99 @@ void CWServerTable::SetUp()
 
     connect(table, &QTableWidget::itemClicked, this, &CWServerTable::SlotOrderOk);
     connect(table, &QTableWidget::itemDoubleClicked, this, &CWServerTable::OpenOrderDetail);
+    if (book)
+        connect(book, &COrderBook::StatusChanged, this, &CWServerTable::OnStatusChanged);
+    RefreshTitle();
 }
 
-int CWServerTable::CountMoveConnections() const
+// An order served elsewhere (its detail window, another PC) while it waits here is done with.
+void CWServerTable::OnStatusChanged(COrder* order)
 {
-    return receivers(SIGNAL(SignalMoveOrderItem(COrder*)));
+    if (!order || !table || FindOrder(order->GetId()) != order || order->GetStatus() == StatusPaid.first)
+        return;
+    const qlonglong id = order->GetId();
+    if (confirmState.value(id, Idle) == Confirmed)
+        return;
+    confirmState.insert(id, Confirmed);
+    if (QTableWidgetItem* cell = confirmCells.value(id)) {
+        const QTableWidgetItem* first = table->item(cell->row(), IdColumn);
+        const QBrush shade = first ? first->background() : QBrush();
+        cell->setBackground(shade.style() == Qt::NoBrush ? QBrush(Qt::white) : shade);
+        cell->setForeground(QColor(0, 0, 0, 255));
+        cell->setToolTip(QString());
+        cell->setText(QStringLiteral("已完成"));
+        if (QTableWidgetItem* status = table->item(cell->row(), StatusColumn))
+            status->setText(order->GetStatusName());
+    }
+    StartRemoveOrderItem(order, 5);
+    RefreshTitle();
+}
+
+// Drawn in the window's head and given to the window system alike.
+void CWServerTable::RefreshTitle()
+{
+    const QString title = TitleWithCount(CountPaidOrders());
+    SetTitle(title);
+    setWindowTitle(title);
 }
 
 bool CWServerTable::AddOrder(COrder* order)
 {
-    if (!order || !table || FindOrder(order->GetId()))
-        return false;
-
-    const int shade = ++rowCounter;
-    const bool white = shade % 2 == 0;
-    const QColor rowColour = white ? QColor(255, 255, 255, 255) : lightColor;
-    const QColor confirmColour = white ? QColor(255, 0, 0, 200) : QColor(255, 0, 0, 127);
-
-    const QString texts[ColumnCount] = {QString::number(order->GetId()),
-                                        order->GetMember(),
-                                        order->GetStatusName(),
-                                        FormatMoney(order->GetAmount()),
-                                        order->GetPtime().toString(QStringLiteral("MM-dd hh:mm")),
-                                        QStringLiteral("待确认")};
-
-    // With sorting on, the table re-sorts as soon as one cell lands and the row index no longer
-    // names the new row: the cells of one order would end up in several rows.
-    const bool sorting = table->isSortingEnabled();
-    table->setSortingEnabled(false);
-    table->insertRow(0);
-    QTableWidgetItem* confirmCell = nullptr;
-    for (int column = 0; column < ColumnCount; ++column) {
-        auto* cell = new QTableWidgetItem(texts[column]);
-        cell->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-        if (column == ConfirmColumn) {
-            cell->setBackground(confirmColour);
-            cell->setForeground(QColor(255, 255, 255));
-            confirmCell = cell;
-        } else {
-            cell->setBackground(rowColour);
-            cell->setToolTip(QStringLiteral("双击查看详情"));
-        }
-        table->setItem(0, column, cell);
-    }
-    table->setSortingEnabled(sorting);
-
-    confirmCells.insert(order->GetId(), confirmCell);
-    confirmState.insert(order->GetId(), Idle);
-    orders.append(order);
-    return true;
+    return AddOrders({order}) == 1;
 }
 
-COrder* CWServerTable::FindOrder(qlonglong id) const
+int CWServerTable::AddOrders(const QList<COrder*>& incoming)
 {
-    for (COrder* order : orders)
-        if (order && order->GetId() == id)
-            return order;
-    return nullptr;
+    QList<COrder*> fresh;
+    for (COrder* order : incoming)
+        if (order && !byId.contains(order->GetId()) && !fresh.contains(order))
+            fresh.append(order);
+    if (!table || fresh.isEmpty())
+        return 0;
+
+    // With sorting on, the table re-sorts as soon as one cell lands and the row index no longer
+    // names the new row: the cells of one order would end up in several rows. The new rows go in
+    // as one block on top, the last order of the batch topmost, as if added one by one.
+    const bool sorting = table->isSortingEnabled();
+    table->setSortingEnabled(false);
+    table->setUpdatesEnabled(false);
+    table->model()->insertRows(0, fresh.size());
+    for (int i = 0; i < fresh.size(); ++i) {
+        COrder* order = fresh.at(i);
+        const int row = fresh.size() - 1 - i;
+        const int shade = ++rowCounter;
+        const bool white = shade % 2 == 0;
+        const QColor rowColour = white ? QColor(255, 255, 255, 255) : lightColor;
+        const QColor confirmColour = white ? QColor(255, 0, 0, 200) : QColor(255, 0, 0, 127);
+        const QString texts[ColumnCount] = {QString::number(order->GetId()),
+                                            order->GetMember(),
+                                            order->GetStatusName(),
+                                            FormatMoney(order->GetAmount()),
+                                            order->GetPtime().toString(QStringLiteral("MM-dd hh:mm")),
+                                            QStringLiteral("待确认")};
+        QTableWidgetItem* confirmCell = nullptr;
+        for (int column = 0; column < ColumnCount; ++column) {
+            auto* cell = new QTableWidgetItem(texts[column]);
+            cell->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+            if (column == ConfirmColumn) {
+                cell->setBackground(confirmColour);
+                cell->setForeground(QColor(255, 255, 255));
+                confirmCell = cell;
+            } else {
+                cell->setBackground(rowColour);
+                cell->setToolTip(QStringLiteral("双击查看详情"));
+            }
+            table->setItem(row, column, cell);
+        }
+        confirmCells.insert(order->GetId(), confirmCell);
+        confirmState.insert(order->GetId(), Idle);
+        orders.append(order);
+        byId.insert(order->GetId(), order);
+    }
+    table->setSortingEnabled(sorting);
+    table->setUpdatesEnabled(true);
+    RefreshTitle();
+    return fresh.size();
 }
 
 int CWServerTable::CountPaidOrders() const
@@ -264,13 +303,13 @@ void CWServerTable::ReplyFinishOrderOk()
             cell->setText(QStringLiteral("已完成"));
         }
         if (COrder* order = FindOrder(id)) {
-            order->SetStatus(newStatus);
             if (QTableWidgetItem* status = table->item(cell->row(), StatusColumn))
-                status->setText(order->GetStatusName());
-            emit SignalMoveOrderItem(order);
+                status->setText(StatusName(newStatus));
+            if (book)
+                book->SetStatus(order, newStatus);
             StartRemoveOrderItem(order, 5);
         }
-        setWindowTitle(TitleWithCount(CountPaidOrders()));
+        RefreshTitle();
     }
 
     replyOrders.remove(finished);
@@ -300,6 +339,7 @@ void CWServerTable::RemoveOrderItem()
         if (!order)
             continue;
         const qlonglong id = order->GetId();
+        byId.remove(id);
         if (QTableWidgetItem* cell = confirmCells.take(id))
             if (table)
                 table->removeRow(cell->row());

@@ -10,6 +10,7 @@
 #include "ui/msgbox.h"
 
 class COrder;
+class COrderBook;
 class CUser;
 class QMediaPlayer;
 class QNetworkAccessManager;
@@ -19,14 +20,16 @@ class QTimer;
 
 // "待确认订单": the paid orders whose buyers ask the shop to confirm the service. A click on a
 // row's last cell sends the confirmation; several may be in flight at once, each reply finding
-// its own row. A confirmed row leaves about five seconds later; a failed one offers "重 试".
+// its own row. A confirmed order's new status goes to the order book; its row leaves about five
+// seconds later, and a failed one offers "重 试". The title counts the paid orders shown.
 // Closing the window only hides it: it keeps its rows for the next time.
 class CWServerTable : public CWidget
 {
     Q_OBJECT
 public:
-    explicit CWServerTable(CUser* user, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
-    CWServerTable(CUser* user, QSize size, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    CWServerTable(CUser* user, COrderBook* book, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    CWServerTable(CUser* user, COrderBook* book, QSize size, QWidget* parent = nullptr,
+                  Qt::WindowFlags f = Qt::WindowFlags());
     ~CWServerTable() override;
 
     enum Column
@@ -47,7 +50,9 @@ public:
     };
 
     bool AddOrder(COrder* order);
-    COrder* FindOrder(qlonglong id) const;
+    // Many at once (a reply may name thousands): the table is rebuilt once, not once per order.
+    int AddOrders(const QList<COrder*>& orders);
+    COrder* FindOrder(qlonglong id) const { return byId.value(id); }
     int CountPaidOrders() const;
     void SelectRow(int row);
 
@@ -56,11 +61,9 @@ public:
     int GetConfirmState(qlonglong id) const { return confirmState.value(id); }
     int PendingReplies() const { return pendingReplies.size(); }
     QLabel* MsgBoxLabel() const { return msgBox->MsgBoxLabel(); }
-    int CountMoveConnections() const;
     static int RowsAdded() { return rowCounter; }
 
 signals:
-    void SignalMoveOrderItem(COrder* pOrder);
     void SignalOpenOrderDetail(COrder* pOrder);
 
 public slots:
@@ -81,6 +84,8 @@ protected:
 
 private:
     void SetUp();
+    void RefreshTitle();
+    void OnStatusChanged(COrder* order);
     void MarkFailed(QTableWidgetItem* cell, qlonglong id, const QString& message);
 
     static int rowCounter;
@@ -89,7 +94,9 @@ private:
     QNetworkAccessManager* manager = nullptr;
     QMediaPlayer* player = nullptr;
     CUser* user = nullptr;
+    COrderBook* book = nullptr;
     QList<COrder*> orders;
+    QHash<qlonglong, COrder*> byId;
     QMap<qlonglong, int> confirmState;
     QMap<QNetworkReply*, qlonglong> replyOrders;
     QMap<qlonglong, QTableWidgetItem*> confirmCells;

@@ -23,6 +23,7 @@
 #include "detail/receipt.h"
 #include "net/request.h"
 #include "orders/corder.h"
+#include "orders/orderbook.h"
 #include "session/cuser.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
@@ -49,40 +50,16 @@ const char* const restoredStyle =
     "QPushButton{background: #f50; color: #fff;border: 1px solid rgba(255, 85, 0, 0.5);;font-size: "
     "14px;}QPushButton:hover{background: rgba(255, 85, 0, 0.8);}";
 
-QString money(float value)
-{
-    return QString::number(value, 'f', 2);
-}
-
 QString dateText(const QDateTime& time)
 {
     return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
-// A key of the detail counts only when it is there and not null: the platform sends null for a
-// time that has not come yet, and that must not wipe a time the record already knows.
-bool present(const QVariantMap& map, const QString& key)
-{
-    const auto it = map.constFind(key);
-    return it != map.constEnd() && !it->isNull();
-}
-
-CCommodity* commodityFrom(const QVariantMap& entry)
-{
-    auto* item = new CCommodity;
-    item->SetPics(entry.value(QStringLiteral("pics")).toString());
-    item->SetName(entry.value(QStringLiteral("name")).toString());
-    item->SetNum(entry.value(QStringLiteral("num")).toInt());
-    item->SetPrice(entry.value(QStringLiteral("price")).toFloat());
-    item->SetTotal(entry.value(QStringLiteral("total")).toFloat());
-    return item;
-}
-
 } // namespace
 
-COrderWidget::COrderWidget(COrder* order, CUser* user, QWidget* parent)
+COrderWidget::COrderWidget(COrder* order, CUser* user, COrderBook* book, QWidget* parent)
     : CWidget(parent), passwordHint(QStringLiteral("请输入订单密码")),
-      reviewHint(QStringLiteral("请输入评价内容")), user(user), order(order)
+      reviewHint(QStringLiteral("请输入评价内容")), user(user), book(book), order(order)
 {
     msgBox = new CMsgBox(this, CMsgBox::ForOrderWidget());
     if (InitWidgets()) {
@@ -102,6 +79,7 @@ COrderWidget::~COrderWidget()
 void COrderWidget::LetGoOfOrder()
 {
     order = nullptr;
+    book = nullptr;
     user = nullptr;
     if (manager)
         manager->disconnect(this);
@@ -196,13 +174,13 @@ void COrderWidget::FillOrderDetail()
     messageLabel->setText(
         metrics.elidedText(QStringLiteral("买家留言：") + order->GetMessage(), Qt::ElideRight, w - 40));
     messageLabel->setToolTip(order->GetMessage());
-    const int totalNum = order->GetTotalNum();
+    const qint64 totalNum = order->GetTotalNum();
     const QString prefix =
         totalNum < 1 ? QString()
                      : QStringLiteral("共计 ") + QString::number(totalNum) + QStringLiteral(" 件商品，");
-    amountLabel->setText(prefix + QStringLiteral("实付金额：") + money(order->GetAmount()) +
+    amountLabel->setText(prefix + QStringLiteral("实付金额：") + FormatMoney(order->GetAmount()) +
                          QStringLiteral(" 元"));
-    savingLabel->setText(QStringLiteral("Velm为您省：") + money(order->GetSaving()) + QStringLiteral(" 元"));
+    savingLabel->setText(QStringLiteral("Velm为您省：") + FormatMoney(order->GetSaving()) + QStringLiteral(" 元"));
     printButton->setText(QStringLiteral("打印"));
 
     // A window filled again (a retried detail) replaces its rows rather than stacking new ones.
@@ -248,13 +226,13 @@ void COrderWidget::FillOrderDetail()
         itemsArea->show();
 }
 
-void COrderWidget::AddItemRow(int index, const QString& pics, const QString& name, float price, int num)
+void COrderWidget::AddItemRow(int index, const QString& pics, const QString& name, Money price, int num)
 {
     auto* row = new QWidget(itemsContainer);
     auto* background = new QLabel(row);
     auto* picture = new CWebLabel(QUrl(pics), row, true);
     auto* nameLabel = new QLabel(QStringLiteral("商品名称：") + name, row);
-    auto* priceLabel = new QLabel(QStringLiteral("现价：") + money(price) + QStringLiteral(" 元"), row);
+    auto* priceLabel = new QLabel(QStringLiteral("现价：") + FormatMoney(price) + QStringLiteral(" 元"), row);
     auto* countLabel = new QLabel(QStringLiteral("数量：") + QString::number(num), row);
 
     background->setObjectName(index % 2 == 0 ? QStringLiteral("lblBackground_1")
@@ -340,44 +318,17 @@ void COrderWidget::ReplyOrderDetail(QNetworkReply* finished)
         return;
     }
 
-    // The slot of signalOperateMe may close this window (the row moves to another list).
+    // Whoever follows the order (its row, this window's opener) hears of a new status through the
+    // book; a slot of signalOperateMe may close this window.
     QPointer<COrderWidget> self(this);
     const int previousStatus = order->GetStatus();
-    order->SetStatus(info.value(QStringLiteral("status")).toInt());
+    if (!book || !book->ApplyDetail(order, info))
+        return;
     if (order->GetStatus() != previousStatus) {
         emit signalOperateMe(order->GetStatus());
         if (!self || !order)
             return;
     }
-
-    if (present(info, QStringLiteral("ctime")))
-        order->SetCtime(info.value(QStringLiteral("ctime")).toDateTime());
-    if (present(info, QStringLiteral("ptime")))
-        order->SetPtime(info.value(QStringLiteral("ptime")).toDateTime());
-    if (present(info, QStringLiteral("stime")))
-        order->SetStime(info.value(QStringLiteral("stime")).toDateTime());
-    order->SetAmount(info.value(QStringLiteral("amount")).toFloat());
-    if (present(info, QStringLiteral("taker")))
-        order->SetTaker(info.value(QStringLiteral("taker")).toString());
-    if (present(info, QStringLiteral("address")))
-        order->SetAddress(info.value(QStringLiteral("address")).toString());
-    if (present(info, QStringLiteral("tel")))
-        order->SetTel(info.value(QStringLiteral("tel")).toString());
-    if (present(info, QStringLiteral("message")))
-        order->SetMessage(info.value(QStringLiteral("message")).toString());
-    if (present(info, QStringLiteral("prepare_type")))
-        order->SetPrepareType(info.value(QStringLiteral("prepare_type")).toBool());
-    if (present(info, QStringLiteral("content")))
-        order->SetContent(info.value(QStringLiteral("content")).toString());
-
-    order->ClearCommodities();
-    for (const QVariant& entry : info.value(QStringLiteral("out")).toList())
-        order->AddCommodity(commodityFrom(entry.toMap()));
-    // Only takeout items make a takeout order; a detail never turns the flag off again.
-    if (order->GetTotalNum() > 0)
-        order->SetTakeout(true);
-    for (const QVariant& entry : info.value(QStringLiteral("commo")).toList())
-        order->AddCommodity(commodityFrom(entry.toMap()));
 
     FillOrderDetail();
     connect(this, &CWidget::FinishedAnimationResize, this, &COrderWidget::SetStatusButton,
@@ -570,6 +521,10 @@ void COrderWidget::ActionDone(int newStatus, const QString& message)
     statusLabel->setText(QStringLiteral("状态：") + StatusName(newStatus));
     statusLabel->adjustSize();
     QPointer<COrderWidget> self(this);
+    if (book && order)
+        book->SetStatus(order, newStatus);
+    if (!self)
+        return;
     emit signalOperateMe(newStatus);
     if (!self)
         return;

@@ -6,10 +6,12 @@
 #include <QPointer>
 #include <QString>
 
+#include "app/money.h"
 #include "ui/cwidget.h"
 
 class CMsgBox;
 class COrder;
+class COrderBook;
 class CUser;
 class CWebLabel;
 class QLabel;
@@ -20,18 +22,18 @@ class QPushButton;
 class QScrollArea;
 
 // The window in which a staff member serves one order: it shows what the order record holds, asks
-// the platform for the full detail (written back into the shared record so every view sees it),
-// finishes the service with the buyer's order password or replies to the buyer's review, and
-// prints the receipt.
+// the platform for the full detail (written into the order through the order book, so every view
+// sees it), finishes the service with the buyer's order password or replies to the buyer's review,
+// and prints the receipt.
 //
-// The order belongs to the order lists. The window never outlives its use of it: once the window
+// The order belongs to the order book. The window never outlives its use of it: once the window
 // is closing it lets go of the order and drops the request in flight.
 class COrderWidget : public CWidget
 {
     Q_OBJECT
 
 public:
-    COrderWidget(COrder* order, CUser* user, QWidget* parent = nullptr);
+    COrderWidget(COrder* order, CUser* user, COrderBook* book, QWidget* parent = nullptr);
     ~COrderWidget() override;
 
     // For the window's tests and for tools that drive it.
@@ -93,7 +95,7 @@ private:
     bool InitWidgets();
     void FillOrderDetail();
     void ClearItemWidgets();
-    void AddItemRow(int index, const QString& pics, const QString& name, float price, int num);
+    void AddItemRow(int index, const QString& pics, const QString& name, Money price, int num);
     void ShowRetryButton();
     bool HoldsNoInput() const;
     void Submit();
@@ -134,6 +136,7 @@ private:
     QPointer<QNetworkReply> reply;
     QPushButton* retryButton = nullptr;
     CUser* user = nullptr;
+    COrderBook* book = nullptr;
     COrder* order = nullptr;
     CMsgBox* msgBox = nullptr; // the message box and loading indicator
     QMediaPlayer player;

@@ -9,11 +9,6 @@
 
 namespace {
 
-QString money(float value)
-{
-    return QString::number(value, 'f', 2);
-}
-
 // A painter that keeps the running baseline and turns the page when a line would not fit.
 class Sheet
 {
@@ -122,7 +117,7 @@ bool Paint(QPrinter* printer, const COrder& order)
         sheet.Line(h, QStringLiteral("外卖："));
     for (const CCommodity* item : order.GetCommodities()) {
         sheet.Line(h, item->GetName());
-        sheet.Line(h, QStringLiteral("价格：") + money(item->GetPrice()));
+        sheet.Line(h, QStringLiteral("价格：") + FormatMoney(item->GetPrice()));
         sheet.Text(w / 2, QStringLiteral("数量：") + QString::number(item->GetNum()));
     }
     if (order.GetTakeout()) {
@@ -131,10 +126,10 @@ bool Paint(QPrinter* printer, const COrder& order)
     }
     sheet.Rule();
 
-    sheet.Line(h, QStringLiteral("合计：") + money(order.GetTotalPrice()));
-    sheet.Text(w / 2, QStringLiteral("总金额：") + money(order.GetAmount()));
+    sheet.Line(h, QStringLiteral("合计：") + FormatMoney(order.GetTotalPrice()));
+    sheet.Text(w / 2, QStringLiteral("总金额：") + FormatMoney(order.GetAmount()));
     sheet.Line(h, QStringLiteral("数量：") + QString::number(order.GetTotalNum()));
-    sheet.Line(h, QStringLiteral("本单Velm为您节省 ") + money(order.GetSaving()) + QStringLiteral(" 元"));
+    sheet.Line(h, QStringLiteral("本单Velm为您节省 ") + FormatMoney(order.GetSaving()) + QStringLiteral(" 元"));
     sheet.Rule();
 
     sheet.Line(h, QStringLiteral("买家联系方式：") + order.GetTel());

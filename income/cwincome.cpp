@@ -185,11 +185,11 @@ QString CWIncome::PeriodName() const
 
 // --- figures -----------------------------------------------------------------------------------
 
-float CWIncome::TodayIncome() const
+Money CWIncome::TodayIncome() const
 {
     QDateTime start = QDateTime::currentDateTime();
     start.setTime(QTime(0, 0));
-    float sum = 0;
+    Money sum = 0;
     for (const COrder* order : orders) {
         // secsTo() is 0 for an invalid time, which would count an unreadable one as today's.
         if (!order->GetCtime().isValid())
@@ -282,8 +282,8 @@ void CWIncome::ReplyFinishCashUpdate(QNetworkReply* reply)
         const QVariantMap info = answer.InfoMap();
         if (present(info, QStringLiteral("yuer")) && present(info, QStringLiteral("allcash"))) {
             if (user)
-                user->SetBalance(info.value(QStringLiteral("yuer")).toFloat());
-            totalIncome = info.value(QStringLiteral("allcash")).toFloat();
+                user->SetBalance(info.value(QStringLiteral("yuer")).toDouble());
+            totalIncome = info.value(QStringLiteral("allcash")).toDouble();
             UpdateFigures();
             // A failure the poll reported earlier is over; any other box stays.
             if (!cashFailureText.isEmpty() && msgBox->MsgBoxLabel() && msgBox->MsgBoxLabel()->isVisible() &&
@@ -300,6 +300,10 @@ void CWIncome::ReplyFinishCashUpdate(QNetworkReply* reply)
 void CWIncome::ShowCashFailure(const QString& message)
 {
     cashFailureText = message;
+    // A period list still on its way keeps its loading indicator; the failure shows once the
+    // list has arrived.
+    if (msgBox->LoadingLabel() && msgBox->LoadingLabel()->isVisible())
+        return;
     ShowMsgBox(message, 0);
 }
 
@@ -363,14 +367,16 @@ void CWIncome::ReplyFinishAddShopCash(QNetworkReply* reply)
             continue;
         auto* order = new COrder;
         order->SetId(entry.value(QStringLiteral("order_id")).toLongLong());
-        order->SetAmount(entry.value(QStringLiteral("amount")).toFloat());
-        order->SetAddCash(entry.value(QStringLiteral("addcash")).toFloat());
+        order->SetAmount(entry.value(QStringLiteral("amount")).toDouble());
+        order->SetAddCash(entry.value(QStringLiteral("addcash")).toDouble());
         order->SetCtime(entry.value(QStringLiteral("ctime")).toDateTime());
         orders.append(order);
     }
 
     if (!orders.isEmpty()) {
         ShowTable();
+        if (!cashFailureText.isEmpty())
+            ShowMsgBox(cashFailureText, 0);
     } else {
         // The rows of an older table would name orders that are gone now.
         DeleteTable();

@@ -5,6 +5,7 @@
 #include <QNetworkReply>
 #include <QString>
 
+#include "app/money.h"
 #include "ui/cwidget.h"
 
 class CMsgBox;
@@ -36,7 +37,7 @@ public:
 
     QString PeriodName() const; // "way=" value of the current tab
     void UpdateFigures();
-    float TodayIncome() const;
+    Money TodayIncome() const;
     void ShowTable();
     void AddRow(COrder* order);
     COrder* FindOrder(qint64 id) const;
@@ -58,7 +59,7 @@ public:
     QTabWidget* TabWidget() const { return tabWidget; }
     QTableWidget* IncomeTable() const { return incomeTable; }
     const QList<COrder*>& Orders() const { return orders; }
-    float TotalIncome() const { return totalIncome; }
+    Money TotalIncome() const { return totalIncome; }
     CMsgBox* MsgBox() const { return msgBox; }
     QTimer* CashTimer() const { return cashTimer; }
 
@@ -100,7 +101,7 @@ private:
     CMsgBox* msgBox = nullptr;
     QTimer* cashTimer = nullptr;
     QList<COrder*> orders;
-    float totalIncome = 0;
+    Money totalIncome = 0;
     // The text of a box the balance poll put up, taken down again once the poll succeeds.
     QString cashFailureText;
     QLabel* balanceCaption = nullptr;

@@ -34,9 +34,9 @@
 #include "income/cwincome.h"
 #include "main/cwuserinfo.h"
 #include "net/request.h"
-#include "orders/callist.h"
+#include "orders/orderbook.h"
+#include "orders/pane/callist.h"
 #include "orders/corder.h"
-#include "orders/corderitem.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "ui/cweblabel.h"
@@ -90,10 +90,6 @@ CWMain::~CWMain()
         for (QNetworkReply* running : networkManager->findChildren<QNetworkReply*>())
             running->disconnect(this);
     }
-    // The kept orders go with this window; the detail windows that show them go first.
-    for (const QPointer<COrderWidget>& detail : qAsConst(keptDetails))
-        delete detail.data();
-    qDeleteAll(keptOrders); // those whose windows are gone were freed with them
     delete trayIcon;
     if (loginStampLock) {
         loginStampLock->unlock();
@@ -343,61 +339,20 @@ void CWMain::SetIncomeNULL()
     incomeWindow = nullptr;
 }
 
-COrder* CWMain::KeepCopy(const COrder& order)
-{
-    auto* copy = new COrder;
-    copy->SetId(order.GetId());
-    copy->SetShopId(order.GetShopId());
-    copy->SetStatus(order.GetStatus());
-    copy->SetCtime(order.GetCtime());
-    copy->SetPtime(order.GetPtime());
-    copy->SetStime(order.GetStime());
-    copy->SetErtime(order.GetErtime());
-    copy->SetAmount(order.GetAmount());
-    copy->SetAddCash(order.GetAddCash());
-    copy->SetMember(order.GetMember());
-    copy->SetShopName(order.GetShopName());
-    copy->SetShopCatId(order.GetShopCatId());
-    // The detail window fetches the rest (items, buyer, review) itself.
-    keptOrders.append(copy);
-    return copy;
-}
-
+// The income window replaces its orders with every period it shows: the pane opens the book's own
+// record of the order, which the book makes from this one when no list brought it yet.
 void CWMain::SlotOpenOrderDetail(COrder* pOrder)
 {
-    if (!allList || !pOrder)
-        return;
-    const qint64 id = pOrder->GetId();
-    if (COrderItem* row = allList->FindOrderItem(id)) {
-        row->OpenOrderDetail();
-        return;
-    }
-    // The income window replaces its orders with every period it shows: the detail window gets the
-    // session's own record of the order, or a copy that lives as long as this window.
-    COrder* order = allList->FindOrder(id);
-    COrder* copy = order ? nullptr : KeepCopy(*pOrder);
-    auto* detail = new COrderWidget(order ? order : copy, currentUser);
-    detail->SetTitle(QStringLiteral("%1 %2").arg(id).arg(QStringLiteral("订单详情")));
-    if (copy) {
-        connect(detail, &QObject::destroyed, this, [this, copy] {
-            keptOrders.removeOne(copy);
-            delete copy;
-        });
-    }
-    keptDetails.removeAll(nullptr);
-    keptDetails.append(detail);
-    detail->show();
+    if (allList)
+        allList->SlotOpenOrderDetail(pOrder);
 }
 
 void CWMain::SearchTextChanged(QString text)
 {
     QStringList ids;
     if (allList) {
-        const QScopedPointer<QList<COrder*>> found(allList->SearchOrders(text));
-        if (found) {
-            for (const COrder* order : qAsConst(*found))
-                ids << QString::number(order->GetId());
-        }
+        for (const COrder* order : allList->Book()->Search(text))
+            ids << QString::number(order->GetId());
     }
     if (!searchCompleter) {
         searchCompleter = new QCompleter(this);
@@ -435,7 +390,7 @@ void CWMain::SearchOpenOrderDetail(QString strId)
 {
     if (!allList)
         return;
-    COrder* order = allList->FindOrder(strId.toLongLong(nullptr, 10));
+    COrder* order = allList->Book()->Find(strId.toLongLong(nullptr, 10));
     if (order)
         allList->SlotOpenOrderDetail(order);
     else

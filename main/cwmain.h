@@ -106,7 +106,6 @@ private:
     void DownloadFailed(const QString& trayText);
     void SearchEntered();
     void OpenFromSearch(const QString& id);
-    COrder* KeepCopy(const COrder& order);
 
     CAllList* allList = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
@@ -136,8 +135,4 @@ private:
 
     // The id the search opened during the event being handled (see OpenFromSearch).
     QString justOpened;
-    // Orders the lists do not hold (an old order of the income window), copied so that their detail
-    // windows do not depend on the income window's list; closed and freed with this window.
-    QList<COrder*> keptOrders;
-    QList<QPointer<COrderWidget>> keptDetails;
 };

@@ -146,7 +146,7 @@ void CWUserInfo::ReplyUserInfo(QNetworkReply* finished)
         const qint64 account = info.value(QStringLiteral("name")).toLongLong(&ok);
         if (ok)
             user->SetAccount(account);
-        user->SetBalance(info.value(QStringLiteral("yuer")).toFloat());
+        user->SetBalance(info.value(QStringLiteral("yuer")).toDouble());
         user->SetMaiName(text("mainame"));
         user->SetMaiPhone(text("maidianhua"));
         user->SetMaiQQ(text("maiqq"));
@@ -189,7 +189,7 @@ void CWUserInfo::FillLabels()
     nameLabel->setText(user->GetNickname().isEmpty() ? account : user->GetNickname());
     nameLabel->adjustSize();
 
-    const float balance = user->GetBalance() < 0 ? 0 : user->GetBalance();
+    const Money balance = user->GetBalance() < 0 ? 0 : user->GetBalance();
     accountLine->setText(QStringLiteral("账  号：") + account);
     nicknameLine->setText(QStringLiteral("昵  称：") + user->GetNickname());
     sexLine->setText(QStringLiteral("性  别：") + user->SexText());

@@ -1,6 +1,7 @@
 #include "net/request.h"
 
 #include <QJsonDocument>
+#include <QLocale>
 #include <QNetworkRequest>
 #include <QUrl>
 
@@ -81,6 +82,19 @@ QString TextUpToNul(const QByteArray& bytes)
     return QString::fromUtf8(nul >= 0 ? bytes.left(nul) : bytes);
 }
 
+QDateTime PlatformTime(const QNetworkReply* reply)
+{
+    if (!reply || !reply->hasRawHeader("Date"))
+        return QDateTime();
+    // IMF-fixdate, the form every current server sends: "Tue, 08 Dec 2026 11:22:02 GMT".
+    const QString text = QString::fromLatin1(reply->rawHeader("Date")).simplified();
+    QDateTime time = QLocale::c().toDateTime(text, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"));
+    if (!time.isValid())
+        return QDateTime();
+    time.setTimeSpec(Qt::UTC);
+    return time.toLocalTime();
+}
+
 Answer Read(QNetworkReply* reply)
 {
     Answer answer;
@@ -94,6 +108,7 @@ Answer Read(QNetworkReply* reply)
     answer.text = TextUpToNul(reply->readAll());
     if (answer.networkError)
         return answer;
+    answer.platformTime = PlatformTime(reply);
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(answer.text.toUtf8(), &parseError);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
@@ -72,6 +73,7 @@ struct Answer
     bool isObject = false;     // the text parsed as a JSON object
     QVariantMap map;           // the object's contents
     int status = 0;            // "status" as an integer (a numeric string counts)
+    QDateTime platformTime;    // the reply's Date header in local time; invalid when it had none
 
     bool Succeeded() const { return !networkError && isObject && status == 1; }
     QVariant Info() const { return map.value(QStringLiteral("info")); }
@@ -82,6 +84,10 @@ struct Answer
 
 // Reads the whole body of a finished reply. Does not release the reply.
 Answer Read(QNetworkReply* reply);
+
+// The platform's clock when it answered: the reply's HTTP Date header, read in local time as the
+// platform's own time stamps are. Invalid when the reply has no readable Date header.
+QDateTime PlatformTime(const QNetworkReply* reply);
 
 // Decodes bytes as UTF-8 up to the first NUL byte.
 QString TextUpToNul(const QByteArray& bytes);

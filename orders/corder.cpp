@@ -27,11 +27,16 @@ QString StatusName(int status)
     }
 }
 
-QString FormatMoney(float amount)
+const QList<int>& GroupStatuses()
 {
-    QString text = QString::number(static_cast<double>(amount), 'f', 3);
-    text.chop(1);
-    return text;
+    static const QList<int> statuses{int(StatusPaid.first), int(StatusServed.first), int(StatusReviewed.first),
+                                     int(StatusCompleted.first), int(StatusRefunded.first)};
+    return statuses;
+}
+
+bool HasGroup(int status)
+{
+    return GroupStatuses().contains(status);
 }
 
 COrder::~COrder()
@@ -61,27 +66,27 @@ void COrder::AddCommodity(CCommodity* commodity)
         commodities.append(commodity);
 }
 
-int COrder::GetTotalNum() const
+qint64 COrder::GetTotalNum() const
 {
-    int total = 0;
+    qint64 total = 0;
     for (const CCommodity* commodity : commodities)
         total += commodity->GetNum();
     return total;
 }
 
-float COrder::GetTotalPrice() const
+Money COrder::GetTotalPrice() const
 {
-    float total = 0;
+    Money total = 0;
     for (const CCommodity* commodity : commodities)
-        total += static_cast<float>(commodity->GetNum()) * commodity->GetPrice();
+        total += Money(commodity->GetNum()) * commodity->GetPrice();
     return total;
 }
 
-float COrder::GetSaving() const
+Money COrder::GetSaving() const
 {
-    float total = 0;
+    Money total = 0;
     for (const CCommodity* commodity : commodities)
         total += commodity->GetTotal();
-    const float saving = total - amount;
+    const Money saving = total - amount;
     return saving > 0 ? saving : 0;
 }

@@ -5,6 +5,8 @@
 #include <QPair>
 #include <QString>
 
+#include "app/money.h"
+
 // Order status codes with their display names.
 using OrderStatus = QPair<qint64, QString>;
 extern const OrderStatus StatusUnpaid;    // 0 "未付款"
@@ -17,8 +19,10 @@ extern const OrderStatus StatusCompleted; // 4 "已完成"
 // The display name of any status code; "未知状态" for codes without a name.
 QString StatusName(int status);
 
-// Money as shown everywhere: two decimals, cut (not rounded) from the three-decimal text.
-QString FormatMoney(float amount);
+// The statuses the order pane has a group for, top to bottom: paid, served, reviewed, completed,
+// refunded. An order in any other status (unpaid, or a code the client does not know) has no row.
+const QList<int>& GroupStatuses();
+bool HasGroup(int status);
 
 // One line item of an order.
 class CCommodity
@@ -30,17 +34,17 @@ public:
     void SetPics(const QString& value) { pics = value; }
     int GetNum() const { return num; }
     void SetNum(int value) { num = value; }
-    float GetTotal() const { return total; }
-    void SetTotal(float value) { total = value; }
-    float GetPrice() const { return price; }
-    void SetPrice(float value) { price = value; }
+    Money GetTotal() const { return total; }
+    void SetTotal(Money value) { total = value; }
+    Money GetPrice() const { return price; }
+    void SetPrice(Money value) { price = value; }
 
 private:
     QString name;
     QString pics;
     int num = 0;
-    float total = 0;
-    float price = 0;
+    Money total = 0;
+    Money price = 0;
 };
 
 // One order of the shop. Owns its line items.
@@ -62,8 +66,8 @@ public:
     void SetCtime(const QDateTime& value) { ctime = value; }
     QDateTime GetPtime() const { return ptime; }
     void SetPtime(const QDateTime& value) { ptime = value; }
-    float GetAmount() const { return amount; }
-    void SetAmount(float value) { amount = value; }
+    Money GetAmount() const { return amount; }
+    void SetAmount(Money value) { amount = value; }
     QString GetTaker() const { return taker; }
     void SetTaker(const QString& value) { taker = value; }
     QString GetAddress() const { return address; }
@@ -72,8 +76,8 @@ public:
     void SetTel(const QString& value) { tel = value; }
     QString GetMessage() const { return message; }
     void SetMessage(const QString& value) { message = value; }
-    float GetAddCash() const { return addCash; }
-    void SetAddCash(float value) { addCash = value; }
+    Money GetAddCash() const { return addCash; }
+    void SetAddCash(Money value) { addCash = value; }
     bool GetPrepareType() const { return prepareType; }
     void SetPrepareType(bool value) { prepareType = value; }
     QDateTime GetStime() const { return stime; }
@@ -98,9 +102,10 @@ public:
     void ClearCommodities();
     void AddCommodity(CCommodity* commodity); // takes ownership
 
-    int GetTotalNum() const;     // sum of the quantities
-    float GetTotalPrice() const; // sum of quantity × unit price
-    float GetSaving() const;     // sum of line totals minus the amount paid, never below 0
+    // Summed in 64 bits and double precision: two items of 2147483647 pieces each must not wrap.
+    qint64 GetTotalNum() const; // sum of the quantities
+    Money GetTotalPrice() const; // sum of quantity × unit price
+    Money GetSaving() const;     // sum of line totals minus the amount paid, never below 0
 
 private:
     qint64 id = 0;
@@ -108,12 +113,12 @@ private:
     int status = 0;
     QDateTime ctime;
     QDateTime ptime;
-    float amount = 0;
+    Money amount = 0;
     QString taker;
     QString address;
     QString tel;
     QString message;
-    float addCash = 0;
+    Money addCash = 0;
     bool prepareType = false;
     QDateTime stime;
     QDateTime ertime;

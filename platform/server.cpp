@@ -3,6 +3,7 @@
 #include "util.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -472,6 +473,14 @@ void Server::Route()
     });
     http.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
         SendJson(response, 500, Failure(QStringLiteral("服务器内部错误，请稍后重试")));
+    });
+    // Every answer tells the platform's clock, as any HTTP server does: the client sets its cursors
+    // by it rather than by the PC's clock.
+    http.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(Now(), Qt::UTC);
+        response.set_header("Date", QLocale::c()
+                                        .toString(now, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                                        .toStdString());
     });
     http.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
         if (logging)

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "app/money.h"
+
 // One staff account: who it is, how it logs in, what the platform said at login and what the
 // profile window learned later. A plain value class.
 class CUser
@@ -19,8 +21,8 @@ public:
     QString GetPasswordMd5() const { return passwordMd5; }
     QDateTime GetCtime() const { return ctime; }
     void SetCtime(const QDateTime& value) { ctime = value; }
-    float GetBalance() const { return balance; }
-    void SetBalance(float value) { balance = value; }
+    Money GetBalance() const { return balance; }
+    void SetBalance(Money value) { balance = value; }
     QString GetMaiName() const { return maiName; }
     void SetMaiName(const QString& value) { maiName = value; }
     QString GetMaiPhone() const { return maiPhone; }
@@ -62,7 +64,7 @@ private:
     QString password;
     QString passwordMd5;
     QDateTime ctime;
-    float balance = 0;
+    Money balance = 0;
     QString maiName;
     QString maiPhone;
     QString userAddress;

@@ -1,11 +1,13 @@
 #include "common/fakenetwork.h"
 
+#include <QLocale>
 #include <QTimer>
 
 #include "net/request.h"
 
 static FakeNetworkManager::Handler installedHandler;
 static QList<RecordedRequest> recorded;
+static QDateTime platformClock;
 
 FakeReply::FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
                      const QByteArray& body, QNetworkReply::NetworkError error, QObject* parent)
@@ -29,6 +31,11 @@ void FakeReply::Respond()
     } else {
         setAttribute(QNetworkRequest::HttpStatusCodeAttribute, 200);
         setHeader(QNetworkRequest::ContentLengthHeader, content.size());
+        if (platformClock.isValid())
+            setRawHeader("Date", QLocale::c()
+                                     .toString(platformClock.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss"))
+                                     .toLatin1() +
+                                     " GMT");
         emit metaDataChanged();
         emit readyRead();
     }
@@ -73,9 +80,15 @@ void FakeNetworkManager::Install(Handler handler)
         [](QObject* parent) -> QNetworkAccessManager* { return new FakeNetworkManager(parent); });
 }
 
+void FakeNetworkManager::SetPlatformClock(const QDateTime& now)
+{
+    platformClock = now;
+}
+
 void FakeNetworkManager::Uninstall()
 {
     installedHandler = nullptr;
+    platformClock = QDateTime();
     Request::SetManagerFactory(nullptr);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -72,6 +73,8 @@ public:
     static void Install(Handler handler);
     static void Uninstall();
     static QList<RecordedRequest>& Recorded();
+    // The platform's clock: when valid, every answer carries it as its HTTP Date header.
+    static void SetPlatformClock(const QDateTime& now);
 
     // From now on this manager alone answers with `replacement`; null answers every request {"status":1}.
     void SetHandler(Handler replacement) { handler = std::move(replacement); }

@@ -5,6 +5,7 @@
 #include "app/constants.h"
 #include "app/sound.h"
 #include "common/fakenetwork.h"
+#include "common/orderfixture.h"
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
 #include "orders/corder.h"
@@ -18,16 +19,16 @@ class TestCWServerTable : public QObject
     Q_OBJECT
 
     CUser user;
+    QScopedPointer<COrderBook> book;
     QList<COrder*> orders;
     FakeResponse confirmAnswer;
 
     COrder* order(qint64 id, int status = 1)
     {
-        auto* o = new COrder;
-        o->SetId(id);
+        COrder* o = &NewOrder(*book, id);
         o->SetStatus(status);
         o->SetMember(QStringLiteral("m%1").arg(id));
-        o->SetAmount(38.5f);
+        o->SetAmount(38.5);
         o->SetPtime(QDateTime(QDate(2026, 5, 1), QTime(9, 30)));
         orders.append(o);
         return o;
@@ -62,6 +63,7 @@ private slots:
 
     void init()
     {
+        book.reset(new COrderBook);
         confirmAnswer = FakeResponse::Json("{\"status\":1,\"info\":\"ok\"}");
         FakeNetworkManager::Install([this](const RecordedRequest&) { return confirmAnswer; });
     }
@@ -69,13 +71,13 @@ private slots:
     void cleanup()
     {
         FakeNetworkManager::Uninstall();
-        qDeleteAll(orders);
         orders.clear();
+        book.reset();
     }
 
     void rows_keepTheirCellsAndAlternateShades()
     {
-        CWServerTable table(&user);
+        CWServerTable table(&user, book.data());
         QCOMPARE(table.Table()->columnCount(), 6);
         QCOMPARE(table.Table()->horizontalHeaderItem(4)->text(), QStringLiteral("支付时间"));
         QVERIFY(table.AddOrder(order(100)));
@@ -98,12 +100,32 @@ private slots:
         QCOMPARE(table.Table()->item(row, 4)->text(), QStringLiteral("05-01 09:30"));
         QCOMPARE(table.Table()->item(row, 0)->toolTip(), QStringLiteral("双击查看详情"));
         QCOMPARE(table.CountPaidOrders(), 3);
+        QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 3"));
+
+        // A batch lands as one block on top, its last order topmost, and skips what is there.
+        QCOMPARE(table.AddOrders({order(300), orders.first(), order(301)}), 2);
+        QCOMPARE(table.Table()->rowCount(), 5);
+        QVERIFY(rowsConsistent(table.Table()));
+        QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 5"));
+    }
+
+    // An order served elsewhere (its detail window) while it waits here is done with.
+    void orderServedElsewhere_leavesTheTable()
+    {
+        CWServerTable table(&user, book.data());
+        COrder* waiting = order(70);
+        table.AddOrders({waiting, order(71)});
+        book->SetStatus(waiting, 2);
+        QCOMPARE(table.ConfirmCell(70)->text(), QStringLiteral("已完成"));
+        QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
+        QTRY_VERIFY(!table.ConfirmCell(70));
+        QCOMPARE(confirmations().size(), 0);
     }
 
     void clicks_onlyTheConfirmCellConfirms_once()
     {
         confirmAnswer = FakeResponse::Hang();
-        CWServerTable table(&user);
+        CWServerTable table(&user, book.data());
         table.AddOrder(order(4294967297LL));
         QList<COrder*> opened;
         connect(&table, &CWServerTable::SignalOpenOrderDetail, this, [&](COrder* o) { opened.append(o); });
@@ -156,12 +178,12 @@ private slots:
         QFETCH(QString, message);
         confirmAnswer = body.isEmpty() ? FakeResponse::Error(QNetworkReply::ConnectionRefusedError)
                                        : FakeResponse::Json(body);
-        CWServerTable table(&user);
+        CWServerTable table(&user, book.data());
         COrder* waiting = order(7);
         table.AddOrder(waiting);
         table.AddOrder(order(8));
         QList<COrder*> moved;
-        connect(&table, &CWServerTable::SignalMoveOrderItem, this, [&](COrder* o) { moved.append(o); });
+        connect(book.data(), &COrderBook::StatusChanged, this, [&](COrder* o) { moved.append(o); });
         QSignalSpy played(Sound::monitor(), &Sound::Monitor::Played);
 
         table.SlotOrderOk(table.ConfirmCell(7));
@@ -180,7 +202,9 @@ private slots:
         }
         QCOMPARE(moved.size(), 1);
         QCOMPARE(played.size(), cell == QStringLiteral("完成") ? 1 : 0);
+        // The title drawn in the window's head counts down with the one the window system gets.
         QCOMPARE(table.windowTitle(), QStringLiteral("待确认订单 1"));
+        QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
         QCOMPARE(confirm->background().color(), table.Table()->item(confirm->row(), 0)->background().color());
         // A confirmed row leaves after the delay; the paid one stays.
         table.SlotOrderOk(confirm);
@@ -192,7 +216,7 @@ private slots:
 
     void closing_onlyHides()
     {
-        QPointer<CWServerTable> table = new CWServerTable(&user);
+        QPointer<CWServerTable> table = new CWServerTable(&user, book.data());
         table->AddOrder(order(3));
         table->Show();
         QVERIFY(QTest::qWaitForWindowExposed(table));

@@ -13,6 +13,7 @@
 
 #include "app/resources.h"
 #include "common/platformprocess.h"
+#include "common/orderfixture.h"
 #include "detail/corderwidget.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
@@ -65,11 +66,11 @@ int main(int argc, char* argv[])
     std::printf("order %lld\n", static_cast<long long>(id));
     std::fflush(stdout);
 
-    COrder order;
-    order.SetId(id);
+    COrderBook book;
+    COrder& order = NewOrder(book, id);
     order.SetStatus(status);
     order.SetShopName(QStringLiteral("老街牛肉面馆"));
-    auto* window = new COrderWidget(&order, &user);
+    auto* window = new COrderWidget(&order, &user, &book);
     window->SetTitle(QStringLiteral("%1 %2").arg(id).arg(QStringLiteral("订单详情")));
     window->move(40, 40);
     window->Show();

@@ -13,6 +13,7 @@
 #include "app/sound.h"
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
+#include "common/orderfixture.h"
 #include "common/testmain.h"
 #include "detail/corderwidget.h"
 #include "net/request.h"
@@ -30,6 +31,7 @@ class TestCOrderWidget : public QObject
 
     QScopedPointer<PlatformProcess> platform;
     CUser staff;
+    COrderBook book;
     QTemporaryDir work;
 
     static QJsonObject item(const QString& name, int num, double price, double total = -1)
@@ -42,9 +44,9 @@ class TestCOrderWidget : public QObject
     }
 
     // A window on `order` the way an order row opens it.
-    static QPointer<COrderWidget> open(COrder* order, CUser* user)
+    QPointer<COrderWidget> open(COrder* order, CUser* user)
     {
-        QPointer<COrderWidget> window = new COrderWidget(order, user);
+        QPointer<COrderWidget> window = new COrderWidget(order, user, &book);
         window->SetTitle(QStringLiteral("%1 %2").arg(order->GetId()).arg(QStringLiteral("订单详情")));
         window->Show();
         return window;
@@ -185,8 +187,7 @@ private slots:
                                   {"message", "少放辣"},
                                   {"out", out},
                                   {"commo", commo}});
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(2);
         order.SetShopName(QStringLiteral("老街牛肉面馆"));
         QPointer<COrderWidget> window = open(&order, &staff);
@@ -259,12 +260,11 @@ private slots:
         const qint64 id =
             create({{"status", platformStatus}, {"ptime", QJsonValue()}, {"stime", QJsonValue()}});
         const QDateTime known(QDate(2025, 3, 1), QTime(12, 30, 0));
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(listStatus);
         order.SetPtime(known);
         order.SetStime(known.addSecs(600));
-        QPointer<COrderWidget> window = new COrderWidget(&order, &staff);
+        QPointer<COrderWidget> window = new COrderWidget(&order, &staff, &book);
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
         window->Show();
         QTRY_VERIFY_WITH_TIMEOUT(window->PrintButton()->isVisible(), 10000);
@@ -307,8 +307,7 @@ private slots:
         QFETCH(bool, applied);
 
         fakePlatform(reply);
-        COrder order;
-        order.SetId(777);
+        COrder& order = NewOrder(book, 777);
         order.SetStatus(1);
         order.SetAmount(12.5f);
         order.SetTaker(QStringLiteral("王五"));
@@ -361,8 +360,7 @@ private slots:
             QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), fault));
         }
 
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(2);
         QPointer<COrderWidget> window = open(&order, &staff);
         QTRY_VERIFY_WITH_TIMEOUT(window->RetryButton()->isVisible(), 10000);
@@ -403,8 +401,7 @@ private slots:
     {
         const qint64 id =
             create({{"status", 1}, {"password", "123456"}, {"out", QJsonArray{item("凉皮", 1, 10)}}});
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -474,8 +471,7 @@ private slots:
         QFETCH(QString, message);
 
         const qint64 id = create({{"status", status}, {"password", "123456"}, {"content", "还行"}});
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -514,8 +510,7 @@ private slots:
         QFETCH(QString, text);
 
         const qint64 id = create({{"status", status}, {"password", text}, {"content", "不错"}});
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -538,8 +533,7 @@ private slots:
     void reply_completesTheOrder()
     {
         const qint64 id = create({{"status", 3}, {"content", "味道很好，面很劲道"}});
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(3);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -582,8 +576,7 @@ private slots:
         fakePlatform(QStringLiteral("{\"status\":1,\"info\":{\"id\":55,\"status\":%1,\"amount\":3}}")
                          .arg(status)
                          .toUtf8());
-        COrder order;
-        order.SetId(55);
+        COrder& order = NewOrder(book, 55);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -610,8 +603,7 @@ private slots:
     void secondEnterDuringARequest_sendsNothing()
     {
         fakePlatform("{\"status\":1,\"info\":{\"id\":56,\"status\":1,\"amount\":3}}");
-        COrder order;
-        order.SetId(56);
+        COrder& order = NewOrder(book, 56);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -637,8 +629,7 @@ private slots:
     void keys_ctrlWClosesWAloneDoesNot()
     {
         fakePlatform("{\"status\":1,\"info\":{\"id\":57,\"status\":2,\"amount\":3}}");
-        COrder order;
-        order.SetId(57);
+        COrder& order = NewOrder(book, 57);
         order.SetStatus(2);
         QPointer<COrderWidget> window = open(&order, &staff);
         QTRY_VERIFY(window->PrintButton()->isVisible());
@@ -654,12 +645,13 @@ private slots:
     void orderDeletedWithItsWindow_whileTheDetailIsOnItsWay()
     {
         QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), QStringLiteral("delay"), 300));
-        auto* order = new COrder;
-        order->SetId(create({{"status", 1}}));
-        QPointer<COrderWidget> window = open(order, &staff);
-        // What a row does when the lists drop it: close its window, then delete the order.
+        auto* scratch = new COrderBook;
+        COrder* order = &NewOrder(*scratch, create({{"status", 1}}));
+        QPointer<COrderWidget> window = new COrderWidget(order, &staff, scratch);
+        window->Show();
+        // What the pane does when it goes: close its windows, then delete the book and its orders.
         window->close();
-        delete order;
+        delete scratch;
         QTest::qWait(600);
         QVERIFY(!window);
     }
@@ -670,8 +662,7 @@ private slots:
             QSKIP("this machine has a printer; the receipt would go to it");
         const qint64 id =
             create({{"status", 2}, {"message", "多加香菜"}, {"out", QJsonArray{item("外卖牛肉面", 2, 18)}}});
-        COrder order;
-        order.SetId(id);
+        COrder& order = NewOrder(book, id);
         order.SetStatus(2);
         QPointer<COrderWidget> window = open(&order, &staff);
         QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595), 10000);

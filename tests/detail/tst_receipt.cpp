@@ -5,6 +5,7 @@
 #include "../ui/quietplatform.h"
 #include "app/desktop.h"
 #include "common/fakenetwork.h"
+#include "common/orderfixture.h"
 #include "common/testmain.h"
 #include "detail/corderwidget.h"
 #include "detail/receipt.h"
@@ -123,6 +124,7 @@ private slots:
         QFETCH(QStringList, expected);
 
         COrder order;
+
         order.SetId(26120700012LL);
         order.SetPtime(QDateTime(QDate(2026, 12, 7), QTime(11, 5, 9)));
         order.SetTakeout(takeout);
@@ -192,10 +194,10 @@ private slots:
         Desktop::SetPrinterFactory([]() -> QPrinter* { return pdfPrinter(target); });
 
         CUser user;
-        COrder order;
-        order.SetId(88);
+        COrderBook book;
+        COrder& order = NewOrder(book, 88);
         order.SetStatus(2);
-        QPointer<COrderWidget> window = new COrderWidget(&order, &user);
+        QPointer<COrderWidget> window = new COrderWidget(&order, &user, &book);
         window->Show();
         QTRY_VERIFY(window->PrintButton()->isVisible());
         QCOMPARE(window->PrintButton()->text(), QStringLiteral("打印"));

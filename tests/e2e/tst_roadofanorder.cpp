@@ -169,7 +169,7 @@ class TestRoadOfAnOrder : public QObject
     {
         scrollTo(row);
         QTest::mouseDClick(row, Qt::LeftButton, Qt::NoModifier, QPoint(60, 20));
-        COrderWidget* detail = row->DetailWindow();
+        COrderWidget* detail = pane()->DetailWindow(row->GetOrder()->GetId());
         if (!detail)
             return nullptr;
         if (!QTest::qWaitForWindowActive(detail))
@@ -285,7 +285,7 @@ private slots:
         QCOMPARE(saved.Users().at(1)->GetAccount(), PlatformProcess::SecondDemoAccount);
 
         QVERIFY(pane());
-        QTRY_VERIFY_WITH_TIMEOUT(pane()->Orders().size() > 100, slack);
+        QTRY_VERIFY_WITH_TIMEOUT(pane()->Book()->Orders().size() > 100, slack);
         unfold(StatusPaid.first);
         // The first new-order poll goes out with the full list; the next order comes by a later one.
         QTRY_VERIFY_WITH_TIMEOUT(pollLines() >= 1, slack);
@@ -363,8 +363,8 @@ private slots:
     {
         QVERIFY(newOrder);
         COrderItem* row = pane()->FindOrderItem(newOrder);
-        QVERIFY(row && row->DetailWindow());
-        COrderWidget* detail = row->DetailWindow();
+        QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
+        COrderWidget* detail = pane()->DetailWindow(row->GetOrder()->GetId());
         QCOMPARE(detail->ActionButton()->text(), QStringLiteral("结束服务"));
         const int servedSounds = sounds->count(QStringLiteral("audio/server.mp3"));
 
@@ -391,8 +391,8 @@ private slots:
     {
         QVERIFY(newOrder);
         COrderItem* row = pane()->FindOrderItem(newOrder);
-        QVERIFY(row && row->DetailWindow());
-        QPointer<COrderWidget> detail = row->DetailWindow();
+        QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
+        QPointer<COrderWidget> detail = pane()->DetailWindow(row->GetOrder()->GetId());
         QFile::remove(receiptFile());
         Desktop::SetPrinterFactory(&pdfPrinter);
         QVERIFY(detail->PrintButton()->isVisible());
@@ -420,7 +420,7 @@ private slots:
 
         closeByButton(detail);
         QTRY_VERIFY(!detail);
-        QVERIFY(!row->DetailWindow());
+        QVERIFY(!pane()->DetailWindow(row->GetOrder()->GetId()));
 
         // Later polls bring the order again; it was announced once.
         QTRY_VERIFY_WITH_TIMEOUT(pollLines() >= pollsWhenItAppeared + 2, 2 * PollClock::Msecs(20) + slack);
@@ -451,7 +451,7 @@ private slots:
         QCOMPARE(table->Table()->item(cell->row(), CWServerTable::StatusColumn)->text(), StatusName(1));
         table->Table()->scrollToItem(cell);
         QElapsedTimer sinceConfirmed;
-        const QMetaObject::Connection confirmed = connect(table, &CWServerTable::SignalMoveOrderItem, this,
+        const QMetaObject::Connection confirmed = connect(pane()->Book(), &COrderBook::StatusChanged, this,
                                                           [&sinceConfirmed] { sinceConfirmed.start(); });
         click(table->Table()->viewport(), table->Table()->visualItemRect(cell).center());
         QTRY_COMPARE_WITH_TIMEOUT(table->ConfirmCell(askedOrder)->text(), QStringLiteral("完成"), slack);

@@ -171,7 +171,7 @@ class TestCWIncome : public QObject
         const QDateTime ctime = QVariant(entry.value(QStringLiteral("ctime")).toString()).toDateTime();
         return {ctime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
                 QString::number(entry.value(QStringLiteral("order_id")).toVariant().toLongLong()),
-                QStringLiteral("+") + FormatMoney(float(entry.value(QStringLiteral("addcash")).toDouble()))};
+                QStringLiteral("+") + FormatMoney(entry.value(QStringLiteral("addcash")).toDouble())};
     }
 
     void addIncome(qint64 orderId, double addcash, const QString& ctime)
@@ -257,6 +257,9 @@ private slots:
                                       << "10.00";
         QTest::newRow("overdrawn") << -35.2 << 5.0 << "0.00"
                                    << "5.00";
+        // A float would read 1234567.87.
+        QTest::newRow("millions") << 1234567.89 << 99999.99 << "1234567.89"
+                                  << "99999.99";
     }
 
     void figures_afterFirstCashUpdate()
@@ -271,8 +274,8 @@ private slots:
         QCOMPARE(window->TotalValue()->text(), QStringLiteral("0.00"));
         QTRY_COMPARE(window->TotalValue()->text(), total);
         QCOMPARE(window->BalanceValue()->text(), balance);
-        QCOMPARE(user.GetBalance(), float(yuer));
-        QCOMPARE(window->TotalIncome(), float(allcash));
+        QCOMPARE(user.GetBalance(), yuer);
+        QCOMPARE(window->TotalIncome(), allcash);
 
         // Every figure fits its label, and the two small ones sit left and right of the big one.
         for (QLabel* label : {window->BalanceValue(), window->TodayValue(), window->TotalValue()})
@@ -499,6 +502,24 @@ private slots:
         QVERIFY(boxShows(window, QStringLiteral("获取失败\n稍后再试")));
     }
 
+    // A failing balance poll while a period list is on its way: the loading indicator stays up
+    // until the list has come, and the failure shows after it.
+    void cashFailure_whilePeriodLoads_keepsTheLoadingIndicator()
+    {
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("delay"), 1500, 1));
+        QVERIFY(platform->setFault(QStringLiteral("CashUpdate"), QStringLiteral("refuse"),
+                                   QStringLiteral("余额暂不可用")));
+        CWIncome* window = open();
+        QVERIFY(loading(window));
+        const int asked = linesWith(*platform, QStringLiteral("/api/CashUpdate"));
+        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/CashUpdate")) >= asked + 2);
+        QVERIFY(!window->IncomeTable());
+        QVERIFY(loading(window));
+        QVERIFY(!boxVisible(window));
+        QTRY_VERIFY_WITH_TIMEOUT(window->IncomeTable() && !loading(window), 5000);
+        QTRY_VERIFY(boxShows(window, QStringLiteral("余额暂不可用")));
+    }
+
     void todayFigure_countsTodaysHeldOrdersOnly_data()
     {
         QTest::addColumn<int>("tab");
@@ -510,12 +531,12 @@ private slots:
     void todayFigure_countsTodaysHeldOrdersOnly()
     {
         QFETCH(int, tab);
-        float today = 0;
-        float all = 0;
+        Money today = 0;
+        Money all = 0;
         const QDate date = QDate::currentDate();
         for (const QJsonValue& value : platformList(*platform, session, tab)) {
             const QJsonObject entry = value.toObject();
-            const float cash = float(entry.value(QStringLiteral("addcash")).toDouble());
+            const Money cash = entry.value(QStringLiteral("addcash")).toDouble();
             all += cash;
             if (QVariant(entry.value(QStringLiteral("ctime")).toString()).toDateTime().date() == date)
                 today += cash;

@@ -25,9 +25,9 @@
 #include "income/cwincome.h"
 #include "main/cwmain.h"
 #include "main/cwuserinfo.h"
-#include "orders/callist.h"
+#include "orders/pane/callist.h"
 #include "orders/corder.h"
-#include "orders/corderitem.h"
+#include "orders/pane/corderitem.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "ui/cweblabel.h"
@@ -76,7 +76,7 @@ class TestCWMain : public QObject
     }
 
     // Waits for the order lists to hold the seeded orders.
-    bool ordersLoaded() const { return window->AllList() && window->AllList()->Orders().size() > 100; }
+    bool ordersLoaded() const { return window->AllList() && window->AllList()->Book()->Orders().size() > 100; }
 
     void openWindow()
     {
@@ -366,7 +366,7 @@ private slots:
         openWindow();
         QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
         COrder* target = nullptr;
-        for (COrder* order : window->AllList()->Orders())
+        for (COrder* order : window->AllList()->Book()->Orders())
             if (bool(window->AllList()->FindOrderItem(order->GetId())) == withRow)
                 target = order;
         QVERIFY(target);
@@ -403,7 +403,7 @@ private slots:
         QCOMPARE(detail->windowTitle(), id + QStringLiteral(" 订单详情"));
         if (!withRow)
             return;
-        QCOMPARE(window->AllList()->FindOrderItem(target->GetId())->DetailWindow(), detail.data());
+        QCOMPARE(window->AllList()->DetailWindow(target->GetId()), detail.data());
 
         // Picking it again raises the same window; so does Enter on the number.
         window->SearchOpenOrderDetail(id);
@@ -446,7 +446,7 @@ private slots:
 
         // An order the lists show: its row's own window opens, on the lists' record.
         COrder* listed = nullptr;
-        for (COrder* order : window->AllList()->Orders())
+        for (COrder* order : window->AllList()->Book()->Orders())
             if (!listed && window->AllList()->FindOrderItem(order->GetId()))
                 listed = order;
         QVERIFY(listed);
@@ -455,13 +455,13 @@ private slots:
         emit income->SignalOpenOrderDetail(&incomeCopy);
         QCOMPARE(detailsOf(listed->GetId()).size(), 1);
         QCOMPARE(detailsOf(listed->GetId()).first()->Order(), listed);
-        QCOMPARE(window->AllList()->FindOrderItem(listed->GetId())->DetailWindow(),
+        QCOMPARE(window->AllList()->DetailWindow(listed->GetId()),
                  detailsOf(listed->GetId()).first());
 
-        // An order the lists do not hold: a new window each time, which outlives the income
-        // window's own record of the order.
+        // An order the lists do not hold: the book takes it from the income window's record (which
+        // may go at once) and it has one window, like every order.
         const qint64 unknown = 24010100077LL;
-        QVERIFY(!window->AllList()->FindOrder(unknown));
+        QVERIFY(!window->AllList()->Book()->Find(unknown));
         auto* old = new COrder;
         old->SetId(unknown);
         old->SetAmount(38);
@@ -469,9 +469,11 @@ private slots:
         emit income->SignalOpenOrderDetail(old);
         delete old;
         const QList<COrderWidget*> details = detailsOf(unknown);
-        QCOMPARE(details.size(), 2);
+        QCOMPARE(details.size(), 1);
         QCOMPARE(details.first()->windowTitle(), QStringLiteral("24010100077 订单详情"));
-        QCOMPARE(details.first()->Order()->GetAmount(), 38.0f);
+        QCOMPARE(details.first()->Order(), window->AllList()->Book()->Find(unknown));
+        QCOMPARE(details.first()->Order()->GetAmount(), 38.0);
+        QVERIFY(!window->AllList()->FindOrderItem(unknown)); // no row until its status changes
         delete income.data();
         QPointer<COrderWidget> kept = details.first();
         QTest::qWait(300); // the detail request runs (and fails) on a record that must still be there

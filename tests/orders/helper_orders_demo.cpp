@@ -16,10 +16,10 @@
 #include "app/resources.h"
 #include "common/platformprocess.h"
 #include "confirm/cwservertable.h"
-#include "orders/callist.h"
+#include "orders/pane/callist.h"
 #include "orders/corder.h"
-#include "orders/corderitem.h"
-#include "orders/corderlist.h"
+#include "orders/pane/corderitem.h"
+#include "orders/pane/corderlist.h"
 #include "session/cuser.h"
 #include "ui/cwidget.h"
 
@@ -71,7 +71,7 @@ int main(int argc, char* argv[])
     frame.move(20, 20);
     frame.Show();
     area->setGeometry(0, 0, 310, 580);
-    if (!WaitFor([&] { return !pane->Orders().isEmpty(); }, 20000))
+    if (!WaitFor([&] { return pane->Book()->Count() > 0; }, 20000))
         qFatal("no order list");
     pane->FindList(1)->Fold();
     pane->FindList(2)->Fold();

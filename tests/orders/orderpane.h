@@ -5,10 +5,11 @@
 #include <QStringList>
 
 #include "app/sound.h"
-#include "orders/callist.h"
+#include "orders/orderpolls.h"
+#include "orders/pane/callist.h"
 #include "orders/corder.h"
-#include "orders/corderitem.h"
-#include "orders/corderlist.h"
+#include "orders/pane/corderitem.h"
+#include "orders/pane/corderlist.h"
 
 // The order pane as the main window holds it: inside a scroll area, shown.
 struct OrderPane

@@ -22,10 +22,12 @@
 #include "app/sound.h"
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
-#include "orders/callist.h"
+#include "orders/pane/callist.h"
 #include "orders/corder.h"
-#include "orders/corderitem.h"
-#include "orders/corderlist.h"
+#include "orders/orderbook.h"
+#include "orders/orderpolls.h"
+#include "orders/pane/corderitem.h"
+#include "orders/pane/corderlist.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
 
@@ -91,6 +93,9 @@ template <class Send> Timing TimeRequest(CAllList* list, Send send)
     QObject::connect(reply, &QNetworkReply::readChannelFinished,
                      [&] { timing.httpMs = clock.nsecsElapsed() / 1e6; });
     QObject::connect(reply, &QNetworkReply::finished, [&] {
+        // The rows are laid out once the reply's handling has returned to the event loop.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents();
         timing.totalMs = clock.nsecsElapsed() / 1e6;
         done = true;
     });
@@ -170,7 +175,7 @@ Round Measure(int wanted, int seeded, int runs)
         https.append(t.httpMs);
         // Let the first two polls finish; the next ones are hours away.
         QTest::qWait(1500);
-        round.orders = pane->list->Orders().size();
+        round.orders = pane->list->Book()->Count();
         if (run == 0)
             round.kibPerOrder = (ResidentKiB() - before) / qMax(1, round.orders);
 
@@ -179,7 +184,7 @@ Round Measure(int wanted, int seeded, int runs)
             // opened first: its window is created once per session, not per reply.
             pane->list->OpenServerTable();
             int changed = 0;
-            for (COrder* order : pane->list->Orders()) {
+            for (COrder* order : pane->list->Book()->Orders()) {
                 const int status = order->GetStatus();
                 if (changed >= 200 || status < 1 || status > 3)
                     continue;
@@ -190,15 +195,16 @@ Round Measure(int wanted, int seeded, int runs)
                 ++changed;
             }
             round.payFinishEntries = changed;
-            round.payFinish = TimeRequest(pane->list, [&] { pane->list->HttpPayFinishOrder(); });
+            round.payFinish = TimeRequest(pane->list, [&] { pane->list->Polls()->HttpPayFinishOrder(); });
 
             platform.createOrder(QJsonObject{{"status", 1}});
-            round.newOrder = TimeRequest(pane->list, [&] { pane->list->HttpNewOrder(); });
+            round.newOrder = TimeRequest(pane->list, [&] { pane->list->Polls()->HttpNewOrder(); });
 
             // Both replies above ask for a sound; this is what asking costs on its own.
             QElapsedTimer clock;
             clock.start();
-            Sound::Play(pane->list->Player(), QStringLiteral("audio/notify.wav"));
+            QMediaPlayer player;
+            Sound::Play(&player, QStringLiteral("audio/notify.wav"));
             round.soundMs = clock.nsecsElapsed() / 1e6;
 
             COrderList* largest = pane->list->Lists().first();
@@ -249,9 +255,6 @@ BigGroup UnfoldSyntheticGroup(int count)
     });
     CUser user;
     user.SetId(1);
-    COrder extra; // outlives the pane, whose row shows it
-    extra.SetId(27000000000);
-    extra.SetStatus(4);
     Pane pane;
     pane.list->Start(&user);
     if (!QTest::qWaitFor([&] { return pane.list->FindList(4)->Count() == count; }, 60000))
@@ -261,7 +264,8 @@ BigGroup UnfoldSyntheticGroup(int count)
     // A new row on top of the unfolded group moves all the rows below it.
     QElapsedTimer clock;
     clock.start();
-    pane.list->AddOrderItem(&extra, 1);
+    pane.list->Book()->Take(QVariantMap{{"id", 27000000000LL}, {"status", 4}, {"ctime", now}}, COrderBook::New);
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     measured.newRowMs = clock.nsecsElapsed() / 1e6;
     clock.start();

@@ -39,10 +39,11 @@
 #include "detail/corderwidget.h"
 #include "main/cwmain.h"
 #include "net/request.h"
-#include "orders/callist.h"
 #include "orders/corder.h"
-#include "orders/corderitem.h"
-#include "orders/corderlist.h"
+#include "orders/orderbook.h"
+#include "orders/pane/callist.h"
+#include "orders/pane/corderitem.h"
+#include "orders/pane/corderlist.h"
 #include "orders/pollclock.h"
 #include "session/cwlogin.h"
 #include "ui/msgbox.h"
@@ -372,7 +373,7 @@ private:
             Done();
             return;
         }
-        COrder* order = pane->FindOrder(job.id);
+        COrder* order = pane->Book()->Find(job.id);
         const int target = job.kind == Kind::Finish ? int(StatusServed.first) : int(StatusCompleted.first);
         const int expected = job.kind == Kind::Finish ? int(StatusPaid.first) : int(StatusReviewed.first);
         if (!order) {
@@ -494,7 +495,7 @@ private:
             return;
         }
         item->OpenOrderDetail();
-        job.window = item->DetailWindow();
+        job.window = pane->DetailWindow(job.id);
         job.stage = Stage::Opening;
         if (!job.window)
             Done();
@@ -557,16 +558,10 @@ Snapshot TakeSnapshot(PlatformProcess& platform, const PlatformProcess::Session&
     return snapshot;
 }
 
-bool HasGroup(int status)
-{
-    return status == StatusPaid.first || status == StatusServed.first || status == StatusReviewed.first ||
-           status == StatusCompleted.first || status == StatusRefunded.first;
-}
-
 // What is wrong with the client's view of one order, or nothing.
 QString Disagreement(CAllList* pane, qint64 id, int platformStatus)
 {
-    const COrder* order = pane->FindOrder(id);
+    const COrder* order = pane->Book()->Find(id);
     if (!order)
         return QStringLiteral("unknown to the client");
     if (order->GetStatus() != platformStatus)
@@ -750,7 +745,7 @@ int main(int argc, char* argv[])
         if (run.elapsed() / 60000 > minute) {
             minute = int(run.elapsed() / 60000);
             fprintf(stderr, "soak: %d min, %d orders, %d faults, RSS %.1f MiB\n", minute,
-                    int(pane->Orders().size()), faults.Count(), ResidentMiB());
+                    pane->Book()->Count(), faults.Count(), ResidentMiB());
         }
     }
 

@@ -1,12 +1,11 @@
-#include "orders/corderlist.h"
+#include "orders/pane/corderlist.h"
 
 #include <QCoreApplication>
 #include <QMenu>
 #include <QMouseEvent>
 
-#include "orders/callist.h"
 #include "orders/corder.h"
-#include "orders/corderitem.h"
+#include "orders/pane/corderitem.h"
 
 namespace {
 
@@ -68,39 +67,9 @@ COrderList::COrderList(QString title, QWidget* parent)
 
 COrderList::~COrderList()
 {
-    // The rows go with the QWidget base. By then this is no longer a COrderList to them, so
-    // they do not report back to it.
+    // The rows go with the QWidget base.
     items.clear();
     byId.clear();
-}
-
-void COrderList::IndexAdd(COrderItem* item, bool atTop)
-{
-    IdEntry& entry = byId[idOf(item)];
-    if (atTop || !entry.first)
-        entry.first = item;
-    ++entry.count;
-}
-
-void COrderList::IndexRemove(COrderItem* item)
-{
-    const qint64 id = idOf(item);
-    auto found = byId.find(id);
-    if (found == byId.end())
-        return;
-    if (--found->count <= 0) {
-        byId.erase(found);
-        return;
-    }
-    if (found->first != item)
-        return;
-    // Another row shows an order with the same number: the next one from the top takes over.
-    found->first = nullptr;
-    for (const QPointer<COrderItem>& other : qAsConst(items))
-        if (other && other != item && idOf(other) == id) {
-            found->first = other;
-            break;
-        }
 }
 
 void COrderList::Insert(COrderItem* item, bool atTop)
@@ -113,7 +82,7 @@ void COrderList::Insert(COrderItem* item, bool atTop)
         items.prepend(item);
     else
         items.append(item);
-    IndexAdd(item, atTop);
+    byId.insert(idOf(item), item);
     Layout();
 }
 
@@ -127,44 +96,30 @@ void COrderList::PrependItem(COrderItem* item)
     Insert(item, true);
 }
 
-COrderItem* COrderList::FindItem(qint64 id) const
-{
-    const auto found = byId.constFind(id);
-    return found == byId.constEnd() ? nullptr : found->first;
-}
-
-bool COrderList::Remove(COrderItem* item)
+bool COrderList::TakeItem(COrderItem* item)
 {
     const int index = items.indexOf(item);
     if (index < 0)
         return false;
     items.removeAt(index);
-    IndexRemove(item);
+    byId.remove(idOf(item));
+    item->hide();
+    Layout();
     return true;
-}
-
-void COrderList::ForgetItem(COrderItem* item)
-{
-    if (Remove(item))
-        Layout();
 }
 
 void COrderList::Fold()
 {
     expanded = !expanded;
-    Layout();
+    LayoutNow();
 }
 
 void COrderList::Layout()
 {
-    auto* allList = qobject_cast<CAllList*>(parentWidget());
-    if (allList && allList->HoldsLayouts()) {
-        layoutPending = true;
+    if (layoutPending)
         return;
-    }
-    LayoutNow();
-    if (allList)
-        allList->Update();
+    layoutPending = true;
+    QMetaObject::invokeMethod(this, &COrderList::FlushLayout, Qt::QueuedConnection);
 }
 
 void COrderList::FlushLayout()
@@ -216,33 +171,7 @@ void COrderList::LayoutNow()
         foldIcon.setPixmap(QPixmap(expanded ? QStringLiteral(":/img/img/unfold.png")
                                             : QStringLiteral(":/img/img/fold.png")));
     }
-}
-
-void COrderList::Update(COrderItem* pOrderItem, int newState)
-{
-    if (!Remove(pOrderItem))
-        return;
-    Layout();
-
-    auto* allList = qobject_cast<CAllList*>(parentWidget());
-    const bool hasList = newState == StatusServed.first || newState == StatusReviewed.first ||
-                         newState == StatusCompleted.first || newState == StatusRefunded.first;
-    if (hasList && allList) {
-        if (COrder* order = pOrderItem->GetOrder())
-            order->SetStatus(newState);
-        allList->ReinsertOrderItem(pOrderItem);
-    } else {
-        // Later, not now: this may run inside a signal of the row or of its detail window.
-        pOrderItem->hide();
-        pOrderItem->deleteLater();
-    }
-    if (allList)
-        allList->Update();
-}
-
-void COrderList::Update(COrderItem* pOrderItem)
-{
-    Update(pOrderItem, 0);
+    emit HeightChanged();
 }
 
 void COrderList::mousePressEvent(QMouseEvent* event)

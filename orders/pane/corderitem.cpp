@@ -1,4 +1,4 @@
-#include "orders/corderitem.h"
+#include "orders/pane/corderitem.h"
 
 #include <QCursor>
 #include <QLabel>
@@ -8,10 +8,7 @@
 #include <QPalette>
 #include <QTimer>
 
-#include "app/screens.h"
-#include "detail/corderwidget.h"
 #include "orders/corder.h"
-#include "orders/corderlist.h"
 
 COrderItem* COrderItem::selectedItem = nullptr;
 
@@ -50,20 +47,8 @@ COrderItem::~COrderItem()
 {
     if (selectedItem == this)
         selectedItem = nullptr;
-    if (auto* list = qobject_cast<COrderList*>(parentWidget()))
-        list->ForgetItem(this);
     delete flashTimer;
-    if (detailWindow) {
-        // An open detail window closes with its row.
-        disconnect(detailWindow, nullptr, this, nullptr);
-        delete detailWindow;
-    }
     delete bgPalette;
-}
-
-COrderWidget* COrderItem::DetailWindow() const
-{
-    return detailWindow;
 }
 
 void COrderItem::CreateLabels()
@@ -87,7 +72,7 @@ void COrderItem::CreateLabels()
     idLabel->setGeometry(textX, 0, textWidth, textHeight);
 
     const QString moneyText =
-        QStringLiteral("金额：") + QString::number(double(order ? order->GetAmount() : 0.0f), 'g', 6);
+        QStringLiteral("金额：") + FormatMoney(order ? order->GetAmount() : 0);
     moneyLabel = new QLabel(moneyText, this);
     moneyLabel->setObjectName(QStringLiteral("orderMoney"));
     moneyLabel->setToolTip(moneyText);
@@ -132,43 +117,9 @@ void COrderItem::AnimateNewOrder()
         iconLabel->setVisible(iconVisible);
 }
 
-void COrderItem::CacelFlush() {}
-
-void COrderItem::SetOrderNULL()
-{
-    detailWindow = nullptr;
-}
-
 void COrderItem::OpenOrderDetail()
 {
-    if (detailWindow) {
-        detailWindow->showNormal();
-        detailWindow->activateWindow();
-        return;
-    }
-    detailWindow = new COrderWidget(order, user);
-    detailWindow->SetTitle(
-        QStringLiteral("%1 %2").arg(QString::number(order ? order->GetId() : 0), QStringLiteral("订单详情")));
-    const QRect area = AvailableAreaAt(QCursor::pos());
-    detailWindow->move(area.left() + (area.width() - detailWindow->width()) / 2,
-                       area.top() + (area.height() - detailWindow->height()) / 2);
-    connect(detailWindow, &COrderWidget::signalOperateMe, this, &COrderItem::OperateMe);
-    connect(detailWindow, &CWidget::Close, this, &COrderItem::SetOrderNULL);
-    detailWindow->Show();
-}
-
-void COrderItem::OperateMe(int state)
-{
-    if (state == StatusServed.first || state == StatusCompleted.first)
-        ShowIcon(false);
-    if (auto* list = qobject_cast<COrderList*>(parentWidget()))
-        list->Update(this, state);
-}
-
-void COrderItem::ByTypeMove(COrder* pOrder)
-{
-    if (pOrder && pOrder == order)
-        OperateMe(order->GetStatus());
+    emit OpenRequested(order);
 }
 
 void COrderItem::SetHighlight(int newAlpha)
@@ -231,6 +182,7 @@ void COrderItem::mouseReleaseEvent(QMouseEvent* event)
 
 void COrderItem::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    const bool wasFlashing = flashing;
     flashing = false;
     if (flashTimer) {
         flashTimer->stop();
@@ -241,5 +193,8 @@ void COrderItem::mouseDoubleClickEvent(QMouseEvent* event)
     if (iconLabel)
         iconLabel->show();
     event->accept();
+    // The window first: acknowledging may let the pane move or drop this row.
     OpenOrderDetail();
+    if (wasFlashing)
+        emit Acknowledged();
 }

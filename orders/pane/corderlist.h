@@ -9,7 +9,9 @@
 class COrderItem;
 
 // One status group of the order pane: a 28-pixel header (fold icon, status name, number of rows)
-// with the group's rows stacked under it while the group is unfolded.
+// with the group's rows stacked under it while the group is unfolded. Rows come and go in bursts
+// (a reply may bring thousands): the group lays out once after the burst and then tells its new
+// height.
 class COrderList : public QWidget
 {
     Q_OBJECT
@@ -22,7 +24,9 @@ public:
 
     void AddItem(COrderItem* item, int flag);
     void PrependItem(COrderItem* item);
-    COrderItem* FindItem(qint64 id) const;
+    // The row leaves the group (the caller keeps it, to move or delete it).
+    bool TakeItem(COrderItem* item);
+    COrderItem* FindItem(qint64 id) const { return byId.value(id); }
 
     bool IsExpanded() const { return expanded; }
     int Count() const { return items.size(); }
@@ -31,15 +35,14 @@ public:
     QLabel* GroupTitle() { return &groupTitle; }
     QLabel* GroupCount() { return &groupCount; }
 
-    // Lays out now if a layout was held back while the order pane handled a reply.
+    // Lays out now what a burst of changes left for later.
     void FlushLayout();
-    // A row that is being destroyed leaves the group.
-    void ForgetItem(COrderItem* item);
 
 public slots:
     void Fold();
-    void Update(COrderItem* pOrderItem, int state);
-    void Update(COrderItem* pOrderItem);
+
+signals:
+    void HeightChanged();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -51,26 +54,15 @@ private:
     void Layout();
     void LayoutNow();
     void Insert(COrderItem* item, bool atTop);
-    bool Remove(COrderItem* item);
-    void IndexAdd(COrderItem* item, bool atTop);
-    void IndexRemove(COrderItem* item);
 
     QLabel foldIcon;
     QLabel groupTitle;
     QLabel groupCount;
     bool expanded = false;
     QList<QPointer<COrderItem>> items;
+    QHash<qint64, COrderItem*> byId;
     int state = -1;
     int headerHeight = 28;
-
-    // FindItem answers from here: per order id, the topmost row with that id and how many rows
-    // carry it, so a lookup does not walk thousands of rows.
-    struct IdEntry
-    {
-        COrderItem* first = nullptr;
-        int count = 0;
-    };
-    QHash<qint64, IdEntry> byId;
     bool layoutPending = false;
     bool foldedIconShown = true;
 };

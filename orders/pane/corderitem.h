@@ -1,18 +1,16 @@
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 
 class COrder;
-class COrderWidget;
 class CUser;
 class QLabel;
 class QPalette;
 class QTimer;
 
 // One row of an order group: icon, order number, amount and creation time. A row of a new order
-// blinks its icon until it is double-clicked; the row opens the order's detail window and moves
-// itself to another group when its order's status changes.
+// blinks its icon until it is double-clicked. The row asks for its order's detail window (a double
+// click or its menu); the pane that holds it opens the window and moves the row between groups.
 //
 // A shop keeps thousands of rows, so a row creates its four labels only when it is first painted
 // (folded groups and rows scrolled out of sight never are); until then the row remembers what its
@@ -28,6 +26,8 @@ public:
     static constexpr int flashMsecs = 500;
 
     void StartFlash();
+    // The new-order icon stays after the blinking stops, until the order is served.
+    void ShowNewOrderIcon(bool show) { ShowIcon(show); }
     COrder* GetOrder() const { return order; }
 
     // The one selected row of the program, or null.
@@ -36,7 +36,6 @@ public:
     // For the order pane's own tests and the demo: the parts of the row as they stand.
     bool IsFlashing() const { return flashing; }
     QTimer* FlashTimer() const { return flashTimer; }
-    COrderWidget* DetailWindow() const;
     QLabel* IconLabel() const { return iconLabel; }
     QLabel* IdLabel() const { return idLabel; }
     QLabel* MoneyLabel() const { return moneyLabel; }
@@ -46,11 +45,12 @@ public:
 
 public slots:
     void OpenOrderDetail();
-    void OperateMe(int state);
-    void ByTypeMove(COrder* pOrder);
     void AnimateNewOrder();
-    void SetOrderNULL();
-    void CacelFlush();
+
+signals:
+    void OpenRequested(COrder* order);
+    // The staff member opened the row of a blinking order.
+    void Acknowledged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -76,7 +76,6 @@ private:
     COrder* order;
     bool flashing = false;
     QTimer* flashTimer = nullptr;
-    QPointer<COrderWidget> detailWindow;
 
     // What the icon shows, kept while the labels do not exist yet.
     bool newOrderIcon = false;

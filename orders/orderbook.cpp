@@ -1,0 +1,211 @@
+#include "orders/orderbook.h"
+
+#include "orders/corder.h"
+
+namespace {
+
+// A key counts only when it is there and not null: the platform sends null for a time that has
+// not come yet, and that must not wipe a time the record already knows.
+bool present(const QVariantMap& map, const QString& key)
+{
+    const auto it = map.constFind(key);
+    return it != map.constEnd() && !it->isNull();
+}
+
+CCommodity* commodityFrom(const QVariantMap& entry)
+{
+    auto* item = new CCommodity;
+    item->SetPics(entry.value(QStringLiteral("pics")).toString());
+    item->SetName(entry.value(QStringLiteral("name")).toString());
+    item->SetNum(entry.value(QStringLiteral("num")).toInt());
+    item->SetPrice(entry.value(QStringLiteral("price")).toDouble());
+    item->SetTotal(entry.value(QStringLiteral("total")).toDouble());
+    return item;
+}
+
+qint64 idOf(const QVariantMap& entry)
+{
+    return entry.value(QStringLiteral("id")).toLongLong();
+}
+
+void FillFromEntry(COrder* order, const QVariantMap& entry)
+{
+    order->SetMember(entry.value(QStringLiteral("member")).toString());
+    order->SetAmount(entry.value(QStringLiteral("amount")).toDouble());
+    order->SetStatus(entry.value(QStringLiteral("status")).toInt());
+    order->SetCtime(entry.value(QStringLiteral("ctime")).toDateTime());
+    order->SetStime(entry.value(QStringLiteral("stime")).toDateTime());
+    order->SetPtime(entry.value(QStringLiteral("ptime")).toDateTime());
+    order->SetErtime(entry.value(QStringLiteral("ertime")).toDateTime());
+}
+
+} // namespace
+
+COrderBook::COrderBook(QObject* parent) : QObject(parent) {}
+
+COrderBook::~COrderBook()
+{
+    qDeleteAll(orders);
+}
+
+QList<COrder*> COrderBook::Search(const QString& text) const
+{
+    QList<COrder*> found;
+    for (COrder* order : orders)
+        if (QString::number(order->GetId()).contains(text, Qt::CaseInsensitive))
+            found.append(order);
+    return found;
+}
+
+void COrderBook::SetShop(qint64 id, const QString& name, int catId)
+{
+    shopId = id;
+    shopName = name;
+    shopCatId = catId;
+}
+
+COrder* COrderBook::Create(qint64 id)
+{
+    auto* order = new COrder;
+    order->SetId(id);
+    order->SetShopId(shopId);
+    order->SetShopName(shopName);
+    order->SetShopCatId(shopCatId);
+    orders.append(order);
+    byId.insert(id, order);
+    return order;
+}
+
+COrder* COrderBook::Take(const QVariantMap& entry, Arrival how, bool* created)
+{
+    if (created)
+        *created = false;
+    const qint64 id = idOf(entry);
+    if (id <= 0)
+        return nullptr;
+    if (COrder* known = Find(id))
+        return known;
+    COrder* order = Create(id);
+    FillFromEntry(order, entry);
+    if (created)
+        *created = true;
+    emit OrderAdded(order, how);
+    return order;
+}
+
+void COrderBook::Announce(const QList<COrder*>& taken, Arrival how)
+{
+    for (COrder* order : taken)
+        emit OrderAdded(order, how);
+}
+
+void COrderBook::ApplyEntry(COrder* order, const QVariantMap& entry)
+{
+    if (!order)
+        return;
+    order->SetStime(entry.value(QStringLiteral("stime")).toDateTime());
+    order->SetPtime(entry.value(QStringLiteral("ptime")).toDateTime());
+    if (present(entry, QStringLiteral("ertime")))
+        order->SetErtime(entry.value(QStringLiteral("ertime")).toDateTime());
+    SetStatus(order, entry.value(QStringLiteral("status")).toInt());
+}
+
+bool COrderBook::ApplyDetail(COrder* order, const QVariantMap& info)
+{
+    if (!order || idOf(info) != order->GetId())
+        return false;
+    if (present(info, QStringLiteral("ctime")))
+        order->SetCtime(info.value(QStringLiteral("ctime")).toDateTime());
+    if (present(info, QStringLiteral("ptime")))
+        order->SetPtime(info.value(QStringLiteral("ptime")).toDateTime());
+    if (present(info, QStringLiteral("stime")))
+        order->SetStime(info.value(QStringLiteral("stime")).toDateTime());
+    order->SetAmount(info.value(QStringLiteral("amount")).toDouble());
+    for (const char* key : {"taker", "address", "tel", "message", "content", "member"}) {
+        const QString name = QLatin1String(key);
+        if (!present(info, name))
+            continue;
+        const QString value = info.value(name).toString();
+        if (name == QLatin1String("taker"))
+            order->SetTaker(value);
+        else if (name == QLatin1String("address"))
+            order->SetAddress(value);
+        else if (name == QLatin1String("tel"))
+            order->SetTel(value);
+        else if (name == QLatin1String("message"))
+            order->SetMessage(value);
+        else if (name == QLatin1String("content"))
+            order->SetContent(value);
+        else if (order->GetMember().isEmpty())
+            order->SetMember(value);
+    }
+    if (present(info, QStringLiteral("prepare_type")))
+        order->SetPrepareType(info.value(QStringLiteral("prepare_type")).toBool());
+
+    order->ClearCommodities();
+    for (const QVariant& entry : info.value(QStringLiteral("out")).toList())
+        order->AddCommodity(commodityFrom(entry.toMap()));
+    // Only takeout items make a takeout order; a detail never turns the flag off again.
+    if (order->GetTotalNum() > 0)
+        order->SetTakeout(true);
+    for (const QVariant& entry : info.value(QStringLiteral("commo")).toList())
+        order->AddCommodity(commodityFrom(entry.toMap()));
+
+    // Last: whoever follows the status sees the rest of the detail already in place.
+    SetStatus(order, info.value(QStringLiteral("status")).toInt());
+    return true;
+}
+
+COrder* COrderBook::TakeDetail(const QVariantMap& info, Arrival how)
+{
+    const qint64 id = idOf(info);
+    if (id <= 0)
+        return nullptr;
+    if (COrder* known = Find(id)) {
+        ApplyDetail(known, info);
+        return known;
+    }
+    COrder* order = Create(id);
+    if (present(info, QStringLiteral("ertime")))
+        order->SetErtime(info.value(QStringLiteral("ertime")).toDateTime());
+    // Filled before anyone hears of it, so its status arrives with it rather than as a change.
+    QSignalBlocker quiet(this);
+    ApplyDetail(order, info);
+    order->SetStatus(info.value(QStringLiteral("status")).toInt());
+    quiet.unblock();
+    emit OrderAdded(order, how);
+    return order;
+}
+
+COrder* COrderBook::Adopt(const COrder& copy)
+{
+    if (copy.GetId() <= 0)
+        return nullptr;
+    if (COrder* known = Find(copy.GetId()))
+        return known;
+    COrder* order = Create(copy.GetId());
+    order->SetStatus(copy.GetStatus());
+    order->SetCtime(copy.GetCtime());
+    order->SetPtime(copy.GetPtime());
+    order->SetStime(copy.GetStime());
+    order->SetErtime(copy.GetErtime());
+    order->SetAmount(copy.GetAmount());
+    order->SetAddCash(copy.GetAddCash());
+    order->SetMember(copy.GetMember());
+    if (copy.GetShopId() != 0) {
+        order->SetShopId(copy.GetShopId());
+        order->SetShopName(copy.GetShopName());
+        order->SetShopCatId(copy.GetShopCatId());
+    }
+    emit OrderAdded(order, Adopted);
+    return order;
+}
+
+void COrderBook::SetStatus(COrder* order, int status)
+{
+    if (!order || order->GetStatus() == status)
+        return;
+    const int previous = order->GetStatus();
+    order->SetStatus(status);
+    emit StatusChanged(order, previous);
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QNetworkReply>
+#include <QObject>
+#include <QSet>
+
+#include <functional>
+
+class COrder;
+class COrderBook;
+class CUser;
+class QMediaPlayer;
+class QNetworkAccessManager;
+class QTimer;
+
+// Keeps the order book in step with the platform: the full list once, then two polls for as long
+// as it lives, each re-armed after every reply whatever the reply said: new orders every 20 seconds
+// and paid/finished orders every 3 seconds. A failed full list is asked for again after 5 seconds.
+//
+// The cursors. The new-order poll asks for orders created after `NewOrderTime()`, the pay/finish
+// poll for orders changed after `PayFinishTime()`. Both are the platform's times, never the PC's:
+// the new-order cursor starts at the platform's clock when it answered the full list (its Date
+// header), the pay/finish cursor at the latest change the list shows. They move forward with the
+// stamps the polls report, but never past the platform's clock at its latest reply, so one entry
+// stamped in the future cannot make every later order invisible.
+//
+// A pay/finish entry about an order the book does not know (an order beyond the first page of the
+// full list) is fetched in full and added; one that names a paid order unchanged asks for
+// confirmation (once for as long as it stays paid).
+class COrderPolls : public QObject
+{
+    Q_OBJECT
+public:
+    explicit COrderPolls(COrderBook* book, QObject* parent = nullptr);
+    ~COrderPolls() override;
+
+    void Start(CUser* user);
+    CUser* User() const { return user; }
+    COrderBook* Book() const { return book; }
+    QDateTime NewOrderTime() const { return newOrderTime; }
+    QDateTime PayFinishTime() const { return payFinishTime; }
+    bool FullListLoaded() const { return loaded; }
+    int DetailsInFlight() const { return fetching.size(); }
+
+public slots:
+    bool HttpAllOrder();
+    void HttpNewOrder();
+    void HttpPayFinishOrder();
+    void RestartHttpAllOrder(int second);
+    void RestartHttpNewOrder(int second);
+    void RestartHttpPayFinishOrder(int second);
+    void replyAllOrder(QNetworkReply* reply);
+    void ReplyNewOrder(QNetworkReply* reply);
+    void ReplyPayFinishOrder(QNetworkReply* reply);
+    void slotError(QNetworkReply::NetworkError);
+    void ErrorNewOrder(QNetworkReply::NetworkError);
+    void ErrorPayFinishOrder(QNetworkReply::NetworkError);
+
+signals:
+    // The full list has arrived and the polls run.
+    void Loaded();
+    // Paid orders the platform reports again unchanged: their buyers ask the shop to confirm.
+    void ConfirmationAsked(const QList<COrder*>& orders);
+    // Each reply of a poll or of the full list, and what went wrong when it failed.
+    void PollSucceeded(const QString& endpoint);
+    void PollFailed(const QString& endpoint, const QString& reason);
+
+private:
+    void Schedule(QTimer*& which, int second, const std::function<void()>& run);
+    // The platform's clock at a reply; the last one known when the reply has no Date header.
+    void NotePlatformTime(const QDateTime& time);
+    void Advance(QDateTime& cursor, const QDateTime& seen) const;
+    void FetchDetail(qint64 id);
+    void ReplyDetail(QNetworkReply* reply, qint64 id);
+    void OnStatusChanged(COrder* order, int previous);
+    void Ring(bool newOrder, bool confirmation);
+    bool Report(const QString& endpoint, bool succeeded, const QString& text);
+    void PlaySound(const QString& path);
+
+    COrderBook* book;
+    CUser* user = nullptr;
+    QNetworkAccessManager* manager = nullptr;
+    QNetworkAccessManager* payFinishManager = nullptr;
+    QNetworkAccessManager* detailManager = nullptr;
+    QTimer* timer = nullptr;
+    QTimer* payFinishTimer = nullptr;
+    QMediaPlayer* player = nullptr;
+    QString lastSound;
+    QDateTime newOrderTime;
+    QDateTime payFinishTime;
+    QDateTime platformTime; // the platform's clock at its latest reply
+    bool loaded = false;
+
+    // Orders the pay/finish poll named without the book knowing them: fetched one by one, and
+    // asked for again after a failure until the platform answers.
+    QHash<QNetworkReply*, qint64> fetching;
+    QSet<qint64> toFetch;
+    // Paid orders already handed on for confirmation; forgotten when their status changes.
+    QSet<qint64> confirmationAsked;
+};

@@ -1,0 +1,226 @@
+#include "orders/pane/callist.h"
+
+#include <QAbstractScrollArea>
+#include <QCursor>
+
+#include "app/screens.h"
+#include "confirm/cwservertable.h"
+#include "detail/corderwidget.h"
+#include "orders/corder.h"
+#include "orders/orderpolls.h"
+#include "orders/pane/corderitem.h"
+#include "orders/pane/corderlist.h"
+
+CAllList::CAllList(CUser* user, QWidget* parent)
+    : QWidget(parent), book(new COrderBook(this)), polls(new COrderPolls(book, this)), user(user)
+{
+    resize(paneWidth, 0);
+    for (int status : GroupStatuses()) {
+        auto* list = new COrderList(StatusName(status), this);
+        list->SetState(status);
+        list->move(0, height());
+        resize(width(), height() + list->height());
+        connect(list, &COrderList::HeightChanged, this, &CAllList::Update);
+        lists.append(list);
+    }
+    connect(book, &COrderBook::OrderAdded, this, &CAllList::OnOrderAdded);
+    connect(book, &COrderBook::StatusChanged, this, &CAllList::OnStatusChanged);
+    connect(polls, &COrderPolls::ConfirmationAsked, this, &CAllList::OnConfirmationAsked);
+    if (user)
+        Start(user);
+}
+
+CAllList::~CAllList()
+{
+    // Everything that shows an order goes before the book and its orders do.
+    delete serverTable.data();
+    for (const QPointer<COrderWidget>& window : qAsConst(details))
+        delete window.data();
+    disconnect(book, nullptr, this, nullptr);
+    rows.clear();
+    qDeleteAll(lists);
+    lists.clear();
+    delete polls;
+    delete book;
+}
+
+void CAllList::Start(CUser* newUser)
+{
+    if (!newUser)
+        return;
+    user = newUser;
+    polls->Start(user);
+}
+
+CWServerTable* CAllList::ServerTable() const
+{
+    return serverTable;
+}
+
+COrderWidget* CAllList::DetailWindow(qint64 id) const
+{
+    return details.value(id);
+}
+
+COrderList* CAllList::FindList(int status) const
+{
+    for (COrderList* list : lists)
+        if (list->GetState() == status)
+            return list;
+    return nullptr;
+}
+
+// ---- following the book
+
+void CAllList::OnOrderAdded(COrder* order, COrderBook::Arrival how)
+{
+    // An order a window opened before any list brought it gets its row once its status changes.
+    if (how == COrderBook::Adopted)
+        return;
+    const bool fresh = how != COrderBook::Listed;
+    PlaceRow(order, fresh, fresh);
+}
+
+void CAllList::OnStatusChanged(COrder* order, int)
+{
+    COrderItem* row = rows.value(order->GetId());
+    if (!HasGroup(order->GetStatus())) {
+        if (row)
+            DropRow(row);
+        return;
+    }
+    if (!row) {
+        // Paid again, or first paid: an order staff must act on announces itself.
+        PlaceRow(order, true, order->GetStatus() == StatusPaid.first);
+        return;
+    }
+    if (order->GetStatus() == StatusServed.first || order->GetStatus() == StatusCompleted.first)
+        row->ShowNewOrderIcon(false);
+    if (COrderList* from = qobject_cast<COrderList*>(row->parentWidget()))
+        from->TakeItem(row);
+    FindList(order->GetStatus())->PrependItem(row);
+    if (order->GetStatus() == StatusPaid.first && !row->IsFlashing()) {
+        row->StartFlash();
+        emit RowBlinking(order->GetId());
+    }
+}
+
+void CAllList::PlaceRow(COrder* order, bool atTop, bool flash)
+{
+    COrderList* list = FindList(order->GetStatus());
+    if (!list || rows.contains(order->GetId()))
+        return;
+    auto* row = new COrderItem(order, user, list);
+    rows.insert(order->GetId(), row);
+    connect(row, &COrderItem::OpenRequested, this, &CAllList::SlotOpenOrderDetail);
+    connect(row, &COrderItem::Acknowledged, this, [this, id = order->GetId()] { emit RowAcknowledged(id); });
+    if (flash)
+        row->StartFlash();
+    if (atTop)
+        list->PrependItem(row);
+    else
+        list->AddItem(row, 0);
+    if (flash)
+        emit RowBlinking(order->GetId());
+}
+
+void CAllList::DropRow(COrderItem* row)
+{
+    const qint64 id = row->GetOrder()->GetId();
+    rows.remove(id);
+    if (row->IsFlashing())
+        emit RowAcknowledged(id);
+    if (COrderList* list = qobject_cast<COrderList*>(row->parentWidget()))
+        list->TakeItem(row);
+    // Later, not now: this may run inside a signal of the row's own detail window.
+    row->hide();
+    row->deleteLater();
+}
+
+void CAllList::OnConfirmationAsked(const QList<COrder*>& orders)
+{
+    OpenServerTable();
+    serverTable->AddOrders(orders);
+    serverTable->SelectRow(0);
+}
+
+// ---- layout
+
+// Groups report a new height after they lay out; many reports during one reply make one restack.
+void CAllList::Update()
+{
+    if (updateQueued)
+        return;
+    updateQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            updateQueued = false;
+            int height = 0;
+            for (COrderList* list : qAsConst(lists)) {
+                list->move(list->x(), height);
+                height += list->height();
+            }
+            resize(width(), height);
+
+            QWidget* parent = parentWidget();
+            if (!parent)
+                return;
+            // A scroll area follows its widget's size by itself; anything else is shown again to
+            // pick up the new size.
+            auto* view = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
+            if (view && view->viewport() == parent)
+                return;
+            parent->hide();
+            parent->show();
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- windows
+
+void CAllList::OpenServerTable()
+{
+    if (serverTable) {
+        serverTable->Show();
+        serverTable->activateWindow();
+        return;
+    }
+    serverTable = new CWServerTable(user, book);
+    serverTable->resize(1200, 700);
+    serverTable->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
+    const QRect area = AvailableAreaOf(this);
+    serverTable->move(area.left() + (area.width() - serverTable->width()) / 2,
+                      area.top() + (area.height() - serverTable->height()) / 2);
+    serverTable->MoveTitle(5, 5);
+    connect(serverTable, &CWServerTable::SignalOpenOrderDetail, this, &CAllList::SlotOpenOrderDetail);
+    serverTable->Show();
+}
+
+void CAllList::SlotOpenOrderDetail(COrder* pOrder)
+{
+    if (!pOrder)
+        return;
+    // A window's own record of an order becomes the book's.
+    COrder* order = book->Find(pOrder->GetId()) == pOrder ? pOrder : book->Adopt(*pOrder);
+    if (!order)
+        return;
+    if (COrderWidget* open = details.value(order->GetId())) {
+        open->showNormal();
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* window = new COrderWidget(order, user, book);
+    window->SetTitle(
+        QStringLiteral("%1 %2").arg(QString::number(order->GetId()), QStringLiteral("订单详情")));
+    const QRect area = AvailableAreaAt(QCursor::pos());
+    window->move(area.left() + (area.width() - window->width()) / 2,
+                 area.top() + (area.height() - window->height()) / 2);
+    details.insert(order->GetId(), window);
+    connect(window, &QObject::destroyed, this, [this, id = order->GetId()] {
+        if (!details.value(id))
+            details.remove(id);
+    });
+    window->Show();
+}

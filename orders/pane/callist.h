@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include "orders/orderbook.h"
+
+class COrder;
+class COrderItem;
+class COrderList;
+class COrderPolls;
+class COrderWidget;
+class CUser;
+class CWServerTable;
+
+// The order pane: one group per order status with a row for each order of the session that has a
+// group. It owns the session's order book and the polls that feed it, and shows what the book
+// holds: a new order blinks at the top of its group; an order whose status changes moves to the top
+// of its new group, or loses its row while its status has none and gets it back when it reaches
+// one. It also opens the detail windows (one per order) and hands orders that await confirmation to
+// the confirmation table.
+class CAllList : public QWidget
+{
+    Q_OBJECT
+public:
+    CAllList(CUser* user, QWidget* parent);
+    ~CAllList() override;
+
+    static constexpr int paneWidth = 288;
+
+    void Start(CUser* user);
+    COrderBook* Book() const { return book; }
+    COrderPolls* Polls() const { return polls; }
+    COrderList* FindList(int status) const;
+    COrderItem* FindOrderItem(qint64 id) const { return rows.value(id); }
+    const QList<COrderList*>& Lists() const { return lists; }
+    CWServerTable* ServerTable() const;
+    COrderWidget* DetailWindow(qint64 id) const;
+
+public slots:
+    void Update();
+    void OpenServerTable();
+    void SlotOpenOrderDetail(COrder* pOrder);
+
+signals:
+    // A new order's row started blinking, and the row that stopped it by being opened.
+    void RowBlinking(qint64 id);
+    void RowAcknowledged(qint64 id);
+
+private:
+    void OnOrderAdded(COrder* order, COrderBook::Arrival how);
+    void OnStatusChanged(COrder* order, int previous);
+    void OnConfirmationAsked(const QList<COrder*>& orders);
+    void PlaceRow(COrder* order, bool atTop, bool flash);
+    void DropRow(COrderItem* row);
+
+    COrderBook* book = nullptr;
+    COrderPolls* polls = nullptr;
+    CUser* user = nullptr;
+    QList<COrderList*> lists;
+    QHash<qint64, COrderItem*> rows; // one row at most per order
+    QHash<qint64, QPointer<COrderWidget>> details;
+    QPointer<CWServerTable> serverTable;
+    bool updateQueued = false;
+};
