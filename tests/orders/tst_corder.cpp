@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include "common/testmain.h"
 #include "orders/corder.h"
 
@@ -5,7 +7,7 @@ class TestCOrder : public QObject
 {
     Q_OBJECT
 
-    static CCommodity* item(int num, float price, float total)
+    static CCommodity* item(int num, Money price, Money total)
     {
         auto* commodity = new CCommodity;
         commodity->SetNum(num);
@@ -48,20 +50,24 @@ private slots:
 
     void formatMoney_data()
     {
-        QTest::addColumn<float>("amount");
+        QTest::addColumn<double>("amount");
         QTest::addColumn<QString>("text");
-        QTest::newRow("12.5") << 12.5f << "12.50";
-        QTest::newRow("0.125 is cut") << 0.125f << "0.12";
-        QTest::newRow("0.1299 via 0.130") << 0.1299f << "0.13";
-        QTest::newRow("2.9996 via 3.000") << 2.9996f << "3.00";
-        QTest::newRow("0") << 0.0f << "0.00";
-        QTest::newRow("100") << 100.0f << "100.00";
-        QTest::newRow("negative") << -5.0f << "-5.00";
-        QTest::newRow("large") << 123456.78f << "123456.78";
+        QTest::newRow("12.5") << 12.5 << "12.50";
+        QTest::newRow("0.125 is cut") << 0.125 << "0.12";
+        QTest::newRow("0.1299 via 0.130") << 0.1299 << "0.13";
+        QTest::newRow("2.9996 via 3.000") << 2.9996 << "3.00";
+        QTest::newRow("0") << 0.0 << "0.00";
+        QTest::newRow("100") << 100.0 << "100.00";
+        QTest::newRow("negative") << -5.0 << "-5.00";
+        QTest::newRow("large") << 123456.78 << "123456.78";
+        QTest::newRow("just under 100000") << 99999.99 << "99999.99";
+        QTest::newRow("millions") << 1234567.89 << "1234567.89";
+        QTest::newRow("not a number") << std::nan("") << "0.00";
+        QTest::newRow("tiny negative") << -0.001 << "0.00";
     }
     void formatMoney()
     {
-        QFETCH(float, amount);
+        QFETCH(double, amount);
         QFETCH(QString, text);
         QCOMPARE(FormatMoney(amount), text);
     }
@@ -71,25 +77,31 @@ private slots:
         COrder order;
         order.SetAmount(50);
         QCOMPARE(order.GetTotalNum(), 0);
-        QCOMPARE(order.GetTotalPrice(), 0.0f);
-        QCOMPARE(order.GetSaving(), 0.0f);
+        QCOMPARE(order.GetTotalPrice(), 0.0);
+        QCOMPARE(order.GetSaving(), 0.0);
 
-        order.AddCommodity(item(2, 12.5f, 25));
+        order.AddCommodity(item(2, 12.5, 25));
         order.AddCommodity(item(3, 10, 36));
         order.AddCommodity(nullptr);
         QCOMPARE(order.GetCommodities().size(), 2);
         QCOMPARE(order.GetTotalNum(), 5);
-        QCOMPARE(order.GetTotalPrice(), 55.0f);
-        QCOMPARE(order.GetSaving(), 11.0f);
+        QCOMPARE(order.GetTotalPrice(), 55.0);
+        QCOMPARE(order.GetSaving(), 11.0);
 
         order.SetAmount(70); // totals below the amount: no negative saving
-        QCOMPARE(order.GetSaving(), 0.0f);
+        QCOMPARE(order.GetSaving(), 0.0);
         order.SetAmount(61);
-        QCOMPARE(order.GetSaving(), 0.0f);
+        QCOMPARE(order.GetSaving(), 0.0);
 
         order.ClearCommodities();
         QVERIFY(order.GetCommodities().isEmpty());
         QCOMPARE(order.GetTotalNum(), 0);
+
+        // Quantities at the top of their range add up without wrapping.
+        order.AddCommodity(item(2147483647, 0.01, 0));
+        order.AddCommodity(item(2147483647, 0.01, 0));
+        QCOMPARE(order.GetTotalNum(), 4294967294LL);
+        QCOMPARE(FormatMoney(order.GetTotalPrice()), QStringLiteral("42949672.94"));
     }
 
     void freshOrder_andTakeoutName()

@@ -1,4 +1,5 @@
 #include <QJsonArray>
+#include <QNetworkReply>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTableWidget>
@@ -20,6 +21,9 @@ class TestOrderPolls : public QObject
 
     CUser user;
     QJsonArray fullList, newOrders, payFinish;
+    QList<FakeResponse> details; // answers to StaffOrder2, one per request, the last one kept
+
+    static QString stamp(const QDateTime& time) { return time.toString("yyyy-MM-dd hh:mm:ss"); }
 
     static QJsonObject entry(qint64 id, int status, const QString& ctime = QString(),
                              const QString& ertime = QString())
@@ -73,6 +77,7 @@ private slots:
     {
         PollClock::SetSecondLength(20);
         fullList = newOrders = payFinish = QJsonArray();
+        details.clear();
         FakeNetworkManager::Install([this](const RecordedRequest& r) {
             const QString path = r.request.url().path();
             if (path.endsWith(QLatin1String("/StaffOrderList")))
@@ -84,6 +89,8 @@ private slots:
                 return FakeResponse::Json(answer(QJsonObject{{"commos", newOrders}}));
             if (path.endsWith(QLatin1String("/PayFinishOrder")))
                 return FakeResponse::Json(answer(QJsonObject{{"commos", payFinish}}));
+            if (path.endsWith(QLatin1String("/StaffOrder2")) && !details.isEmpty())
+                return details.size() > 1 ? details.takeFirst() : details.first();
             return FakeResponse::Json("{\"status\":1,\"info\":\"\"}");
         });
     }
@@ -122,6 +129,94 @@ private slots:
         QCOMPARE(fields(sent("UpdateStaffOrderList").last().body).value(3).second, created);
         QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, changed);
         QCOMPARE(pane.list->Polls()->NewOrderTime(), base.addMSecs(-base.time().msec()));
+    }
+
+    // The cursors keep to the platform's clock. A PC five minutes fast still sees every order, and
+    // one entry stamped years ahead moves no cursor past the platform's time.
+    void cursors_followThePlatformsClock_notThePCs()
+    {
+        const QDateTime platformNow = QDateTime::currentDateTime().addSecs(-300);
+        FakeNetworkManager::SetPlatformClock(platformNow);
+        fullList = {entry(10, 1, stamp(platformNow.addSecs(-600)))};
+        OrderPane pane(&user);
+        QTRY_COMPARE(sent("UpdateStaffOrderList").size(), 1);
+        QCOMPARE(fields(sent("UpdateStaffOrderList").first().body).value(3).second, stamp(platformNow));
+
+        // Two minutes later by the platform, still three minutes before the PC's clock.
+        const QDateTime later = platformNow.addSecs(120);
+        FakeNetworkManager::SetPlatformClock(later);
+        newOrders = {entry(11, 1, stamp(later)), entry(12, 1, "2031-01-01 00:00:00")};
+        payFinish = {QJsonObject{{"id", 10}, {"status", 2}, {"ertime", "2031-01-01 00:00:00"}}};
+        QTRY_VERIFY(pane.list->FindOrderItem(11) && pane.list->FindOrderItem(12));
+        QTRY_COMPARE(pane.ids(2).value(0), qint64(10));
+        const int before = sent("UpdateStaffOrderList").size();
+        QTRY_VERIFY(sent("UpdateStaffOrderList").size() > before);
+        QCOMPARE(fields(sent("UpdateStaffOrderList").last().body).value(3).second, stamp(later));
+        QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, stamp(later));
+    }
+
+    // The pay/finish poll names an order the client never listed (beyond the full list's first
+    // page): it is fetched, gets its row and, being paid, blinks and rings. A failed fetch is
+    // asked for again.
+    void payFinishNamesAnUnknownOrder_fetchesAndShowsIt()
+    {
+        const QString now = stamp(QDateTime::currentDateTime());
+        fullList = {entry(10, 2, now)};
+        details = {FakeResponse::Error(QNetworkReply::ConnectionRefusedError),
+                   FakeResponse::Json(answer(QJsonObject{{"id", 900},
+                                                         {"status", 1},
+                                                         {"amount", 99999.99},
+                                                         {"ctime", now},
+                                                         {"taker", "王五"}}))};
+        payFinish = {QJsonObject{{"id", 900}, {"status", 1}, {"ertime", now}}};
+        SoundLog sounds;
+        OrderPane pane(&user);
+        QTRY_VERIFY(pane.list->FindOrderItem(900));
+        QCOMPARE(sent("StaffOrder2").size(), 2);
+        QCOMPARE(pane.ids(1), (QList<qint64>{900}));
+        COrderItem* row = pane.list->FindOrderItem(900);
+        QVERIFY(row->IsFlashing());
+        QCOMPARE(row->GetOrder()->GetTaker(), QStringLiteral("王五"));
+        QCOMPARE(row->GetOrder()->GetShopName(), QStringLiteral("老街牛肉面馆"));
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+        // Known from now on: later reports fetch nothing more.
+        QTest::qWait(PollClock::Msecs(3) * 3);
+        QCOMPARE(sent("StaffOrder2").size(), 2);
+    }
+
+    // One reply brings an order that became paid and a buyer's confirmation request: the
+    // new-order sound is heard first; the confirmation's sound waits for it.
+    void newOrderAndConfirmationInOneReply_newOrderSoundFirst()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        fullList = {entry(41, 2, stamp(now)), entry(42, 1, stamp(now))};
+        payFinish = {QJsonObject{{"id", 41}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}},
+                     QJsonObject{{"id", 42}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}}};
+        SoundLog sounds;
+        OrderPane pane(&user);
+        QTRY_VERIFY(!sounds.played.isEmpty());
+        QCOMPARE(sounds.played.first(), QStringLiteral("audio/neworder.mp3"));
+        QCOMPARE(sounds.played.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(sounds.played,
+                                  (QStringList{"audio/neworder.mp3", "audio/notify.wav"}), 6000);
+        QCOMPARE(pane.ids(1).first(), qint64(41));
+        QVERIFY(pane.list->ServerTable()->ConfirmCell(42));
+    }
+
+    // Twenty thousand buyers ask at once: the table takes them in one go and the polls go on.
+    void hugeConfirmationReply_keepsThePollsGoing()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int i = 1; i <= 20000; ++i) {
+            fullList.append(entry(i, 1, stamp(now)));
+            payFinish.append(QJsonObject{{"id", i}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}});
+        }
+        OrderPane pane(&user);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable(), 30000);
+        const int asked = sent("PayFinishOrder").size();
+        QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() > asked, 30000);
+        QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 20000);
+        QCOMPARE(pane.list->ServerTable()->TitleLabel()->text(), QStringLiteral("待确认订单 20000"));
     }
 
     void lookups_useFull64BitIds_andAnOrderListedTwiceIsOneOrder()

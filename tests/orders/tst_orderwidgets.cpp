@@ -239,6 +239,26 @@ private slots:
         QCOMPARE(row->IsFlashing(), from == 1 || to == 1);
     }
 
+    // An order opened from search or income before any list brought it: no row until it is paid,
+    // then a blinking one on top of "已支付".
+    void adoptedOrder_getsItsRowOncePaid()
+    {
+        OrderPane pane(nullptr);
+        COrder incomeCopy;
+        incomeCopy.SetId(31);
+        incomeCopy.SetStatus(0);
+        pane.list->SlotOpenOrderDetail(&incomeCopy);
+        COrder* adopted = pane.list->Book()->Find(31);
+        QVERIFY(adopted && adopted != &incomeCopy);
+        QCOMPARE(pane.list->DetailWindow(31)->Order(), adopted);
+        settle();
+        QVERIFY(!pane.list->FindOrderItem(31));
+        pane.list->Book()->SetStatus(adopted, 1);
+        settle();
+        QCOMPARE(pane.ids(1), (QList<qint64>{31}));
+        QVERIFY(pane.list->FindOrderItem(31)->IsFlashing());
+    }
+
     void closingThePane_closesItsWindows()
     {
         auto* pane = new OrderPane(nullptr);
