@@ -4,7 +4,8 @@
 #include <QStandardPaths>
 
 const QString AppName = QStringLiteral("Tarvik");
-const QString AppVersion = QStringLiteral("1.0.6.2290");
+// The project version of CMakeLists.txt, build number included.
+const QString AppVersion = QStringLiteral(TARVIK_VERSION);
 const QString AccountLockFileName = QStringLiteral("me.xml");
 
 const QColor shadowColor(180, 180, 180, 100);

@@ -1,13 +1,41 @@
 #include <QCursor>
 #include <QFile>
+#include <QTextStream>
 
+#include "app/constants.h"
 #include "app/screens.h"
 #include "app/singleapplication.h"
+#include "app/sound.h"
 #include "net/request.h"
 #include "session/cwlogin.h"
 
+// Asked from a terminal: answers without opening a window (or a display) and ends.
+static int AnswerOption(const QByteArray& option, int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    if (option == "--version") {
+        out << AppName << ' ' << AppVersion << '\n';
+        return 0;
+    }
+    if (option == "--sounds")
+        return Sound::Report(out) ? 0 : 1;
+    out << "Usage: tarvik [--version | --sounds | --help]\n"
+           "Without an option the client starts with its login window; Qt's own options\n"
+           "(-platform, -style, ...) are accepted then.\n"
+           "  --version  print the version\n"
+           "  --sounds   print where the notification sounds are found (status 1 if one is missing)\n";
+    return 0;
+}
+
 int main(int argc, char* argv[])
 {
+    if (argc == 2) {
+        const QByteArray option(argv[1]);
+        if (option == "--version" || option == "--sounds" || option == "--help")
+            return AnswerOption(option, argc, argv);
+    }
+
     theApp = new SingleApplication(argc, argv);
 
     QFile styleSheet(QStringLiteral(":/qss/velm.qss"));

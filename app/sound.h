@@ -2,16 +2,33 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QMediaPlayer;
+class QTextStream;
 
-// Notification sounds live in an "audio" folder beside the program and are named by a relative
-// path such as "audio/neworder.mp3". GStreamer refuses relative URLs, so the path is looked up in
-// the working directory first, then beside the executable, and the player gets an absolute file URL.
+// Notification sounds are named by a relative path such as "audio/neworder.mp3". GStreamer refuses
+// relative URLs, so the path is looked up in Folders() and the player gets an absolute file URL.
 namespace Sound {
 
+// Where sounds are looked for, first match wins: the working directory; the program's own folder
+// (a build tree copies "audio" there); the data folder of an installed client, <prefix>/share/tarvik,
+// found from the program's folder <prefix>/bin so that an unpacked or relocated install works too;
+// and the data folder the build was configured for (/usr/share/tarvik in the Debian package).
+QStringList Folders();
+
 QUrl Resolve(const QString& relativePath);
+// The same in the given folders; a file found nowhere resolves in the first folder, so that the
+// player's error names a full path.
+QUrl Resolve(const QString& relativePath, const QStringList& folders);
+
+// The sounds the client plays, as it names them.
+QStringList Names();
+
+// Writes the folders and where each of Names() was found ("tarvik --sounds"); true when every
+// sound was found.
+bool Report(QTextStream& out);
 
 // Sets the player's media to the sound and plays it. Null players are ignored.
 void Play(QMediaPlayer* player, const QString& relativePath);

@@ -98,9 +98,9 @@ int main(int argc, char* argv[])
         QStringLiteral("SECONDS"), QStringLiteral("30"));
     const QCommandLineOption offerOption(
         QStringLiteral("offer-version"),
-        QStringLiteral("Version that UpdateSoftware offers (default 1.0.6.2290, "
-                       "the client's own: no update)."),
-        QStringLiteral("X"), QStringLiteral("1.0.6.2290"));
+        QStringLiteral("Version that UpdateSoftware offers (default " TARVIK_VERSION
+                       ", the client's own: no update)."),
+        QStringLiteral("X"), QStringLiteral(TARVIK_VERSION));
     const QCommandLineOption pageOption(QStringLiteral("page-size"),
                                         QStringLiteral("Orders per page of the order list (default 1000)."),
                                         QStringLiteral("N"), QStringLiteral("1000"));

@@ -19,7 +19,7 @@ if ! [[ "$SECONDS_PER_HARNESS" =~ ^[0-9]+$ ]]; then
   exit 2
 fi
 
-scripts/setup.sh
+scripts/setup.sh fuzz
 FUZZ_DIR=${FUZZ_BUILD_DIR:-build-fuzz}
 # Every library the harnesses link is instrumented for coverage, so libFuzzer sees into the client's
 # code and not only the harness.

@@ -22,7 +22,7 @@ ROOT=$PWD
 
 BUILD_DIR=${BUILD_DIR:-build}
 if [ "${TARVIK_SKIP_BUILD:-0}" != 1 ]; then
-  scripts/setup.sh
+  scripts/setup.sh run
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build "$BUILD_DIR" -j "$(nproc)"
 fi

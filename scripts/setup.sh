@@ -1,34 +1,65 @@
 #!/usr/bin/env bash
-# Installs what Tarvik needs to build, run and test on Debian 12 (run as root, or with sudo available).
+# Installs what a command of this repository needs on Debian 12 (run as root, or with sudo available).
 # Idempotent: packages that are already installed are skipped.
+#
+#   scripts/setup.sh PROFILE...     one or more of:
+#     run      build the client and velm-platform, run the demo (scripts/run.sh), headless too
+#     test     build and run every test (scripts/test.sh)
+#     package  build the Debian packages and check them (scripts/package.sh)
+#     fuzz     fuzz with libFuzzer (scripts/fuzz.sh): clang and its sanitizer runtimes
+#     docs     draw the architecture diagram (scripts/diagram.sh)
+#     all      every one of them (the default)
 set -euo pipefail
 
-PACKAGES=(
+# Compiler, CMake, Qt and cpp-httplib: every profile builds something.
+BUILD=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins libqt5sql5-sqlite
   libcpp-httplib-dev
+)
+# What the client needs when it runs: GStreamer plays the sounds, the text is Chinese.
+RUNTIME=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   fonts-wqy-microhei fonts-wqy-zenhei
-  xvfb xauth x11-utils xdotool imagemagick poppler-utils curl
-  # scripts/fuzz.sh: clang with libFuzzer and its sanitizer runtimes (not part of clang's own
-  # dependencies)
-  clang libclang-rt-dev
 )
 
+packages=()
+add_profile() {
+  case "$1" in
+    # The headless demo drives the client under Xvfb with xdotool, screenshots it with ImageMagick
+    # and talks to the platform's admin API with curl.
+    run) packages+=("${BUILD[@]}" "${RUNTIME[@]}" xvfb xauth x11-utils xdotool imagemagick curl) ;;
+    # The receipt tests read the printed PDF back with pdftotext; the sanitizer runtimes come with g++.
+    test) packages+=("${BUILD[@]}" "${RUNTIME[@]}" poppler-utils) ;;
+    # dpkg-shlibdeps (dpkg-dev, part of build-essential) finds the packages' dependencies.
+    package) packages+=("${BUILD[@]}" lintian appstream desktop-file-utils man-db) ;;
+    # libFuzzer and its sanitizer runtimes are not part of clang's own dependencies.
+    fuzz) packages+=("${BUILD[@]}" clang libclang-rt-dev) ;;
+    docs) packages+=(graphviz) ;;
+    all) for p in run test package fuzz docs; do add_profile "$p"; done ;;
+    *)
+      echo "usage: scripts/setup.sh [run|test|package|fuzz|docs|all]..." >&2
+      exit 2
+      ;;
+  esac
+}
+[ "$#" -gt 0 ] || set -- all
+for profile in "$@"; do add_profile "$profile"; done
+
 missing=()
-for p in "${PACKAGES[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
 done
 
 if [ "${#missing[@]}" -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
+  echo "setup ($*): installing ${missing[*]}"
   SUDO=""
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 else
-  echo "setup: all packages present"
+  echo "setup ($*): all packages present"
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test headless; then builds the client,
+# Installs what is missing, builds everything and runs every test headless, builds the Debian
+# packages from that tree and checks them (scripts/package.sh); then builds the client,
 # velm-platform and every test again with AddressSanitizer and UBSan (in build-asan/) and runs the
 # whole suite once more there, with leak detection on and any finding fatal.
 # Exits non-zero when anything fails.
@@ -24,15 +25,23 @@ if [ "$sanitizers" = 0 ] && [ -n "${CI:-}" ]; then
   sanitizers=1
 fi
 
-scripts/setup.sh
+scripts/setup.sh test
 JOBS=$(nproc)
 started=$SECONDS
 
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The prefix of the Debian packages, so that scripts/package.sh below builds them from this very tree
+# without rebuilding it.
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build "$BUILD_DIR" -j "$JOBS"
 (cd "$BUILD_DIR" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$JOBS" --timeout 600)
 echo "test: plain run passed after $((SECONDS - started)) s"
+
+# The Debian packages from the same tree, lintian clean; in CI also installed, checked and purged.
+package_args=()
+[ -n "${CI:-}" ] && package_args=(--install)
+BUILD_DIR=$BUILD_DIR scripts/package.sh "${package_args[@]}"
+echo "test: packages built and checked after $((SECONDS - started)) s"
 
 if [ "$sanitizers" = 0 ]; then
   echo "test: sanitizer run skipped"

@@ -49,6 +49,45 @@ private slots:
         QDir::setCurrent(savedCwd);
     }
 
+    // An installed client: <prefix>/bin/tarvik with its sounds in <prefix>/share/tarvik/audio.
+    void soundLookup_workingDirThenProgramThenData_data()
+    {
+        QTest::addColumn<QStringList>("copies"); // of the sound: "cwd", "bin", "data"
+        QTest::addColumn<QString>("found");
+        QTest::newRow("installed data only") << QStringList{"data"} << "data";
+        QTest::newRow("beside the program before the data") << QStringList{"bin", "data"} << "bin";
+        QTest::newRow("working directory first") << QStringList{"cwd", "bin", "data"} << "cwd";
+        QTest::newRow("working directory before the data") << QStringList{"cwd", "data"} << "cwd";
+        QTest::newRow("nowhere: the working-directory path") << QStringList{} << "cwd";
+    }
+    void soundLookup_workingDirThenProgramThenData()
+    {
+        QFETCH(QStringList, copies);
+        QFETCH(QString, found);
+        QTemporaryDir fake;
+        const QMap<QString, QString> folders{{"cwd", fake.filePath("cwd")},
+                                             {"bin", fake.filePath("usr/bin")},
+                                             {"data", fake.filePath("usr/share/tarvik")}};
+        for (const QString& where : copies) {
+            QVERIFY(QDir().mkpath(folders[where] + "/audio"));
+            QVERIFY(QFile(folders[where] + "/audio/neworder.mp3").open(QIODevice::WriteOnly));
+        }
+        const QUrl url = Sound::Resolve(QStringLiteral("audio/neworder.mp3"),
+                                        {folders["cwd"], folders["bin"], folders["data"]});
+        QCOMPARE(url.toLocalFile(), folders[found] + "/audio/neworder.mp3");
+    }
+
+    void soundFolders_dataFolderFollowsTheProgram()
+    {
+        const QStringList folders = Sound::Folders();
+        QVERIFY(folders.size() >= 3);
+        QCOMPARE(folders.at(0), QDir::currentPath());
+        const QString program = QCoreApplication::applicationDirPath();
+        QCOMPARE(folders.at(1), program);
+        QCOMPARE(folders.at(2), QDir::cleanPath(program + "/../share/tarvik"));
+        QVERIFY(folders.last().endsWith(QStringLiteral("/share/tarvik")));
+    }
+
     void playing_isObservable()
     {
         QMediaPlayer player;
