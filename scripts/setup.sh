@@ -7,6 +7,8 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins libqt5sql5-sqlite
   libcpp-httplib-dev
+  # velm-platform's TLS (--tls-cert), and the certificates the TLS tests make
+  libssl-dev openssl
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   fonts-wqy-microhei fonts-wqy-zenhei
   xvfb xauth x11-utils xdotool imagemagick poppler-utils curl
