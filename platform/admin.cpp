@@ -105,7 +105,8 @@ bool ReadItems(const QJsonValue& value, bool takeout, QVector<Item>* items, QStr
         Item item;
         item.takeout = takeout;
         item.name = object.value(QStringLiteral("name")).toString();
-        if (item.name.size() > MaxTextLength || object.value(QStringLiteral("pics")).toString().size() > MaxTextLength) {
+        if (item.name.size() > MaxTextLength ||
+            object.value(QStringLiteral("pics")).toString().size() > MaxTextLength) {
             *error = QStringLiteral("name, pics: at most %1 characters").arg(MaxTextLength);
             return false;
         }
@@ -131,7 +132,8 @@ bool ReadItems(const QJsonValue& value, bool takeout, QVector<Item>* items, QStr
                 return false;
             }
         }
-        item.pics = object.value(QStringLiteral("pics")).toString(Assets::ItemPath(QLatin1String(Assets::DefaultItem)));
+        item.pics = object.value(QStringLiteral("pics"))
+                        .toString(Assets::ItemPath(QLatin1String(Assets::DefaultItem)));
         items->append(item);
     }
     return true;
@@ -149,8 +151,10 @@ bool ApplyFields(const QJsonObject& request, Order* order, bool* itemsGiven, boo
     for (int i = 0; i < 8; ++i) {
         if (!request.contains(texts[i]))
             continue;
-        if (!request.value(texts[i]).isString() || request.value(texts[i]).toString().size() > MaxTextLength) {
-            *error = texts[i] + QStringLiteral(": expected a string of at most %1 characters").arg(MaxTextLength);
+        if (!request.value(texts[i]).isString() ||
+            request.value(texts[i]).toString().size() > MaxTextLength) {
+            *error =
+                texts[i] + QStringLiteral(": expected a string of at most %1 characters").arg(MaxTextLength);
             return false;
         }
         *fields[i] = request.value(texts[i]).toString();
@@ -465,8 +469,10 @@ int Admin::SetFault(const QJsonObject& request, QJsonObject* reply)
     fault.text = request.value(QStringLiteral("text")).toString(QStringLiteral("服务器繁忙，请稍后再试"));
     qint64 ms = 1000;
     qint64 times = 0;
-    if ((request.contains(QStringLiteral("ms")) && !ReadWhole(request.value(QStringLiteral("ms")), 0, Faults::MaxHoldMs, &ms)) ||
-        (request.contains(QStringLiteral("times")) && !ReadWhole(request.value(QStringLiteral("times")), 0, 1000000, &times)))
+    if ((request.contains(QStringLiteral("ms")) &&
+         !ReadWhole(request.value(QStringLiteral("ms")), 0, Faults::MaxHoldMs, &ms)) ||
+        (request.contains(QStringLiteral("times")) &&
+         !ReadWhole(request.value(QStringLiteral("times")), 0, 1000000, &times)))
         return Bad(reply,
                    QStringLiteral("ms: 0 to %1, times: 0 (until cleared) to 1000000").arg(Faults::MaxHoldMs));
     fault.ms = static_cast<int>(ms);
@@ -496,7 +502,8 @@ int Admin::SetOffer(const QJsonObject& request, QJsonObject* reply)
 int Admin::ExpireSessions(const QJsonObject& request, QJsonObject* reply)
 {
     qint64 staff = 0;
-    if (request.contains(QStringLiteral("id")) && !ReadWhole(request.value(QStringLiteral("id")), 1, INT_MAX, &staff))
+    if (request.contains(QStringLiteral("id")) &&
+        !ReadWhole(request.value(QStringLiteral("id")), 1, INT_MAX, &staff))
         return Bad(reply, QStringLiteral("id: a staff member's number"));
     if (!store.ExpireSessions(static_cast<int>(staff)))
         return Bad(reply, QStringLiteral("the sessions could not be expired"), 500);

@@ -316,7 +316,8 @@ QJsonObject Api::Finish(const Staff& staff, const Form& form)
     if (password.isEmpty())
         return Failure(QStringLiteral("请输入订单密码"));
     // Every login has a key and token of its own.
-    const QString session = form.value(QStringLiteral("key")) + QLatin1Char('/') + form.value(QStringLiteral("token"));
+    const QString session =
+        form.value(QStringLiteral("key")) + QLatin1Char('/') + form.value(QStringLiteral("token"));
     if (const std::optional<QString> refusal = codeGuard.Begin(id, session))
         return Failure(*refusal);
     int current = 0;

@@ -31,7 +31,9 @@ private:
 class Api
 {
 public:
-    Api(Store& store, Settings& settings) : store(store), settings(settings), codeGuard(settings.codeLimits) {}
+    Api(Store& store, Settings& settings) : store(store), settings(settings), codeGuard(settings.codeLimits)
+    {
+    }
 
     static bool IsEndpoint(const QString& name);
     // `urlBase` ("http://host:port") prefixes the pictures and the installer the reply names.

@@ -9,7 +9,8 @@ std::optional<QString> CodeGuard::Begin(qint64 order, const QString& session)
     Prune(now);
     OrderTries& tries = orders[order];
     if (tries.lockedUntil > now)
-        return QStringLiteral("该订单的订单密码错误次数过多，请%1后再试").arg(WaitText(tries.lockedUntil - now));
+        return QStringLiteral("该订单的订单密码错误次数过多，请%1后再试")
+            .arg(WaitText(tries.lockedUntil - now));
     if (tries.lockedUntil != Clock::time_point{} || now - tries.last > limits.lock)
         tries = OrderTries{};
 
@@ -17,7 +18,8 @@ std::optional<QString> CodeGuard::Begin(qint64 order, const QString& session)
     while (!typed.empty() && now - typed.front() > limits.lock)
         typed.pop_front();
     if (static_cast<int>(typed.size()) >= limits.sessionTries)
-        return QStringLiteral("订单密码错误次数过多，请%1后再试").arg(WaitText(typed.front() + limits.lock - now));
+        return QStringLiteral("订单密码错误次数过多，请%1后再试")
+            .arg(WaitText(typed.front() + limits.lock - now));
 
     ++tries.wrong;
     tries.last = now;

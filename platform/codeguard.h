@@ -13,8 +13,8 @@ namespace Velm {
 // How many wrong buyer's codes "StaffFinishOrder" takes before it stops checking them.
 struct CodeLimits
 {
-    int orderTries = 5;                                // per order, then it is locked for `lock`
-    int sessionTries = 30;                             // per login within any span of `lock`
+    int orderTries = 5;    // per order, then it is locked for `lock`
+    int sessionTries = 30; // per login within any span of `lock`
     std::chrono::milliseconds lock = std::chrono::minutes(10);
 };
 

@@ -18,8 +18,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <future>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -122,8 +122,8 @@ int main(int argc, char* argv[])
         QStringLiteral("SECONDS"), QStringLiteral("10"));
     const QCommandLineOption codeTriesOption(
         QStringLiteral("code-tries"),
-        QStringLiteral("Wrong buyer's codes an order takes before it is locked (default 5)."), QStringLiteral("N"),
-        QStringLiteral("5"));
+        QStringLiteral("Wrong buyer's codes an order takes before it is locked (default 5)."),
+        QStringLiteral("N"), QStringLiteral("5"));
     const QCommandLineOption sessionTriesOption(
         QStringLiteral("session-code-tries"),
         QStringLiteral("Wrong buyer's codes one login may type within the lock time (default 30)."),
@@ -136,7 +136,8 @@ int main(int argc, char* argv[])
                                         QStringLiteral("Serve HTTPS with this PEM certificate (chain)."),
                                         QStringLiteral("FILE"));
     const QCommandLineOption keyOption(QStringLiteral("tls-key"),
-                                       QStringLiteral("The PEM private key of --tls-cert."), QStringLiteral("FILE"));
+                                       QStringLiteral("The PEM private key of --tls-cert."),
+                                       QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
                        offerOption, pageOption, benchOption, logOption, requestTimeoutOption, codeTriesOption,
                        sessionTriesOption, codeLockOption, certOption, keyOption});
@@ -212,7 +213,8 @@ int main(int argc, char* argv[])
     Server server(store, faults, settings);
     server.SetLogging(parser.isSet(logOption));
     server.SetRequestTimeout(static_cast<int>(requestTimeout * 1000));
-    if (parser.isSet(certOption) && !server.EnableTls(parser.value(certOption), parser.value(keyOption), &error))
+    if (parser.isSet(certOption) &&
+        !server.EnableTls(parser.value(certOption), parser.value(keyOption), &error))
         return Fail(QStringLiteral("TLS: ") + error);
     const QString host = parser.value(hostOption);
     const int boundPort = server.Bind(host, port);

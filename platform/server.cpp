@@ -658,8 +658,7 @@ QString Server::AdminRefusal(const httplib::Request& request, int* httpStatus) c
     // ask (a preflight), which this server never allows.
     if (request.method == "POST" || !request.body.empty()) {
         const std::string type = request.get_header_value("Content-Type");
-        const QString media =
-            QString::fromStdString(type.substr(0, type.find(';'))).trimmed().toLower();
+        const QString media = QString::fromStdString(type.substr(0, type.find(';'))).trimmed().toLower();
         if (media != QLatin1String("application/json")) {
             *httpStatus = 415;
             return QStringLiteral("the admin API takes JSON bodies only (Content-Type: application/json)");

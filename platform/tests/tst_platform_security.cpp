@@ -46,14 +46,15 @@ private:
 
 void PlatformSecurityTest::initTestCase()
 {
-    platform = std::make_unique<PlatformProcess>(QStringList{
-        QStringLiteral("--seed"), QStringLiteral("--code-lock"), QString::number(CodeLockSeconds),
-        QStringLiteral("--session-code-tries"), QString::number(SessionTries), QStringLiteral("--request-timeout"),
-        QString::number(RequestTimeoutSeconds)});
+    platform = std::make_unique<PlatformProcess>(
+        QStringList{QStringLiteral("--seed"), QStringLiteral("--code-lock"), QString::number(CodeLockSeconds),
+                    QStringLiteral("--session-code-tries"), QString::number(SessionTries),
+                    QStringLiteral("--request-timeout"), QString::number(RequestTimeoutSeconds)});
     QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
 }
 
-QJsonObject PlatformSecurityTest::finish(const PlatformProcess::Session& who, qint64 order, const QString& code)
+QJsonObject PlatformSecurityTest::finish(const PlatformProcess::Session& who, qint64 order,
+                                         const QString& code)
 {
     return platform->post(QStringLiteral("StaffFinishOrder"),
                           who.form() + QStringLiteral("&pass=%1&oid=%2").arg(code).arg(order));
@@ -127,8 +128,8 @@ void PlatformSecurityTest::wrongCodesLimitTheSession()
              qPrintable(refused.value("info").toString()));
 
     // Another login is not held up by this one.
-    const PlatformProcess::Session other = platform->login(PlatformProcess::SecondDemoAccount,
-                                                           QString::fromLatin1(PlatformProcess::SecondDemoPassword));
+    const PlatformProcess::Session other = platform->login(
+        PlatformProcess::SecondDemoAccount, QString::fromLatin1(PlatformProcess::SecondDemoPassword));
     QCOMPARE(finish(other, orders.at(3), QStringLiteral("580317")).value("status").toInt(), 1);
 }
 
@@ -230,7 +231,8 @@ void PlatformSecurityTest::crossSiteAdminIsRefused_data()
     QTest::newRow("JSON from a program") << json << cash << 200;
     QTest::newRow("JSON to localhost") << json + "Host: localhost:@port@\r\n" << cash << 200;
     QTest::newRow("text/plain") << QByteArray("Content-Type: text/plain\r\n") << cash << 415;
-    QTest::newRow("a form") << QByteArray("Content-Type: application/x-www-form-urlencoded\r\n") << cash << 415;
+    QTest::newRow("a form") << QByteArray("Content-Type: application/x-www-form-urlencoded\r\n") << cash
+                            << 415;
     QTest::newRow("no content type") << QByteArray() << cash << 415;
     QTest::newRow("foreign Origin") << json + "Origin: http://evil.example\r\n" << cash << 403;
     QTest::newRow("Origin null") << json + "Origin: null\r\n" << cash << 403;
@@ -264,8 +266,11 @@ void PlatformSecurityTest::crossSiteAdminIsRefused()
     // A refused call changed nothing.
     const PlatformProcess::Session staff =
         platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
-    const double balance =
-        platform->post(QStringLiteral("CashUpdate"), staff.form()).value("info").toObject().value("yuer").toDouble();
+    const double balance = platform->post(QStringLiteral("CashUpdate"), staff.form())
+                               .value("info")
+                               .toObject()
+                               .value("yuer")
+                               .toDouble();
     QCOMPARE(balance, httpStatus == 200 && !statusChange ? 777.0 : 1.0);
     QCOMPARE(platform->order(order).value("status").toInt(), httpStatus == 200 && statusChange ? 9 : 1);
 }
