@@ -96,6 +96,10 @@ int ConnectionSocket(const httplib::Request& request)
 // The client closed its end (it gave up waiting, or went away).
 bool PeerClosed(int fd)
 {
+    // Over TLS a closing alert may sit unread before the end of the stream.
+    pollfd entry{fd, POLLRDHUP, 0};
+    if (::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        return true;
     char byte;
     const ssize_t received = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return received == 0 || (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
