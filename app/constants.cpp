@@ -84,9 +84,28 @@ QString WebHost()
     return hostSetting("TARVIK_WEB_HOST", TARVIK_WEB_HOST);
 }
 
+// "http" or "https"; anything else falls back to the compiled-in scheme.
+static QString schemeSetting(const char* variable, const char* compiledDefault)
+{
+    const QString fromEnvironment = qEnvironmentVariable(variable).trimmed().toLower();
+    if (fromEnvironment == QLatin1String("http") || fromEnvironment == QLatin1String("https"))
+        return fromEnvironment;
+    return QString::fromLatin1(compiledDefault);
+}
+
+QString ApiScheme()
+{
+    return schemeSetting("TARVIK_API_SCHEME", TARVIK_API_SCHEME);
+}
+
+QString ImageScheme()
+{
+    return schemeSetting("TARVIK_IMAGE_SCHEME", TARVIK_IMAGE_SCHEME);
+}
+
 QString ApiBase()
 {
-    return QStringLiteral("http://") + ApiHost() + QStringLiteral("/api/");
+    return ApiScheme() + QStringLiteral("://") + ApiHost() + QStringLiteral("/api/");
 }
 
 QString WebBase()

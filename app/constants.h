@@ -30,7 +30,11 @@ QString ApiHost();
 QString ImageHost();
 QString WebHost();
 
-QString ApiBase(); // "http://" + ApiHost() + "/api/"
+// "http" or "https": compiled-in defaults, overridden by TARVIK_API_SCHEME and TARVIK_IMAGE_SCHEME.
+QString ApiScheme();
+QString ImageScheme();
+
+QString ApiBase(); // ApiScheme() + "://" + ApiHost() + "/api/"
 QString WebBase(); // "http://" + WebHost() + "/"
 QString HomePageUrl();
 QString CashPageUrl(); // "amy.php" on the web host

@@ -37,6 +37,9 @@ int main(int argc, char* argv[])
     }
 
     theApp = new SingleApplication(argc, argv);
+    QString caError;
+    if (!Request::TrustCaFile(&caError))
+        qWarning("%s", qUtf8Printable(caError));
 
     QFile styleSheet(QStringLiteral(":/qss/velm.qss"));
     if (styleSheet.open(QIODevice::ReadOnly))

@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QUrl>
 
 #include "session/cuser.h"
@@ -46,6 +48,22 @@ QNetworkAccessManager* CreateManager(QObject* parent)
 void SetManagerFactory(ManagerFactory factory)
 {
     managerFactory = factory;
+}
+
+bool TrustCaFile(QString* error)
+{
+    const QString path = qEnvironmentVariable("TARVIK_CA_FILE");
+    if (path.isEmpty())
+        return true;
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(path, QSsl::Pem);
+    if (certificates.isEmpty()) {
+        *error = QStringLiteral("TARVIK_CA_FILE: no PEM certificate in %1").arg(path);
+        return false;
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(certificates);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    return true;
 }
 
 int TransferTimeout()

@@ -33,6 +33,12 @@ using ManagerFactory = QNetworkAccessManager* (*)(QObject* parent);
 QNetworkAccessManager* CreateManager(QObject* parent);
 void SetManagerFactory(ManagerFactory factory); // null restores the real one
 
+// Trusts, besides the system's certificate authorities, the PEM certificates in the file named by
+// TARVIK_CA_FILE (a platform behind a private authority). Nothing to do without the variable; false
+// with the reason when the file names no certificate. Certificate errors are never ignored: a
+// platform whose certificate is not trusted fails every request.
+bool TrustCaFile(QString* error);
+
 // No request may wait for ever: a server that accepts and never answers would stop a poll for good.
 // The timeout arrives as a network error of the reply.
 int TransferTimeout(); // milliseconds, 30 000 unless changed

@@ -8,11 +8,15 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <climits>
 #include <cmath>
 
 namespace Velm {
 
 namespace {
+
+// Longer than any message, review or address the client shows.
+const int MaxTextLength = 2000;
 
 int Bad(QJsonObject* reply, const QString& text, int httpStatus = 400)
 {
@@ -101,6 +105,11 @@ bool ReadItems(const QJsonValue& value, bool takeout, QVector<Item>* items, QStr
         Item item;
         item.takeout = takeout;
         item.name = object.value(QStringLiteral("name")).toString();
+        if (item.name.size() > MaxTextLength ||
+            object.value(QStringLiteral("pics")).toString().size() > MaxTextLength) {
+            *error = QStringLiteral("name, pics: at most %1 characters").arg(MaxTextLength);
+            return false;
+        }
         qint64 num = 1;
         // A line with quantity 0 is real platform data (an item taken off an order), so 0 is allowed.
         if (object.contains(QStringLiteral("num")) &&
@@ -123,7 +132,8 @@ bool ReadItems(const QJsonValue& value, bool takeout, QVector<Item>* items, QStr
                 return false;
             }
         }
-        item.pics = object.value(QStringLiteral("pics")).toString(Assets::ItemPath(QStringLiteral("dish")));
+        item.pics = object.value(QStringLiteral("pics"))
+                        .toString(Assets::ItemPath(QLatin1String(Assets::DefaultItem)));
         items->append(item);
     }
     return true;
@@ -141,18 +151,22 @@ bool ApplyFields(const QJsonObject& request, Order* order, bool* itemsGiven, boo
     for (int i = 0; i < 8; ++i) {
         if (!request.contains(texts[i]))
             continue;
-        if (!request.value(texts[i]).isString()) {
-            *error = texts[i] + QStringLiteral(": expected a string");
+        if (!request.value(texts[i]).isString() ||
+            request.value(texts[i]).toString().size() > MaxTextLength) {
+            *error =
+                texts[i] + QStringLiteral(": expected a string of at most %1 characters").arg(MaxTextLength);
             return false;
         }
         *fields[i] = request.value(texts[i]).toString();
     }
     if (request.contains(QStringLiteral("status"))) {
-        if (!request.value(QStringLiteral("status")).isDouble()) {
-            *error = QStringLiteral("status: expected a number");
+        qint64 status = 0;
+        if (!ReadWhole(request.value(QStringLiteral("status")), Unpaid, Refunded, &status) ||
+            !IsKnownStatus(static_cast<int>(status))) {
+            *error = QStringLiteral("status: one of 0, 1, 2, 3, 4 and 9");
             return false;
         }
-        order->status = request.value(QStringLiteral("status")).toInt();
+        order->status = static_cast<int>(status);
         if (order->status != Paid)
             order->confirmRequested = false;
     }
@@ -452,12 +466,19 @@ int Admin::SetFault(const QJsonObject& request, QJsonObject* reply)
         return Bad(reply, QStringLiteral("kind: delay, hang, http500, notjson, array, refuse or close"));
     Fault fault;
     fault.kind = *kind;
-    fault.ms = request.value(QStringLiteral("ms")).toInt(1000);
     fault.text = request.value(QStringLiteral("text")).toString(QStringLiteral("服务器繁忙，请稍后再试"));
-    fault.remaining = request.value(QStringLiteral("times")).toInt(0);
-    if (fault.ms < 0 || fault.ms > Faults::MaxHoldMs || fault.remaining < 0)
+    qint64 ms = 1000;
+    qint64 times = 0;
+    if ((request.contains(QStringLiteral("ms")) &&
+         !ReadWhole(request.value(QStringLiteral("ms")), 0, Faults::MaxHoldMs, &ms)) ||
+        (request.contains(QStringLiteral("times")) &&
+         !ReadWhole(request.value(QStringLiteral("times")), 0, 1000000, &times)))
         return Bad(reply,
-                   QStringLiteral("ms: 0 to %1, times: 0 (until cleared) or more").arg(Faults::MaxHoldMs));
+                   QStringLiteral("ms: 0 to %1, times: 0 (until cleared) to 1000000").arg(Faults::MaxHoldMs));
+    fault.ms = static_cast<int>(ms);
+    fault.remaining = static_cast<int>(times);
+    if (fault.text.size() > MaxTextLength)
+        return Bad(reply, QStringLiteral("text: at most %1 characters").arg(MaxTextLength));
     faults.Set(endpoint, fault);
     return Ok(reply, faults.List());
 }
@@ -480,7 +501,11 @@ int Admin::SetOffer(const QJsonObject& request, QJsonObject* reply)
 
 int Admin::ExpireSessions(const QJsonObject& request, QJsonObject* reply)
 {
-    if (!store.ExpireSessions(request.value(QStringLiteral("id")).toInt(0)))
+    qint64 staff = 0;
+    if (request.contains(QStringLiteral("id")) &&
+        !ReadWhole(request.value(QStringLiteral("id")), 1, INT_MAX, &staff))
+        return Bad(reply, QStringLiteral("id: a staff member's number"));
+    if (!store.ExpireSessions(static_cast<int>(staff)))
         return Bad(reply, QStringLiteral("the sessions could not be expired"), 500);
     return Ok(reply, QStringLiteral("sessions expired"));
 }

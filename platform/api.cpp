@@ -315,8 +315,15 @@ QJsonObject Api::Finish(const Staff& staff, const Form& form)
     const QString password = form.value(QStringLiteral("pass")).trimmed();
     if (password.isEmpty())
         return Failure(QStringLiteral("请输入订单密码"));
+    // Every login has a key and token of its own.
+    const QString session =
+        form.value(QStringLiteral("key")) + QLatin1Char('/') + form.value(QStringLiteral("token"));
+    if (const std::optional<QString> refusal = codeGuard.Begin(id, session))
+        return Failure(*refusal);
     int current = 0;
-    switch (store.FinishOrder(staff.shopId, id, password, &current)) {
+    const FinishResult result = store.FinishOrder(staff.shopId, id, password, &current);
+    codeGuard.Settle(id, session, result == FinishResult::WrongPassword, result == FinishResult::Done);
+    switch (result) {
     case FinishResult::Done:
         return Success(QStringLiteral("服务已结束"));
     case FinishResult::NoOrder:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codeguard.h"
 #include "store.h"
 #include "util.h"
 
@@ -16,6 +17,8 @@ class Settings
 public:
     Settings(int pageSize, const QString& offerVersion) : pageSize(pageSize), offer(offerVersion) {}
     const int pageSize;
+    // Set before the server starts.
+    CodeLimits codeLimits;
     QString OfferVersion() const;
     void SetOfferVersion(const QString& version);
 
@@ -28,7 +31,9 @@ private:
 class Api
 {
 public:
-    Api(Store& store, Settings& settings) : store(store), settings(settings) {}
+    Api(Store& store, Settings& settings) : store(store), settings(settings), codeGuard(settings.codeLimits)
+    {
+    }
 
     static bool IsEndpoint(const QString& name);
     // `urlBase` ("http://host:port") prefixes the pictures and the installer the reply names.
@@ -55,6 +60,7 @@ private:
 
     Store& store;
     Settings& settings;
+    CodeGuard codeGuard;
 };
 
 QJsonObject Success(const QJsonValue& info);

@@ -344,13 +344,35 @@ QString Assets::ItemPath(const QString& name)
     return QStringLiteral("/img/item/") + name + QStringLiteral(".png");
 }
 
+bool Assets::IsOfferedItem(const QString& name)
+{
+    // The menu's pictures and the plate of items made without one; nothing else is drawn, so the
+    // cache holds at most these and the 99 faces.
+    if (name == QLatin1String(DefaultItem))
+        return true;
+    for (const DishLook& look : Looks) {
+        if (name == QLatin1String(look.name))
+            return true;
+    }
+    return false;
+}
+
+size_t Assets::CachedBytes()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    size_t bytes = 0;
+    for (const QByteArray& entry : qAsConst(cache))
+        bytes += static_cast<size_t>(entry.size());
+    return bytes;
+}
+
 QByteArray Assets::Picture(const QString& kind, const QString& name)
 {
     static const QRegularExpression itemName(QStringLiteral("^[a-z0-9][a-z0-9-]{0,40}$"));
     static const QRegularExpression faceNumber(QStringLiteral("^[1-9][0-9]?$"));
     const bool face = kind == QLatin1String("face");
     if (face ? !faceNumber.match(name).hasMatch()
-             : kind != QLatin1String("item") || !itemName.match(name).hasMatch())
+             : kind != QLatin1String("item") || !itemName.match(name).hasMatch() || !IsOfferedItem(name))
         return QByteArray();
     const QString key = kind + QLatin1Char('/') + name;
     {
@@ -392,6 +414,9 @@ QByteArray Assets::Installer(const QString& build)
         "# ............................................................................\n";
     while (bytes.size() < 384 * 1024)
         bytes.append(line);
+    // One installer is kept: the offered build changes now and then, the old one is not asked for.
+    for (auto it = cache.begin(); it != cache.end();)
+        it = it.key().startsWith(QLatin1String("installer/")) ? cache.erase(it) : std::next(it);
     cache.insert(key, bytes);
     return bytes;
 }

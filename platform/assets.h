@@ -17,8 +17,13 @@ public:
     static QString FacePath(int number);
     static QString ItemPath(const QString& name);
 
+    // The item picture drawn for items given without one.
+    static constexpr const char* DefaultItem = "dish";
+    static bool IsOfferedItem(const QString& name);
     // PNG bytes for a path below /img/, or empty when there is no such picture.
     QByteArray Picture(const QString& kind, const QString& name);
+    // What the pictures and the installer kept in memory take.
+    size_t CachedBytes();
 
     static QString InstallerFileName(const QString& build);
     QByteArray Installer(const QString& build);

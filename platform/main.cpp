@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <future>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -63,6 +64,13 @@ int main(int argc, char* argv[])
 {
     // A client that goes away while its answer is being written must not end the server.
     std::signal(SIGPIPE, SIG_IGN);
+    // Every connection holds a descriptor until its request deadline passes; hundreds of slow
+    // clients must not use up a soft limit of 1024 while the hard limit allows more.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velm-platform"));
@@ -70,7 +78,7 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The local Velm platform for the Tarvik client: the HTTP API, pictures, web pages and installer.\n"
-        "The first line printed is \"listening on http://HOST:PORT\"."));
+        "The first line printed is \"listening on http://HOST:PORT\" (https with --tls-cert)."));
     parser.addHelpOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"),
@@ -108,8 +116,31 @@ int main(int argc, char* argv[])
         QStringLiteral("bench-orders"),
         QStringLiteral("Add N generated orders of the last 30 days at start-up."), QStringLiteral("N"));
     const QCommandLineOption logOption(QStringLiteral("log"), QStringLiteral("Print every request."));
+    const QCommandLineOption requestTimeoutOption(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("Seconds a client may take to send a whole request, head and body (default 10)."),
+        QStringLiteral("SECONDS"), QStringLiteral("10"));
+    const QCommandLineOption codeTriesOption(
+        QStringLiteral("code-tries"),
+        QStringLiteral("Wrong buyer's codes an order takes before it is locked (default 5)."),
+        QStringLiteral("N"), QStringLiteral("5"));
+    const QCommandLineOption sessionTriesOption(
+        QStringLiteral("session-code-tries"),
+        QStringLiteral("Wrong buyer's codes one login may type within the lock time (default 30)."),
+        QStringLiteral("N"), QStringLiteral("30"));
+    const QCommandLineOption codeLockOption(
+        QStringLiteral("code-lock"),
+        QStringLiteral("Seconds an order (or login) refuses codes after too many wrong ones (default 600)."),
+        QStringLiteral("SECONDS"), QStringLiteral("600"));
+    const QCommandLineOption certOption(QStringLiteral("tls-cert"),
+                                        QStringLiteral("Serve HTTPS with this PEM certificate (chain)."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption keyOption(QStringLiteral("tls-key"),
+                                       QStringLiteral("The PEM private key of --tls-cert."),
+                                       QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
-                       offerOption, pageOption, benchOption, logOption});
+                       offerOption, pageOption, benchOption, logOption, requestTimeoutOption, codeTriesOption,
+                       sessionTriesOption, codeLockOption, certOption, keyOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(
@@ -131,6 +162,23 @@ int main(int argc, char* argv[])
         if (!ok || benchOrders < 1 || benchOrders > 1000000)
             return Fail(QStringLiteral("--bench-orders: a number from 1 to 1000000"));
     }
+
+    const double requestTimeout = parser.value(requestTimeoutOption).toDouble(&ok);
+    if (!ok || requestTimeout < 3 || requestTimeout > 3600)
+        return Fail(QStringLiteral("--request-timeout: 3 to 3600 seconds"));
+    CodeLimits codeLimits;
+    codeLimits.orderTries = parser.value(codeTriesOption).toInt(&ok);
+    if (!ok || codeLimits.orderTries < 1)
+        return Fail(QStringLiteral("--code-tries: a positive number"));
+    codeLimits.sessionTries = parser.value(sessionTriesOption).toInt(&ok);
+    if (!ok || codeLimits.sessionTries < 1)
+        return Fail(QStringLiteral("--session-code-tries: a positive number"));
+    const double codeLock = parser.value(codeLockOption).toDouble(&ok);
+    if (!ok || codeLock <= 0 || codeLock > 7 * 24 * 3600)
+        return Fail(QStringLiteral("--code-lock: a positive number of seconds, at most a week"));
+    codeLimits.lock = std::chrono::milliseconds(qRound64(codeLock * 1000));
+    if (parser.isSet(certOption) != parser.isSet(keyOption))
+        return Fail(QStringLiteral("--tls-cert and --tls-key go together"));
 
     Store store(parser.value(dbOption));
     QString error;
@@ -161,14 +209,21 @@ int main(int argc, char* argv[])
 
     Faults faults;
     Settings settings(pageSize, parser.value(offerOption));
+    settings.codeLimits = codeLimits;
     Server server(store, faults, settings);
     server.SetLogging(parser.isSet(logOption));
+    server.SetRequestTimeout(static_cast<int>(requestTimeout * 1000));
+    if (parser.isSet(certOption) &&
+        !server.EnableTls(parser.value(certOption), parser.value(keyOption), &error))
+        return Fail(QStringLiteral("TLS: ") + error);
     const QString host = parser.value(hostOption);
     const int boundPort = server.Bind(host, port);
     if (boundPort < 0)
         return Fail(
             QStringLiteral("cannot listen on %1:%2 (is another server using the port?)").arg(host).arg(port));
-    PrintLine(QStringLiteral("listening on http://%1:%2").arg(host).arg(boundPort));
+    PrintLine(QStringLiteral("listening on %1://%2:%3")
+                  .arg(parser.isSet(certOption) ? QStringLiteral("https") : QStringLiteral("http"), host)
+                  .arg(boundPort));
     PrintLine(QStringLiteral("database %1")
                   .arg(parser.value(dbOption) == QLatin1String(":memory:")
                            ? QStringLiteral(":memory: (throw-away)")

@@ -13,12 +13,16 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 namespace Velm {
 
@@ -93,6 +97,10 @@ int ConnectionSocket(const httplib::Request& request)
 // The client closed its end (it gave up waiting, or went away).
 bool PeerClosed(int fd)
 {
+    // Over TLS a closing alert may sit unread before the end of the stream.
+    pollfd entry{fd, POLLRDHUP, 0};
+    if (::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        return true;
     char byte;
     const ssize_t received = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return received == 0 || (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
@@ -195,29 +203,33 @@ private:
     bool stopping = false;
 };
 
-// One connection as cpp-httplib's request parser reads and writes it. Until the blank line that
-// ends a request head has been read, every read shares one deadline; after it, each read waits up
-// to the ordinary read time-out, as a large body may take its time. Bytes read ahead stay in the
-// buffer for the next request on the connection.
+// One connection as cpp-httplib's request parser reads and writes it, in plain text or over TLS.
+// Until the blank line that ends a request head has been read, every read shares the head's
+// deadline; after it, each read waits up to the ordinary read time-out, and never past the deadline
+// of the whole request. Bytes read ahead stay in the buffer for the next request on the connection.
 class ConnectionStream : public httplib::Stream
 {
 public:
-    ConnectionStream(int fd, int readTimeoutMs, int writeTimeoutMs)
-        : fd(fd), readTimeoutMs(readTimeoutMs), writeTimeoutMs(writeTimeoutMs)
+    ConnectionStream(int fd, SSL* ssl, int readTimeoutMs, int writeTimeoutMs, int requestTimeoutMs)
+        : fd(fd), ssl(ssl), readTimeoutMs(readTimeoutMs), writeTimeoutMs(writeTimeoutMs),
+          requestTimeoutMs(requestTimeoutMs)
     {
     }
 
     void BeginRequest()
     {
         inHead = true;
-        headTimedOut = false;
+        timedOut = false;
         lineEnded = false;
-        headDeadline = Clock::now() + std::chrono::milliseconds(HttpServer::HeadTimeoutMs);
+        const Clock::time_point now = Clock::now();
+        headDeadline = now + std::chrono::milliseconds(HttpServer::HeadTimeoutMs);
+        requestDeadline = now + std::chrono::milliseconds(requestTimeoutMs);
     }
-    bool HeadTimedOut() const { return headTimedOut; }
-    bool HasBufferedBytes() const { return offset < buffer.size(); }
+    bool TimedOut() const { return timedOut; }
+    // Bytes of the next request already here, read ahead or held by the TLS layer.
+    bool HasPendingBytes() const { return HasBufferedBytes() || (ssl && SSL_has_pending(ssl)); }
 
-    bool is_readable() const override { return HasBufferedBytes() || WaitFor(fd, POLLIN, ReadWaitMs()); }
+    bool is_readable() const override { return HasPendingBytes() || WaitFor(fd, POLLIN, ReadWaitMs()); }
     bool is_writable() const override { return WaitFor(fd, POLLOUT, writeTimeoutMs); }
 
     ssize_t read(char* data, size_t size) override
@@ -236,6 +248,8 @@ public:
 
     ssize_t write(const char* data, size_t size) override
     {
+        if (ssl)
+            return WriteTls(data, size);
         for (;;) {
             if (!WaitFor(fd, POLLOUT, writeTimeoutMs))
                 return -1;
@@ -272,28 +286,66 @@ public:
     socket_t socket() const override { return fd; }
 
 private:
-    int ReadWaitMs() const { return inHead ? MillisecondsLeft(headDeadline) : readTimeoutMs; }
+    bool HasBufferedBytes() const { return offset < buffer.size(); }
 
-    // Reads what the socket holds into the empty buffer: false on time-out or error, true with
+    int ReadWaitMs() const
+    {
+        return inHead ? MillisecondsLeft(headDeadline)
+                      : std::min(readTimeoutMs, MillisecondsLeft(requestDeadline));
+    }
+
+    // Reads what the connection holds into the empty buffer: false on time-out or error, true with
     // an empty buffer when the client closed its end.
     bool Fill()
     {
         buffer.clear();
         offset = 0;
+        char chunk[4096];
         for (;;) {
-            if (!WaitFor(fd, POLLIN, ReadWaitMs())) {
-                if (inHead)
-                    headTimedOut = true;
+            short waitFor = POLLIN;
+            if (ssl) {
+                ERR_clear_error();
+                const int received = SSL_read(ssl, chunk, sizeof chunk);
+                if (received > 0) {
+                    buffer.assign(chunk, chunk + received);
+                    return true;
+                }
+                const int error = SSL_get_error(ssl, received);
+                if (error == SSL_ERROR_ZERO_RETURN)
+                    return true;
+                if (error == SSL_ERROR_WANT_WRITE)
+                    waitFor = POLLOUT;
+                else if (error != SSL_ERROR_WANT_READ)
+                    return false;
+            } else {
+                const ssize_t received = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+                if (received >= 0) {
+                    buffer.assign(chunk, chunk + received);
+                    return true;
+                }
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                    return false;
+            }
+            if (!WaitFor(fd, waitFor, ReadWaitMs())) {
+                timedOut = true;
                 return false;
             }
-            char chunk[4096];
-            const ssize_t received = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-            if (received >= 0) {
-                buffer.assign(chunk, chunk + received);
-                return true;
-            }
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                return false;
+        }
+    }
+
+    ssize_t WriteTls(const char* data, size_t size)
+    {
+        const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
+        for (;;) {
+            ERR_clear_error();
+            const int sent = SSL_write(ssl, data, chunk);
+            if (sent > 0)
+                return sent;
+            const int error = SSL_get_error(ssl, sent);
+            if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ)
+                return -1;
+            if (!WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, writeTimeoutMs))
+                return -1;
         }
     }
 
@@ -311,14 +363,17 @@ private:
     }
 
     const int fd;
+    SSL* const ssl;
     const int readTimeoutMs;
     const int writeTimeoutMs;
+    const int requestTimeoutMs;
     std::string buffer;
     size_t offset = 0;
     bool inHead = true;
     bool lineEnded = false;
-    bool headTimedOut = false;
+    bool timedOut = false;
     Clock::time_point headDeadline;
+    Clock::time_point requestDeadline;
 };
 
 } // namespace
@@ -328,6 +383,64 @@ HttpServer::HttpServer()
     new_task_queue = [] {
         return new WorkerPool(ReadyWorkers, MostWorkers);
     };
+}
+
+HttpServer::~HttpServer()
+{
+    SSL_CTX_free(tls);
+}
+
+bool HttpServer::EnableTls(const std::string& certFile, const std::string& keyFile, std::string* error)
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    const auto failed = [&](const char* what) {
+        const unsigned long code = ERR_get_error();
+        char text[256] = {};
+        ERR_error_string_n(code, text, sizeof text);
+        *error = std::string(what) + (code ? std::string(": ") + text : std::string());
+        SSL_CTX_free(context);
+        return false;
+    };
+    ERR_clear_error();
+    if (!context)
+        return failed("cannot set up TLS");
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_options(context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+    if (SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1)
+        return failed("cannot read the certificate");
+    if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        return failed("cannot read the private key");
+    if (SSL_CTX_check_private_key(context) != 1)
+        return failed("the private key does not belong to the certificate");
+    SSL_CTX_free(tls);
+    tls = context;
+    return true;
+}
+
+SSL* HttpServer::AcceptTls(int fd) const
+{
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        return nullptr;
+    SSL* ssl = SSL_new(tls);
+    if (!ssl)
+        return nullptr;
+    SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(HeadTimeoutMs);
+    if (SSL_set_fd(ssl, fd) == 1) {
+        for (;;) {
+            ERR_clear_error();
+            const int accepted = SSL_accept(ssl);
+            if (accepted == 1)
+                return ssl;
+            const int error = SSL_get_error(ssl, accepted);
+            if ((error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) ||
+                !WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, MillisecondsLeft(deadline)))
+                break;
+        }
+    }
+    SSL_free(ssl);
+    return nullptr;
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock)
@@ -354,18 +467,32 @@ bool HttpServer::ServeConnection(int fd)
     const auto milliseconds = [](time_t sec, time_t usec) {
         return static_cast<int>(std::min<long long>(sec * 1000LL + usec / 1000, 24 * 3600 * 1000));
     };
-    ConnectionStream stream(fd, milliseconds(read_timeout_sec_, read_timeout_usec_),
-                            milliseconds(write_timeout_sec_, write_timeout_usec_));
+    SSL* ssl = nullptr;
+    if (tls && !(ssl = AcceptTls(fd))) {
+        ::shutdown(fd, SHUT_RDWR);
+        ::close(fd);
+        return false;
+    }
     bool served = false;
-    for (size_t count = keep_alive_max_count_; count > 0 && !closing; --count) {
-        if (!stream.HasBufferedBytes() && !WaitForNextRequest(fd))
-            break;
-        stream.BeginRequest();
-        bool connectionClosed = false;
-        served = process_request(stream, count == 1, connectionClosed, nullptr);
-        // A client too slow to send its head is not given another chance on the same connection.
-        if (!served || connectionClosed || stream.HeadTimedOut())
-            break;
+    {
+        ConnectionStream stream(fd, ssl, milliseconds(read_timeout_sec_, read_timeout_usec_),
+                                milliseconds(write_timeout_sec_, write_timeout_usec_), requestTimeoutMs);
+        for (size_t count = keep_alive_max_count_; count > 0 && !closing; --count) {
+            if (!stream.HasPendingBytes() && !WaitForNextRequest(fd))
+                break;
+            stream.BeginRequest();
+            bool connectionClosed = false;
+            served = process_request(stream, count == 1, connectionClosed, nullptr);
+            // A client too slow to send its request is not given another chance on the same
+            // connection.
+            if (!served || connectionClosed || stream.TimedOut())
+                break;
+        }
+    }
+    if (ssl) {
+        // Best effort: the socket does not block, a client that does not read misses the notice.
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
     }
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
@@ -390,8 +517,18 @@ Server::Server(Store& store, Faults& faults, Settings& settings)
 {
 }
 
+bool Server::EnableTls(const QString& certFile, const QString& keyFile, QString* error)
+{
+    std::string text;
+    if (http.EnableTls(certFile.toStdString(), keyFile.toStdString(), &text))
+        return true;
+    *error = QString::fromStdString(text);
+    return false;
+}
+
 int Server::Bind(const QString& host, int port)
 {
+    listenHost = host;
     // The status line and headers go out in one write and the body in another; without this
     // every answer would wait for the client's delayed acknowledgement (about 40 ms).
     http.set_tcp_nodelay(true);
@@ -497,9 +634,50 @@ QString Server::UrlBase(const httplib::Request& request) const
     static const QRegularExpression hostPattern(
         QStringLiteral("^[A-Za-z0-9.\\-]+(:[0-9]{1,5})?$|^\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?$"));
     const QString host = QString::fromStdString(request.get_header_value("Host"));
+    const QString scheme = http.IsTls() ? QStringLiteral("https://") : QStringLiteral("http://");
     if (hostPattern.match(host).hasMatch())
-        return QStringLiteral("http://") + host;
-    return QStringLiteral("http://127.0.0.1:%1").arg(boundPort);
+        return scheme + host;
+    return scheme + QStringLiteral("127.0.0.1:%1").arg(boundPort);
+}
+
+QString Server::AdminRefusal(const httplib::Request& request, int* httpStatus) const
+{
+    *httpStatus = 403;
+    if (!IsLoopback(request.remote_addr))
+        return QStringLiteral("the admin API answers loopback clients only");
+    // A web page the browser shows may send requests here, and a name that the page's site
+    // resolves to 127.0.0.1 carries its own Host. Only this server's own names pass: the loopback
+    // names and the address it listens on, each with the port the request came to.
+    const QString port = QString::number(request.local_port);
+    QStringList own{QStringLiteral("127.0.0.1"), QStringLiteral("localhost"), QStringLiteral("[::1]")};
+    own.append(listenHost.contains(QLatin1Char(':')) ? QLatin1Char('[') + listenHost + QLatin1Char(']')
+                                                     : listenHost);
+    QStringList origins;
+    for (const QString& name : qAsConst(own)) {
+        origins.append(name.toLower() + QLatin1Char(':') + port);
+    }
+    const QString host = QString::fromStdString(request.get_header_value("Host")).trimmed().toLower();
+    if (!origins.contains(host))
+        return QStringLiteral("the admin API answers requests to this server's own address only (Host)");
+    // Browsers name the page that made a request in Origin; a request of this server's own pages
+    // (none call the admin API) or of a program that sends none may pass.
+    if (request.has_header("Origin")) {
+        const QString origin = QString::fromStdString(request.get_header_value("Origin")).trimmed().toLower();
+        const QString scheme = http.IsTls() ? QStringLiteral("https://") : QStringLiteral("http://");
+        if (!origin.startsWith(scheme) || !origins.contains(origin.mid(scheme.size())))
+            return QStringLiteral("the admin API refuses requests from other sites (Origin)");
+    }
+    // A page may send text/plain or a form without asking first; a JSON body needs the browser to
+    // ask (a preflight), which this server never allows.
+    if (request.method == "POST" || !request.body.empty()) {
+        const std::string type = request.get_header_value("Content-Type");
+        const QString media = QString::fromStdString(type.substr(0, type.find(';'))).trimmed().toLower();
+        if (media != QLatin1String("application/json")) {
+            *httpStatus = 415;
+            return QStringLiteral("the admin API takes JSON bodies only (Content-Type: application/json)");
+        }
+    }
+    return QString();
 }
 
 bool Server::ApplyFault(const QString& endpoint, const httplib::Request& request, httplib::Response& response)
@@ -563,8 +741,10 @@ void Server::ServeApi(const httplib::Request& request, httplib::Response& respon
 
 void Server::ServeAdmin(const httplib::Request& request, httplib::Response& response)
 {
-    if (!IsLoopback(request.remote_addr)) {
-        SendJson(response, 403, Failure(QStringLiteral("the admin API answers loopback clients only")));
+    int refusedWith = 0;
+    const QString refusal = AdminRefusal(request, &refusedWith);
+    if (!refusal.isEmpty()) {
+        SendJson(response, refusedWith, Failure(refusal));
         return;
     }
     QJsonObject reply;
@@ -594,7 +774,8 @@ void Server::ServeInstaller(const httplib::Request& request, httplib::Response& 
     static const QRegularExpression installerName(
         QStringLiteral("^tarvik-setup-([0-9A-Za-z][0-9A-Za-z._-]{0,40})\\.sh$"));
     const QRegularExpressionMatch match = installerName.match(QString::fromStdString(request.matches[1]));
-    if (!match.hasMatch()) {
+    // Only the build on offer is served; any other name would make and keep an installer of its own.
+    if (!match.hasMatch() || match.captured(1) != settings.OfferVersion()) {
         response.status = 404;
         return;
     }

@@ -10,23 +10,35 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
+#include <string>
 
 namespace Velm {
 
 // cpp-httplib's server with connection handling of our own. The library gives each connection a
 // worker for as long as the client takes to send its request, ten seconds a read, so a few dozen
 // clients that send half a request would hold every worker. Here a request head must be complete
-// within HeadTimeoutMs of its first byte, however slowly it trickles in, and the worker pool grows
-// when every worker is busy.
+// within HeadTimeoutMs of its first byte and the whole request, body included, within the request
+// time-out, however slowly it trickles in; the worker pool grows when every worker is busy, far
+// enough that hundreds of such clients still leave workers for the others.
+// With a certificate the same connection handling runs over TLS (OpenSSL, as cpp-httplib's own
+// TLS server uses; the library's TLS loop would bypass the deadlines above).
 class HttpServer : public httplib::Server
 {
 public:
     static constexpr int HeadTimeoutMs = 3000;
+    static constexpr int DefaultRequestTimeoutMs = 10000;
     static constexpr size_t ReadyWorkers = 48;
-    static constexpr size_t MostWorkers = 512;
+    static constexpr size_t MostWorkers = 2048;
 
     HttpServer();
+    ~HttpServer() override;
+    // From the first byte of a request until its last; at least the head's own time-out.
+    void SetRequestTimeout(int ms) { requestTimeoutMs = std::max(ms, HeadTimeoutMs); }
+    // Loads a PEM certificate (chain) and its key; from then on every connection speaks TLS.
+    bool EnableTls(const std::string& certFile, const std::string& keyFile, std::string* error);
+    bool IsTls() const { return tls != nullptr; }
     // Answers the requests that arrive on a connected socket until either side ends the
     // connection, then closes it. The listener calls it for every connection it accepts.
     bool ServeConnection(int fd);
@@ -42,7 +54,12 @@ private:
     // Waits until `fd` has something to read, for at most the keep-alive time-out.
     bool WaitForNextRequest(int fd) const;
 
+    // The TLS handshake of a new connection, within HeadTimeoutMs; null when it failed.
+    SSL* AcceptTls(int fd) const;
+
     std::atomic<bool> closing{false};
+    int requestTimeoutMs = DefaultRequestTimeoutMs;
+    SSL_CTX* tls = nullptr;
 };
 
 // The HTTP side: routes, request limits, fault injection, pictures, pages and the installer.
@@ -55,6 +72,9 @@ public:
 
     Server(Store& store, Faults& faults, Settings& settings);
 
+    // Before Bind: see HttpServer.
+    void SetRequestTimeout(int ms) { http.SetRequestTimeout(ms); }
+    bool EnableTls(const QString& certFile, const QString& keyFile, QString* error);
     // Binds to host:port (port 0 picks a free one); returns the port, or -1.
     int Bind(const QString& host, int port);
     // Serves until Stop(); returns false when the server could not run.
@@ -73,6 +93,8 @@ private:
     // Applies a fault set for `endpoint`; true when the response is complete.
     bool ApplyFault(const QString& endpoint, const httplib::Request& request, httplib::Response& response);
     QString UrlBase(const httplib::Request& request) const;
+    // Why the admin API refuses a request that a web page could have sent; empty when it may pass.
+    QString AdminRefusal(const httplib::Request& request, int* httpStatus) const;
 
     Store& store;
     Faults& faults;
@@ -82,6 +104,7 @@ private:
     Assets assets;
     HttpServer http;
     int boundPort = 0;
+    QString listenHost;
     std::atomic<bool> logging{false};
 };
 

@@ -259,7 +259,7 @@ until grep -q "$NEW_ORDER" "$PLATFORM_LOG"; do
   if [ "$SECONDS" -ge "$deadline" ]; then
     # A slow pace (TARVIK_SIM_PACE): a buyer orders through the admin API instead.
     echo "no simulated order within 40 s: one is made through the admin API"
-    answer=$(curl -fsS -X POST "http://127.0.0.1:$PORT/admin/orders" \
+    answer=$(curl -fsS -X POST "http://127.0.0.1:$PORT/admin/orders" -H 'Content-Type: application/json' \
       -d "{\"status\": 1, \"ptime\": $(date +%s), \"taker\": \"陈先生\", \"tel\": \"13912345678\", \"message\": \"少放辣\"}") ||
       fail "the admin API refused to make an order"
     admin_order=$(echo "$answer" | sed -n 's/.*"id": *\([0-9]*\).*/\1/p')
@@ -310,7 +310,7 @@ echo "detail window of the new order $order_id looked at and closed"
 # open it again with its button under the head of the main window.
 table=$(wait_window '^待确认订单' 25) || {
   echo "no buyer asked for a confirmation yet: order $order_id asks through the admin API"
-  curl -fsS -X POST "http://127.0.0.1:$PORT/admin/orders/$order_id" -d '{"confirm":true}' >/dev/null ||
+  curl -fsS -X POST "http://127.0.0.1:$PORT/admin/orders/$order_id" -H 'Content-Type: application/json' -d '{"confirm":true}' >/dev/null ||
     fail "the admin API refused to have order $order_id ask for confirmation"
   table=$(wait_window '^待确认订单' 15) || fail "the confirmation table did not open when a buyer asked for confirmation"
 }

@@ -16,6 +16,8 @@ BUILD=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins libqt5sql5-sqlite
   libcpp-httplib-dev
+  # velm-platform's TLS (--tls-cert), and the certificates the TLS tests make
+  libssl-dev openssl
 )
 # What the client needs when it runs: GStreamer plays the sounds, the text is Chinese.
 RUNTIME=(

@@ -108,6 +108,7 @@ void CWebLabel::StartDownload(const QString& path)
 
     // ImageHost is "host" or "host:port"; parsing it as an authority handles both (and IPv6).
     const QUrl host(QStringLiteral("http://") + ImageHost());
+    imageUrl->setScheme(ImageScheme());
     imageUrl->setHost(host.host(QUrl::FullyDecoded), QUrl::DecodedMode);
     imageUrl->setPort(host.port());
 

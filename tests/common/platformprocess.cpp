@@ -26,7 +26,7 @@ PlatformProcess::PlatformProcess(const QStringList& extraArgs)
         error = QStringLiteral("velm-platform did not start: ") + server.errorString();
         return;
     }
-    static const QRegularExpression listening(QStringLiteral("^listening on http://[^:]+:(\\d+)$"));
+    static const QRegularExpression listening(QStringLiteral("^listening on (https?)://[^:]+:(\\d+)$"));
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
         const int newline = pending.indexOf('\n');
@@ -41,7 +41,8 @@ PlatformProcess::PlatformProcess(const QStringList& extraArgs)
         pending.remove(0, newline + 1);
         const QRegularExpressionMatch match = listening.match(first);
         if (match.hasMatch()) {
-            listeningPort = static_cast<quint16>(match.captured(1).toUInt());
+            scheme = match.captured(1);
+            listeningPort = static_cast<quint16>(match.captured(2).toUInt());
             manager = new QNetworkAccessManager();
             readOutput();
             return;
@@ -79,7 +80,7 @@ QString PlatformProcess::hostPort() const
 
 QString PlatformProcess::baseUrl() const
 {
-    return QStringLiteral("http://") + hostPort();
+    return scheme + QStringLiteral("://") + hostPort();
 }
 
 PlatformProcess::HttpResult PlatformProcess::send(const QByteArray& method, const QString& url,

@@ -53,7 +53,7 @@ public:
     QString errorString() const { return error; }
     quint16 port() const { return listeningPort; }
     QString hostPort() const; // "127.0.0.1:PORT"
-    QString baseUrl() const;  // "http://127.0.0.1:PORT"
+    QString baseUrl() const;  // "http://127.0.0.1:PORT" ("https://" with --tls-cert)
 
     // POST to /api/<endpoint> with `form` sent as it is (UTF-8), the way the client sends it.
     // Returns the reply object, or an empty object when the answer is not a JSON object.
@@ -95,6 +95,7 @@ private:
     QProcess server;
     QNetworkAccessManager* manager = nullptr;
     quint16 listeningPort = 0;
+    QString scheme = QStringLiteral("http");
     QString error;
     QByteArray pending;
     QStringList lines;

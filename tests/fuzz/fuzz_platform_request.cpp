@@ -248,10 +248,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string path = space == std::string::npos ? std::string("/") : line.substr(space + 1);
         CheckFormRoundTrip(body);
         const bool api = path.rfind("/api/", 0) == 0;
-        std::string request = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " +
-                              (api ? "application/x-www-form-urlencoded" : "application/json") +
-                              "\r\nContent-Length: " + std::to_string(body.size()) +
-                              "\r\nConnection: close\r\n\r\n" + body;
+        // The admin API answers only requests that name this server, port included.
+        std::string request =
+            method + ' ' + path +
+            " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(ntohs(platform.address.sin_port)) +
+            "\r\nContent-Type: " + (api ? "application/x-www-form-urlencoded" : "application/json") +
+            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
         const std::string answer = Exchange(platform, request);
         const bool wellFormed =
             (method == "GET" || method == "POST" || method == "DELETE") && IsPlainPath(path);
