@@ -33,6 +33,7 @@
 #include "detail/corderwidget.h"
 #include "income/cwincome.h"
 #include "main/cwuserinfo.h"
+#include "main/updatepolicy.h"
 #include "net/request.h"
 #include "orders/orderbook.h"
 #include "orders/pane/callist.h"
@@ -51,6 +52,8 @@ constexpr int mostWidth = 430;
 constexpr int headHeight = 170;
 constexpr int tabBandGap = 58; // room under the tabs for the update button
 constexpr int searchHeight = 30;
+
+const QString downloadFailedText = QStringLiteral("更新下载失败，重试！\n");
 
 #ifdef Q_OS_WIN
 const QString fallbackInstallerName = QStringLiteral("tarvik-setup.exe");
@@ -504,9 +507,15 @@ void CWMain::ReplyHttpUpdate(QNetworkReply* reply)
     const QVariantMap info = answer.InfoMap();
     const QString build = info.value(QStringLiteral("build")).toString();
     downloadUrl = QUrl(info.value(QStringLiteral("url")).toString());
+    downloadDigest = info.value(QStringLiteral("sha256")).toString().trimmed().toLower();
     if (SlotCheckUpdate(build)) {
-        updateButton->setText(QStringLiteral("有新版本，下载更新"));
-        RouteUpdateButton(&CWMain::HttpDownUpdate);
+        if (UpdatePolicy::FromPackage()) {
+            updateButton->setText(QStringLiteral("有新版本，请用包管理器更新"));
+            RouteUpdateButton(&CWMain::ShowPackageUpdateHint);
+        } else {
+            updateButton->setText(QStringLiteral("有新版本，下载更新"));
+            RouteUpdateButton(&CWMain::HttpDownUpdate);
+        }
         updateButton->setEnabled(true);
         updateButton->show();
     } else {
@@ -543,6 +552,12 @@ QString CWMain::InstallerPath(qint64 account, const QUrl& url)
     return JoinPath(AccountDir(account), name);
 }
 
+void CWMain::ShowPackageUpdateHint()
+{
+    ShowTrayMessage(QStringLiteral("本程序由系统的软件包安装，请用软件包管理器（如 apt）更新到新版本。"),
+                    QStringLiteral("安装信息"));
+}
+
 void CWMain::HttpDownUpdate()
 {
     if (!networkManager)
@@ -550,11 +565,44 @@ void CWMain::HttpDownUpdate()
     // The button is disabled while a download runs; a second call must not start another.
     if (downloadReply && downloadReply->isRunning())
         return;
+    // A packaged copy is the package manager's to replace; a file from here would go around it.
+    if (UpdatePolicy::FromPackage()) {
+        ShowPackageUpdateHint();
+        return;
+    }
+    const QString refused = UpdatePolicy::RefuseAddress(downloadUrl, !downloadDigest.isEmpty());
+    if (!refused.isEmpty()) {
+        DownloadFailed(downloadFailedText + refused);
+        return;
+    }
+
+    // The installer goes to disk as it arrives; it takes its name only once it is whole and checked,
+    // so a stopped or refused download never leaves a file that the install click could start.
+    const QString path = currentUser ? InstallerPath(currentUser->GetAccount(), downloadUrl) : QString();
+    installerSave = std::make_unique<QSaveFile>(path);
+    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()) ||
+        !installerSave->open(QIODevice::WriteOnly)) {
+        DropInstallerFile();
+        DownloadFailed(downloadFailedText + QStringLiteral("无法保存安装文件：") +
+                       QDir::toNativeSeparators(path));
+        return;
+    }
+    installerHash.reset();
+    downloadedBytes = 0;
+    downloadAt = downloadUrl;
+    downloadRefusal.clear();
+
     QNetworkRequest request(downloadUrl);
     request.setTransferTimeout(Request::TransferTimeout());
+    // Every redirect is looked at before it is followed (CheckDownRedirect).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setMaximumRedirectsAllowed(5);
     downloadReply = networkManager->get(request);
-    if (!downloadReply)
+    if (!downloadReply) {
+        DropInstallerFile();
         return;
+    }
     if (updateButton) {
         updateButton->setEnabled(false);
         updateButton->setText(QStringLiteral("准备下载..."));
@@ -563,6 +611,75 @@ void CWMain::HttpDownUpdate()
     Request::RouteFinished(networkManager, this, &CWMain::ReplyFinishedDownUpdate);
     connect(downloadReply, &QNetworkReply::downloadProgress, this, &CWMain::SlotDownProgress);
     connect(downloadReply, &QNetworkReply::errorOccurred, this, &CWMain::slotErrorDownUpdate);
+    connect(downloadReply, &QNetworkReply::readyRead, this, &CWMain::ReadDownUpdate);
+    connect(downloadReply, &QNetworkReply::redirected, this, &CWMain::CheckDownRedirect);
+}
+
+void CWMain::CheckDownRedirect(const QUrl& target)
+{
+    QNetworkReply* reply = downloadReply;
+    if (!reply || sender() != reply)
+        return;
+    const QUrl next = downloadAt.resolved(target);
+    if (!UpdatePolicy::RedirectAllowed(downloadAt, next, !downloadDigest.isEmpty())) {
+        RefuseDownload(QStringLiteral("更新被转到了不可信的地址，已拒绝下载。"));
+        return;
+    }
+    downloadAt = next;
+    emit reply->redirectAllowed();
+}
+
+void CWMain::ReadDownUpdate()
+{
+    QNetworkReply* reply = downloadReply;
+    if (!reply || sender() != reply || !downloadRefusal.isEmpty())
+        return;
+    const QString refused = TakeDownloadedBytes(reply);
+    if (!refused.isEmpty())
+        RefuseDownload(refused);
+}
+
+// Checks the answer's head and moves what has arrived into the file; returns why the download must
+// stop, or an empty text.
+QString CWMain::TakeDownloadedBytes(QNetworkReply* reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() >= 400) {
+        // An HTTP error ends the reply with a network error of its own; its page is not kept.
+        reply->readAll();
+        return QString();
+    }
+    if (status.isValid() && status.toInt() != 200)
+        return QStringLiteral("服务器没有给出安装文件（HTTP %1）。").arg(status.toInt());
+    if (UpdatePolicy::IsTextType(reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()))
+        return QStringLiteral("服务器给出的是网页，不是安装文件。");
+    const QString tooLarge = QStringLiteral("安装文件过大，已停止下载。");
+    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > UpdatePolicy::SizeLimit())
+        return tooLarge;
+    const QByteArray chunk = reply->read(qMin(reply->bytesAvailable(), UpdatePolicy::SizeLimit() + 1));
+    downloadedBytes += chunk.size();
+    if (downloadedBytes > UpdatePolicy::SizeLimit())
+        return tooLarge;
+    installerHash.addData(chunk);
+    if (!installerSave || installerSave->write(chunk) != chunk.size())
+        return QStringLiteral("无法保存安装文件：") +
+               QDir::toNativeSeparators(installerSave ? installerSave->fileName() : QString());
+    return QString();
+}
+
+void CWMain::RefuseDownload(const QString& why)
+{
+    // The reply's finished() carries the reason to ReplyFinishedDownUpdate.
+    downloadRefusal = why;
+    if (downloadReply)
+        downloadReply->abort();
+}
+
+void CWMain::DropInstallerFile()
+{
+    if (installerSave)
+        installerSave->cancelWriting();
+    installerSave.reset(); // an uncommitted save file removes what it wrote
 }
 
 void CWMain::SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -609,24 +726,28 @@ void CWMain::ReplyFinishedDownUpdate(QNetworkReply* reply)
     reply->deleteLater();
     if (reply != downloadReply)
         return;
-    if (reply->error() != QNetworkReply::NoError) {
-        DownloadFailed(QStringLiteral("更新下载失败，重试！\n都是网络的错！"));
+    QString refused = downloadRefusal;
+    if (refused.isEmpty() && reply->error() != QNetworkReply::NoError) {
+        DropInstallerFile();
+        DownloadFailed(downloadFailedText + QStringLiteral("都是网络的错！"));
         return;
     }
-
+    if (refused.isEmpty())
+        refused = TakeDownloadedBytes(reply);
+    if (refused.isEmpty() && !downloadDigest.isEmpty() &&
+        QString::fromLatin1(installerHash.result().toHex()) != downloadDigest)
+        refused = QStringLiteral("安装文件校验失败，已删除。");
     // Announcing a file that is not there (or half there) would only fail later at the install
     // click: the installer is written in one piece or not at all.
-    const QString path = currentUser ? InstallerPath(currentUser->GetAccount(), downloadUrl) : QString();
-    const QByteArray installer = reply->readAll();
-    QSaveFile file(path);
-    const bool written = !path.isEmpty() && QDir().mkpath(QFileInfo(path).absolutePath()) &&
-                         file.open(QIODevice::WriteOnly) && file.write(installer) == installer.size() &&
-                         file.commit();
-    if (!written) {
-        DownloadFailed(QStringLiteral("更新下载失败，重试！\n无法保存安装文件：") +
-                       QDir::toNativeSeparators(path));
+    const QString path = installerSave ? installerSave->fileName() : QString();
+    if (refused.isEmpty() && !(installerSave && installerSave->commit()))
+        refused = QStringLiteral("无法保存安装文件：") + QDir::toNativeSeparators(path);
+    if (!refused.isEmpty()) {
+        DropInstallerFile();
+        DownloadFailed(downloadFailedText + refused);
         return;
     }
+    installerSave.reset();
     installerFile = path;
 
     if (updateButton) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QCryptographicHash>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QUrl>
+
+#include <memory>
 
 #include "ui/cwidget.h"
 
@@ -21,6 +24,7 @@ class QMenu;
 class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
+class QSaveFile;
 class QScrollArea;
 class QTabWidget;
 
@@ -63,6 +67,7 @@ public:
     QString CurrentVersion() const { return currentVersion; }
     void SetCurrentVersion(const QString& version) { currentVersion = version; }
     QUrl DownloadUrl() const { return downloadUrl; }
+    QString DownloadDigest() const { return downloadDigest; } // the SHA-256 the platform named, hex
 
 public slots:
     void ShowMenu();
@@ -104,6 +109,12 @@ private:
     void ShowTrayMessage(const QString& text, const QString& title = QString());
     void RouteUpdateButton(void (CWMain::*target)());
     void DownloadFailed(const QString& trayText);
+    void ShowPackageUpdateHint();
+    void ReadDownUpdate();
+    void CheckDownRedirect(const QUrl& target);
+    QString TakeDownloadedBytes(QNetworkReply* reply);
+    void RefuseDownload(const QString& why);
+    void DropInstallerFile();
     void SearchEntered();
     void OpenFromSearch(const QString& id);
 
@@ -131,7 +142,15 @@ private:
     QNetworkAccessManager* networkManager = nullptr;
     QPointer<QNetworkReply> downloadReply;
     QUrl downloadUrl;
-    QString installerFile; // the file the last download was written to
+    QString downloadDigest; // lower-case hex SHA-256 from the update check; empty when none came
+    QString installerFile;  // the file the last download was written to
+    // The running download: written as it arrives into a file that takes the installer's name only
+    // once it is whole and checked; the address it is on now (after redirects) and why it was stopped.
+    std::unique_ptr<QSaveFile> installerSave;
+    QCryptographicHash installerHash{QCryptographicHash::Sha256};
+    qint64 downloadedBytes = 0;
+    QUrl downloadAt;
+    QString downloadRefusal;
 
     // The id the search opened during the event being handled (see OpenFromSearch).
     QString justOpened;

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QCryptographicHash>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -392,13 +393,8 @@ QString Assets::InstallerFileName(const QString& build)
     return QStringLiteral("tarvik-setup-") + build + QStringLiteral(".sh");
 }
 
-QByteArray Assets::Installer(const QString& build)
+QByteArray Assets::InstallerBytes(const QString& build)
 {
-    const QString key = QStringLiteral("installer/") + build;
-    std::lock_guard<std::mutex> lock(mutex);
-    auto found = cache.constFind(key);
-    if (found != cache.constEnd())
-        return found.value();
     QByteArray bytes =
         "#!/bin/sh\n"
         "# Tarvik " +
@@ -414,6 +410,23 @@ QByteArray Assets::Installer(const QString& build)
         "# ............................................................................\n";
     while (bytes.size() < 384 * 1024)
         bytes.append(line);
+    return bytes;
+}
+
+QString Assets::InstallerSha256(const QString& build)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(InstallerBytes(build), QCryptographicHash::Sha256).toHex());
+}
+
+QByteArray Assets::Installer(const QString& build)
+{
+    const QString key = QStringLiteral("installer/") + build;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = cache.constFind(key);
+    if (found != cache.constEnd())
+        return found.value();
+    const QByteArray bytes = InstallerBytes(build);
     // One installer is kept: the offered build changes now and then, the old one is not asked for.
     for (auto it = cache.begin(); it != cache.end();)
         it = it.key().startsWith(QLatin1String("installer/")) ? cache.erase(it) : std::next(it);

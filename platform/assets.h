@@ -27,6 +27,9 @@ public:
 
     static QString InstallerFileName(const QString& build);
     QByteArray Installer(const QString& build);
+    // The installer's bytes depend on the build alone, so its digest can be named without them.
+    static QByteArray InstallerBytes(const QString& build);
+    static QString InstallerSha256(const QString& build); // lower-case hex
 
     // An HTML page by its path ("/", "/reg.php", ...), or empty.
     static QByteArray Page(const QString& path);

@@ -1,7 +1,9 @@
 #include "session/userstore.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -87,13 +89,10 @@ UserStore::~UserStore()
     qDeleteAll(users);
 }
 
-void UserStore::Load()
+// Reads the records of one document into `users`: a <user> with an id starts a record, the
+// elements after it fill it in. Stops at the first error, keeping what was read before it.
+static void ReadRecords(QXmlStreamReader& xml, QVector<CUser*>& users)
 {
-    QFile file(UsersFile());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-
-    QXmlStreamReader xml(&file);
     CUser* current = nullptr;
     while (!xml.atEnd() && !xml.hasError()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
@@ -131,9 +130,111 @@ void UserStore::Load()
     }
 }
 
+// An empty file holds nothing to lose; anything else must be a whole, well-formed document.
+static bool ReadsWhole(const QByteArray& bytes)
+{
+    if (bytes.trimmed().isEmpty())
+        return true;
+    QXmlStreamReader xml(bytes);
+    while (!xml.atEnd())
+        xml.readNext();
+    return !xml.hasError();
+}
+
+// A raw "&" (one that starts none of XML's own references) is what a hand edit or a careless
+// writer leaves behind; it can only have meant the character itself.
+static QByteArray EscapeStrayAmpersands(const QString& text)
+{
+    static const QRegularExpression stray(
+        QStringLiteral("&(?!(?:amp|lt|gt|quot|apos|#[0-9]+|#x[0-9A-Fa-f]+);)"));
+    QString escaped = text;
+    escaped.replace(stray, QStringLiteral("&amp;"));
+    return escaped.toUtf8();
+}
+
+// Reads a damaged file one <user> record at a time, so that one bad record costs at most itself.
+static QVector<CUser*> RecoverRecords(const QByteArray& bytes)
+{
+    static const QRegularExpression recordStart(QStringLiteral("<user[\\s/>]"));
+    static const QString recordEnd = QStringLiteral("</user>");
+    const QString text = QString::fromUtf8(bytes);
+    QVector<int> starts;
+    QRegularExpressionMatchIterator found = recordStart.globalMatch(text);
+    while (found.hasNext())
+        starts.append(found.next().capturedStart());
+
+    QVector<CUser*> users;
+    for (int i = 0; i < starts.size(); ++i) {
+        const int next = i + 1 < starts.size() ? starts.at(i + 1) : text.size();
+        QString record = text.mid(starts.at(i), next - starts.at(i));
+        const int end = record.indexOf(recordEnd);
+        if (end >= 0)
+            record.truncate(end + recordEnd.size());
+        QXmlStreamReader xml(EscapeStrayAmpersands(record));
+        ReadRecords(xml, users);
+    }
+    return users;
+}
+
+void UserStore::Load()
+{
+    QFile file(UsersFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+
+    QXmlStreamReader xml(bytes);
+    ReadRecords(xml, users);
+    if (!xml.hasError() || ReadsWhole(bytes))
+        return;
+    // Whatever follows the first error is not lost: every record is tried on its own. The file
+    // itself stays as it is until the next save keeps it beside (see KeepUnreadableFile).
+    const QString error = xml.errorString();
+    const qint64 line = xml.lineNumber();
+    qDeleteAll(users);
+    users = RecoverRecords(bytes);
+    qWarning(
+        "%s could not be read whole (%s, line %lld); %d remembered account(s) recovered record by record",
+        qPrintable(QDir::toNativeSeparators(UsersFile())), qPrintable(error), line, int(users.size()));
+}
+
+// Before a file that does not read whole is replaced, it is kept beside as
+// users.xml.unreadable-<time>: it may hold accounts only a person can get back. False when it could
+// not be kept, and then it must not be replaced either.
+static bool KeepUnreadableFile()
+{
+    const QString path = UsersFile();
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning("%s cannot be read, so it is not replaced", qPrintable(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    const bool whole = ReadsWhole(file.readAll());
+    file.close();
+    if (whole)
+        return true;
+
+    const QString base = path + QStringLiteral(".unreadable-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString kept = base;
+    for (int n = 2; QFile::exists(kept); ++n)
+        kept = base + QLatin1Char('-') + QString::number(n);
+    if (!QFile::copy(path, kept)) {
+        qWarning("%s could not be read and could not be kept as %s, so it is not replaced",
+                 qPrintable(QDir::toNativeSeparators(path)), qPrintable(QDir::toNativeSeparators(kept)));
+        return false;
+    }
+    QFile::setPermissions(kept, QFileDevice::ReadOwner | QFileDevice::WriteOwner); // it holds passwords
+    qWarning("%s could not be read; kept as %s before it is written anew",
+             qPrintable(QDir::toNativeSeparators(path)), qPrintable(QDir::toNativeSeparators(kept)));
+    return true;
+}
+
 bool UserStore::Save()
 {
-    if (!QDir().mkpath(UsersDir()))
+    if (!QDir().mkpath(UsersDir()) || !KeepUnreadableFile())
         return false;
 
     QSaveFile file(UsersFile());

@@ -10,7 +10,9 @@ QString EncodePassword(const QString& password);
 QString DecodePassword(const QString& stored);
 
 // The remembered accounts in users.xml: read whole when constructed, written whole by Save().
-// Every record in the list is the store's own copy.
+// Every record in the list is the store's own copy. A damaged file is read record by record, so
+// one bad record costs no other, and Save() keeps such a file beside as
+// users.xml.unreadable-<yyyyMMdd-hhmmss> before it replaces it.
 class UserStore
 {
 public:

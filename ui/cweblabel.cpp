@@ -3,6 +3,9 @@
 #include "app/constants.h"
 #include "app/desktop.h"
 
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QNetworkAccessManager>
@@ -13,6 +16,9 @@
 namespace {
 
 int transferTimeoutMsecs = 20000;
+
+const QString failureText = QStringLiteral("加载图像失败");
+const QString tooLargeText = QStringLiteral("图像过大");
 
 const QRegularExpression& pathSeparators()
 {
@@ -46,15 +52,30 @@ CWebLabel::CWebLabel(const QUrl& url, QWidget* parent, const bool& start) : QLab
 
 CWebLabel::~CWebLabel()
 {
-    // Replies still running are destroyed with the manager; none of them may call back into a
-    // label that is half gone.
-    if (manager) {
-        manager->disconnect(this);
-        for (QNetworkReply* running : manager->findChildren<QNetworkReply*>())
-            running->disconnect(this);
-    }
-    delete manager;
+    DropReply();
     delete imageUrl;
+}
+
+QNetworkAccessManager* CWebLabel::SharedManager()
+{
+    // Owned by the application, so it goes when the application does.
+    static QPointer<QNetworkAccessManager> shared;
+    if (!shared)
+        shared = new QNetworkAccessManager(QCoreApplication::instance());
+    return shared;
+}
+
+// The manager outlives the label: a running reply must neither call back into it nor run on for
+// nobody.
+void CWebLabel::DropReply()
+{
+    if (!reply)
+        return;
+    QNetworkReply* running = reply;
+    reply = nullptr;
+    running->disconnect(this);
+    running->abort();
+    running->deleteLater();
 }
 
 void CWebLabel::Init()
@@ -98,13 +119,11 @@ int CWebLabel::TransferTimeout()
 void CWebLabel::StartDownload(const QString& path)
 {
     localPath = path.isEmpty() || isSafeCopyPath(path) ? path : QString();
-    if (!manager)
-        manager = new QNetworkAccessManager;
     if (!imageUrl)
         return;
-
-    manager->disconnect();
-    connect(manager, &QNetworkAccessManager::finished, this, &CWebLabel::replyFinished);
+    // Only the latest download speaks for the label; an earlier one still running is stopped.
+    DropReply();
+    tooLarge = false;
 
     // ImageHost is "host" or "host:port"; parsing it as an authority handles both (and IPv6).
     const QUrl host(QStringLiteral("http://") + ImageHost());
@@ -114,12 +133,28 @@ void CWebLabel::StartDownload(const QString& path)
 
     QNetworkRequest request(*imageUrl);
     request.setTransferTimeout(transferTimeoutMsecs);
-    reply = manager->get(request);
+    reply = SharedManager()->get(request);
     if (reply) {
-        connect(reply, &QNetworkReply::readyRead, this, &CWebLabel::slotReadyRead);
-        connect(reply, &QNetworkReply::errorOccurred, this, &CWebLabel::slotError);
+        QNetworkReply* started = reply;
+        connect(started, &QNetworkReply::finished, this, [this, started] { replyFinished(started); });
+        connect(started, &QNetworkReply::readyRead, this, &CWebLabel::slotReadyRead);
+        connect(started, &QNetworkReply::errorOccurred, this, &CWebLabel::slotError);
+        // Refused as soon as the announced length or the bytes received pass the limit.
+        connect(started, &QNetworkReply::metaDataChanged, this, [this, started] {
+            CheckSize(started, started->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+        });
+        connect(started, &QNetworkReply::downloadProgress, this,
+                [this, started](qint64 received, qint64) { CheckSize(started, received); });
     }
     setToolTip(imageUrl->toString());
+}
+
+void CWebLabel::CheckSize(QNetworkReply* source, qint64 bytes)
+{
+    if (!reply || source != reply || tooLarge || bytes <= MaxPictureBytes)
+        return;
+    tooLarge = true;
+    reply->abort(); // finishes the reply with an error, which shows why
 }
 
 void CWebLabel::slotReadyRead()
@@ -138,7 +173,12 @@ void CWebLabel::slotError(QNetworkReply::NetworkError code)
     // itself is released in replyFinished, which always follows.
     if (!reply || sender() != reply)
         return;
-    setText(QStringLiteral("加载图像失败"));
+    ShowFailure();
+}
+
+void CWebLabel::ShowFailure()
+{
+    setText(tooLarge ? tooLargeText : failureText);
     DropLoadingMovie();
 }
 
@@ -147,11 +187,35 @@ void CWebLabel::replyFinished(QNetworkReply* finished)
     if (!finished)
         return;
     finished->deleteLater();
-    if (finished->error() != QNetworkReply::NoError || finished != reply)
+    if (finished != reply)
         return;
+    reply = nullptr;
+    if (finished->error() != QNetworkReply::NoError) {
+        ShowFailure(); // slotError may not have had its turn (an abort reports the error later)
+        return;
+    }
 
-    QPixmap picture;
-    picture.loadFromData(finished->readAll());
+    // The size is read from the picture's head before anything is decoded: a few hundred
+    // kilobytes of PNG can unpack into gigabytes.
+    QBuffer bytes;
+    bytes.setData(finished->read(MaxPictureBytes + 1));
+    if (bytes.size() > MaxPictureBytes) {
+        // All of it may arrive at once, before the progress check has had a chance.
+        tooLarge = true;
+        ShowFailure();
+        return;
+    }
+    bytes.open(QIODevice::ReadOnly);
+    QImageReader reader(&bytes);
+    const QSize size = reader.size();
+    tooLarge = size.width() > MaxPictureSide || size.height() > MaxPictureSide;
+    const QImage image = tooLarge ? QImage() : reader.read();
+    tooLarge = tooLarge || image.width() > MaxPictureSide || image.height() > MaxPictureSide;
+    if (image.isNull() || tooLarge) {
+        ShowFailure(); // and no copy on disk
+        return;
+    }
+    const QPixmap picture = QPixmap::fromImage(image);
     setPixmap(picture);
     DropLoadingMovie();
     emit FinishedDownload();

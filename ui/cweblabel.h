@@ -11,7 +11,9 @@ class QNetworkAccessManager;
 // A label showing a picture fetched over HTTP (avatars, item pictures). Pictures always come
 // from the image host of the shared settings, whatever host their URL names. While bytes arrive
 // the label plays the loading animation; then it shows the picture, or "加载图像失败" when the
-// download fails or stalls. A copy of the picture can be kept on disk.
+// download fails or stalls, or "图像过大" for a picture beyond the limits below, which is never
+// decoded. A copy of the picture can be kept on disk. Every label fetches through one shared
+// network manager: a window with thousands of pictures must not start thousands of threads.
 class CWebLabel : public QLabel
 {
     Q_OBJECT
@@ -38,6 +40,12 @@ public:
     static void SetTransferTimeout(int msecs);
     static int TransferTimeout();
 
+    // No avatar or item picture comes near these; anything larger is refused.
+    static constexpr qint64 MaxPictureBytes = 8 * 1024 * 1024;
+    static constexpr int MaxPictureSide = 4096; // pixels, either side
+
+    static QNetworkAccessManager* SharedManager();
+
 signals:
     void clicked();
     void FinishedDownload();
@@ -55,9 +63,12 @@ protected:
 private:
     void Init();
     void DropLoadingMovie();
+    void DropReply();
+    void ShowFailure();
+    void CheckSize(QNetworkReply* source, qint64 bytes);
 
-    QNetworkAccessManager* manager = nullptr;
     QPointer<QNetworkReply> reply;
+    bool tooLarge = false; // the current download was refused for its size
     QUrl* imageUrl = nullptr;
     int clickMode = -1;
     QString localPath;

@@ -1,5 +1,6 @@
 #include "common/fakenetwork.h"
 
+#include <QBuffer>
 #include <QLocale>
 #include <QTimer>
 
@@ -103,5 +104,18 @@ QNetworkReply* FakeNetworkManager::createRequest(Operation op, const QNetworkReq
     RecordedRequest entry{op, request, outgoingData ? outgoingData->readAll() : QByteArray()};
     recorded.append(entry);
     const FakeResponse response = handler ? handler(entry) : FakeResponse::Json("{\"status\":1}");
+    if (response.kind == FakeReply::PassThrough) {
+        // The body was read for the record; the real request sends that copy.
+        QBuffer* body = nullptr;
+        if (outgoingData) {
+            body = new QBuffer(this);
+            body->setData(entry.body);
+            body->open(QIODevice::ReadOnly);
+        }
+        QNetworkReply* reply = QNetworkAccessManager::createRequest(op, request, body);
+        if (body)
+            body->setParent(reply);
+        return reply;
+    }
     return new FakeReply(request, op, response.kind, response.body, response.error, this);
 }

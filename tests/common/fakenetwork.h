@@ -17,7 +17,8 @@ public:
     {
         Canned,
         Failing,
-        Hanging
+        Hanging,
+        PassThrough // not a fake: the request goes out on the real network
     };
 
     FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
@@ -59,6 +60,7 @@ struct FakeResponse
     }
     static FakeResponse Error(QNetworkReply::NetworkError code) { return {FakeReply::Failing, {}, code}; }
     static FakeResponse Hang() { return {FakeReply::Hanging, {}, QNetworkReply::NoError}; }
+    static FakeResponse Real() { return {FakeReply::PassThrough, {}, QNetworkReply::NoError}; }
 };
 
 class FakeNetworkManager : public QNetworkAccessManager

@@ -119,6 +119,14 @@ void FileRoundTrip(const QByteArray& input)
         Fail("saving a second time failed", read, {});
     if (ReadFile(UsersFile()) != saved)
         Fail("saving the same accounts twice gave two different files", read, Describe(second));
+
+    // A file that did not read whole was kept beside, as it was, once; the saved file reads whole.
+    const QStringList kept =
+        QDir(UsersDir()).entryList({QStringLiteral("users.xml.unreadable-*")}, QDir::Files | QDir::Hidden);
+    if (kept.size() > 1 || (kept.size() == 1 && ReadFile(JoinPath(UsersDir(), kept.first())) != input))
+        Fail("the unreadable file was not kept beside exactly once, as it was", read, {});
+    for (const QString& name : kept)
+        QFile::remove(JoinPath(UsersDir(), name));
 }
 
 void FieldsRoundTrip(const uint8_t* data, size_t size)

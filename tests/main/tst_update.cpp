@@ -1,5 +1,7 @@
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QLockFile>
 #include <QProgressBar>
 #include <QPushButton>
@@ -8,9 +10,11 @@
 #include "app/desktop.h"
 #include "app/traymessage.h"
 #include "common/fakenetwork.h"
+#include "common/localhttpserver.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "main/cwmain.h"
+#include "main/updatepolicy.h"
 #include "net/request.h"
 #include "session/cuser.h"
 #include "ui/quietplatform.h"
@@ -21,7 +25,48 @@ class TestUpdate : public QObject
     Q_OBJECT
 
     QScopedPointer<PlatformProcess> platform;
+    QScopedPointer<LocalHttpServer> webHost; // stands in for the web host: redirects
     QPointer<CWMain> window;
+    QByteArray installer; // what the platform serves for hostileBuild
+    const QString hostileBuild = QStringLiteral("1.0.6.2297");
+
+    static QString sha256(const QByteArray& bytes)
+    {
+        return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    }
+
+    // The update check is answered with this address and digest; everything else goes to the
+    // platform as usual.
+    static void answerUpdateCheck(const QString& url, const QString& digest)
+    {
+        FakeNetworkManager::Install([url, digest](const RecordedRequest& request) {
+            if (!request.request.url().path().endsWith(QStringLiteral("/UpdateSoftware")))
+                return FakeResponse::Real();
+            QJsonObject info{{QStringLiteral("build"), QStringLiteral("9.0")}, {QStringLiteral("url"), url}};
+            if (!digest.isEmpty())
+                info.insert(QStringLiteral("sha256"), digest);
+            return FakeResponse::Json(
+                QJsonDocument(QJsonObject{{QStringLiteral("status"), 1}, {QStringLiteral("info"), info}})
+                    .toJson());
+        });
+    }
+
+    static int downloadsSent()
+    {
+        int gets = 0;
+        for (const RecordedRequest& request : FakeNetworkManager::Recorded())
+            gets += request.operation == QNetworkAccessManager::GetOperation;
+        return gets;
+    }
+
+    // The account's folder holds nothing but the login stamp: no installer, no half-written file.
+    static QStringList filesBesideTheStamp()
+    {
+        QStringList files =
+            QDir(AccountDir(PlatformProcess::DemoAccount)).entryList(QDir::Files | QDir::Hidden);
+        files.removeAll(AccountLockFileName);
+        return files;
+    }
 
     bool offer(const QString& build)
     {
@@ -74,6 +119,21 @@ private slots:
         currentUser->SetId(session.id);
         currentUser->SetKey(session.key);
         currentUser->SetToken(session.token);
+
+        installer = platform->get(QStringLiteral("/download/tarvik-setup-") + hostileBuild + ".sh").body;
+        QVERIFY(installer.startsWith("#!/bin/sh"));
+        const QString foreign = QStringLiteral("http://localhost:%1/download/tarvik-setup-%2.sh")
+                                    .arg(platform->port())
+                                    .arg(hostileBuild);
+        webHost.reset(new LocalHttpServer([this, foreign](const QByteArray& path) {
+            if (path == "/foreign")
+                return LocalHttpServer::Answer(302, "Location: " + foreign.toUtf8() + "\r\n");
+            if (path == "/same")
+                return LocalHttpServer::Answer(302, "Location: /installer\r\n");
+            return LocalHttpServer::Answer(200, "Content-Type: application/octet-stream\r\n", installer);
+        }));
+        QVERIFY(webHost->isListening());
+        qputenv("TARVIK_WEB_HOST", webHost->hostPort().toLatin1());
     }
 
     // The frame's fade animations delete themselves when they end: let the last ones end.
@@ -82,6 +142,9 @@ private slots:
     void cleanup()
     {
         delete window;
+        FakeNetworkManager::Uninstall();
+        UpdatePolicy::SetSizeLimit(0);
+        UpdatePolicy::SetFromPackage(-1);
         platform->clearFaults();
         QDir(AccountDir(PlatformProcess::DemoAccount)).removeRecursively();
     }
@@ -291,6 +354,103 @@ private slots:
         QCOMPARE(Tray::MessageCount(), messages);
     }
 
+    void hostileUpdate_isRefusedAndLeavesNoFile_data()
+    {
+        QTest::addColumn<QString>("url");      // {api} and {web}: the hosts' host:port
+        QTest::addColumn<QString>("digest");   // "right", "wrong" or "none"
+        QTest::addColumn<QString>("fault");    // on the platform's installer
+        QTest::addColumn<qint64>("sizeLimit"); // 0: the default
+        QTest::addColumn<QString>("reason");   // in the tray message
+        QTest::addColumn<bool>("fetched");     // whether a download went out at all
+
+        const QString onApi = QStringLiteral("http://{api}/download/tarvik-setup-1.0.6.2297.sh");
+        QTest::newRow("file url") << "file:///bin/sh"
+                                  << "right"
+                                  << "" << 0LL << "更新地址无效" << false;
+        QTest::newRow("data url") << "data:application/octet-stream;base64,IyEvYmluL3NoCmV4aXQgMAo="
+                                  << "right"
+                                  << "" << 0LL << "更新地址无效" << false;
+        QTest::newRow("plain http on a foreign host")
+            << "http://localhost:{apiport}/download/tarvik-setup-1.0.6.2297.sh"
+            << "right"
+            << "" << 0LL << "不在平台的服务器上" << false;
+        QTest::newRow("plain http without digest") << onApi << "none"
+                                                   << "" << 0LL << "没有校验值" << false;
+        QTest::newRow("html error page") << onApi << "right"
+                                         << "notjson" << 0LL << "网页" << true;
+        QTest::newRow("wrong digest") << onApi << "wrong"
+                                      << "" << 0LL << "校验失败" << true;
+        QTest::newRow("oversize") << onApi << "right"
+                                  << "" << 100 * 1024LL << "过大" << true;
+        QTest::newRow("redirect to a foreign http host") << "http://{web}/foreign"
+                                                         << "right"
+                                                         << "" << 0LL << "不可信" << true;
+    }
+    void hostileUpdate_isRefusedAndLeavesNoFile()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, digest);
+        QFETCH(QString, fault);
+        QFETCH(qint64, sizeLimit);
+        QFETCH(QString, reason);
+        QFETCH(bool, fetched);
+        url.replace(QStringLiteral("{apiport}"), QString::number(platform->port()))
+            .replace(QStringLiteral("{api}"), platform->hostPort())
+            .replace(QStringLiteral("{web}"), webHost->hostPort());
+        const QString sent = digest == "right"   ? sha256(installer)
+                             : digest == "wrong" ? sha256("something else")
+                                                 : QString();
+        answerUpdateCheck(url, sent);
+        if (!fault.isEmpty())
+            QVERIFY(platform->setFault(QStringLiteral("download"), fault));
+        UpdatePolicy::SetSizeLimit(sizeLimit);
+        openWindow();
+        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
+        QCOMPARE(window->DownloadDigest(), sent);
+
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QTRY_COMPARE(button()->text(), QStringLiteral("更新下载失败，重试！"));
+        QVERIFY(button()->isEnabled());
+        QVERIFY2(Tray::LastMessage().text.startsWith(QStringLiteral("更新下载失败，重试！\n")) &&
+                     Tray::LastMessage().text.contains(reason),
+                 qPrintable(Tray::LastMessage().text));
+        QCOMPARE(downloadsSent() > 0, fetched);
+        QCOMPARE(filesBesideTheStamp(), QStringList());
+        const QString started = Desktop::LastStarted();
+        QTest::mouseClick(button(), Qt::LeftButton); // the retry is refused the same way
+        QTRY_COMPARE(button()->text(), QStringLiteral("更新下载失败，重试！"));
+        QCOMPARE(Desktop::LastStarted(), started);
+    }
+
+    void redirectOnTheSameHost_isFollowed()
+    {
+        answerUpdateCheck(QStringLiteral("http://") + webHost->hostPort() + QStringLiteral("/same"),
+                          sha256(installer));
+        openWindow();
+        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
+        QFile written(CWMain::InstallerPath(PlatformProcess::DemoAccount, window->DownloadUrl()));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), installer);
+    }
+
+    void packagedCopy_leavesUpdatesToThePackageManager()
+    {
+        UpdatePolicy::SetFromPackage(1);
+        answerUpdateCheck(QStringLiteral("http://") + platform->hostPort() +
+                              QStringLiteral("/download/tarvik-setup-1.0.6.2297.sh"),
+                          sha256(installer));
+        openWindow();
+        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，请用包管理器更新"));
+        QVERIFY(button()->isEnabled());
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QVERIFY(Tray::LastMessage().text.contains(QStringLiteral("软件包管理器")));
+        window->HttpDownUpdate(); // not even a direct call downloads
+        QCOMPARE(downloadsSent(), 0);
+        QCOMPARE(button()->text(), QStringLiteral("有新版本，请用包管理器更新"));
+    }
+
     void installerPath_data()
     {
         QTest::addColumn<QString>("url");
@@ -321,11 +481,14 @@ private slots:
     void hostileDownloadName_staysInTheAccountFolder()
     {
         // A platform that names the lock file as its installer must not replace the login stamp.
-        FakeNetworkManager::Install([](const RecordedRequest& request) {
+        const QString url = QStringLiteral("http://") + platform->hostPort() + QStringLiteral("/d/me.xml");
+        const QString reply = QStringLiteral("{\"status\":1,\"info\":{\"build\":\"9.0\",\"url\":\"%1\","
+                                             "\"sha256\":\"%2\"}}")
+                                  .arg(url, sha256("#!/bin/sh\nexit 0\n"));
+        FakeNetworkManager::Install([reply](const RecordedRequest& request) {
             if (request.operation == QNetworkAccessManager::GetOperation)
                 return FakeResponse::Json("#!/bin/sh\nexit 0\n");
-            return FakeResponse::Json(
-                "{\"status\":1,\"info\":{\"build\":\"9.0\",\"url\":\"http://127.0.0.1:9/d/me.xml\"}}");
+            return FakeResponse::Json(reply.toUtf8());
         });
         openWindow();
         QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
@@ -343,7 +506,7 @@ private slots:
         QVERIFY(sent.at(0).request.url().path().endsWith(QStringLiteral("/api/UpdateSoftware")));
         QCOMPARE(sent.at(0).body, QByteArray());
         QCOMPARE(sent.at(0).request.header(QNetworkRequest::ContentLengthHeader).toInt(), 0);
-        QCOMPARE(sent.at(1).request.url(), QUrl(QStringLiteral("http://127.0.0.1:9/d/me.xml")));
+        QCOMPARE(sent.at(1).request.url(), QUrl(url));
 
         QFile installer(JoinPath(AccountDir(PlatformProcess::DemoAccount), QStringLiteral("tarvik-setup")));
         QVERIFY(installer.open(QIODevice::ReadOnly));

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -43,7 +44,17 @@ private:
     }
 
 private slots:
-    void init() { QFile::remove(UsersFile()); }
+    void init()
+    {
+        QFile::remove(UsersFile());
+        for (const QString& kept : unreadableCopies())
+            QFile::remove(JoinPath(UsersDir(), kept));
+    }
+
+    static QStringList unreadableCopies()
+    {
+        return QDir(UsersDir()).entryList({QStringLiteral("users.xml.unreadable-*")}, QDir::Files);
+    }
 
     void passwordEncoding_data()
     {
@@ -225,6 +236,64 @@ private slots:
                           .arg(int(user->GetRememberPassword()))
                           .arg(user->GetNickname());
         QCOMPARE(actual, expected);
+    }
+
+    void corruptFile_keepsEveryReadableRecordAndTheFileBeside_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QStringList>("expected"); // "account:nickname:password" per record
+
+        const auto record = [](const char* id, const QByteArray& nickname,
+                               const char* password) -> QByteArray {
+            return "  <user id=\"" + QByteArray(id) + "\">\n    <username>" + id +
+                   "</username>\n    <password>" + EncodePassword(QString::fromLatin1(password)).toLatin1() +
+                   "</password>\n    <nickname>" + nickname + "</nickname>\n  </user>\n";
+        };
+        const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<users>\n";
+        const QByteArray first = record("1", "甲", "pw1");
+        const QByteArray last = record("3", "丙 &amp; 丁", "pw3");
+        QTest::newRow("raw ampersand in one nickname")
+            << QByteArray(head + first + record("2", "Tom & Jerry", "pw2") + last + "</users>\n")
+            << QStringList{"1:甲:pw1", "2:Tom & Jerry:pw2", "3:丙 & 丁:pw3"};
+        QTest::newRow("one record broken beyond repair")
+            << QByteArray(head + first + "  <user id=\"2\"><nickname>x</nick></user>\n" + last + "</users>\n")
+            << QStringList{"1:甲:pw1", "2:x:", "3:丙 & 丁:pw3"};
+        QTest::newRow("not xml at all") << QByteArray("\x01\x02PK garbage\xff") << QStringList{};
+    }
+    void corruptFile_keepsEveryReadableRecordAndTheFileBeside()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QStringList, expected);
+        writeUsersFile(xml);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("users\\.xml could not be read whole .*"));
+        UserStore loaded;
+        QStringList actual;
+        for (const CUser* user : loaded.Users())
+            actual << QStringLiteral("%1:%2:%3")
+                          .arg(user->GetAccount())
+                          .arg(user->GetNickname(), user->GetPassword());
+        QCOMPARE(actual, expected);
+        QCOMPARE(readUsersFile(), xml); // reading changes nothing
+
+        // The next login saves: the unreadable file is kept beside first, byte for byte.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("could not be read; kept as .*unreadable-.*"));
+        QVERIFY(UserStore(loaded.Users()).Save());
+        const QStringList kept = unreadableCopies();
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(
+            QRegularExpression("^users\\.xml\\.unreadable-\\d{8}-\\d{6}$").match(kept.first()).hasMatch(),
+            qPrintable(kept.first()));
+        QFile copy(JoinPath(UsersDir(), kept.first()));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), xml);
+        QVERIFY(!(copy.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
+
+        // What was recovered is written in the usual format and reads back whole; saving that adds no copy.
+        UserStore reread;
+        QCOMPARE(reread.Users().size(), expected.size());
+        QVERIFY(readUsersFile().startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
+        QVERIFY(UserStore(reread.Users()).Save());
+        QCOMPARE(unreadableCopies(), kept);
     }
 
     void missingFile_givesNoAccounts()

@@ -55,7 +55,7 @@ public:
     Mode mode = Serve;
     QList<QByteArray> paths;
     QList<QByteArray> hosts;
-    const QByteArray picture = pngPicture();
+    QByteArray picture = pngPicture();
 
 private:
     void Accept(QTcpSocket* socket)
@@ -126,6 +126,9 @@ private slots:
     void localCopy_refusesUnsafeNames();
     void click_data();
     void click();
+    void oversizedPicture_isRefusedAndNotCopied_data();
+    void oversizedPicture_isRefusedAndNotCopied();
+    void manyLabels_shareOneNetworkThread();
 
 private:
     std::unique_ptr<PictureServer> server;
@@ -332,6 +335,78 @@ void TestCWebLabel::click()
                  QList<QUrl>{QUrl(QStringLiteral("http://") + server->HostAndPort() + "/faces/a.png")});
     else
         QVERIFY(opened.isEmpty());
+}
+
+void TestCWebLabel::oversizedPicture_isRefusedAndNotCopied_data()
+{
+    QTest::addColumn<QByteArray>("picture");
+
+    // 16000 x 16000 pixels in a PNG of a few tens of kilobytes: decoded, a gigabyte.
+    QImage bomb(16000, 16000, QImage::Format_Mono);
+    bomb.fill(0);
+    QByteArray bombBytes;
+    QBuffer buffer(&bombBytes);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(bomb.save(&buffer, "PNG"));
+    QVERIFY(bombBytes.size() < 1024 * 1024);
+    QTest::newRow("16000 px a side") << bombBytes;
+    QTest::newRow("4097 px wide") << [] {
+        QImage wide(CWebLabel::MaxPictureSide + 1, 2, QImage::Format_RGB32);
+        wide.fill(Qt::white);
+        QByteArray bytes;
+        QBuffer out(&bytes);
+        out.open(QIODevice::WriteOnly);
+        wide.save(&out, "PNG");
+        return bytes;
+    }();
+    // A small picture followed by more bytes than any picture needs: stopped while it arrives.
+    QTest::newRow("9 MiB") << pngPicture() + QByteArray(9 * 1024 * 1024, '\0');
+}
+
+void TestCWebLabel::oversizedPicture_isRefusedAndNotCopied()
+{
+    QFETCH(QByteArray, picture);
+    server->picture = picture;
+    QTemporaryDir faces;
+    const QString copy = CWebLabel::LocalCopyPath(faces.path(), QStringLiteral("13800000000.png"));
+    CWebLabel label;
+    label.SetUrl(QUrl(QStringLiteral("http://img.example.invalid/faces/13800000000.png")));
+    QSignalSpy finished(&label, &CWebLabel::FinishedDownload);
+    label.StartDownload(copy);
+    QTRY_COMPARE(label.text(), QStringLiteral("图像过大"));
+    QVERIFY(!label.movie());
+    QVERIFY(label.pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(!QFile::exists(copy));
+
+    // The same label shows a sound picture afterwards.
+    server->picture = pngPicture();
+    label.StartDownload(copy);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(label.pixmap(Qt::ReturnByValue).size(), QSize(24, 16));
+    QVERIFY(QFile::exists(copy));
+}
+
+void TestCWebLabel::manyLabels_shareOneNetworkThread()
+{
+    // Each network manager runs its HTTP in a thread of its own; the threads are counted here.
+    auto threads = [] {
+        return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    };
+    server->mode = PictureServer::Stall;
+    CWebLabel first(QUrl(QStringLiteral("http://img.example.invalid/0.png")), nullptr, true);
+    QTRY_VERIFY(first.movie());
+    const int before = threads();
+    QVERIFY(before > 0);
+    std::vector<std::unique_ptr<CWebLabel>> labels;
+    for (int i = 1; i <= 60; ++i)
+        labels.push_back(std::make_unique<CWebLabel>(
+            QUrl(QStringLiteral("http://img.example.invalid/%1.png").arg(i)), nullptr, true));
+    // One manager asks at most six at a time of one host; the others wait their turn.
+    QTRY_VERIFY(server->paths.size() >= 6);
+    QTest::qWait(200); // time enough for sixty threads to start, were they started
+    QVERIFY2(threads() - before < 5, qPrintable(QStringLiteral("%1 threads more").arg(threads() - before)));
+    labels.clear(); // labels going while their pictures are on the way stop them
 }
 
 TARVIK_TEST_MAIN(TestCWebLabel)

@@ -1,0 +1,43 @@
+#include "common/localhttpserver.h"
+
+#include <QTcpSocket>
+
+#include <memory>
+
+LocalHttpServer::LocalHttpServer(Responder respond, QObject* parent)
+    : QObject(parent), respond(std::move(respond))
+{
+    connect(&server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = server.nextPendingConnection())
+            Accept(socket);
+    });
+    server.listen(QHostAddress::LocalHost);
+}
+
+QString LocalHttpServer::hostPort() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+}
+
+QByteArray LocalHttpServer::Answer(int status, const QByteArray& headers, const QByteArray& body)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + headers +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+void LocalHttpServer::Accept(QTcpSocket* socket)
+{
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto received = std::make_shared<QByteArray>();
+    connect(socket, &QTcpSocket::readyRead, socket, [this, socket, received] {
+        received->append(socket->readAll());
+        const int end = received->indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QByteArray path = received->left(received->indexOf("\r\n")).split(' ').value(1);
+        received->clear();
+        paths << path;
+        socket->write(respond(path));
+        socket->disconnectFromHost();
+    });
+}
