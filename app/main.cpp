@@ -1,6 +1,8 @@
 #include <QCursor>
 #include <QFile>
 
+#include "app/constants.h"
+#include "app/log.h"
 #include "app/screens.h"
 #include "app/singleapplication.h"
 #include "net/request.h"
@@ -9,6 +11,10 @@
 int main(int argc, char* argv[])
 {
     theApp = new SingleApplication(argc, argv);
+    // From here on every message (ours and Qt's) also lands in <data folder>/logs/tarvik.log.
+    Log::Install();
+    qInfo("%s %s started (pid %lld)", qPrintable(AppName), qPrintable(AppVersion),
+          QCoreApplication::applicationPid());
 
     QFile styleSheet(QStringLiteral(":/qss/velm.qss"));
     if (styleSheet.open(QIODevice::ReadOnly))
@@ -22,5 +28,7 @@ int main(int argc, char* argv[])
 
     const int code = theApp->exec();
     delete theApp;
+    qInfo("%s ended (exit code %d)", qPrintable(AppName), code);
+    Log::Uninstall();
     return code;
 }
