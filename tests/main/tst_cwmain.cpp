@@ -326,6 +326,8 @@ private slots:
         CConnectionState* state = window->ConnectionState();
         qint64 now = 0;
         state->SetClock([&now] { return now; });
+        // A poll that fails after this test must not read a clock that is gone.
+        auto realClock = qScopeGuard([state] { state->SetClock(nullptr); });
         state->SetThreshold(40000);
         state->SetTickInterval(20);
         // The polls the window runs fail as well while this runs.
