@@ -3,6 +3,7 @@
 #include <QTextStream>
 
 #include "app/constants.h"
+#include "app/log.h"
 #include "app/screens.h"
 #include "app/singleapplication.h"
 #include "app/sound.h"
@@ -37,6 +38,10 @@ int main(int argc, char* argv[])
     }
 
     theApp = new SingleApplication(argc, argv);
+    // From here on every message (ours and Qt's) also lands in <data folder>/logs/tarvik.log.
+    Log::Install();
+    qInfo("%s %s started (pid %lld)", qPrintable(AppName), qPrintable(AppVersion),
+          QCoreApplication::applicationPid());
     QString caError;
     if (!Request::TrustCaFile(&caError))
         qWarning("%s", qUtf8Printable(caError));
@@ -53,5 +58,7 @@ int main(int argc, char* argv[])
 
     const int code = theApp->exec();
     delete theApp;
+    qInfo("%s ended (exit code %d)", qPrintable(AppName), code);
+    Log::Uninstall();
     return code;
 }

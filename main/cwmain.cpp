@@ -29,13 +29,19 @@
 #include "app/constants.h"
 #include "app/desktop.h"
 #include "app/screens.h"
+#include "app/settings.h"
 #include "app/traymessage.h"
+#include "detail/autoprint.h"
 #include "detail/corderwidget.h"
 #include "income/cwincome.h"
+#include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
+#include "main/reminder.h"
 #include "main/updatepolicy.h"
+#include "net/connectionstate.h"
 #include "net/request.h"
 #include "orders/orderbook.h"
+#include "orders/orderpolls.h"
 #include "orders/pane/callist.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
@@ -52,6 +58,10 @@ constexpr int mostWidth = 430;
 constexpr int headHeight = 170;
 constexpr int tabBandGap = 58; // room under the tabs for the update button
 constexpr int searchHeight = 30;
+// The band that says the connection is lost lies across the lower part of the avatar, clear of the
+// nickname above it and of the shortcut buttons and the search field below.
+constexpr int offlineBandTop = 78;
+constexpr int offlineBandHeight = 24;
 
 const QString downloadFailedText = QStringLiteral("更新下载失败，重试！\n");
 
@@ -77,6 +87,16 @@ CWMain::CWMain(QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f)
     setMaximumWidth(mostWidth);
     TopBand()->setFixedHeight(headHeight);
 
+    connectionState = new CConnectionState(this);
+    if (currentUser) {
+        settings = new CSettings(currentUser->GetAccount(), this);
+        reminder = new CNewOrderReminder(settings, this);
+        reminder->SetWindow(this);
+        connect(reminder, &CNewOrderReminder::TrayNotice, this,
+                [this](const QString& text) { ShowTrayMessage(text); });
+        autoPrint = new CAutoPrint(settings, currentUser->GetAccount(), this);
+    }
+
     BuildHead();
     UpdateLoginStamp();
     HttpUpdate();
@@ -93,6 +113,8 @@ CWMain::~CWMain()
         for (QNetworkReply* running : networkManager->findChildren<QNetworkReply*>())
             running->disconnect(this);
     }
+    // The settings window edits this session's settings, which go with this window.
+    delete settingsWindow.data();
     delete trayIcon;
     if (loginStampLock) {
         loginStampLock->unlock();
@@ -154,6 +176,7 @@ void CWMain::BuildHead()
     updateButton->hide();
 
     BuildTray();
+    BuildConnectionBand();
 }
 
 void CWMain::BuildTabs()
@@ -171,6 +194,7 @@ void CWMain::BuildTabs()
     if (currentUser) {
         allList = new CAllList(currentUser, ordersArea);
         ordersArea->setWidget(allList);
+        WatchOrders();
     }
     tabWidget->addTab(ordersArea, QStringLiteral("订单"));
 
@@ -234,6 +258,10 @@ void CWMain::BuildTray()
         show();
         setFocus();
     });
+    if (settings) {
+        QAction* settingsAction = trayMenu->addAction(tr("设置"));
+        connect(settingsAction, &QAction::triggered, this, &CWMain::OpenSettings);
+    }
     QAction* quitAction = trayMenu->addAction(tr("退出程序"));
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
     trayMenu->addSeparator();
@@ -242,6 +270,56 @@ void CWMain::BuildTray()
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
     connect(trayIcon, &QSystemTrayIcon::activated, this, &CWMain::onSystemTrayIconClicked);
     trayIcon->show();
+}
+
+void CWMain::BuildConnectionBand()
+{
+    // Settings belong to an account: without one there is nothing to set.
+    if (settings) {
+        settingsButton = new QPushButton(TopBand());
+        settingsButton->setObjectName(QStringLiteral("psbtnSetup"));
+        settingsButton->setToolTip(tr("设置"));
+        settingsButton->resize(minButton->size());
+        settingsButton->move(minButton->x() - settingsButton->width(), minButton->y());
+        settingsButton->setAttribute(Qt::WA_MouseTracking);
+        connect(settingsButton, &QPushButton::clicked, this, &CWMain::OpenSettings);
+    }
+
+    offlineBand = new QLabel(TopBand());
+    offlineBand->setObjectName(QStringLiteral("lblOffline"));
+    offlineBand->setAlignment(Qt::AlignCenter);
+    offlineBand->setStyleSheet(
+        QStringLiteral("QLabel#lblOffline{background: rgba(200, 24, 24, 0.92); color: #fff;"
+                       "font-size: 14px; font-weight: bold;}"));
+    offlineBand->setGeometry(0, offlineBandTop, width(), offlineBandHeight);
+    offlineBand->setAttribute(Qt::WA_TransparentForMouseEvents);
+    offlineBand->hide();
+
+    connect(connectionState, &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
+    connect(connectionState, &CConnectionState::Ticking, this, &CWMain::ShowConnectionLostFor);
+    connect(connectionState, &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
+}
+
+void CWMain::ShowConnectionLost(const QDateTime& since)
+{
+    ShowConnectionLostFor(connectionState->SecondsLost());
+    offlineBand->show();
+    offlineBand->raise();
+    trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm_offline.ico")));
+    trayIcon->setToolTip(QStringLiteral("网络连接中断，自 ") + since.toString(QStringLiteral("hh:mm:ss")) +
+                         QStringLiteral(" 起"));
+}
+
+void CWMain::ShowConnectionLostFor(int seconds)
+{
+    offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
+}
+
+void CWMain::ShowConnectionRestored()
+{
+    offlineBand->hide();
+    trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
+    trayIcon->setToolTip(QStringLiteral("Velm"));
 }
 
 bool CWMain::HoldsLoginStamp() const
@@ -340,6 +418,54 @@ void CWMain::OpenIncome()
 void CWMain::SetIncomeNULL()
 {
     incomeWindow = nullptr;
+}
+
+// The polls tell the connection state how they fare; the rows that blink and are opened drive the
+// reminder; fetched details of new paid orders go to the auto-print. All answer the pane's replies
+// as they come, the polls know none of them.
+void CWMain::WatchOrders()
+{
+    COrderPolls* polls = allList->Polls();
+    connect(polls, &COrderPolls::PollSucceeded, connectionState, &CConnectionState::Succeeded);
+    connect(polls, &COrderPolls::PollFailed, connectionState, &CConnectionState::Failed);
+    connect(connectionState, &CConnectionState::Restored, polls, &COrderPolls::CatchUp);
+    if (reminder) {
+        connect(allList, &CAllList::RowBlinking, reminder, &CNewOrderReminder::OrderArrived);
+        connect(allList, &CAllList::RowAcknowledged, reminder, &CNewOrderReminder::OrderAcknowledged);
+    }
+    if (autoPrint && settings) {
+        connect(polls, &COrderPolls::DetailFetched, autoPrint, &CAutoPrint::DetailReady);
+        polls->SetFetchNewDetails(settings->AutoPrint());
+        connect(settings, &CSettings::Changed, polls,
+                [this, polls] { polls->SetFetchNewDetails(settings->AutoPrint()); });
+    }
+}
+
+CWSettings* CWMain::SettingsWindow() const
+{
+    return settingsWindow;
+}
+
+void CWMain::OpenSettings()
+{
+    if (settingsWindow) {
+        settingsWindow->showNormal();
+        settingsWindow->activateWindow();
+        return;
+    }
+    if (!settings)
+        return;
+    settingsWindow = new CWSettings(settings);
+    const QRect area = AvailableAreaOf(this);
+    settingsWindow->move(area.left() + (area.width() - settingsWindow->width()) / 2,
+                         area.top() + (area.height() - settingsWindow->height()) / 2);
+    connect(settingsWindow, &CWidget::Close, this, &CWMain::SetSettingsNULL);
+    settingsWindow->show();
+}
+
+void CWMain::SetSettingsNULL()
+{
+    settingsWindow = nullptr;
 }
 
 // The income window replaces its orders with every period it shows: the pane opens the book's own
@@ -452,6 +578,10 @@ void CWMain::resizeEvent(QResizeEvent* event)
     incomeButton->move(width() - incomeButton->width() - left, homeLinkButton->y());
     serverTableButton->move(incomeButton->x() - incomeButton->width() - left, homeLinkButton->y());
     searchEdit->resize(width(), searchHeight);
+    if (settingsButton)
+        settingsButton->move(minButton->x() - settingsButton->width(), minButton->y());
+    if (offlineBand)
+        offlineBand->resize(width(), offlineBandHeight);
 }
 
 void CWMain::closeEvent(QCloseEvent* event)

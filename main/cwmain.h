@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -11,9 +12,14 @@
 #include "ui/cwidget.h"
 
 class CAllList;
+class CAutoPrint;
+class CConnectionState;
+class CNewOrderReminder;
 class COrder;
 class COrderWidget;
+class CSettings;
 class CWIncome;
+class CWSettings;
 class CWebLabel;
 class CWUserInfo;
 class QCompleter;
@@ -64,6 +70,19 @@ public:
     CWUserInfo* UserInfoWindow() const;
     CWIncome* IncomeWindow() const;
     CAllList* AllList() const { return allList; }
+    QPushButton* SettingsButton() const { return settingsButton; }
+    QLabel* OfflineBand() const { return offlineBand; }
+    CWSettings* SettingsWindow() const;
+
+    // Fed by the order polls (a success or a failure of each poll); while it says the connection is
+    // lost, the head shows a band and the tray icon and tooltip say so.
+    CConnectionState* ConnectionState() const { return connectionState; }
+    // The logged-in account's settings and the helpers that follow them; null without an account.
+    CSettings* Settings() const { return settings; }
+    // Told when a new order's row starts blinking and when it is opened.
+    CNewOrderReminder* Reminder() const { return reminder; }
+    // Told when the detail of a new order has been fetched.
+    CAutoPrint* AutoPrint() const { return autoPrint; }
     QString CurrentVersion() const { return currentVersion; }
     void SetCurrentVersion(const QString& version) { currentVersion = version; }
     QUrl DownloadUrl() const { return downloadUrl; }
@@ -88,6 +107,11 @@ public slots:
     void OpenIncome();
     void SetUserInfoNULL();
     void SetIncomeNULL();
+    void OpenSettings();
+    void SetSettingsNULL();
+    void ShowConnectionLost(const QDateTime& since);
+    void ShowConnectionLostFor(int seconds);
+    void ShowConnectionRestored();
     void SlotOpenOrderDetail(COrder* pOrder);
     void SearchTextChanged(QString text);
     void SearchOpenOrderDetail(QString strId);
@@ -106,6 +130,8 @@ private:
     void BuildTabs();
     void BuildShortcutButtons();
     void BuildTray();
+    void WatchOrders();
+    void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());
     void RouteUpdateButton(void (CWMain::*target)());
     void DownloadFailed(const QString& trayText);
@@ -134,6 +160,13 @@ private:
     QCompleter* searchCompleter = nullptr;
     QPointer<CWUserInfo> userInfoWindow;
     QPointer<CWIncome> incomeWindow;
+    QPointer<CWSettings> settingsWindow;
+    QPushButton* settingsButton = nullptr;
+    QLabel* offlineBand = nullptr;
+    CConnectionState* connectionState = nullptr;
+    CSettings* settings = nullptr;
+    CNewOrderReminder* reminder = nullptr;
+    CAutoPrint* autoPrint = nullptr;
     QLockFile* loginStampLock = nullptr;
 
     QProgressBar* progressBar = nullptr;

@@ -7,6 +7,7 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+#include "app/log.h"
 #include "session/cuser.h"
 
 namespace Request {
@@ -124,14 +125,22 @@ Answer Read(QNetworkReply* reply)
         answer.errorString = reply->errorString();
     }
     answer.text = TextUpToNul(reply->readAll());
-    if (answer.networkError)
+    // One line per failed request: "why did we miss order X" starts with which calls failed, and when.
+    const QString endpoint = reply->url().fileName();
+    if (answer.networkError) {
+        qCWarning(lcRequests, "%s failed: %s (error %d)", qUtf8Printable(endpoint),
+                  qUtf8Printable(answer.errorString), answer.errorCode);
         return answer;
+    }
     answer.platformTime = PlatformTime(reply);
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(answer.text.toUtf8(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        qCWarning(lcRequests, "%s failed: the answer is not a JSON object (%d characters)",
+                  qUtf8Printable(endpoint), int(answer.text.size()));
         return answer;
+    }
     answer.isObject = true;
     answer.map = document.toVariant().toMap();
     answer.status = answer.map.value(QStringLiteral("status")).toInt();

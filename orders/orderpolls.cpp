@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/constants.h"
+#include "app/log.h"
 #include "app/sound.h"
 #include "net/request.h"
 #include "orders/corder.h"
@@ -161,10 +162,12 @@ void COrderPolls::ErrorPayFinishOrder(QNetworkReply::NetworkError) {}
 
 bool COrderPolls::Report(const QString& endpoint, bool succeeded, const QString& text)
 {
-    if (succeeded)
+    if (succeeded) {
         emit PollSucceeded(endpoint);
-    else
+    } else {
+        qCWarning(lcPolls, "%s poll failed: %s", qUtf8Printable(endpoint), qUtf8Printable(text));
         emit PollFailed(endpoint, text);
+    }
     return succeeded;
 }
 
@@ -267,8 +270,12 @@ void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
             if (!order)
                 continue;
             Advance(newOrderTime, entry.value(QStringLiteral("ctime")).toDateTime());
-            if (created)
-                ++added;
+            if (!created)
+                continue;
+            ++added;
+            LogNew(order, QStringLiteral("UpdateStaffOrderList"));
+            if (fetchNewDetails && order->GetStatus() == StatusPaid.first)
+                FetchDetail(order->GetId());
         }
     }
     Ring(added > 0, false);
@@ -339,8 +346,62 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id)
         return;
     const bool known = book->Find(id) != nullptr;
     COrder* order = book->TakeDetail(info, COrderBook::Fetched);
-    if (order && !known && order->GetStatus() == StatusPaid.first)
-        Ring(true, false);
+    if (!order)
+        return;
+    if (!known) {
+        LogNew(order, QStringLiteral("PayFinishOrder"));
+        if (order->GetStatus() == StatusPaid.first)
+            Ring(true, false);
+    }
+    emit DetailFetched(order);
+}
+
+void COrderPolls::CatchUp()
+{
+    if (!user || catchingUp)
+        return;
+    if (!detailManager)
+        detailManager = Request::CreateManager(this);
+    Request::Fields fields = Request::SessionFields(user);
+    fields.append({QStringLiteral("pager"), QStringLiteral("1")});
+    QNetworkReply* sent = Request::Post(detailManager, Api::StaffOrderList(), Request::EncodeBody(fields));
+    if (!sent)
+        return;
+    catchingUp = true;
+    qCInfo(lcPolls, "catching up: asking for the full list again");
+    connect(sent, &QNetworkReply::finished, this, [this, sent] {
+        catchingUp = false;
+        const Request::Answer answer = Request::Read(sent);
+        sent->deleteLater();
+        if (!answer.Succeeded())
+            return; // the polls go on; the next recovery tries again
+        int added = 0;
+        for (const QVariant& value : answer.InfoMap().value(QStringLiteral("commos")).toList()) {
+            const QVariantMap entry = value.toMap();
+            bool created = false;
+            COrder* order = book->Take(entry, COrderBook::New, &created);
+            if (!order)
+                continue;
+            if (created) {
+                ++added;
+                LogNew(order, QStringLiteral("StaffOrderList (catch-up)"));
+                if (fetchNewDetails && order->GetStatus() == StatusPaid.first)
+                    FetchDetail(order->GetId());
+            } else if (entry.value(QStringLiteral("status")).toInt() != order->GetStatus()) {
+                book->ApplyEntry(order, entry);
+            }
+        }
+        qCInfo(lcPolls, "caught up: %d order(s) the client did not know", added);
+        Ring(added > 0, false);
+    });
+}
+
+void COrderPolls::LogNew(const COrder* order, const QString& poll)
+{
+    const qint64 late = order->GetCtime().isValid() ? order->GetCtime().secsTo(QDateTime::currentDateTime()) : -1;
+    qCInfo(lcOrders, "new order %lld (status %d) from %s, %lld s after its ctime",
+           static_cast<long long>(order->GetId()), order->GetStatus(), qUtf8Printable(poll),
+           static_cast<long long>(late));
 }
 
 void COrderPolls::OnStatusChanged(COrder* order, int)

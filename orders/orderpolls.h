@@ -44,6 +44,8 @@ public:
     QDateTime PayFinishTime() const { return payFinishTime; }
     bool FullListLoaded() const { return loaded; }
     int DetailsInFlight() const { return fetching.size(); }
+    // Also fetch the full detail of every new paid order (auto-print needs it).
+    void SetFetchNewDetails(bool on) { fetchNewDetails = on; }
 
 public slots:
     bool HttpAllOrder();
@@ -58,6 +60,9 @@ public slots:
     void slotError(QNetworkReply::NetworkError);
     void ErrorNewOrder(QNetworkReply::NetworkError);
     void ErrorPayFinishOrder(QNetworkReply::NetworkError);
+    // After a lost connection: the full list again, compared with what the book holds; every
+    // order it did not know arrives as a new one.
+    void CatchUp();
 
 signals:
     // The full list has arrived and the polls run.
@@ -67,6 +72,8 @@ signals:
     // Each reply of a poll or of the full list, and what went wrong when it failed.
     void PollSucceeded(const QString& endpoint);
     void PollFailed(const QString& endpoint, const QString& reason);
+    // The full detail of an order was fetched and written into it.
+    void DetailFetched(COrder* order);
 
 private:
     void Schedule(QTimer*& which, int second, const std::function<void()>& run);
@@ -79,6 +86,7 @@ private:
     void Ring(bool newOrder, bool confirmation);
     bool Report(const QString& endpoint, bool succeeded, const QString& text);
     void PlaySound(const QString& path);
+    void LogNew(const COrder* order, const QString& poll);
 
     COrderBook* book;
     CUser* user = nullptr;
@@ -93,6 +101,8 @@ private:
     QDateTime payFinishTime;
     QDateTime platformTime; // the platform's clock at its latest reply
     bool loaded = false;
+    bool fetchNewDetails = false;
+    bool catchingUp = false;
 
     // Orders the pay/finish poll named without the book knowing them: fetched one by one, and
     // asked for again after a failure until the platform answers.

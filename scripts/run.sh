@@ -8,14 +8,17 @@
 # mouse clicks and typing (xdotool) on its real windows: it logs in through the login window, waits
 # for a simulated order, double-clicks it in "已支付", opens the confirmation table, the income and
 # the profile window with their buttons, and saves a screenshot of each window into a folder
-# (./screenshots unless TARVIK_SCREENSHOTS names another). Then it closes the main window, which
-# ends the client, and stops the platform. A step that fails (a window that never shows, a
+# (./screenshots unless TARVIK_SCREENSHOTS names another). Then every API endpoint fails (the
+# platform's fault injection) until the main window's head shows the band of a lost connection,
+# which is the seventh screenshot, and the fault is cleared again. Then it closes the main window,
+# which ends the client, and stops the platform. A step that fails (a window that never shows, a
 # screenshot with nothing in it) ends the run with a message and a non-zero status.
 #
 # Environment: TARVIK_PORT (default 47810 with a display, a free port without), TARVIK_SIM_PACE
 # (seconds between simulated orders; 30 with a display, 8 without), TARVIK_SCREENSHOTS,
 # TARVIK_DEMO_DIR, TARVIK_DEMO_ACCOUNT / TARVIK_DEMO_PASSWORD, TARVIK_XVFB_DISPLAY, BUILD_DIR,
-# TARVIK_SKIP_BUILD=1 (use what BUILD_DIR holds).
+# TARVIK_SKIP_BUILD=1 (use what BUILD_DIR holds), TARVIK_OFFLINE_AFTER_SECONDS (how long the polls
+# must fail before the client shows the connection as lost: 40 with a display, 8 without).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -105,7 +108,7 @@ fail() {
 }
 
 mkdir -p "$SHOTS"
-rm -f "$SHOTS"/0[1-6]-*.png "$SHOTS/failed-screen.png"
+rm -f "$SHOTS"/0[1-7]-*.png "$SHOTS/failed-screen.png"
 
 if [ -n "${TARVIK_XVFB_DISPLAY:-}" ]; then
   Xvfb ":$TARVIK_XVFB_DISPLAY" -screen 0 1280x800x24 -nolisten tcp -noreset > "$DEMO_DIR/xvfb.log" 2>&1 &
@@ -125,7 +128,10 @@ xdpyinfo >/dev/null 2>&1 || { cat "$DEMO_DIR/xvfb.log"; echo "Xvfb did not start
 echo "Xvfb on $DISPLAY"
 
 # TMPDIR: the single-instance probe of this client must not meet another one of this machine.
-XDG_DATA_HOME="$DEMO_DIR/home" TMPDIR="$DEMO_DIR/tmp" ./tarvik > "$CLIENT_LOG" 2>&1 &
+# The lost connection shows after a few seconds of failing polls instead of 40.
+OFFLINE_AFTER=${TARVIK_OFFLINE_AFTER_SECONDS:-8}
+XDG_DATA_HOME="$DEMO_DIR/home" TMPDIR="$DEMO_DIR/tmp" TARVIK_OFFLINE_AFTER_SECONDS=$OFFLINE_AFTER \
+  ./tarvik > "$CLIENT_LOG" 2>&1 &
 client=$!
 pids+=("$client")
 
@@ -344,6 +350,43 @@ profile=$(wait_window '^我的资料$' 5) || fail "clicking the avatar did not o
 settle "$profile" 15 || echo "(the profile window kept changing)"
 shot "$profile" 06-profile
 close_window "$profile"
+
+# -- a lost connection: every API endpoint answers HTTP 500 until the head shows the band
+# The client's diagnostic log says when it counts the connection as lost and when it is back; the
+# band lies across the head below the nickname, where nothing else changes.
+DIAG_LOG=$DEMO_DIR/home/Velm/Tarvik/logs/tarvik.log
+raise_main
+xdotool mousemove $((VX + VW / 2)) $((VY + 300)) # no tooltip over the head
+sleep 0.5
+band_area() { pixels $((VX + 80)) $((VY + 82)) $((VW - 90)) 16; }
+count_in_log() { local n; n=$(grep -c "$1" "$DIAG_LOG" 2>/dev/null) || true; echo "${n:-0}"; }
+head_before=$(band_area)
+lost_before=$(count_in_log "connection lost")
+restored_before=$(count_in_log "connection restored")
+curl -fsS -X POST "http://127.0.0.1:$PORT/admin/faults" -d '{"endpoint": "*", "kind": "http500"}' >/dev/null ||
+  fail "the admin API refused to set a fault"
+echo "polls failing (HTTP 500 on every endpoint); the band is due after $OFFLINE_AFTER s"
+deadline=$((SECONDS + OFFLINE_AFTER + 40))
+until [ "$(count_in_log "connection lost")" -gt "$lost_before" ]; do
+  [ "$SECONDS" -lt "$deadline" ] ||
+    fail "the client did not count the connection as lost within $((OFFLINE_AFTER + 40)) s of failing polls (log: $DIAG_LOG)"
+  kill -0 "$client" 2>/dev/null || fail "the client ended while its polls failed"
+  sleep 0.5
+done
+sleep 2 # the band counts the seconds: let it count a little
+raise_main
+[ "$(band_area)" != "$head_before" ] || fail "the client logged a lost connection but its head shows no band"
+shot "$main" 07-offline
+curl -fsS -X DELETE "http://127.0.0.1:$PORT/admin/faults" >/dev/null || fail "the admin API refused to clear the faults"
+deadline=$((SECONDS + 40))
+until [ "$(count_in_log "connection restored")" -gt "$restored_before" ]; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "the connection did not come back within 40 s of clearing the fault"
+  sleep 0.5
+done
+raise_main
+for _ in $(seq 1 10); do [ "$(band_area)" = "$head_before" ] && break; sleep 0.3; done
+[ "$(band_area)" = "$head_before" ] || fail "the connection is back but the band stays in the head"
+echo "lost connection shown and gone again (log: $DIAG_LOG)"
 
 # -- closing the main window ends the client
 raise_main

@@ -63,6 +63,7 @@ void TestResources::resource_loads_data()
 
     QTest::newRow("velm.ico") << ":/img/img/velm.ico" << Icon << AnySize << Huge;
     QTest::newRow("velm_unconnect.ico") << ":/img/img/velm_unconnect.ico" << Icon << AnySize << Huge;
+    QTest::newRow("velm_offline.ico") << ":/img/img/velm_offline.ico" << Icon << AnySize << Huge;
     AddFixed("login_top.png", QSize(430, 180));
     // the band picture of every other window, up to the 1200-pixel income window
     AddPicture("main_top.png", QSize(1200, 180), QSize(100000, 180));

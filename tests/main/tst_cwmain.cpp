@@ -1,5 +1,6 @@
 #include <QAbstractItemView>
 #include <QAction>
+#include <QCheckBox>
 #include <QCompleter>
 #include <QDir>
 #include <QLabel>
@@ -16,6 +17,7 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
+#include "app/settings.h"
 #include "app/traymessage.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
@@ -24,7 +26,10 @@
 #include "detail/corderwidget.h"
 #include "income/cwincome.h"
 #include "main/cwmain.h"
+#include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
+#include "main/reminder.h"
+#include "net/connectionstate.h"
 #include "orders/pane/callist.h"
 #include "orders/corder.h"
 #include "orders/pane/corderitem.h"
@@ -119,6 +124,7 @@ private slots:
         for (CWUserInfo* profile : openWindows<CWUserInfo>())
             delete profile;
         delete window;
+        QVERIFY(openWindows<CWSettings>().isEmpty()); // the settings window goes with the main window
         QDir(FacesDir()).removeRecursively();
     }
 
@@ -287,10 +293,11 @@ private slots:
         QVERIFY(window->TrayIcon()->isVisible());
         QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("Velm"));
         const QList<QAction*> actions = window->TrayMenu()->actions();
-        QCOMPARE(actions.size(), 3);
+        QCOMPARE(actions.size(), 4);
         QCOMPARE(actions.at(0)->text(), QStringLiteral("主界面"));
-        QCOMPARE(actions.at(1)->text(), QStringLiteral("退出程序"));
-        QVERIFY(actions.at(2)->isSeparator());
+        QCOMPARE(actions.at(1)->text(), QStringLiteral("设置"));
+        QCOMPARE(actions.at(2)->text(), QStringLiteral("退出程序"));
+        QVERIFY(actions.at(3)->isSeparator());
 
         window->hide();
         actions.at(0)->trigger();
@@ -307,9 +314,94 @@ private slots:
         QVERIFY(!window->Maximized());
         QCOMPARE(window->size(), before);
 
-        actions.at(1)->trigger();
+        actions.at(2)->trigger();
         QVERIFY(!window->TrayIcon()->isVisible());
         QTRY_VERIFY(!window); // closed and deleted
+    }
+
+    void connectionLost_bandAndTrayIcon_untilAPollSucceeds()
+    {
+        openWindow();
+        QVERIFY(!window->OfflineBand()->isVisible());
+        CConnectionState* state = window->ConnectionState();
+        qint64 now = 0;
+        state->SetClock([&now] { return now; });
+        // A poll that fails after this test must not read a clock that is gone.
+        auto realClock = qScopeGuard([state] { state->SetClock(nullptr); });
+        state->SetThreshold(40000);
+        state->SetTickInterval(20);
+        // The polls the window runs fail as well while this runs.
+        QVERIFY(platform->setFault(QStringLiteral("*"), QStringLiteral("http500")));
+        auto clearFaults = qScopeGuard([this] { platform->clearFaults(); });
+
+        state->Failed();
+        now = 39000;
+        state->Failed();
+        QVERIFY(!window->OfflineBand()->isVisible());
+        now = 40000;
+        state->Failed();
+        QLabel* band = window->OfflineBand();
+        QVERIFY(band->isVisible());
+        QCOMPARE(band->text(), QStringLiteral("网络连接中断 · 已 40 秒"));
+        // Across the head, clear of the nickname, the shortcut buttons and the search field.
+        QCOMPARE(band->parentWidget(), window->TopBand());
+        QCOMPARE(band->width(), window->width());
+        QVERIFY(band->geometry().top() >= window->NicknameLabel()->geometry().bottom());
+        QVERIFY(band->geometry().bottom() < window->HomeLinkButton()->y());
+        QVERIFY(band->geometry().bottom() < window->SearchEdit()->y());
+        const QImage offline = QIcon(QStringLiteral(":/img/img/velm_offline.ico")).pixmap(16).toImage();
+        const QImage online = QIcon(QStringLiteral(":/img/img/velm.ico")).pixmap(16).toImage();
+        QVERIFY(offline != online);
+        QCOMPARE(window->TrayIcon()->icon().pixmap(16).toImage(), offline);
+        QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("网络连接中断，自 ") +
+                                                    state->Since().toString(QStringLiteral("hh:mm:ss")) +
+                                                    QStringLiteral(" 起"));
+
+        now = 47000;
+        QTRY_COMPARE(band->text(), QStringLiteral("网络连接中断 · 已 47 秒"));
+        window->resize(400, 600);
+        QCOMPARE(band->width(), 400);
+
+        state->Succeeded();
+        QVERIFY(!band->isVisible());
+        QCOMPARE(window->TrayIcon()->icon().pixmap(16).toImage(), online);
+        QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("Velm"));
+    }
+
+    void settings_oneWindow_fromTheHeadOrTheTray()
+    {
+        openWindow();
+        QPushButton* button = window->SettingsButton();
+        QVERIFY(button && button->isVisible());
+        QCOMPARE(button->objectName(), QStringLiteral("psbtnSetup"));
+        QCOMPARE(button->toolTip(), QStringLiteral("设置"));
+        QVERIFY(!button->geometry().intersects(window->TitleLabel()->geometry()));
+        QAction* trayAction = window->TrayMenu()->actions().at(1);
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QPointer<CWSettings> first = window->SettingsWindow();
+        QVERIFY(first);
+        QCOMPARE(first->windowTitle(), QStringLiteral("设置"));
+        trayAction->trigger();
+        QCOMPARE(window->SettingsWindow(), first.data());
+        QCOMPARE(openWindows<CWSettings>().size(), 1);
+
+        // The window edits the session's own settings: the reminder follows at once.
+        QCOMPARE(window->Settings()->Account(), PlatformProcess::DemoAccount);
+        first->TrayNoticeBox()->setChecked(true);
+        QVERIFY(window->Settings()->TrayNotice());
+        window->hide();
+        window->Reminder()->OrderArrived(26120899001);
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("新订单 26120899001"));
+        window->Reminder()->OrderAcknowledged(26120899001);
+        first->TrayNoticeBox()->setChecked(false);
+        window->show();
+
+        first->close();
+        QTRY_VERIFY(!first);
+        QVERIFY(!window->SettingsWindow());
+        trayAction->trigger();
+        QVERIFY(window->SettingsWindow());
     }
 
     void orderLists_liveInTheFirstTab()
@@ -510,6 +602,11 @@ private slots:
         QVERIFY(!window->AllList());
         window->SearchOpenOrderDetail(QStringLiteral("1"));
         window->SlotOpenOrderDetail(nullptr);
+        // Settings belong to an account.
+        QVERIFY(!window->SettingsButton());
+        QVERIFY(!window->Settings() && !window->Reminder() && !window->AutoPrint());
+        window->OpenSettings();
+        QVERIFY(!window->SettingsWindow());
     }
 
     void closing_endsTheProgramAndFreesTheAccount_data()

@@ -120,6 +120,8 @@ private slots:
         currentUser->SetKey(session.key);
         currentUser->SetToken(session.token);
 
+        // The platform serves only the build it offers.
+        QVERIFY(offer(hostileBuild));
         installer = platform->get(QStringLiteral("/download/tarvik-setup-") + hostileBuild + ".sh").body;
         QVERIFY(installer.startsWith("#!/bin/sh"));
         const QString foreign = QStringLiteral("http://localhost:%1/download/tarvik-setup-%2.sh")
@@ -400,6 +402,7 @@ private slots:
         const QString sent = digest == "right"   ? sha256(installer)
                              : digest == "wrong" ? sha256("something else")
                                                  : QString();
+        QVERIFY(offer(hostileBuild)); // the platform serves only the build it offers
         answerUpdateCheck(url, sent);
         if (!fault.isEmpty())
             QVERIFY(platform->setFault(QStringLiteral("download"), fault));

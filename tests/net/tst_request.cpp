@@ -1,12 +1,16 @@
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "app/log.h"
 #include "common/fakenetwork.h"
 #include "common/testmain.h"
 #include "net/request.h"
 #include "session/cuser.h"
+
+Q_DECLARE_METATYPE(FakeResponse)
 
 // A sender with two request kinds sharing one manager, like the windows of the client.
 class Sender : public QObject
@@ -230,6 +234,39 @@ private slots:
         QCOMPARE(answer.status, 0);
         QVERIFY(answer.map.isEmpty());
         QVERIFY(!answer.Succeeded());
+    }
+
+    void failedRequests_leaveOneLogLineEach_data()
+    {
+        QTest::addColumn<FakeResponse>("response");
+        QTest::addColumn<QString>("line"); // the end of the line written; empty: none
+        QTest::newRow("refused") << FakeResponse::Error(QNetworkReply::ConnectionRefusedError)
+                                 << "W tarvik.requests: PayFinishOrder failed: fake failure 1 (error 1)";
+        QTest::newRow("not json") << FakeResponse::Json("<html>busy</html>")
+                                  << "W tarvik.requests: PayFinishOrder failed: the answer is not a JSON "
+                                     "object (17 characters)";
+        QTest::newRow("refused by the platform") << FakeResponse::Json(R"({"status":0,"info":"no"})") << "";
+        QTest::newRow("success") << FakeResponse::Json(R"({"status":1})") << "";
+    }
+    void failedRequests_leaveOneLogLineEach()
+    {
+        QFETCH(FakeResponse, response);
+        QFETCH(QString, line);
+        QTemporaryDir logs;
+        QVERIFY(Log::Install(logs.path()));
+        auto uninstall = qScopeGuard([] { Log::Uninstall(); });
+        FakeNetworkManager::Install([response](const RecordedRequest&) { return response; });
+        Sender sender;
+        sender.Send(QStringLiteral("http://api.test/api/PayFinishOrder"), QByteArray(), true);
+        QTRY_COMPARE(sender.answers.size(), 1);
+
+        QFile file(Log::FilePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines =
+            QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), line.isEmpty() ? 0 : 1);
+        if (!line.isEmpty())
+            QVERIFY2(lines.first().endsWith(line), qPrintable(lines.first()));
     }
 
     void secondRequest_takesOverTheFirstOnesReplySlot()

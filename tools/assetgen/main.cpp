@@ -106,6 +106,24 @@ QImage DrawAppIcon(int size, bool connected)
     return image;
 }
 
+// The tray icon while the polls cannot reach the platform: the mark in greys, as when logged out,
+// with a red badge and a white cross in its lower right corner, large enough to read at 16 pixels.
+QImage DrawOfflineIcon(int size)
+{
+    QImage image = DrawAppIcon(size, false);
+    Pen p(&image, 64);
+    const QPointF centre(45, 45);
+    QPainterPath badge;
+    badge.addEllipse(centre, 19, 19);
+    p.fillPath(badge, Qt::white);
+    QPainterPath dot;
+    dot.addEllipse(centre, 16, 16);
+    p.fillPath(dot, QColor(211, 32, 32));
+    p.Line(centre + QPointF(-7, -7), centre + QPointF(7, 7), Glyph, 5.5);
+    p.Line(centre + QPointF(7, -7), centre + QPointF(-7, 7), Glyph, 5.5);
+    return image;
+}
+
 // Qt's writer leaves the padding at the end of each row of the transparency mask uninitialised;
 // zero it so that regenerated icons are byte-for-byte the same.
 void ClearMaskPadding(QByteArray* dib)
@@ -568,6 +586,16 @@ int main(int argc, char* argv[])
         const QString name = connected ? "velm.ico" : "velm_unconnect.ico";
         if (!WriteIco(out.filePath(name), sizes)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
+            ok = false;
+        }
+    }
+
+    {
+        QList<QImage> sizes;
+        for (int size : {16, 24, 32, 48})
+            sizes << DrawOfflineIcon(size);
+        if (!WriteIco(out.filePath("velm_offline.ico"), sizes)) {
+            std::fprintf(stderr, "cannot write velm_offline.ico\n");
             ok = false;
         }
     }

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QPointer>
+
+#include "ui/cwidget.h"
+
+class CSettings;
+class QCheckBox;
+class QComboBox;
+
+// The settings of the logged-in account: how often an unopened new order rings again, a tray
+// message for new orders while the main window is out of sight, and automatic receipts. Every
+// change is saved and applies at once; there is nothing to confirm.
+class CWSettings : public CWidget
+{
+    Q_OBJECT
+public:
+    explicit CWSettings(CSettings* settings, QWidget* parent = nullptr,
+                        Qt::WindowFlags f = Qt::WindowFlags());
+
+    QComboBox* ReminderBox() const { return reminderBox; }
+    QCheckBox* TrayNoticeBox() const { return trayNoticeBox; }
+    QCheckBox* AutoPrintBox() const { return autoPrintBox; }
+
+public slots:
+    void ShowValues(); // the store's values, e.g. after it changed elsewhere
+
+private:
+    QPointer<CSettings> settings;
+    QComboBox* reminderBox = nullptr;
+    QCheckBox* trayNoticeBox = nullptr;
+    QCheckBox* autoPrintBox = nullptr;
+};

@@ -1,0 +1,104 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QSignalSpy>
+
+#include "app/constants.h"
+#include "app/settings.h"
+#include "common/testmain.h"
+#include "main/cwsettings.h"
+#include "ui/quietplatform.h"
+
+// The settings window saves each change at once; a store opened later reads what it saved.
+class TestCWSettings : public QObject
+{
+    Q_OBJECT
+
+    qint64 account = 13900000000;
+
+private slots:
+    void initTestCase() { QuietPlatform::Install(); }
+    void init() { ++account; }
+
+    void defaults_areAllOff()
+    {
+        CSettings settings(account);
+        QCOMPARE(settings.ReminderInterval(), 0);
+        QVERIFY(!settings.TrayNotice());
+        QVERIFY(!settings.AutoPrint());
+        CWSettings window(&settings);
+        QCOMPARE(window.ReminderBox()->currentText(), QStringLiteral("关闭"));
+        QVERIFY(!window.TrayNoticeBox()->isChecked());
+        QVERIFY(!window.AutoPrintBox()->isChecked());
+        QCOMPARE(window.TitleLabel()->text(), QStringLiteral("设置"));
+    }
+
+    void windowChanges_areSaved_andReadByANewStore()
+    {
+        {
+            CSettings settings(account);
+            QSignalSpy changed(&settings, &CSettings::Changed);
+            auto* window = new CWSettings(&settings);
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QComboBox* reminder = window->ReminderBox();
+            reminder->setCurrentIndex(reminder->findText(QStringLiteral("每 60 秒")));
+            QTest::mouseClick(window->TrayNoticeBox(), Qt::LeftButton);
+            QTest::mouseClick(window->AutoPrintBox(), Qt::LeftButton);
+            QCOMPARE(changed.count(), 3);
+            QVERIFY(QFile::exists(CSettings::FilePath(account))); // written without closing anything
+
+            // Another store of the same account reads the file as it is now.
+            CSettings other(account);
+            QCOMPARE(other.ReminderInterval(), 60);
+            QVERIFY(other.TrayNotice());
+            QVERIFY(other.AutoPrint());
+
+            // A change made elsewhere shows in the open window.
+            settings.SetAutoPrint(false);
+            QVERIFY(!window->AutoPrintBox()->isChecked());
+            QCOMPARE(changed.count(), 4);
+            settings.SetAutoPrint(false); // no change, no signal
+            QCOMPARE(changed.count(), 4);
+            window->close();
+        }
+        CSettings reopened(account);
+        QCOMPARE(reopened.ReminderInterval(), 60);
+        QVERIFY(reopened.TrayNotice());
+        QVERIFY(!reopened.AutoPrint());
+
+        // Each account has its own.
+        CSettings stranger(account + 1000);
+        QCOMPARE(stranger.ReminderInterval(), 0);
+        QVERIFY(!stranger.TrayNotice());
+    }
+
+    void oddValues_fallBackToOff_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("interval not offered") << QByteArray("[reminder]\ninterval=1\n");
+        QTest::newRow("interval negative") << QByteArray("[reminder]\ninterval=-30\n");
+        QTest::newRow("interval not a number") << QByteArray("[reminder]\ninterval=often\n");
+        QTest::newRow("not an ini file") << QByteArray("\x00\x01\xff garbage [[[ =\n", 17);
+    }
+    void oddValues_fallBackToOff()
+    {
+        QFETCH(QByteArray, file);
+        QDir().mkpath(AccountDir(account));
+        QFile ini(CSettings::FilePath(account));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(file);
+        ini.close();
+        CSettings settings(account);
+        QCOMPARE(settings.ReminderInterval(), 0);
+        QVERIFY(!settings.AutoPrint());
+        settings.SetReminderInterval(45); // not a choice: refused
+        QCOMPARE(settings.ReminderInterval(), 0);
+        settings.SetReminderInterval(120);
+        QCOMPARE(CSettings(account).ReminderInterval(), 120);
+    }
+};
+
+TARVIK_TEST_MAIN(TestCWSettings)
+#include "tst_cwsettings.moc"
