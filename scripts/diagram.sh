@@ -16,12 +16,13 @@ MODULES=(
   "2 app constants (version, data paths, endpoints),\nsingle instance, Sound::, Tray::, Desktop::, AccountLock"
   "3 ui CWidget frameless window base,\nCMsgBox message box, CWebLabel network picture"
   "4 session CUser (the logged-in account), UserStore (users.xml),\nCWLogin: the login exchange and window"
-  "5 orders COrder records, CAllList: the order polls and sounds,\nCOrderList / COrderItem: the order pane"
+  "5 orders COrderBook: the one owner of the orders,\nCOrderPolls: full list and polls, COrder records"
   "6 detail COrderWidget: order detail, finishing,\nreview replies; receipt printing"
   "6 income CWIncome: balance and income by period"
   "6 confirm CWServerTable: the orders awaiting\nconfirmation"
-  "7 main CWMain: main window, tray, search, update;\nCWUserInfo: the profile window"
-  "8 program app/main.cpp, the tarvik executable:\nthe application object, the style sheet, the login window"
+  "7 orders/pane CAllList / COrderList / COrderItem: the order pane,\nfollowing the book; opens detail windows and the table"
+  "8 main CWMain: main window, tray, search, update;\nCWUserInfo: the profile window"
+  "9 program app/main.cpp, the tarvik executable:\nthe application object, the style sheet, the login window"
 )
 
 # files NAME: the sources of a module; the executable's main.cpp is a floor of its own.
@@ -52,18 +53,18 @@ out=docs/architecture.dot
     read -r level name owns <<< "$line"
     title="$name/"
     [ "$name" = program ] && title=tarvik
-    echo "  $name [label=<<b>$title</b><br/>${owns//\\n/<br/>}>];"
+    echo "  \"$name\" [label=<<b>$title</b><br/>${owns//\\n/<br/>}>];"
   done
   for level in $(printf '%s\n' "${floor[@]}" | sort -u); do
     same=""
-    for name in "${names[@]}"; do [ "${floor[$name]}" = "$level" ] && same+=" $name;"; done
+    for name in "${names[@]}"; do [ "${floor[$name]}" = "$level" ] && same+=" \"$name\";"; done
     echo "  { rank=same;$same }"
   done
   # The floors, top to bottom, held in place by an invisible chain.
   chain=""
   for level in $(printf '%s\n' "${floor[@]}" | sort -rnu); do
     for name in "${names[@]}"; do
-      if [ "${floor[$name]}" = "$level" ]; then chain+="${chain:+ -> }$name"; break; fi
+      if [ "${floor[$name]}" = "$level" ]; then chain+="${chain:+ -> }\"$name\""; break; fi
     done
   done
   echo "  $chain [style=invis, weight=20];"
@@ -72,13 +73,13 @@ out=docs/architecture.dot
   # picture shows the nearest floor each module stands on.
   down="digraph {"
   for name in "${names[@]}"; do
-    for used in $(grep -ho '^#include "[a-z]*/' $(files "$name") | sed 's/#include "//; s|/$||' |
+    for used in $(grep -ho '^#include "[a-z/]*/' $(files "$name") | sed 's/#include "//; s|/$||' |
       sort -u); do
       [ "$used" != "$name" ] && [ -n "${floor[$used]:-}" ] || continue
       if [ "${floor[$used]}" -gt "${floor[$name]}" ]; then
-        echo "  $name -> $used [style=dashed, color=\"#c0504d\", penwidth=1.4, constraint=false];"
+        echo "  \"$name\" -> \"$used\" [style=dashed, color=\"#c0504d\", penwidth=1.4, constraint=false];"
       else
-        down+=" $name -> $used;"
+        down+=" \"$name\" -> \"$used\";"
       fi
     done
   done
