@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "app/constants.h"
+#include "app/log.h"
 #include "app/sound.h"
 #include "net/request.h"
 #include "orders/corder.h"
@@ -285,6 +286,11 @@ void CWServerTable::ReplyFinishOrderOk()
 
     const qlonglong id = replyOrders.value(finished);
     QTableWidgetItem* cell = confirmCells.value(id);
+    if (confirmed)
+        qCInfo(lcOrders, "order %lld confirmed, status now %d", static_cast<long long>(id), newStatus);
+    else
+        qCWarning(lcOrders, "confirming order %lld failed: %s", static_cast<long long>(id),
+                  qUtf8Printable(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
     if (cell && !confirmed) {
         MarkFailed(cell, id, message);
     } else if (cell && table) {

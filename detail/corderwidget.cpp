@@ -19,6 +19,7 @@
 
 #include "app/constants.h"
 #include "app/desktop.h"
+#include "app/log.h"
 #include "app/sound.h"
 #include "detail/receipt.h"
 #include "net/request.h"
@@ -521,6 +522,10 @@ void COrderWidget::ActionDone(int newStatus, const QString& message)
     statusLabel->setText(QStringLiteral("状态：") + StatusName(newStatus));
     statusLabel->adjustSize();
     QPointer<COrderWidget> self(this);
+    if (order)
+        qCInfo(lcOrders, "order %lld: %s in its detail window, status now %d",
+               static_cast<long long>(order->GetId()),
+               newStatus == StatusServed.first ? "service finished" : "review answered", newStatus);
     if (book && order)
         book->SetStatus(order, newStatus);
     if (!self)

@@ -393,6 +393,7 @@ void COrderPolls::CatchUp()
         }
         qCInfo(lcPolls, "caught up: %d order(s) the client did not know", added);
         Ring(added > 0, false);
+        emit CaughtUp(added);
     });
 }
 

@@ -72,6 +72,8 @@ signals:
     // Each reply of a poll or of the full list, and what went wrong when it failed.
     void PollSucceeded(const QString& endpoint);
     void PollFailed(const QString& endpoint, const QString& reason);
+    // The full list asked for after a lost connection has been compared; `added` orders were new.
+    void CaughtUp(int added);
     // The full detail of an order was fetched and written into it.
     void DetailFetched(COrder* order);
 

@@ -21,6 +21,7 @@ CAllList::CAllList(CUser* user, QWidget* parent)
         list->move(0, height());
         resize(width(), height() + list->height());
         connect(list, &COrderList::HeightChanged, this, &CAllList::Update);
+        connect(list, &COrderList::RowMade, this, &CAllList::WireRow);
         lists.append(list);
     }
     connect(book, &COrderBook::OrderAdded, this, &CAllList::OnOrderAdded);
@@ -37,7 +38,6 @@ CAllList::~CAllList()
     for (const QPointer<COrderWidget>& window : qAsConst(details))
         delete window.data();
     disconnect(book, nullptr, this, nullptr);
-    rows.clear();
     qDeleteAll(lists);
     lists.clear();
     delete polls;
@@ -81,57 +81,62 @@ void CAllList::OnOrderAdded(COrder* order, COrderBook::Arrival how)
     PlaceRow(order, fresh, fresh);
 }
 
-void CAllList::OnStatusChanged(COrder* order, int)
+void CAllList::OnStatusChanged(COrder* order, int previous)
 {
-    COrderItem* row = rows.value(order->GetId());
-    if (!HasGroup(order->GetStatus())) {
+    const qint64 id = order->GetId();
+    // An order with a row sits in the group of its previous status.
+    COrderList* from = FindList(previous);
+    const bool listed = from && from->Contains(id);
+    COrderItem* row = listed ? from->TakeOrder(id) : nullptr;
+    COrderList* to = FindList(order->GetStatus());
+    if (!to) {
         if (row)
             DropRow(row);
         return;
     }
-    if (!row) {
+    if (!listed) {
         // Paid again, or first paid: an order staff must act on announces itself.
         PlaceRow(order, true, order->GetStatus() == StatusPaid.first);
         return;
     }
-    if (order->GetStatus() == StatusServed.first || order->GetStatus() == StatusCompleted.first)
+    to->AddOrder(order, true, row);
+    if (row && (order->GetStatus() == StatusServed.first || order->GetStatus() == StatusCompleted.first))
         row->ShowNewOrderIcon(false);
-    if (COrderList* from = qobject_cast<COrderList*>(row->parentWidget()))
-        from->TakeItem(row);
-    FindList(order->GetStatus())->PrependItem(row);
-    if (order->GetStatus() == StatusPaid.first && !row->IsFlashing()) {
-        row->StartFlash();
-        emit RowBlinking(order->GetId());
+    if (order->GetStatus() == StatusPaid.first && !(row && row->IsFlashing())) {
+        to->FindItem(id)->StartFlash();
+        emit RowBlinking(id);
     }
+}
+
+COrderItem* CAllList::FindOrderItem(qint64 id) const
+{
+    const COrder* order = book->Find(id);
+    COrderList* list = order ? FindList(order->GetStatus()) : nullptr;
+    return list ? list->FindItem(id) : nullptr;
 }
 
 void CAllList::PlaceRow(COrder* order, bool atTop, bool flash)
 {
     COrderList* list = FindList(order->GetStatus());
-    if (!list || rows.contains(order->GetId()))
+    if (!list || list->Contains(order->GetId()))
         return;
-    auto* row = new COrderItem(order, user, list);
-    rows.insert(order->GetId(), row);
+    list->AddOrder(order, atTop);
+    if (!flash)
+        return;
+    list->FindItem(order->GetId())->StartFlash();
+    emit RowBlinking(order->GetId());
+}
+
+void CAllList::WireRow(COrderItem* row)
+{
     connect(row, &COrderItem::OpenRequested, this, &CAllList::SlotOpenOrderDetail);
-    connect(row, &COrderItem::Acknowledged, this, [this, id = order->GetId()] { emit RowAcknowledged(id); });
-    if (flash)
-        row->StartFlash();
-    if (atTop)
-        list->PrependItem(row);
-    else
-        list->AddItem(row, 0);
-    if (flash)
-        emit RowBlinking(order->GetId());
+    connect(row, &COrderItem::Acknowledged, this, [this, row] { emit RowAcknowledged(row->GetOrder()->GetId()); });
 }
 
 void CAllList::DropRow(COrderItem* row)
 {
-    const qint64 id = row->GetOrder()->GetId();
-    rows.remove(id);
     if (row->IsFlashing())
-        emit RowAcknowledged(id);
-    if (COrderList* list = qobject_cast<COrderList*>(row->parentWidget()))
-        list->TakeItem(row);
+        emit RowAcknowledged(row->GetOrder()->GetId());
     // Later, not now: this may run inside a signal of the row's own detail window.
     row->hide();
     row->deleteLater();

@@ -34,7 +34,8 @@ public:
     COrderBook* Book() const { return book; }
     COrderPolls* Polls() const { return polls; }
     COrderList* FindList(int status) const;
-    COrderItem* FindOrderItem(qint64 id) const { return rows.value(id); }
+    // The order's row (made now if it has none yet); null for an order without a group.
+    COrderItem* FindOrderItem(qint64 id) const;
     const QList<COrderList*>& Lists() const { return lists; }
     CWServerTable* ServerTable() const;
     COrderWidget* DetailWindow(qint64 id) const;
@@ -55,12 +56,12 @@ private:
     void OnConfirmationAsked(const QList<COrder*>& orders);
     void PlaceRow(COrder* order, bool atTop, bool flash);
     void DropRow(COrderItem* row);
+    void WireRow(COrderItem* row);
 
     COrderBook* book = nullptr;
     COrderPolls* polls = nullptr;
     CUser* user = nullptr;
     QList<COrderList*> lists;
-    QHash<qint64, COrderItem*> rows; // one row at most per order
     QHash<qint64, QPointer<COrderWidget>> details;
     QPointer<CWServerTable> serverTable;
     bool updateQueued = false;

@@ -22,11 +22,6 @@ const QString& groupStyle()
     return style;
 }
 
-qint64 idOf(const COrderItem* item)
-{
-    return item && item->GetOrder() ? item->GetOrder()->GetId() : 0;
-}
-
 // setUpdatesEnabled(true) would ask every row and label for a repaint of its own.
 void EnableUpdatesQuietly(QWidget* widget)
 {
@@ -68,44 +63,81 @@ COrderList::COrderList(QString title, QWidget* parent)
 COrderList::~COrderList()
 {
     // The rows go with the QWidget base.
-    items.clear();
-    byId.clear();
+    orders.clear();
+    rowOf.clear();
 }
 
-void COrderList::Insert(COrderItem* item, bool atTop)
+COrderItem* COrderList::MakeRow(COrder* order)
 {
-    if (!item)
+    auto* row = new COrderItem(order, nullptr, this);
+    rowOf.insert(order->GetId(), row);
+    emit RowMade(row);
+    return row;
+}
+
+void COrderList::AddOrder(COrder* order, bool atTop, COrderItem* row)
+{
+    if (!order || rowOf.contains(order->GetId()))
         return;
-    if (item->parentWidget() != this)
-        item->setParent(this);
     if (atTop)
-        items.prepend(item);
+        orders.prepend(order);
     else
-        items.append(item);
-    byId.insert(idOf(item), item);
+        orders.append(order);
+    if (row && row->parentWidget() != this)
+        row->setParent(this);
+    rowOf.insert(order->GetId(), row);
     Layout();
 }
 
-void COrderList::AddItem(COrderItem* item, int flag)
+COrderItem* COrderList::TakeOrder(qint64 id)
 {
-    Insert(item, flag == 1);
-}
-
-void COrderList::PrependItem(COrderItem* item)
-{
-    Insert(item, true);
-}
-
-bool COrderList::TakeItem(COrderItem* item)
-{
-    const int index = items.indexOf(item);
-    if (index < 0)
-        return false;
-    items.removeAt(index);
-    byId.remove(idOf(item));
-    item->hide();
+    const auto found = rowOf.constFind(id);
+    if (found == rowOf.constEnd())
+        return nullptr;
+    COrderItem* row = found.value();
+    rowOf.erase(found);
+    for (int i = 0; i < orders.size(); ++i)
+        if (orders.at(i)->GetId() == id) {
+            orders.removeAt(i);
+            break;
+        }
+    if (row)
+        row->hide();
     Layout();
-    return true;
+    return row;
+}
+
+COrderItem* COrderList::FindItem(qint64 id)
+{
+    const auto found = rowOf.constFind(id);
+    if (found == rowOf.constEnd())
+        return nullptr;
+    if (found.value())
+        return found.value();
+    for (COrder* order : qAsConst(orders))
+        if (order->GetId() == id)
+            return MakeRow(order);
+    return nullptr;
+}
+
+QList<QPointer<COrderItem>> COrderList::Items()
+{
+    QList<QPointer<COrderItem>> rows;
+    rows.reserve(orders.size());
+    for (COrder* order : qAsConst(orders)) {
+        COrderItem* row = rowOf.value(order->GetId());
+        rows.append(row ? row : MakeRow(order));
+    }
+    return rows;
+}
+
+QList<qint64> COrderList::Ids() const
+{
+    QList<qint64> ids;
+    ids.reserve(orders.size());
+    for (const COrder* order : orders)
+        ids.append(order->GetId());
+    return ids;
 }
 
 void COrderList::Fold()
@@ -138,20 +170,17 @@ void COrderList::LayoutNow()
     if (quiet)
         setUpdatesEnabled(false);
     int height = headerHeight;
-    for (int i = 0; i < items.size();) {
-        COrderItem* item = items.at(i);
-        if (!item) {
-            items.removeAt(i);
-            continue;
-        }
+    for (COrder* order : qAsConst(orders)) {
+        COrderItem* row = rowOf.value(order->GetId());
         if (expanded) {
-            item->move(item->x(), height);
-            item->show();
-            height += item->height();
-        } else {
-            item->hide();
+            if (!row)
+                row = MakeRow(order);
+            row->move(row->x(), height);
+            row->show();
+            height += row->height();
+        } else if (row) {
+            row->hide();
         }
-        ++i;
     }
     resize(width(), height);
     if (quiet) {
@@ -163,7 +192,7 @@ void COrderList::LayoutNow()
     static const QString countStyle = QStringLiteral("font-size: 11px;");
     if (groupCount.styleSheet() != countStyle)
         groupCount.setStyleSheet(countStyle);
-    groupCount.setText(items.isEmpty() ? QString() : QString::number(items.size()));
+    groupCount.setText(orders.isEmpty() ? QString() : QString::number(orders.size()));
     groupCount.setGeometry(groupTitle.x() + groupTitle.width(), 0, textWidth(groupCount), headerHeight);
 
     if (foldedIconShown == expanded) {

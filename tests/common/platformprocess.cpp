@@ -223,6 +223,15 @@ void PlatformProcess::readOutput()
     }
 }
 
+int PlatformProcess::linesWith(const QString& fragment)
+{
+    int count = 0;
+    for (const QString& line : outputLines())
+        if (line.contains(fragment))
+            ++count;
+    return count;
+}
+
 QStringList PlatformProcess::outputLines()
 {
     if (server.state() == QProcess::Running)

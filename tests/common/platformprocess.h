@@ -80,6 +80,7 @@ public:
     // Standard output after the "listening on" line, read so far (waits up to timeoutMs for
     // a line containing `fragment` when it is given).
     QStringList outputLines();
+    int linesWith(const QString& fragment); // of the output so far, those containing `fragment`
     bool waitForOutput(const QString& fragment, int timeoutMs);
 
     // SIGTERM and wait; true when the server exited on its own with code 0.

@@ -64,25 +64,16 @@ QVector<Row> rowsOnScreen(const QTableWidget* table)
     return rows;
 }
 
-int linesWith(PlatformProcess& platform, const QString& fragment)
-{
-    int count = 0;
-    for (const QString& line : platform.outputLines())
-        if (line.contains(fragment))
-            ++count;
-    return count;
-}
-
 // The platform prints a request's line just after answering it, so a count taken right after an
 // answer can still miss that line: wait until the count holds still.
 int settledLinesWith(PlatformProcess& platform, const QString& fragment)
 {
     int before = -1;
-    int now = linesWith(platform, fragment);
+    int now = platform.linesWith(fragment);
     while (now != before) {
         before = now;
         QTest::qWait(150);
-        now = linesWith(platform, fragment);
+        now = platform.linesWith(fragment);
     }
     return now;
 }
@@ -386,7 +377,7 @@ private slots:
         QPointer<QTableWidget> table = window->IncomeTable();
 
         // The three late lists arrive and change nothing: same table, same orders, no box.
-        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/AddShopCash")) >= answered + 4);
+        QTRY_VERIFY(platform->linesWith(QStringLiteral("/api/AddShopCash")) >= answered + 4);
         QTest::qWait(300);
         QCOMPARE(window->IncomeTable(), table.data());
         QCOMPARE(window->IncomeTable()->rowCount(), expected);
@@ -478,8 +469,8 @@ private slots:
         QVERIFY(!window->MsgBox()->MsgBoxTimer());
 
         // The poll keeps asking while the platform fails; the figures keep their last values.
-        const int asked = linesWith(*platform, QStringLiteral("/api/CashUpdate"));
-        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/CashUpdate")) >= asked + 3);
+        const int asked = platform->linesWith(QStringLiteral("/api/CashUpdate"));
+        QTRY_VERIFY(platform->linesWith(QStringLiteral("/api/CashUpdate")) >= asked + 3);
         QVERIFY(boxShows(window, message));
         QCOMPARE(window->BalanceValue()->text(), QStringLiteral("321.00"));
         QCOMPARE(window->TotalValue()->text(), QStringLiteral("654.00"));
@@ -497,8 +488,8 @@ private slots:
                                    QStringLiteral("稍后再试"), 1));
         CWIncome* window = open();
         QTRY_VERIFY(boxShows(window, QStringLiteral("获取失败\n稍后再试")));
-        const int asked = linesWith(*platform, QStringLiteral("/api/CashUpdate"));
-        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/CashUpdate")) >= asked + 2);
+        const int asked = platform->linesWith(QStringLiteral("/api/CashUpdate"));
+        QTRY_VERIFY(platform->linesWith(QStringLiteral("/api/CashUpdate")) >= asked + 2);
         QVERIFY(boxShows(window, QStringLiteral("获取失败\n稍后再试")));
     }
 
@@ -511,8 +502,8 @@ private slots:
                                    QStringLiteral("余额暂不可用")));
         CWIncome* window = open();
         QVERIFY(loading(window));
-        const int asked = linesWith(*platform, QStringLiteral("/api/CashUpdate"));
-        QTRY_VERIFY(linesWith(*platform, QStringLiteral("/api/CashUpdate")) >= asked + 2);
+        const int asked = platform->linesWith(QStringLiteral("/api/CashUpdate"));
+        QTRY_VERIFY(platform->linesWith(QStringLiteral("/api/CashUpdate")) >= asked + 2);
         QVERIFY(!window->IncomeTable());
         QVERIFY(loading(window));
         QVERIFY(!boxVisible(window));
@@ -647,14 +638,14 @@ private slots:
         QCOMPARE(closed.count(), 1);
 
         // The platform sees the client give up all three held requests (1 balance, 2 lists).
-        QTRY_COMPARE(linesWith(*platform, QStringLiteral("/api/CashUpdate")), cashAsked + 1);
-        QTRY_COMPARE(linesWith(*platform, QStringLiteral("/api/AddShopCash")), listAsked + 2);
+        QTRY_COMPARE(platform->linesWith(QStringLiteral("/api/CashUpdate")), cashAsked + 1);
+        QTRY_COMPARE(platform->linesWith(QStringLiteral("/api/AddShopCash")), listAsked + 2);
 
         // Nothing asks again after the window has gone, however many polls would have passed.
         QVERIFY(platform->clearFaults());
         QTest::qWait(12 * 5 * pollSecond);
-        QCOMPARE(linesWith(*platform, QStringLiteral("/api/CashUpdate")), cashAsked + 1);
-        QCOMPARE(linesWith(*platform, QStringLiteral("/api/AddShopCash")), listAsked + 2);
+        QCOMPARE(platform->linesWith(QStringLiteral("/api/CashUpdate")), cashAsked + 1);
+        QCOMPARE(platform->linesWith(QStringLiteral("/api/AddShopCash")), listAsked + 2);
     }
 
     // Last: it empties the shop's income list.

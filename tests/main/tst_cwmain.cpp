@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QStringListModel>
 #include <QTabBar>
 #include <QTabWidget>
@@ -30,8 +31,11 @@
 #include "main/cwuserinfo.h"
 #include "main/reminder.h"
 #include "net/connectionstate.h"
-#include "orders/pane/callist.h"
+#include "app/sound.h"
 #include "orders/corder.h"
+#include "orders/orderpolls.h"
+#include "orders/pane/callist.h"
+#include "orders/pollclock.h"
 #include "orders/pane/corderitem.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
@@ -324,6 +328,8 @@ private slots:
         openWindow();
         QVERIFY(!window->OfflineBand()->isVisible());
         CConnectionState* state = window->ConnectionState();
+        // Driven by hand here: the window's own polls must not report as well.
+        QObject::disconnect(window->AllList()->Polls(), nullptr, state, nullptr);
         qint64 now = 0;
         state->SetClock([&now] { return now; });
         // A poll that fails after this test must not read a clock that is gone.
@@ -366,6 +372,35 @@ private slots:
         QVERIFY(!band->isVisible());
         QCOMPARE(window->TrayIcon()->icon().pixmap(16).toImage(), online);
         QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("Velm"));
+    }
+
+    // The real polls fail: the band comes; once they succeed again it goes and the client asks for
+    // the full list again, so an order that came while the line was down is there, announced once.
+    void failingPolls_showTheBand_recoveryCatchesUp()
+    {
+        PollClock::SetSecondLength(100);
+        auto slowClock = qScopeGuard([] { PollClock::SetSecondLength(1000); });
+        openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
+        window->ConnectionState()->SetThreshold(1000);
+        QVERIFY(platform->setFault(QStringLiteral("*"), QStringLiteral("http500")));
+        auto clearFaults = qScopeGuard([this] { platform->clearFaults(); });
+        QTRY_VERIFY_WITH_TIMEOUT(window->OfflineBand()->isVisible(), 5000);
+
+        const qint64 id = platform->createOrder(QJsonObject{{"status", 1}});
+        QVERIFY(id);
+        QSignalSpy caughtUp(window->AllList()->Polls(), &COrderPolls::CaughtUp);
+        QSignalSpy sounds(Sound::monitor(), &Sound::Monitor::Played);
+        QVERIFY(platform->clearFaults());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->OfflineBand()->isVisible(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(caughtUp.size(), 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(window->AllList()->FindOrderItem(id), 5000);
+        QVERIFY(window->AllList()->FindOrderItem(id)->IsFlashing());
+        QTest::qWait(500);
+        int rung = 0;
+        for (const QList<QVariant>& played : sounds)
+            rung += played.value(0).toString() == QLatin1String("audio/neworder.mp3");
+        QCOMPARE(rung, 1);
     }
 
     void settings_oneWindow_fromTheHeadOrTheTray()

@@ -27,15 +27,8 @@ struct OrderPane
 
     COrderList* group(int status) const { return list->FindList(status); }
 
-    // The orders of a group's rows, top to bottom.
-    QList<qint64> ids(int status) const
-    {
-        QList<qint64> found;
-        for (const QPointer<COrderItem>& item : group(status)->Items())
-            if (item)
-                found.append(item->GetOrder()->GetId());
-        return found;
-    }
+    // The orders of a group, top to bottom.
+    QList<qint64> ids(int status) const { return group(status)->Ids(); }
 };
 
 // Every sound asked for while it lives.

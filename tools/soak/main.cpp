@@ -569,7 +569,7 @@ QString Disagreement(CAllList* pane, qint64 id, int platformStatus)
     if (!HasGroup(platformStatus))
         return QString();
     const COrderList* group = pane->FindList(platformStatus);
-    if (!group || !group->FindItem(id))
+    if (!group || !group->Contains(id))
         return QStringLiteral("no row in group %1").arg(platformStatus);
     return QString();
 }
