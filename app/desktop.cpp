@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -10,6 +11,14 @@
 #include "app/constants.h"
 
 namespace Desktop {
+
+void PinTimeZone()
+{
+#ifdef Q_OS_LINUX
+    if (qEnvironmentVariableIsEmpty("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
+#endif
+}
 
 static PrinterFactory printerFactory = nullptr;
 static QString lastStarted;

@@ -24,6 +24,12 @@ QString LastStarted();
 QPrinter* CreateReceiptPrinter();
 QString ReceiptFolder();
 
+// Without TZ in the environment the C library looks at /etc/localtime again for every local time
+// it converts: a full list of 10 000 orders spent 70 ms on that alone. Naming the system's zone
+// file once (when TZ is unset, on Linux) keeps the same zone and reads it once. Call before the
+// first local time is made.
+void PinTimeZone();
+
 // Tests replace the printer with one of their own (for example a PDF printer on a known file).
 using PrinterFactory = QPrinter* (*)();
 void SetPrinterFactory(PrinterFactory factory);

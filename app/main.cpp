@@ -3,6 +3,7 @@
 #include <QTextStream>
 
 #include "app/constants.h"
+#include "app/desktop.h"
 #include "app/log.h"
 #include "app/screens.h"
 #include "app/singleapplication.h"
@@ -37,6 +38,7 @@ int main(int argc, char* argv[])
             return AnswerOption(option, argc, argv);
     }
 
+    Desktop::PinTimeZone();
     theApp = new SingleApplication(argc, argv);
     // From here on every message (ours and Qt's) also lands in <data folder>/logs/tarvik.log.
     Log::Install();

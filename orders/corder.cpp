@@ -27,6 +27,32 @@ QString StatusName(int status)
     }
 }
 
+QDateTime ReadStamp(const QVariant& value)
+{
+    if (value.userType() == QMetaType::QString) {
+        const QString text = value.toString();
+        const QChar* c = text.constData();
+        auto digits = [c](int from, int count) {
+            int number = 0;
+            for (int i = from; i < from + count; ++i) {
+                const ushort d = c[i].unicode();
+                if (d < '0' || d > '9')
+                    return -1;
+                number = number * 10 + (d - '0');
+            }
+            return number;
+        };
+        if (text.size() == 19 && c[4] == QLatin1Char('-') && c[7] == QLatin1Char('-') &&
+            c[10] == QLatin1Char(' ') && c[13] == QLatin1Char(':') && c[16] == QLatin1Char(':')) {
+            const QDate date(digits(0, 4), digits(5, 2), digits(8, 2));
+            const QTime time(digits(11, 2), digits(14, 2), digits(17, 2));
+            if (date.isValid() && time.isValid())
+                return QDateTime(date, time, Qt::LocalTime);
+        }
+    }
+    return value.toDateTime();
+}
+
 const QList<int>& GroupStatuses()
 {
     static const QList<int> statuses{int(StatusPaid.first), int(StatusServed.first), int(StatusReviewed.first),

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QVariant>
 
 #include "app/money.h"
 
@@ -23,6 +24,11 @@ QString StatusName(int status);
 // refunded. An order in any other status (unpaid, or a code the client does not know) has no row.
 const QList<int>& GroupStatuses();
 bool HasGroup(int status);
+
+// A time as the platform's replies carry it ("yyyy-MM-dd hh:mm:ss", local time), read the way the
+// toolkit's variant conversion reads it; the common form is read directly, which is several times
+// faster and matters for a full list of thousands of orders with four times each.
+QDateTime ReadStamp(const QVariant& value);
 
 // One line item of an order.
 class CCommodity

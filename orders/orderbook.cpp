@@ -33,10 +33,10 @@ void FillFromEntry(COrder* order, const QVariantMap& entry)
     order->SetMember(entry.value(QStringLiteral("member")).toString());
     order->SetAmount(entry.value(QStringLiteral("amount")).toDouble());
     order->SetStatus(entry.value(QStringLiteral("status")).toInt());
-    order->SetCtime(entry.value(QStringLiteral("ctime")).toDateTime());
-    order->SetStime(entry.value(QStringLiteral("stime")).toDateTime());
-    order->SetPtime(entry.value(QStringLiteral("ptime")).toDateTime());
-    order->SetErtime(entry.value(QStringLiteral("ertime")).toDateTime());
+    order->SetCtime(ReadStamp(entry.value(QStringLiteral("ctime"))));
+    order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
+    order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
+    order->SetErtime(ReadStamp(entry.value(QStringLiteral("ertime"))));
 }
 
 } // namespace
@@ -103,10 +103,10 @@ void COrderBook::ApplyEntry(COrder* order, const QVariantMap& entry)
 {
     if (!order)
         return;
-    order->SetStime(entry.value(QStringLiteral("stime")).toDateTime());
-    order->SetPtime(entry.value(QStringLiteral("ptime")).toDateTime());
+    order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
+    order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
     if (present(entry, QStringLiteral("ertime")))
-        order->SetErtime(entry.value(QStringLiteral("ertime")).toDateTime());
+        order->SetErtime(ReadStamp(entry.value(QStringLiteral("ertime"))));
     SetStatus(order, entry.value(QStringLiteral("status")).toInt());
 }
 
@@ -115,11 +115,11 @@ bool COrderBook::ApplyDetail(COrder* order, const QVariantMap& info)
     if (!order || idOf(info) != order->GetId())
         return false;
     if (present(info, QStringLiteral("ctime")))
-        order->SetCtime(info.value(QStringLiteral("ctime")).toDateTime());
+        order->SetCtime(ReadStamp(info.value(QStringLiteral("ctime"))));
     if (present(info, QStringLiteral("ptime")))
-        order->SetPtime(info.value(QStringLiteral("ptime")).toDateTime());
+        order->SetPtime(ReadStamp(info.value(QStringLiteral("ptime"))));
     if (present(info, QStringLiteral("stime")))
-        order->SetStime(info.value(QStringLiteral("stime")).toDateTime());
+        order->SetStime(ReadStamp(info.value(QStringLiteral("stime"))));
     order->SetAmount(info.value(QStringLiteral("amount")).toDouble());
     for (const char* key : {"taker", "address", "tel", "message", "content", "member"}) {
         const QString name = QLatin1String(key);
@@ -167,7 +167,7 @@ COrder* COrderBook::TakeDetail(const QVariantMap& info, Arrival how)
     }
     COrder* order = Create(id);
     if (present(info, QStringLiteral("ertime")))
-        order->SetErtime(info.value(QStringLiteral("ertime")).toDateTime());
+        order->SetErtime(ReadStamp(info.value(QStringLiteral("ertime"))));
     // Filled before anyone hears of it, so its status arrives with it rather than as a change.
     QSignalBlocker quiet(this);
     ApplyDetail(order, info);

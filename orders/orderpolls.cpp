@@ -18,6 +18,9 @@ namespace {
 const QString timeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 const QString newOrderSound = QStringLiteral("audio/neworder.mp3");
 const QString notifySound = QStringLiteral("audio/notify.wav");
+// Orders fetched at once, and waiting to be fetched, when polls name orders the client does not know.
+constexpr int maxFetchesInFlight = 4;
+constexpr int maxWaitingFetches = 10000;
 // The longest a confirmation's sound waits for the new-order sound it must not cut off.
 constexpr int notifyWaitMsecs = 4000;
 
@@ -105,29 +108,44 @@ void COrderPolls::HttpPayFinishOrder()
     Request::Send(payFinishManager, Api::PayFinishOrder(), Request::EncodeBody(fields), this,
                   &COrderPolls::ReplyPayFinishOrder, &COrderPolls::ErrorPayFinishOrder);
     // Orders whose fetch failed are asked for again with every pay/finish poll.
-    const QSet<qint64> pending = toFetch;
-    for (qint64 id : pending)
-        FetchDetail(id);
+    StartFetches();
 }
 
 void COrderPolls::FetchDetail(qint64 id)
 {
     if (!user || id <= 0)
         return;
+    if (toFetch.size() >= maxWaitingFetches && !toFetch.contains(id)) {
+        qCWarning(lcPolls, "order %lld not fetched: %d orders already wait for their detail",
+                  static_cast<long long>(id), maxWaitingFetches);
+        return;
+    }
     toFetch.insert(id);
-    for (qint64 inFlight : qAsConst(fetching))
-        if (inFlight == id)
-            return;
+    StartFetches();
+}
+
+// A few fetches at a time, however many orders a reply names.
+void COrderPolls::StartFetches()
+{
+    if (!user)
+        return;
     if (!detailManager)
         detailManager = Request::CreateManager(this);
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("oid"), QString::number(id)});
-    // Several fetches may be in flight at once: each reply is read by its own connection.
-    QNetworkReply* sent = Request::Post(detailManager, Api::StaffOrder2(), Request::EncodeBody(fields));
-    if (!sent)
-        return;
-    fetching.insert(sent, id);
-    connect(sent, &QNetworkReply::finished, this, [this, sent, id] { ReplyDetail(sent, id); });
+    const QList<qint64> inFlight = fetching.values();
+    for (qint64 id : qAsConst(toFetch)) {
+        if (fetching.size() >= maxFetchesInFlight)
+            return;
+        if (inFlight.contains(id))
+            continue;
+        Request::Fields fields = Request::SessionFields(user);
+        fields.append({QStringLiteral("oid"), QString::number(id)});
+        // Several fetches may be in flight at once: each reply is read by its own connection.
+        QNetworkReply* sent = Request::Post(detailManager, Api::StaffOrder2(), Request::EncodeBody(fields));
+        if (!sent)
+            return;
+        fetching.insert(sent, id);
+        connect(sent, &QNetworkReply::finished, this, [this, sent, id] { ReplyDetail(sent, id); });
+    }
 }
 
 void COrderPolls::Schedule(QTimer*& which, int second, const std::function<void()>& run)
@@ -269,7 +287,7 @@ void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
             COrder* order = book->Take(entry, COrderBook::New, &created);
             if (!order)
                 continue;
-            Advance(newOrderTime, entry.value(QStringLiteral("ctime")).toDateTime());
+            Advance(newOrderTime, ReadStamp(entry.value(QStringLiteral("ctime"))));
             if (!created)
                 continue;
             ++added;
@@ -297,7 +315,7 @@ void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
             const qint64 id = entry.value(QStringLiteral("id")).toLongLong();
             if (id <= 0)
                 continue;
-            Advance(payFinishTime, entry.value(QStringLiteral("ertime")).toDateTime());
+            Advance(payFinishTime, ReadStamp(entry.value(QStringLiteral("ertime"))));
             COrder* order = book->Find(id);
             if (!order) {
                 FetchDetail(id);
@@ -312,7 +330,7 @@ void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
             }
             // The same report seen again: the cursor stops at the platform's clock, so an entry
             // stamped a moment ahead of it comes back until the clock has passed it.
-            const QDateTime ertime = entry.value(QStringLiteral("ertime")).toDateTime();
+            const QDateTime ertime = ReadStamp(entry.value(QStringLiteral("ertime")));
             if (order->GetErtime().isValid() && (!ertime.isValid() || order->GetErtime().secsTo(ertime) <= 0))
                 continue;
             book->ApplyEntry(order, entry);
@@ -339,6 +357,7 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id)
     if (answer.networkError || !answer.isObject)
         return; // asked for again with the next pay/finish poll
     toFetch.remove(id);
+    StartFetches();
     if (answer.status != 1)
         return; // the platform does not know it either
     const QVariantMap info = answer.InfoMap();

@@ -83,6 +83,7 @@ private:
     void NotePlatformTime(const QDateTime& time);
     void Advance(QDateTime& cursor, const QDateTime& seen) const;
     void FetchDetail(qint64 id);
+    void StartFetches();
     void ReplyDetail(QNetworkReply* reply, qint64 id);
     void OnStatusChanged(COrder* order, int previous);
     void Ring(bool newOrder, bool confirmation);

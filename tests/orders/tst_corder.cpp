@@ -72,6 +72,26 @@ private slots:
         QCOMPARE(FormatMoney(amount), text);
     }
 
+    // The direct reading of a reply's time agrees with the toolkit's conversion, odd input included.
+    void readStamp_agreesWithTheToolkit_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("usual") << QVariant("2026-12-08 11:22:02");
+        QTest::newRow("midnight") << QVariant("2026-01-01 00:00:00");
+        QTest::newRow("no such day") << QVariant("2026-02-30 10:00:00");
+        QTest::newRow("hour 24") << QVariant("2026-02-03 24:00:00");
+        QTest::newRow("letters") << QVariant("2026-0x-03 10:00:00");
+        QTest::newRow("iso with T") << QVariant("2026-12-08T11:22:02");
+        QTest::newRow("empty") << QVariant("");
+        QTest::newRow("null") << QVariant();
+        QTest::newRow("number") << QVariant(1700000000);
+    }
+    void readStamp_agreesWithTheToolkit()
+    {
+        QFETCH(QVariant, value);
+        QCOMPARE(ReadStamp(value), value.toDateTime());
+    }
+
     void sums()
     {
         COrder order;
