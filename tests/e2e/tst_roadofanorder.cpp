@@ -320,7 +320,7 @@ private slots:
         pollsWhenItAppeared = pollLines();
         COrderItem* row = pane()->FindOrderItem(newOrder);
         QCOMPARE(ids(StatusPaid.first).value(0), newOrder);
-        QVERIFY(row->isVisible());
+        QTRY_VERIFY(row->isVisible()); // laid out once the reply has been handled
         QVERIFY(row->IsFlashing());
         QVERIFY(row->ShowsNewOrderIcon());
         QTRY_VERIFY(row->IconLabel());
