@@ -63,6 +63,12 @@ COrderWidget::COrderWidget(COrder* order, CUser* user, COrderBook* book, QWidget
       reviewHint(QStringLiteral("请输入评价内容")), user(user), book(book), order(order)
 {
     msgBox = new CMsgBox(this, CMsgBox::ForOrderWidget());
+    // The order's status may change elsewhere (the confirmation table, a poll): the window follows.
+    if (book)
+        connect(book, &COrderBook::StatusChanged, this, [this](COrder* changed) {
+            if (changed == order && order)
+                FollowStatus();
+        });
     if (InitWidgets()) {
         ClearItemWidgets();
         HttpOrderDetail();
@@ -79,6 +85,8 @@ COrderWidget::~COrderWidget()
 // call back into a half-destroyed window.
 void COrderWidget::LetGoOfOrder()
 {
+    if (book)
+        book->disconnect(this);
     order = nullptr;
     book = nullptr;
     user = nullptr;
@@ -515,6 +523,15 @@ bool COrderWidget::ActionAccepted(QNetworkReply* finished, const QString& button
     const bool unreadable = answer.networkError || !answer.isObject;
     ShowMsgBox(unreadable ? networkFailure : refusalPrefix + answer.InfoText(), 0);
     return false;
+}
+
+void COrderWidget::FollowStatus()
+{
+    statusLabel->setText(QStringLiteral("状态：") + order->GetStatusName());
+    statusLabel->adjustSize();
+    // Before the detail has arrived the action row waits for it.
+    if (printButton->isVisible())
+        SetStatusButton();
 }
 
 void COrderWidget::ActionDone(int newStatus, const QString& message)

@@ -106,6 +106,7 @@ private:
     bool ActionAccepted(QNetworkReply* finished, const QString& buttonText, const QString& networkFailure,
                         const QString& refusalPrefix);
     void ActionDone(int newStatus, const QString& message);
+    void FollowStatus();
     void LetGoOfOrder();
 
     QString passwordHint;

@@ -397,6 +397,25 @@ private slots:
         }
     }
 
+    // Served elsewhere (the confirmation table, another PC) while the window is open: the window
+    // shows the new status and drops the password row; paid again, the row comes back.
+    void statusChangedElsewhere_windowFollows()
+    {
+        const qint64 id = create({{"status", 1}});
+        COrder& order = NewOrder(book, id);
+        order.SetStatus(1);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        book.SetStatus(&order, 2);
+        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
+        QVERIFY(!window->InputEdit()->isVisible());
+        QVERIFY(!window->ActionButton()->isVisible());
+        book.SetStatus(&order, 1);
+        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已支付"));
+        QVERIFY(window->InputEdit()->isVisible());
+        QCOMPARE(window->ActionButton()->text(), QStringLiteral("结束服务"));
+        delete window.data();
+    }
+
     void finish_rightPassword_servesTheOrder()
     {
         const qint64 id =
