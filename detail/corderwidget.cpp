@@ -66,7 +66,7 @@ COrderWidget::COrderWidget(COrder* order, CUser* user, COrderBook* book, QWidget
     // The order's status may change elsewhere (the confirmation table, a poll): the window follows.
     if (book)
         connect(book, &COrderBook::StatusChanged, this, [this](COrder* changed) {
-            if (changed == order && order)
+            if (changed == this->order && this->order && !settingStatus)
                 FollowStatus();
         });
     if (InitWidgets()) {
@@ -543,10 +543,13 @@ void COrderWidget::ActionDone(int newStatus, const QString& message)
         qCInfo(lcOrders, "order %lld: %s in its detail window, status now %d",
                static_cast<long long>(order->GetId()),
                newStatus == StatusServed.first ? "service finished" : "review answered", newStatus);
+    // The window's own change: it keeps the buyer's review in sight after a reply.
+    settingStatus = true;
     if (book && order)
         book->SetStatus(order, newStatus);
     if (!self)
         return;
+    settingStatus = false;
     emit signalOperateMe(newStatus);
     if (!self)
         return;

@@ -141,4 +141,5 @@ private:
     COrder* order = nullptr;
     CMsgBox* msgBox = nullptr; // the message box and loading indicator
     QMediaPlayer player;
+    bool settingStatus = false; // the window itself is changing its order's status
 };
