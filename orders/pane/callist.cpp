@@ -35,7 +35,8 @@ CAllList::~CAllList()
 {
     // Everything that shows an order goes before the book and its orders do.
     delete serverTable.data();
-    for (const QPointer<COrderWidget>& window : qAsConst(details))
+    const QList<QPointer<QObject>> windows = details.values();
+    for (const QPointer<QObject>& window : windows)
         delete window.data();
     disconnect(book, nullptr, this, nullptr);
     qDeleteAll(lists);
@@ -59,7 +60,7 @@ CWServerTable* CAllList::ServerTable() const
 
 COrderWidget* CAllList::DetailWindow(qint64 id) const
 {
-    return details.value(id);
+    return qobject_cast<COrderWidget*>(details.value(id).data());
 }
 
 COrderList* CAllList::FindList(int status) const
@@ -210,7 +211,7 @@ void CAllList::SlotOpenOrderDetail(COrder* pOrder)
     COrder* order = book->Find(pOrder->GetId()) == pOrder ? pOrder : book->Adopt(*pOrder);
     if (!order)
         return;
-    if (COrderWidget* open = details.value(order->GetId())) {
+    if (COrderWidget* open = DetailWindow(order->GetId())) {
         open->showNormal();
         open->raise();
         open->activateWindow();
@@ -223,8 +224,9 @@ void CAllList::SlotOpenOrderDetail(COrder* pOrder)
     window->move(area.left() + (area.width() - window->width()) / 2,
                  area.top() + (area.height() - window->height()) / 2);
     details.insert(order->GetId(), window);
-    connect(window, &QObject::destroyed, this, [this, id = order->GetId()] {
-        if (!details.value(id))
+    connect(window, &QObject::destroyed, this, [this, id = order->GetId()](QObject* gone) {
+        const QPointer<QObject> held = details.value(id);
+        if (!held || held.data() == gone)
             details.remove(id);
     });
     window->Show();

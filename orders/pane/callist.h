@@ -62,7 +62,9 @@ private:
     COrderPolls* polls = nullptr;
     CUser* user = nullptr;
     QList<COrderList*> lists;
-    QHash<qint64, QPointer<COrderWidget>> details;
+    // One detail window per order. Held as QObject: a window is forgotten from its destroyed(),
+    // when it is no longer a COrderWidget.
+    QHash<qint64, QPointer<QObject>> details;
     QPointer<CWServerTable> serverTable;
     bool updateQueued = false;
 };
