@@ -363,7 +363,7 @@ count_in_log() { local n; n=$(grep -c "$1" "$DIAG_LOG" 2>/dev/null) || true; ech
 head_before=$(band_area)
 lost_before=$(count_in_log "connection lost")
 restored_before=$(count_in_log "connection restored")
-curl -fsS -X POST "http://127.0.0.1:$PORT/admin/faults" -d '{"endpoint": "*", "kind": "http500"}' >/dev/null ||
+curl -fsS -X POST "http://127.0.0.1:$PORT/admin/faults" -H 'Content-Type: application/json' -d '{"endpoint": "*", "kind": "http500"}' >/dev/null ||
   fail "the admin API refused to set a fault"
 echo "polls failing (HTTP 500 on every endpoint); the band is due after $OFFLINE_AFTER s"
 deadline=$((SECONDS + OFFLINE_AFTER + 40))
