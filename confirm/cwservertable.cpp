@@ -98,18 +98,23 @@ void CWServerTable::OnStatusChanged(COrder* order)
     if (confirmState.value(id, Idle) == Confirmed)
         return;
     confirmState.insert(id, Confirmed);
-    if (QTableWidgetItem* cell = confirmCells.value(id)) {
-        const QTableWidgetItem* first = table->item(cell->row(), IdColumn);
-        const QBrush shade = first ? first->background() : QBrush();
-        cell->setBackground(shade.style() == Qt::NoBrush ? QBrush(Qt::white) : shade);
-        cell->setForeground(QColor(0, 0, 0, 255));
-        cell->setToolTip(QString());
-        cell->setText(QStringLiteral("已完成"));
-        if (QTableWidgetItem* status = table->item(cell->row(), StatusColumn))
-            status->setText(order->GetStatusName());
-    }
+    if (QTableWidgetItem* cell = confirmCells.value(id))
+        ShowDone(cell, QStringLiteral("已完成"), order->GetStatus());
     StartRemoveOrderItem(order, 5);
     RefreshTitle();
+}
+
+// A confirmed row takes its row's shade again, says so and shows the order's new status.
+void CWServerTable::ShowDone(QTableWidgetItem* cell, const QString& text, int status)
+{
+    const QTableWidgetItem* first = table->item(cell->row(), IdColumn);
+    const QBrush shade = first ? first->background() : QBrush();
+    cell->setBackground(shade.style() == Qt::NoBrush ? QBrush(Qt::white) : shade);
+    cell->setForeground(QColor(0, 0, 0, 255));
+    cell->setToolTip(QString());
+    cell->setText(text);
+    if (QTableWidgetItem* statusCell = table->item(cell->row(), StatusColumn))
+        statusCell->setText(StatusName(status));
 }
 
 // Drawn in the window's head and given to the window system alike.
@@ -294,23 +299,15 @@ void CWServerTable::ReplyFinishOrderOk()
     if (cell && !confirmed) {
         MarkFailed(cell, id, message);
     } else if (cell && table) {
-        const QTableWidgetItem* first = table->item(cell->row(), IdColumn);
-        const QBrush shade = first ? first->background() : QBrush();
-        cell->setBackground(shade.style() == Qt::NoBrush ? QBrush(Qt::white) : shade);
-        cell->setForeground(QColor(0, 0, 0, 255));
-        cell->setToolTip(QString());
         confirmState.insert(id, Confirmed);
-        if (newStatus == StatusServed.first && answer.status == 1) {
-            cell->setText(QStringLiteral("完成"));
+        const bool servedNow = newStatus == StatusServed.first && answer.status == 1;
+        ShowDone(cell, servedNow ? QStringLiteral("完成") : QStringLiteral("已完成"), newStatus);
+        if (servedNow) {
             if (!player)
                 player = new QMediaPlayer;
             Sound::Play(player, QStringLiteral("audio/server.mp3"));
-        } else {
-            cell->setText(QStringLiteral("已完成"));
         }
         if (COrder* order = FindOrder(id)) {
-            if (QTableWidgetItem* status = table->item(cell->row(), StatusColumn))
-                status->setText(StatusName(newStatus));
             if (book)
                 book->SetStatus(order, newStatus);
             StartRemoveOrderItem(order, 5);

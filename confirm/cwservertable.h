@@ -86,6 +86,7 @@ private:
     void SetUp();
     void RefreshTitle();
     void OnStatusChanged(COrder* order);
+    void ShowDone(QTableWidgetItem* cell, const QString& text, int status);
     void MarkFailed(QTableWidgetItem* cell, qlonglong id, const QString& message);
 
     static int rowCounter;

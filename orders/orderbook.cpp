@@ -121,24 +121,19 @@ bool COrderBook::ApplyDetail(COrder* order, const QVariantMap& info)
     if (present(info, QStringLiteral("stime")))
         order->SetStime(ReadStamp(info.value(QStringLiteral("stime"))));
     order->SetAmount(info.value(QStringLiteral("amount")).toDouble());
-    for (const char* key : {"taker", "address", "tel", "message", "content", "member"}) {
-        const QString name = QLatin1String(key);
-        if (!present(info, name))
-            continue;
-        const QString value = info.value(name).toString();
-        if (name == QLatin1String("taker"))
-            order->SetTaker(value);
-        else if (name == QLatin1String("address"))
-            order->SetAddress(value);
-        else if (name == QLatin1String("tel"))
-            order->SetTel(value);
-        else if (name == QLatin1String("message"))
-            order->SetMessage(value);
-        else if (name == QLatin1String("content"))
-            order->SetContent(value);
-        else if (order->GetMember().isEmpty())
-            order->SetMember(value);
-    }
+    if (present(info, QStringLiteral("taker")))
+        order->SetTaker(info.value(QStringLiteral("taker")).toString());
+    if (present(info, QStringLiteral("address")))
+        order->SetAddress(info.value(QStringLiteral("address")).toString());
+    if (present(info, QStringLiteral("tel")))
+        order->SetTel(info.value(QStringLiteral("tel")).toString());
+    if (present(info, QStringLiteral("message")))
+        order->SetMessage(info.value(QStringLiteral("message")).toString());
+    if (present(info, QStringLiteral("content")))
+        order->SetContent(info.value(QStringLiteral("content")).toString());
+    // An order known only from its detail has no member from a list yet.
+    if (order->GetMember().isEmpty() && present(info, QStringLiteral("member")))
+        order->SetMember(info.value(QStringLiteral("member")).toString());
     if (present(info, QStringLiteral("prepare_type")))
         order->SetPrepareType(info.value(QStringLiteral("prepare_type")).toBool());
 

@@ -451,17 +451,13 @@ void COrderPolls::Ring(bool newOrder, bool confirmation)
     // After the new-order sound, or after a while if the player never tells that it ended.
     auto* wait = new QTimer(player);
     wait->setSingleShot(true);
-    auto playOnce = [this, wait] {
-        if (!wait->property("done").toBool()) {
-            wait->setProperty("done", true);
-            PlaySound(notifySound);
-        }
+    connect(wait, &QTimer::timeout, this, [this, wait] {
+        PlaySound(notifySound);
         wait->deleteLater();
-    };
-    connect(wait, &QTimer::timeout, this, playOnce);
-    connect(player, &QMediaPlayer::stateChanged, wait, [playOnce](QMediaPlayer::State state) {
-        if (state == QMediaPlayer::StoppedState)
-            playOnce();
+    });
+    connect(player, &QMediaPlayer::stateChanged, wait, [wait](QMediaPlayer::State state) {
+        if (state == QMediaPlayer::StoppedState && wait->isActive())
+            wait->start(0);
     });
     wait->start(notifyWaitMsecs);
 }

@@ -35,8 +35,7 @@ const QString& newOrderIconPath()
 
 } // namespace
 
-COrderItem::COrderItem(COrder* order, CUser* user, QWidget* parent)
-    : QWidget(parent), user(user), order(order)
+COrderItem::COrderItem(COrder* order, QWidget* parent) : QWidget(parent), order(order)
 {
     resize(parent ? parent->width() : 180, rowHeight);
     // Not shown here: the group's layout shows the row when the group is unfolded, and a row

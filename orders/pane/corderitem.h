@@ -3,7 +3,6 @@
 #include <QWidget>
 
 class COrder;
-class CUser;
 class QLabel;
 class QPalette;
 class QTimer;
@@ -19,7 +18,7 @@ class COrderItem : public QWidget
 {
     Q_OBJECT
 public:
-    COrderItem(COrder* order, CUser* user, QWidget* parent);
+    COrderItem(COrder* order, QWidget* parent);
     ~COrderItem() override;
 
     static constexpr int rowHeight = 53;
@@ -72,7 +71,6 @@ private:
     QLabel* idLabel = nullptr;
     QLabel* moneyLabel = nullptr;
     QLabel* timeLabel = nullptr;
-    CUser* user;
     COrder* order;
     bool flashing = false;
     QTimer* flashTimer = nullptr;

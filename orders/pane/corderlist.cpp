@@ -69,7 +69,7 @@ COrderList::~COrderList()
 
 COrderItem* COrderList::MakeRow(COrder* order)
 {
-    auto* row = new COrderItem(order, nullptr, this);
+    auto* row = new COrderItem(order, this);
     rowOf.insert(order->GetId(), row);
     emit RowMade(row);
     return row;
