@@ -249,8 +249,7 @@ int main(int argc, char* argv[])
 
     const int result = app.exec();
     simulator.reset();
-    // Held requests let go first, then the listener closes; idle keep-alive connections take at
-    // most their two-second timeout.
+    // Held requests let go first, then the listener closes and idle keep-alive connections go.
     faults.Shutdown();
     server.Stop();
     if (serverDone.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {

@@ -448,10 +448,9 @@ bool HttpServer::process_and_close_socket(socket_t sock)
     return ServeConnection(sock);
 }
 
-bool HttpServer::WaitForNextRequest(int fd) const
+bool HttpServer::WaitForNextRequest(int fd, int timeoutMs) const
 {
-    // In slices, so that a stopping server lets an idle connection go at once.
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!closing) {
         const int left = MillisecondsLeft(deadline);
         if (WaitFor(fd, POLLIN, std::min(left, 50)))
@@ -477,8 +476,11 @@ bool HttpServer::ServeConnection(int fd)
     {
         ConnectionStream stream(fd, ssl, milliseconds(read_timeout_sec_, read_timeout_usec_),
                                 milliseconds(write_timeout_sec_, write_timeout_usec_), requestTimeoutMs);
+        bool first = true;
         for (size_t count = keep_alive_max_count_; count > 0 && !closing; --count) {
-            if (!stream.HasPendingBytes() && !WaitForNextRequest(fd))
+            const int wait = first ? HeadTimeoutMs : static_cast<int>(keep_alive_timeout_sec_ * 1000);
+            first = false;
+            if (!stream.HasPendingBytes() && !WaitForNextRequest(fd, wait))
                 break;
             stream.BeginRequest();
             bool connectionClosed = false;
@@ -532,9 +534,11 @@ int Server::Bind(const QString& host, int port)
     // The status line and headers go out in one write and the body in another; without this
     // every answer would wait for the client's delayed acknowledgement (about 40 ms).
     http.set_tcp_nodelay(true);
-    http.set_keep_alive_max_count(100);
-    // Short, so that a stopping server does not wait long for idle connections to go.
-    http.set_keep_alive_timeout(2);
+    // A client polls every few seconds: its connections stay open between polls (and a TLS client
+    // is spared a handshake per poll). A stopping server lets idle connections go at once, however
+    // long they may wait (WaitForNextRequest).
+    http.set_keep_alive_max_count(1000);
+    http.set_keep_alive_timeout(HttpServer::KeepAliveSeconds);
     http.set_read_timeout(10, 0);
     http.set_write_timeout(10, 0);
     http.set_payload_max_length(MaxBodyBytes);

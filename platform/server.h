@@ -31,6 +31,9 @@ public:
     static constexpr int DefaultRequestTimeoutMs = 10000;
     static constexpr size_t ReadyWorkers = 48;
     static constexpr size_t MostWorkers = 2048;
+    // How long a connection may stay idle between two requests: longer than the client's poll
+    // intervals, so that its polls reuse their connections.
+    static constexpr int KeepAliveSeconds = 60;
 
     HttpServer();
     ~HttpServer() override;
@@ -52,7 +55,10 @@ public:
 private:
     bool process_and_close_socket(socket_t sock) override;
     // Waits until `fd` has something to read, for at most the keep-alive time-out.
-    bool WaitForNextRequest(int fd) const;
+    // Waits for the first byte of the next request, in slices so that a stopping server lets the
+    // connection go at once. A new connection gets the head's time-out, an idle one between
+    // requests KeepAliveSeconds.
+    bool WaitForNextRequest(int fd, int timeoutMs) const;
 
     // The TLS handshake of a new connection, within HeadTimeoutMs; null when it failed.
     SSL* AcceptTls(int fd) const;

@@ -68,6 +68,7 @@ private slots:
     void timesOutOfRangeAreRefused_data();
     void timesOutOfRangeAreRefused();
     void storedStampOutOfRangeDoesNotPoisonTheNext();
+    void idleConnectionStaysOpenBetweenPolls();
     void stalledConnectionsDoNotBlockOthers_data();
     void stalledConnectionsDoNotBlockOthers();
 
@@ -326,6 +327,28 @@ void PlatformRobustnessTest::storedStampOutOfRangeDoesNotPoisonTheNext()
     for (const QJsonValue& entry : changed)
         ids.append(entry.toObject().value("id").toVariant().toLongLong());
     QVERIFY(ids.contains(other));
+}
+
+// The client polls every 3 s: a connection it used for one poll must still be there for the next.
+void PlatformRobustnessTest::idleConnectionStaysOpenBetweenPolls()
+{
+    const QByteArray body = session.form().toUtf8();
+    const QByteArray request = "POST /api/UserInfo HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                               "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                               QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), platform->port());
+    QVERIFY(socket.waitForConnected(5000));
+    for (int poll = 0; poll < 2; ++poll) {
+        if (poll > 0)
+            QTest::qWait(3500);
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+        socket.write(request);
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += socket.readAll()).contains("\"status\":1"), 5000);
+        QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.left(60).constData());
+        QVERIFY(!answer.contains("Connection: close"));
+    }
 }
 
 void PlatformRobustnessTest::stalledConnectionsDoNotBlockOthers_data()
