@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings.h"
+#include "ui/msgbox.h"
 
 namespace {
 
@@ -84,6 +85,11 @@ CWSettings::CWSettings(CSettings* settings, QWidget* parent, Qt::WindowFlags f)
     connect(trayNoticeBox, &QCheckBox::toggled, settings, &CSettings::SetTrayNotice);
     connect(autoPrintBox, &QCheckBox::toggled, settings, &CSettings::SetAutoPrint);
     connect(settings, &CSettings::Changed, this, &CWSettings::ShowValues);
+    msgBox = new CMsgBox(this, CMsgBox::ForSettings());
+    connect(settings, &CSettings::Changed, msgBox, &CMsgBox::HideMsgBox);
+    connect(settings, &CSettings::SaveFailed, this, [this](const QString& reason) {
+        msgBox->ShowMsgBox(QStringLiteral("设置未能保存：%1\n本次运行中仍然有效，重启后恢复原设置。").arg(reason), 0);
+    });
 }
 
 void CWSettings::ShowValues()

@@ -1,13 +1,14 @@
 #include "session/userstore.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include "app/atomicfile.h"
 #include "app/constants.h"
 #include "session/cuser.h"
 
@@ -232,17 +233,15 @@ static bool KeepUnreadableFile()
     return true;
 }
 
-bool UserStore::Save()
+bool UserStore::Save(const QSet<qint64>& passwordsKeptElsewhere)
 {
     if (!QDir().mkpath(UsersDir()) || !KeepUnreadableFile())
         return false;
 
-    QSaveFile file(UsersFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-
-    QXmlStreamWriter xml(&file);
+    QByteArray document;
+    QBuffer buffer(&document);
+    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
+    QXmlStreamWriter xml(&buffer);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("users"));
@@ -250,13 +249,15 @@ bool UserStore::Save()
         if (!user)
             continue;
         const QString account = QString::number(user->GetAccount());
+        const bool passwordInFile =
+            user->GetRememberPassword() && !passwordsKeptElsewhere.contains(user->GetAccount());
         xml.writeStartElement(QStringLiteral("user"));
         xml.writeAttribute(QStringLiteral("id"), account);
         if (user->GetAutoLogin())
             xml.writeAttribute(QStringLiteral("autologin"), QStringLiteral("true"));
         xml.writeTextElement(QStringLiteral("username"), account);
         xml.writeTextElement(QStringLiteral("password"),
-                             user->GetRememberPassword() ? EncodePassword(user->GetPassword()) : QString());
+                             passwordInFile ? EncodePassword(user->GetPassword()) : QString());
         WriteTextElement(xml, QStringLiteral("face"), user->GetFace());
         WriteTextElement(xml, QStringLiteral("nickname"), user->GetNickname());
         const QDateTime logDate = user->GetLogDate();
@@ -267,9 +268,5 @@ bool UserStore::Save()
     xml.writeEndElement();
     xml.writeEndDocument();
 
-    if (xml.hasError()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return !xml.hasError() && AtomicFile::Write(UsersFile(), document);
 }
