@@ -107,8 +107,9 @@ void PasswordVault::Forget(qint64 account)
 {
     held.remove(account);
     auto* job = Prepared(new QKeychain::DeletePasswordJob(AppName, this), account);
-    connect(job, &QKeychain::Job::finished, this, [job, account] {
-        if (!StoreAnswered(job->error()))
+    connect(job, &QKeychain::Job::finished, this, [this, job, account] {
+        // A store that never answered holds nothing to remove.
+        if (!StoreAnswered(job->error()) && place == Place::Keychain)
             qCWarning(lcKeychain, "the password of %lld could not be removed from the credential store: %s",
                       account, qUtf8Printable(job->errorString()));
     });

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -206,7 +207,8 @@ static bool KeepUnreadableFile()
 {
     const QString path = UsersFile();
     QFile file(path);
-    if (!file.exists())
+    // A link is replaced, never followed: whatever it points to is left where it is (AtomicFile).
+    if (!file.exists() || QFileInfo(path).isSymLink())
         return true;
     if (!file.open(QIODevice::ReadOnly)) {
         qWarning("%s cannot be read, so it is not replaced", qPrintable(QDir::toNativeSeparators(path)));
