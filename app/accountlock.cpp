@@ -32,7 +32,8 @@ AccountLock::Outcome AccountLock::Take()
     errorText.clear();
     const QString path = AccountLockFile(account);
     if (!QDir().mkpath(AccountDir(account))) {
-        errorText = QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(AccountDir(account)));
+        errorText = QStringLiteral("the folder %1 cannot be created")
+                        .arg(QDir::toNativeSeparators(AccountDir(account)));
     } else {
         // Clears a leftover that QLockFile would take for a lock still being written.
         if (IsHeldByLiveSession(path))
@@ -46,8 +47,9 @@ AccountLock::Outcome AccountLock::Take()
                         ? QStringLiteral("no permission to create it")
                         : QStringLiteral("it could not be written (is the disk full?)");
     }
-    qCWarning(lcFiles, "the lock %s of account %lld could not be taken: %s; another login of this account on "
-                       "this computer is not refused",
+    qCWarning(lcFiles,
+              "the lock %s of account %lld could not be taken: %s; another login of this account on "
+              "this computer is not refused",
               qUtf8Printable(QDir::toNativeSeparators(path)), account, qUtf8Printable(errorText));
     return Outcome::Failed;
 }

@@ -68,9 +68,9 @@ void CSettings::SetAutoPrint(bool on)
 // The file QSettings writes in its INI format, groups and keys in alphabetical order.
 void CSettings::Save()
 {
-    const QByteArray text = "[printing]\nautoPrint=" + BoolText(autoPrint) + "\n\n[reminder]\ninterval=" +
-                            QByteArray::number(reminderInterval) + "\ntrayNotice=" + BoolText(trayNotice) +
-                            "\n";
+    const QByteArray text = "[printing]\nautoPrint=" + BoolText(autoPrint) +
+                            "\n\n[reminder]\ninterval=" + QByteArray::number(reminderInterval) +
+                            "\ntrayNotice=" + BoolText(trayNotice) + "\n";
     QString error;
     const bool saved = AtomicFile::Write(FilePath(account), text, &error);
     emit Changed();

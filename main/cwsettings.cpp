@@ -87,9 +87,9 @@ CWSettings::CWSettings(CSettings* settings, QWidget* parent, Qt::WindowFlags f)
     connect(settings, &CSettings::Changed, this, &CWSettings::ShowValues);
     msgBox = new CMsgBox(this, CMsgBox::ForSettings());
     connect(settings, &CSettings::Changed, msgBox, &CMsgBox::HideMsgBox);
-    connect(settings, &CSettings::SaveFailed, this, [this](const QString& reason) {
-        msgBox->ShowMsgBox(QStringLiteral("设置未能保存：%1\n本次运行中仍然有效，重启后恢复原设置。").arg(reason), 0);
-    });
+    // Why it failed is in the log; the box says what it means for the staff member.
+    connect(settings, &CSettings::SaveFailed, this,
+            [this] { msgBox->ShowMsgBox(QStringLiteral("设置未能保存！\n仅本次运行有效"), 0); });
 }
 
 void CWSettings::ShowValues()

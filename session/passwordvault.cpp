@@ -93,7 +93,7 @@ void PasswordVault::Keep(qint64 account, const QString& password)
         if (kept) {
             held.insert(account);
             if (!trusted)
-                TakeOutOfFile();
+                TakeOutOfFile(account);
         } else {
             held.remove(account);
             if (trusted)
@@ -129,18 +129,20 @@ void PasswordVault::PutIntoFile(qint64 account, const QString& password)
         }
     }
     if (found && !store.Save(held))
-        qCWarning(lcKeychain, "the password of %lld is remembered nowhere: neither the credential store nor %s "
-                              "took it", account, qUtf8Printable(UsersFile()));
+        qCWarning(lcKeychain,
+                  "the password of %lld is remembered nowhere: neither the credential store nor %s "
+                  "took it",
+                  account, qUtf8Printable(UsersFile()));
 }
 
-// Rewrites users.xml without the passwords the credential store now holds, when it has any of them.
-void PasswordVault::TakeOutOfFile()
+// Rewrites users.xml without the password of `account`, now that the credential store holds it.
+void PasswordVault::TakeOutOfFile(qint64 account)
 {
     UserStore store;
     for (const CUser* user : store.Users()) {
-        if (user->GetRememberPassword() && held.contains(user->GetAccount())) {
+        if (user->GetAccount() == account && user->GetRememberPassword()) {
             if (store.Save(held))
-                qCInfo(lcKeychain, "remembered passwords moved from %s into the credential store",
+                qCInfo(lcKeychain, "the password of %lld moved from %s into the credential store", account,
                        qUtf8Printable(UsersFile()));
             return;
         }

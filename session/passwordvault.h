@@ -45,7 +45,7 @@ private:
     explicit PasswordVault(QObject* parent);
     void Answered(bool storeAnswered, const QString& reason);
     void PutIntoFile(qint64 account, const QString& password);
-    void TakeOutOfFile();
+    void TakeOutOfFile(qint64 account);
 
     Place place = Place::Unknown;
     QSet<qint64> held;

@@ -34,7 +34,8 @@ QPrinter* pdfPrinter()
 {
     auto* printer = new QPrinter(QPrinter::ScreenResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
-    printer->setOutputFileName(QDir(receiptFolder).filePath(QUuid::createUuid().toString(QUuid::Id128) + ".pdf"));
+    printer->setOutputFileName(
+        QDir(receiptFolder).filePath(QUuid::createUuid().toString(QUuid::Id128) + ".pdf"));
     return printer;
 }
 
@@ -81,7 +82,9 @@ class TestFileSafety : public QObject
     // Temporary files of a save (".users.xml.XXXXXX") left in `folder`.
     static QStringList leftovers(const QString& folder)
     {
-        return QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression(QStringLiteral("^\\.")));
+        return QDir(folder)
+            .entryList(QDir::Files | QDir::Hidden)
+            .filter(QRegularExpression(QStringLiteral("^\\.")));
     }
 
 private slots:
@@ -159,7 +162,8 @@ private slots:
             QVERIFY(settings.TrayNotice()); // still applies for this run
             QVERIFY(window.MsgBox()->MsgBoxLabel()->text().startsWith(QStringLiteral("设置未能保存")));
         } else {
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("printed orders could not be saved")));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("printed orders could not be saved")));
             printer.DetailReady(second.data());
             QVERIFY(printer.WasPrinted(26120800002));
         }
@@ -173,7 +177,8 @@ private slots:
         const QByteArray before = contents(UsersFile());
         FakeNetworkManager::Install([](const RecordedRequest& sent) {
             if (sent.request.url().path().endsWith(QLatin1String("/LoginMd5")))
-                return FakeResponse::Json(R"({"status":1,"info":{"id":7,"key":"k","token":"t","nickname":"n"}})");
+                return FakeResponse::Json(
+                    R"({"status":1,"info":{"id":7,"key":"k","token":"t","nickname":"n"}})");
             return FakeResponse::Json(R"({"status":0,"info":"not in this test"})");
         });
         QFile::remove(AccountLockFile(account));
@@ -205,8 +210,8 @@ private slots:
         QFile::remove(UsersFile());
         QVERIFY(QFile::link(target, UsersFile()));
 
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("users.xml was a symbolic link to .*precious.txt")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                               "users.xml was a symbolic link to .*precious.txt")));
         rememberAccounts(1);
         QVERIFY(!QFileInfo(UsersFile()).isSymLink());
         QCOMPARE(UserStore().Users().size(), 1);

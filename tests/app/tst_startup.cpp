@@ -116,7 +116,8 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::newRow("the name every user shared") << "helper_instance"; // in the temporary folder
-        QTest::newRow("this user's name") << SingleApplication::ServerNameFor(QStringLiteral("helper_instance"));
+        QTest::newRow("this user's name")
+            << SingleApplication::ServerNameFor(QStringLiteral("helper_instance"));
     }
     void listenerThatNeverAnswers_isNoInstance()
     {

@@ -53,7 +53,8 @@ class TestKeychain : public QObject
             return QStringLiteral("(no file)");
         const QString text = QString::fromUtf8(file.readAll());
         const int start = text.indexOf(QLatin1String("<password>"));
-        return start < 0 ? QString() : text.mid(start + 10, text.indexOf(QLatin1String("</password>")) - start - 10);
+        return start < 0 ? QString()
+                         : text.mid(start + 10, text.indexOf(QLatin1String("</password>")) - start - 10);
     }
 
     static void remember(bool autoLogin, const QString& password)
@@ -76,10 +77,12 @@ class TestKeychain : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"), "run through tests/common/with-keyring.sh");
+        QVERIFY2(qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"),
+                 "run through tests/common/with-keyring.sh");
         FakeNetworkManager::Install([](const RecordedRequest& sent) {
             if (sent.request.url().path().endsWith(QLatin1String("/LoginMd5")))
-                return FakeResponse::Json(R"({"status":1,"info":{"id":7,"key":"k","token":"t","nickname":"n"}})");
+                return FakeResponse::Json(
+                    R"({"status":1,"info":{"id":7,"key":"k","token":"t","nickname":"n"}})");
             return FakeResponse::Json(R"({"status":0,"info":"not in this test"})");
         });
     }

@@ -199,7 +199,8 @@ private slots:
         QTRY_VERIFY(idleWithAccountFocused(login));
         QVERIFY(!mainWindow);
         QVERIFY(!QFile::exists(UsersFile()));
-        QVERIFY(!AccountLock::IsHeldByLiveSession(AccountLockFile(PlatformProcess::DemoAccount))); // given back
+        QVERIFY(
+            !AccountLock::IsHeldByLiveSession(AccountLockFile(PlatformProcess::DemoAccount))); // given back
         delete login;
     }
 
@@ -218,7 +219,8 @@ private slots:
             outcomes << QString::fromUtf8(session.readLine()).trimmed();
         }
         outcomes.sort();
-        QCOMPARE(outcomes, QStringList({QStringLiteral("failed: 此用户已登录，不能重复登录。"), QStringLiteral("logged-in")}));
+        QCOMPARE(outcomes, QStringList({QStringLiteral("failed: 此用户已登录，不能重复登录。"),
+                                        QStringLiteral("logged-in")}));
         for (QProcess& session : sessions) {
             session.kill();
             session.waitForFinished();
