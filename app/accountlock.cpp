@@ -1,24 +1,70 @@
 #include "app/accountlock.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 
-namespace AccountLock {
+#include "app/constants.h"
+#include "app/log.h"
 
 // QLockFile creates the file first and writes its owner into it a moment later, so a file that
 // cannot be read yet may be a session taking its lock right now. Only an unreadable file older
 // than this is a leftover.
 static const qint64 unreadableGraceMsecs = 5000;
 
-bool IsHeldByLiveSession(const QString& path)
+AccountLock::AccountLock(qint64 account) : account(account), file(AccountLockFile(account))
+{
+    // A session holds its lock for hours: age alone must never make a live lock look abandoned.
+    file.setStaleLockTime(0);
+}
+
+AccountLock::~AccountLock()
+{
+    if (file.isLocked())
+        file.unlock();
+}
+
+AccountLock::Outcome AccountLock::Take()
+{
+    if (file.isLocked())
+        return Outcome::Taken;
+    errorText.clear();
+    const QString path = AccountLockFile(account);
+    if (!QDir().mkpath(AccountDir(account))) {
+        errorText = QStringLiteral("the folder %1 cannot be created")
+                        .arg(QDir::toNativeSeparators(AccountDir(account)));
+    } else {
+        // Clears a leftover that QLockFile would take for a lock still being written.
+        if (IsHeldByLiveSession(path))
+            return Outcome::HeldByAnotherSession;
+        if (file.tryLock(0))
+            return Outcome::Taken;
+        // Another process may have taken it since the look above: the file's creation decides.
+        if (file.error() == QLockFile::LockFailedError)
+            return Outcome::HeldByAnotherSession;
+        errorText = file.error() == QLockFile::PermissionError
+                        ? QStringLiteral("no permission to create it")
+                        : QStringLiteral("it could not be written (is the disk full?)");
+    }
+    qCWarning(lcFiles,
+              "the lock %s of account %lld could not be taken: %s; another login of this account on "
+              "this computer is not refused",
+              qUtf8Printable(QDir::toNativeSeparators(path)), account, qUtf8Printable(errorText));
+    return Outcome::Failed;
+}
+
+bool AccountLock::IsHeld() const
+{
+    return file.isLocked();
+}
+
+bool AccountLock::IsHeldByLiveSession(const QString& path)
 {
     if (!QFile::exists(path))
         return false;
 
     QLockFile probe(path);
-    // A session holds its lock for hours: age alone must never make a live lock look abandoned.
     probe.setStaleLockTime(0);
     qint64 pid = 0;
     QString hostname;
@@ -40,7 +86,7 @@ bool IsHeldByLiveSession(const QString& path)
     return probe.error() == QLockFile::LockFailedError;
 }
 
-bool RemoveIfStale(const QString& path)
+bool AccountLock::RemoveIfStale(const QString& path)
 {
     if (IsHeldByLiveSession(path))
         return false;
@@ -48,5 +94,3 @@ bool RemoveIfStale(const QString& path)
         QFile::remove(path);
     return !QFile::exists(path);
 }
-
-} // namespace AccountLock

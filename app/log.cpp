@@ -15,6 +15,8 @@ Q_LOGGING_CATEGORY(lcRequests, "tarvik.requests", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcOrders, "tarvik.orders", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcUpdate, "tarvik.update", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPrinting, "tarvik.printing", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcFiles, "tarvik.files", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcKeychain, "tarvik.keychain", QtInfoMsg)
 
 namespace {
 

@@ -15,6 +15,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcRequests) // tarvik.requests: failed requests of th
 Q_DECLARE_LOGGING_CATEGORY(lcOrders)   // tarvik.orders: new orders, finishing, confirmations
 Q_DECLARE_LOGGING_CATEGORY(lcUpdate)   // tarvik.update: software update
 Q_DECLARE_LOGGING_CATEGORY(lcPrinting) // tarvik.printing: receipts printed or saved
+Q_DECLARE_LOGGING_CATEGORY(lcFiles)    // tarvik.files: failed saves, links replaced, the account lock
+Q_DECLARE_LOGGING_CATEGORY(lcKeychain) // tarvik.keychain: where remembered passwords are kept
 
 namespace Log {
 

@@ -1,8 +1,8 @@
 #include "app/settings.h"
 
-#include <QDir>
 #include <QSettings>
 
+#include "app/atomicfile.h"
 #include "app/constants.h"
 
 namespace {
@@ -11,16 +11,23 @@ const QString reminderKey = QStringLiteral("reminder/interval");
 const QString trayNoticeKey = QStringLiteral("reminder/trayNotice");
 const QString autoPrintKey = QStringLiteral("printing/autoPrint");
 
-} // namespace
-
-CSettings::CSettings(qint64 account, QObject* parent)
-    : QObject(parent), account(account), store(new QSettings(FilePath(account), QSettings::IniFormat))
+QByteArray BoolText(bool on)
 {
+    return on ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
 }
 
-CSettings::~CSettings()
+} // namespace
+
+CSettings::CSettings(qint64 account, QObject* parent) : QObject(parent), account(account)
 {
-    delete store;
+    // QSettings only reads here: it would write through a save that a full disk can empty.
+    const QSettings file(FilePath(account), QSettings::IniFormat);
+    // A hand-edited or damaged file must not make the sound repeat every second.
+    bool ok = false;
+    const int seconds = file.value(reminderKey, 0).toInt(&ok);
+    reminderInterval = ok && ReminderChoices().contains(seconds) ? seconds : 0;
+    trayNotice = file.value(trayNoticeKey, false).toBool();
+    autoPrint = file.value(autoPrintKey, false).toBool();
 }
 
 QString CSettings::FilePath(qint64 account)
@@ -34,50 +41,39 @@ const QList<int>& CSettings::ReminderChoices()
     return choices;
 }
 
-int CSettings::ReminderInterval() const
-{
-    // A hand-edited or damaged file must not make the sound repeat every second.
-    bool ok = false;
-    const int seconds = store->value(reminderKey, 0).toInt(&ok);
-    return ok && ReminderChoices().contains(seconds) ? seconds : 0;
-}
-
-bool CSettings::TrayNotice() const
-{
-    return store->value(trayNoticeKey, false).toBool();
-}
-
-bool CSettings::AutoPrint() const
-{
-    return store->value(autoPrintKey, false).toBool();
-}
-
 void CSettings::SetReminderInterval(int seconds)
 {
-    if (!ReminderChoices().contains(seconds) || seconds == ReminderInterval())
+    if (!ReminderChoices().contains(seconds) || seconds == reminderInterval)
         return;
-    Store(reminderKey, seconds);
+    reminderInterval = seconds;
+    Save();
 }
 
 void CSettings::SetTrayNotice(bool on)
 {
-    if (on != TrayNotice())
-        Store(trayNoticeKey, on);
+    if (on == trayNotice)
+        return;
+    trayNotice = on;
+    Save();
 }
 
 void CSettings::SetAutoPrint(bool on)
 {
-    if (on != AutoPrint())
-        Store(autoPrintKey, on);
+    if (on == autoPrint)
+        return;
+    autoPrint = on;
+    Save();
 }
 
-void CSettings::Store(const QString& key, const QVariant& value)
+// The file QSettings writes in its INI format, groups and keys in alphabetical order.
+void CSettings::Save()
 {
-    QDir().mkpath(AccountDir(account));
-    store->setValue(key, value);
-    store->sync();
-    if (store->status() != QSettings::NoError)
-        qWarning("the settings could not be saved to %s",
-                 qUtf8Printable(QDir::toNativeSeparators(store->fileName())));
+    const QByteArray text = "[printing]\nautoPrint=" + BoolText(autoPrint) +
+                            "\n\n[reminder]\ninterval=" + QByteArray::number(reminderInterval) +
+                            "\ntrayNotice=" + BoolText(trayNotice) + "\n";
+    QString error;
+    const bool saved = AtomicFile::Write(FilePath(account), text, &error);
     emit Changed();
+    if (!saved)
+        emit SaveFailed(error);
 }

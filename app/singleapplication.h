@@ -5,8 +5,12 @@
 class QLocalServer;
 
 // The application object. At start-up it asks whether another copy of the same executable already
-// runs on this machine, through a local server named after the executable file. A second copy is
-// not stopped: it only never logs in automatically.
+// runs for this user, through a local server named after the executable file in the user's own
+// runtime folder. A second copy is not stopped: it only never logs in automatically.
+//
+// The probe counts an instance only when it answers a short handshake, so a listener that is not
+// ours (or hangs) costs a new start at most a second and never its auto-login. The running
+// instance answers from its event loop without waiting on any connection.
 class SingleApplication : public QApplication
 {
     Q_OBJECT
@@ -14,6 +18,15 @@ public:
     SingleApplication(int& argc, char** argv);
 
     bool IsRunning() const;
+
+    // The local server name of an executable called `executableName` for the user running this
+    // process: <runtime folder>/<name> (on Windows, where pipe names are shared by the machine, the
+    // name followed by the user's name).
+    static QString ServerNameFor(const QString& executableName);
+
+    // What a probe sends and what a running instance answers.
+    static const QByteArray probeQuestion;
+    static const QByteArray probeAnswer;
 
 private slots:
     void _newLocalConnection();

@@ -99,6 +99,9 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_SECTION net)
 # The sounds are MP3 and WAV files played through GStreamer; the Chinese text needs a CJK font.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS
     "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, libqt5multimedia5-plugins, fonts-wqy-microhei | fonts-noto-cjk")
+# QtKeychain (found by dpkg-shlibdeps) reaches the Secret Service through libsecret, loaded at run
+# time; without it remembered passwords stay in users.xml.
+set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "libsecret-1-0")
 # The first line of a description is the package's summary; the lines after it are the extended
 # description, at most 80 characters each, each starting with a space (CPack adds the space).
 set(CPACK_DEBIAN_CLIENT_DESCRIPTION [=[Order desk for the staff of Velm shops

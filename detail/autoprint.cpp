@@ -4,10 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPrinter>
-#include <QSaveFile>
 
 #include <memory>
 
+#include "app/atomicfile.h"
 #include "app/constants.h"
 #include "app/desktop.h"
 #include "app/log.h"
@@ -96,13 +96,9 @@ void CAutoPrint::Load()
 
 bool CAutoPrint::Save() const
 {
-    QDir().mkpath(AccountDir(account));
-    QSaveFile file(FilePath(account));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     QByteArray text;
     text.reserve(order.size() * 13);
     for (qint64 id : order)
         text += QByteArray::number(id) + '\n';
-    return file.write(text) == text.size() && file.commit();
+    return AtomicFile::Write(FilePath(account), text);
 }

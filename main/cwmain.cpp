@@ -11,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLockFile>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
@@ -40,10 +39,10 @@
 #include "main/updatepolicy.h"
 #include "net/connectionstate.h"
 #include "net/request.h"
+#include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "orders/orderpolls.h"
 #include "orders/pane/callist.h"
-#include "orders/corder.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "ui/cweblabel.h"
@@ -73,7 +72,8 @@ const QString fallbackInstallerName = QStringLiteral("tarvik-setup");
 
 } // namespace
 
-CWMain::CWMain(QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f)
+CWMain::CWMain(QWidget* parent, Qt::WindowFlags f, std::unique_ptr<AccountLock> accountLock)
+    : CWidget(parent, f), loginStampLock(std::move(accountLock))
 {
     currentVersion = AppVersion;
     setAttribute(Qt::WA_DeleteOnClose);
@@ -116,10 +116,7 @@ CWMain::~CWMain()
     // The settings window edits this session's settings, which go with this window.
     delete settingsWindow.data();
     delete trayIcon;
-    if (loginStampLock) {
-        loginStampLock->unlock();
-        delete loginStampLock;
-    }
+    loginStampLock.reset();
 }
 
 void CWMain::BuildHead()
@@ -324,7 +321,7 @@ void CWMain::ShowConnectionRestored()
 
 bool CWMain::HoldsLoginStamp() const
 {
-    return loginStampLock && loginStampLock->isLocked();
+    return loginStampLock && loginStampLock->IsHeld();
 }
 
 void CWMain::ShowMenu() {}
@@ -531,16 +528,11 @@ void CWMain::UpdateLoginStamp()
     if (!currentUser)
         return;
     const qint64 account = currentUser->GetAccount();
-    QDir().mkpath(AccountDir(account));
-    if (!loginStampLock) {
-        loginStampLock = new QLockFile(AccountLockFile(account));
-        // The session holds the stamp for hours: its age must never make it look abandoned.
-        loginStampLock->setStaleLockTime(0);
-    }
-    // The login refused this account if a live session held the stamp, so the lock is normally free;
-    // a login that lost a race with another process must not freeze the window waiting for it.
-    if (!loginStampLock->isLocked())
-        loginStampLock->tryLock(0);
+    if (!loginStampLock || loginStampLock->Account() != account)
+        loginStampLock = std::make_unique<AccountLock>(account);
+    // The login normally hands over the lock it took before its request. Taking it here never waits:
+    // a window that lost a race with another process must not freeze waiting for it.
+    loginStampLock->Take();
 }
 
 bool CWMain::eventFilter(QObject* watched, QEvent* event)

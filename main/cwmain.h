@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "app/accountlock.h"
 #include "ui/cwidget.h"
 
 class CAllList;
@@ -25,7 +26,6 @@ class CWUserInfo;
 class QCompleter;
 class QLabel;
 class QLineEdit;
-class QLockFile;
 class QMenu;
 class QNetworkAccessManager;
 class QProgressBar;
@@ -42,7 +42,10 @@ class CWMain : public CWidget
 {
     Q_OBJECT
 public:
-    explicit CWMain(QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    // `accountLock`: the lock the login took for this account, held from now on by the window; without
+    // one the window takes the account's lock itself.
+    explicit CWMain(QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags(),
+                    std::unique_ptr<AccountLock> accountLock = nullptr);
     ~CWMain() override;
 
     static const QString searchHint; // "搜索：好友、订单"
@@ -167,7 +170,7 @@ private:
     CSettings* settings = nullptr;
     CNewOrderReminder* reminder = nullptr;
     CAutoPrint* autoPrint = nullptr;
-    QLockFile* loginStampLock = nullptr;
+    std::unique_ptr<AccountLock> loginStampLock;
 
     QProgressBar* progressBar = nullptr;
     QPushButton* updateButton = nullptr;

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings.h"
+#include "ui/msgbox.h"
 
 namespace {
 
@@ -84,6 +85,11 @@ CWSettings::CWSettings(CSettings* settings, QWidget* parent, Qt::WindowFlags f)
     connect(trayNoticeBox, &QCheckBox::toggled, settings, &CSettings::SetTrayNotice);
     connect(autoPrintBox, &QCheckBox::toggled, settings, &CSettings::SetAutoPrint);
     connect(settings, &CSettings::Changed, this, &CWSettings::ShowValues);
+    msgBox = new CMsgBox(this, CMsgBox::ForSettings());
+    connect(settings, &CSettings::Changed, msgBox, &CMsgBox::HideMsgBox);
+    // Why it failed is in the log; the box says what it means for the staff member.
+    connect(settings, &CSettings::SaveFailed, this,
+            [this] { msgBox->ShowMsgBox(QStringLiteral("设置未能保存！\n仅本次运行有效"), 0); });
 }
 
 void CWSettings::ShowValues()

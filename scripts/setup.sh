@@ -16,6 +16,8 @@ BUILD=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins libqt5sql5-sqlite
   libcpp-httplib-dev
+  # remembered passwords in the system's credential store
+  qtkeychain-qt5-dev
   # velm-platform's TLS (--tls-cert), and the certificates the TLS tests make
   libssl-dev openssl
 )
@@ -23,6 +25,8 @@ BUILD=(
 RUNTIME=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   fonts-wqy-microhei fonts-wqy-zenhei
+  # QtKeychain reaches the Secret Service through libsecret, which it loads when it runs
+  libsecret-1-0
 )
 
 packages=()
@@ -32,7 +36,8 @@ add_profile() {
     # and talks to the platform's admin API with curl.
     run) packages+=("${BUILD[@]}" "${RUNTIME[@]}" xvfb xauth x11-utils xdotool imagemagick curl) ;;
     # The receipt tests read the printed PDF back with pdftotext; the sanitizer runtimes come with g++.
-    test) packages+=("${BUILD[@]}" "${RUNTIME[@]}" poppler-utils) ;;
+    # The keychain test runs its own session bus (dbus-run-session) with gnome-keyring's Secret Service.
+    test) packages+=("${BUILD[@]}" "${RUNTIME[@]}" poppler-utils dbus gnome-keyring) ;;
     # dpkg-shlibdeps (dpkg-dev, part of build-essential) finds the packages' dependencies.
     package) packages+=("${BUILD[@]}" lintian appstream desktop-file-utils man-db) ;;
     # libFuzzer and its sanitizer runtimes are not part of clang's own dependencies.

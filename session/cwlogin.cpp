@@ -25,6 +25,7 @@
 #include "net/request.h"
 #include "session/comboboxitem.h"
 #include "session/cuser.h"
+#include "session/passwordvault.h"
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
 
@@ -132,6 +133,7 @@ CWLogin::CWLogin(QWidget* parent)
     CreateTrayIcon();
     LoadUsers();
     FillRows();
+    AskPasswordVault();
 
     if (autoLoginBox->isChecked() && !(theApp && theApp->IsRunning()))
         Login();
@@ -144,6 +146,55 @@ CWLogin::~CWLogin()
         qDeleteAll(*users);
         delete users;
     }
+}
+
+// Passwords found in users.xml move into the credential store; the others are asked from it. Where
+// no store answers, the remember box's tooltip says the password stays in the file.
+void CWLogin::AskPasswordVault()
+{
+    PasswordVault* vault = PasswordVault::Instance();
+    auto showPlace = [this](PasswordVault::Place place) {
+        rememberBox->setToolTip(
+            place == PasswordVault::Place::Keychain ? QStringLiteral("密码保存在系统的凭据存储中。")
+            : place == PasswordVault::Place::File
+                ? QStringLiteral("没有可用的系统凭据存储：记住的密码经编码（未加密）保存在 users.xml 中。")
+                : QString());
+    };
+    showPlace(vault->Where());
+    connect(vault, &PasswordVault::PlaceChanged, this, showPlace);
+    connect(vault, &PasswordVault::Recalled, this, &CWLogin::PasswordRecalled);
+    if (!users)
+        return;
+    for (const CUser* user : qAsConst(*users)) {
+        if (user->GetRememberPassword())
+            vault->Keep(user->GetAccount(), user->GetPassword());
+        else
+            vault->Recall(user->GetAccount());
+    }
+    const CUser* first = users->value(0);
+    if (first && first->GetAutoLogin() && !first->GetRememberPassword())
+        autoLoginAccount = first->GetAccount();
+}
+
+void CWLogin::PasswordRecalled(qint64 account, const QString& password)
+{
+    const bool autoLogin = account == autoLoginAccount;
+    if (autoLogin)
+        autoLoginAccount = 0;
+    if (password.isEmpty() || !users)
+        return;
+    for (CUser* user : qAsConst(*users)) {
+        if (user->GetAccount() == account && !user->GetRememberPassword()) {
+            user->SetPassword(password);
+            user->SetRememberPassword(true);
+        }
+    }
+    // Filled in only while the form shows this account and nothing has been typed as its password.
+    if (IsWaiting() || accountBox->currentText() != QString::number(account) || !PasswordIsEmpty())
+        return;
+    GetPasswordToInput(QString::number(account));
+    if (autoLogin && autoLoginBox->isChecked() && !(theApp && theApp->IsRunning()))
+        Login();
 }
 
 void CWLogin::CreateTrayIcon()
@@ -233,7 +284,7 @@ bool CWLogin::SaveUsers()
     if (!users)
         return false;
     UserStore store(users->toVector());
-    return store.Save();
+    return store.Save(PasswordVault::Instance()->HeldAccounts());
 }
 
 void CWLogin::RememberCurrentUser()
@@ -263,13 +314,17 @@ bool CWLogin::IsAccountLoggedIn()
 
 void CWLogin::CreateAccountLock()
 {
+    accountLock.reset();
     if (!currentUser)
         return;
-    if (!QDir().mkpath(AccountDir(currentUser->GetAccount())))
-        return;
-    QFile lockFile(AccountLockFile(currentUser->GetAccount()));
-    if (lockFile.open(QIODevice::ReadWrite | QIODevice::Text))
-        lockFile.close();
+    accountLock = std::make_unique<AccountLock>(currentUser->GetAccount());
+    if (accountLock->Take() == AccountLock::Outcome::HeldByAnotherSession)
+        accountLock.reset();
+}
+
+bool CWLogin::HoldsAccountLock() const
+{
+    return accountLock && accountLock->IsHeld();
 }
 
 void CWLogin::Login()
@@ -292,7 +347,11 @@ void CWLogin::Login()
         }
     }
 
-    if (IsAccountLoggedIn()) {
+    // Taken before the request goes out, so that of two logins of one account that overlap only
+    // one gets through. A lock that cannot be written (a full disk) does not stop the login; the
+    // message after it says so.
+    CreateAccountLock();
+    if (!accountLock) {
         ShowTrayMessage(QStringLiteral("此用户已登录，不能重复登录。"), QSystemTrayIcon::Information);
         return;
     }
@@ -300,6 +359,7 @@ void CWLogin::Login()
     ShowLoadingAnimation();
     if (HttpLogin(currentUser))
         return;
+    accountLock.reset();
     HideLoadingAnimation();
     ShowTrayMessage(QStringLiteral("登录失败，请重试！\n"), QSystemTrayIcon::Critical);
 }
@@ -321,6 +381,7 @@ void CWLogin::SlotError(QNetworkReply::NetworkError) {}
 
 void CWLogin::LoginFailed(const QString& message, QNetworkReply* finished)
 {
+    accountLock.reset();
     HideLoadingAnimation();
     accountBox->setFocus();
     ShowTrayMessage(message, QSystemTrayIcon::Critical);
@@ -360,17 +421,28 @@ void CWLogin::ReplyLogin(QNetworkReply* finished)
     currentUser->SetSex(info.value(QStringLiteral("sex")).toBool());
     currentUser->SetLogDate(QDateTime::currentDateTime());
 
-    mainWindow = new CWMain;
+    const bool lockHeld = HoldsAccountLock();
+    mainWindow = new CWMain(nullptr, Qt::WindowFlags(), std::move(accountLock));
     const QRect area = AvailableAreaOf(this);
     mainWindow->move(area.left() + int(area.width() - 1.2 * mainWindow->width()),
                      area.top() + (area.height() - mainWindow->height()) / 2);
     mainWindow->show();
 
-    ShowTrayMessage(QStringLiteral("成功登录!"), QSystemTrayIcon::Information);
+    // Said only once the accounts are saved, and through the main window's tray icon, which stays
+    // when this window closes in a moment.
+    if (currentUser->GetRememberPassword())
+        PasswordVault::Instance()->Keep(currentUser->GetAccount(), currentUser->GetPassword());
+    else
+        PasswordVault::Instance()->Forget(currentUser->GetAccount());
     RememberCurrentUser();
+    QStringList problems;
     if (!SaveUsers())
-        ShowTrayMessage(QStringLiteral("存储用户数据失败！"), QSystemTrayIcon::Information);
-    CreateAccountLock();
+        problems << QStringLiteral("存储用户数据失败！");
+    if (!lockHeld)
+        problems << QStringLiteral("账号锁文件无法写入，本机可能重复登录此账号。");
+    Tray::ShowMessage(mainWindow->TrayIcon(), AppName,
+                      problems.isEmpty() ? QStringLiteral("成功登录!") : problems.join(QLatin1Char('\n')),
+                      problems.isEmpty() ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning, 10000);
 
     disconnect(this, &CWidget::Close, nullptr, nullptr);
     close();
@@ -487,6 +559,7 @@ void CWLogin::DeleteItem(QString id)
             delete list->takeItem(row);
         }
         delete users->takeAt(row);
+        PasswordVault::Instance()->Forget(account);
         SaveUsers();
         // A live session elsewhere keeps its lock; only a leftover file goes.
         AccountLock::RemoveIfStale(AccountLockFile(account));

@@ -6,8 +6,11 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+#include <memory>
+
 #include "ui/cwidget.h"
 
+class AccountLock;
 class CUser;
 class CWebLabel;
 class QCheckBox;
@@ -37,7 +40,10 @@ public:
     bool SaveUsers();
     void RememberCurrentUser();
     bool IsAccountLoggedIn();
+    // Takes the session account's lock for this login, before its request goes out; afterwards
+    // HoldsAccountLock() says whether it was got. A lock held by another live session is refused.
     void CreateAccountLock();
+    bool HoldsAccountLock() const;
 
     // For the window's own tests and for tools that drive it.
     const QList<CUser*>* Users() const { return users; }
@@ -80,6 +86,8 @@ private:
     bool AccountIsEmpty() const;
     bool PasswordIsEmpty() const;
     void AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)());
+    void AskPasswordVault();
+    void PasswordRecalled(qint64 account, const QString& password);
 
     QList<CUser*>* users;
     QNetworkAccessManager* manager;
@@ -95,4 +103,9 @@ private:
     QLabel* forgetLink;
     QPushButton* loginButton;
     QPointer<QMovie> avatarMovie; // the avatar's animation while it shows one
+    // From CreateAccountLock() until the login ends: handed to the main window on success, given
+    // back on failure. Null when another session holds the account.
+    std::unique_ptr<AccountLock> accountLock;
+    // The first account logs in by itself once the credential store has given its password.
+    qint64 autoLoginAccount = 0;
 };

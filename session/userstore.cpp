@@ -1,13 +1,15 @@
 #include "session/userstore.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include "app/atomicfile.h"
 #include "app/constants.h"
 #include "session/cuser.h"
 
@@ -205,7 +207,8 @@ static bool KeepUnreadableFile()
 {
     const QString path = UsersFile();
     QFile file(path);
-    if (!file.exists())
+    // A link is replaced, never followed: whatever it points to is left where it is (AtomicFile).
+    if (!file.exists() || QFileInfo(path).isSymLink())
         return true;
     if (!file.open(QIODevice::ReadOnly)) {
         qWarning("%s cannot be read, so it is not replaced", qPrintable(QDir::toNativeSeparators(path)));
@@ -232,17 +235,15 @@ static bool KeepUnreadableFile()
     return true;
 }
 
-bool UserStore::Save()
+bool UserStore::Save(const QSet<qint64>& passwordsKeptElsewhere)
 {
     if (!QDir().mkpath(UsersDir()) || !KeepUnreadableFile())
         return false;
 
-    QSaveFile file(UsersFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-
-    QXmlStreamWriter xml(&file);
+    QByteArray document;
+    QBuffer buffer(&document);
+    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
+    QXmlStreamWriter xml(&buffer);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("users"));
@@ -250,13 +251,15 @@ bool UserStore::Save()
         if (!user)
             continue;
         const QString account = QString::number(user->GetAccount());
+        const bool passwordInFile =
+            user->GetRememberPassword() && !passwordsKeptElsewhere.contains(user->GetAccount());
         xml.writeStartElement(QStringLiteral("user"));
         xml.writeAttribute(QStringLiteral("id"), account);
         if (user->GetAutoLogin())
             xml.writeAttribute(QStringLiteral("autologin"), QStringLiteral("true"));
         xml.writeTextElement(QStringLiteral("username"), account);
         xml.writeTextElement(QStringLiteral("password"),
-                             user->GetRememberPassword() ? EncodePassword(user->GetPassword()) : QString());
+                             passwordInFile ? EncodePassword(user->GetPassword()) : QString());
         WriteTextElement(xml, QStringLiteral("face"), user->GetFace());
         WriteTextElement(xml, QStringLiteral("nickname"), user->GetNickname());
         const QDateTime logDate = user->GetLogDate();
@@ -267,9 +270,5 @@ bool UserStore::Save()
     xml.writeEndElement();
     xml.writeEndDocument();
 
-    if (xml.hasError()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return !xml.hasError() && AtomicFile::Write(UsersFile(), document);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -24,9 +25,11 @@ public:
 
     const QVector<CUser*>& Users() const { return users; }
 
-    // Writes the list to UsersFile(). The file is replaced all at once, so a failed save leaves the
-    // previous file as it was; it is readable by its owner only, since it holds passwords.
-    bool Save();
+    // Writes the list to UsersFile(). The file is replaced all at once (AtomicFile), so a failed save
+    // leaves the previous file as it was; it is readable by its owner only. The "password" element
+    // stays empty for the accounts of `passwordsKeptElsewhere`, whose passwords the system's
+    // credential store holds.
+    bool Save(const QSet<qint64>& passwordsKeptElsewhere = QSet<qint64>());
 
 private:
     void Load();

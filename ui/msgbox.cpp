@@ -61,6 +61,11 @@ CMsgBox::Placement CMsgBox::ForIncome()
     return {centredInVisibleBand, centredInVisibleBand};
 }
 
+CMsgBox::Placement CMsgBox::ForSettings()
+{
+    return {centredInVisibleBand, Place()};
+}
+
 CMsgBox::CMsgBox(CWidget* window, Placement placement)
     : QObject(window), window(window), placement(std::move(placement))
 {

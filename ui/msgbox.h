@@ -43,6 +43,8 @@ public:
     // Profile and income windows: both centred in the bottom band, across the visible width.
     static Placement ForUserInfo();
     static Placement ForIncome();
+    // Settings window: box centred in the bottom band; no loading indicator.
+    static Placement ForSettings();
 
     static constexpr int defaultSeconds = 5;
     static constexpr int loadingSize = 80;

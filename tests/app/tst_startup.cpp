@@ -1,10 +1,16 @@
 #include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <memory>
+#include <vector>
+
 #include "app/accountlock.h"
 #include "app/constants.h"
+#include "app/singleapplication.h"
 #include "common/testmain.h"
 
 static const QString helper = QStringLiteral(TEST_HELPER_DIR "/helper_instance");
@@ -104,6 +110,36 @@ private slots:
         QCOMPARE(startAndReadLine(next, helper, {"stay"}), QStringLiteral("running=0"));
         QCOMPARE(runToEnd(helper, {"probe"}), QStringLiteral("running=1"));
         stop(next);
+    }
+
+    void listenerThatNeverAnswers_isNoInstance_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("the name every user shared") << "helper_instance"; // in the temporary folder
+        QTest::newRow("this user's name")
+            << SingleApplication::ServerNameFor(QStringLiteral("helper_instance"));
+    }
+    void listenerThatNeverAnswers_isNoInstance()
+    {
+        QFETCH(QString, name);
+        QLocalServer stranger; // the system accepts connections for it; it never answers
+        QLocalServer::removeServer(name);
+        QVERIFY(stranger.listen(name));
+        QCOMPARE(runToEnd(helper, {"probe"}), QStringLiteral("running=0"));
+    }
+
+    void idleConnections_doNotKeepTheInstanceFromAnswering()
+    {
+        QProcess first;
+        QCOMPARE(startAndReadLine(first, helper, {"stay"}), QStringLiteral("running=0"));
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < 15; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(SingleApplication::ServerNameFor(QStringLiteral("helper_instance")));
+            QVERIFY(idle.back()->waitForConnected(1000));
+        }
+        QCOMPARE(runToEnd(helper, {"probe"}), QStringLiteral("running=1"));
+        stop(first);
     }
 
     void accountLock_liveHolderIsDetected_staleFileIsCleared()

@@ -2,9 +2,11 @@
 //   helper_login stay                     print "running=N waiting=N" and keep running
 //   helper_login once                     print the same and exit
 //   helper_login login ACCOUNT PASSWORD   log in through the form, print "logged-in" once the main
-//                                         window holds the account, then keep running
+//                                         window holds the account, then keep running; or print
+//                                         "failed: <tray message>" and exit once the login has failed
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTimer>
 #include <cstdio>
 
@@ -25,11 +27,16 @@ int main(int argc, char* argv[])
         login->PasswordBox()->setText(args.value(3));
         login->Login();
         auto* poll = new QTimer(theApp);
-        QObject::connect(poll, &QTimer::timeout, [poll] {
+        const QPointer<CWLogin> form = login;
+        QObject::connect(poll, &QTimer::timeout, [poll, form] {
             if (mainWindow && mainWindow->HoldsLoginStamp()) {
                 std::printf("logged-in\n");
                 std::fflush(stdout);
                 poll->stop();
+            } else if (!mainWindow && form && !form->IsWaiting() && Tray::MessageCount() > 0) {
+                std::printf("failed: %s\n", qPrintable(Tray::LastMessage().text));
+                std::fflush(stdout);
+                QCoreApplication::exit(1);
             }
         });
         poll->start(20);

@@ -115,6 +115,9 @@ private slots:
         QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Password);
         QVERIFY(login.RememberBox()->isChecked());
         QVERIFY(!login.AutoLoginBox()->isChecked());
+        // No credential store answers here: the password stays in the file, and the window says so.
+        QTRY_VERIFY(login.RememberBox()->toolTip().contains(QLatin1String("users.xml")));
+        QCOMPARE(UserStore().Users().first()->GetPassword(), QStringLiteral("velm123"));
 
         // Typing the other number in full fills its (empty) password and options, without the popup.
         QLineEdit* edit = login.AccountBox()->lineEdit();

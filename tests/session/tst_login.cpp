@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTcpServer>
 
+#include "app/accountlock.h"
 #include "app/constants.h"
 #include "app/traymessage.h"
 #include "common/fakenetwork.h"
@@ -185,6 +186,7 @@ private slots:
         const int messagesBefore = Tray::MessageCount();
         QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
         QVERIFY(login->IsWaiting());
+        QVERIFY(login->HoldsAccountLock()); // taken before the request went out
         QTRY_VERIFY_WITH_TIMEOUT(Tray::MessageCount() > messagesBefore, 10000);
 
         const Tray::Message message = Tray::LastMessage();
@@ -197,7 +199,32 @@ private slots:
         QTRY_VERIFY(idleWithAccountFocused(login));
         QVERIFY(!mainWindow);
         QVERIFY(!QFile::exists(UsersFile()));
+        QVERIFY(
+            !AccountLock::IsHeldByLiveSession(AccountLockFile(PlatformProcess::DemoAccount))); // given back
         delete login;
+    }
+
+    void overlappingLoginsOfOneAccount_openOneMainWindow()
+    {
+        // LoginMd5 answers late, so two processes with the same data folder log in at the same time.
+        QVERIFY(platform->setFault(QStringLiteral("LoginMd5"), QStringLiteral("delay"), 1500));
+        QProcess sessions[2];
+        QStringList outcomes;
+        for (QProcess& session : sessions)
+            session.start(QStringLiteral(TEST_HELPER_DIR "/helper_login"),
+                          {QStringLiteral("login"), QString::number(PlatformProcess::DemoAccount),
+                           PlatformProcess::DemoPassword});
+        for (QProcess& session : sessions) {
+            QVERIFY(session.waitForReadyRead(15000));
+            outcomes << QString::fromUtf8(session.readLine()).trimmed();
+        }
+        outcomes.sort();
+        QCOMPARE(outcomes, QStringList({QStringLiteral("failed: 此用户已登录，不能重复登录。"),
+                                        QStringLiteral("logged-in")}));
+        for (QProcess& session : sessions) {
+            session.kill();
+            session.waitForFinished();
+        }
     }
 
     void failedThenSuccessfulLogin_reusesTheSessionRecord()

@@ -1,0 +1,163 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+
+#include <cerrno>
+#include <cstring>
+#ifdef Q_OS_LINUX
+#include <sys/mount.h>
+#endif
+
+#include "app/constants.h"
+#include "app/settings.h"
+#include "app/traymessage.h"
+#include "common/fakenetwork.h"
+#include "common/testmain.h"
+#include "main/cwmain.h"
+#include "main/cwsettings.h"
+#include "session/cuser.h"
+#include "session/cwlogin.h"
+#include "session/userstore.h"
+#include "ui/msgbox.h"
+
+// Saving on a full disk and through a linked users.xml: the data folder is a 64 KiB tmpfs.
+class TestFileSafety : public QObject
+{
+    Q_OBJECT
+
+    static constexpr qint64 account = 13800000001;
+    QTemporaryDir outside; // off the tmpfs and out of the data folder
+
+    static QString filler() { return JoinPath(DataDir(), QStringLiteral("filler")); }
+    static void fillDisk()
+    {
+        QFile file(filler());
+        if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            while (file.write("x", 1) == 1) {
+            }
+    }
+    static QByteArray contents(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+    static bool rememberAccounts(int count)
+    {
+        QVector<CUser> users(count);
+        QVector<CUser*> pointers;
+        for (int i = 0; i < count; ++i) {
+            users[i].SetAccount(account + i);
+            pointers.append(&users[i]);
+        }
+        return UserStore(pointers).Save();
+    }
+
+private slots:
+    void initTestCase()
+    {
+#ifdef Q_OS_LINUX
+        QVERIFY(QDir().mkpath(DataDir()));
+        if (::mount("tmpfs", QFile::encodeName(DataDir()).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP(qPrintable(
+                QStringLiteral("no tmpfs can be mounted on the data folder (%1): this test needs root")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno)))));
+#else
+        QSKIP("mounts a tmpfs: Linux only");
+#endif
+    }
+    void cleanupTestCase()
+    {
+#ifdef Q_OS_LINUX
+        ::umount2(QFile::encodeName(DataDir()).constData(), MNT_DETACH);
+#endif
+    }
+    void cleanup()
+    {
+        QFile::remove(filler());
+        FakeNetworkManager::Uninstall();
+        if (mainWindow) {
+            QObject::disconnect(mainWindow, &CWidget::Close, nullptr, nullptr);
+            delete mainWindow;
+        }
+    }
+
+    void fullDisk_keepsThePreviousFileAndSaysSo_data()
+    {
+        QTest::addColumn<bool>("users");
+        QTest::newRow("users.xml") << true;
+        QTest::newRow("settings.ini") << false;
+    }
+    void fullDisk_keepsThePreviousFileAndSaysSo()
+    {
+        QFETCH(bool, users);
+        CSettings settings(account);
+        settings.SetAutoPrint(true);
+        QVERIFY(rememberAccounts(2));
+        const QString path = users ? UsersFile() : CSettings::FilePath(account);
+        const QByteArray before = contents(path);
+        fillDisk();
+
+        if (users) {
+            QVERIFY(!rememberAccounts(3));
+        } else {
+            CWSettings window(&settings);
+            window.TrayNoticeBox()->click();
+            QVERIFY(settings.TrayNotice()); // holds for this run
+            QVERIFY(window.MsgBox()->MsgBoxLabel()->text().startsWith(QStringLiteral("设置未能保存")));
+        }
+        QCOMPARE(contents(path), before);
+        // No temporary file is left behind either.
+        QCOMPARE(
+            QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".XX")),
+            QStringList());
+    }
+
+    void fullDisk_login_saysTheAccountsWereNotSaved()
+    {
+        QVERIFY(rememberAccounts(2));
+        const QByteArray before = contents(UsersFile());
+        FakeNetworkManager::Install([](const RecordedRequest& sent) {
+            return FakeResponse::Json(sent.request.url().path().endsWith(QLatin1String("/LoginMd5"))
+                                          ? R"({"status":1,"info":{"id":7,"key":"k","token":"t"}})"
+                                          : R"({"status":0,"info":"not in this test"})");
+        });
+        QFile::remove(AccountLockFile(account));
+        fillDisk();
+
+        QPointer<CWLogin> login = new CWLogin;
+        QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
+        login->AccountBox()->setEditText(QString::number(account));
+        login->PasswordBox()->setText(QStringLiteral("velm123"));
+        login->RememberBox()->setChecked(true);
+        login->Login();
+        QTRY_VERIFY(mainWindow); // the shop can still work
+        QCOMPARE(Tray::LastMessage().text,
+                 QStringLiteral("存储用户数据失败！\n账号锁文件无法写入，本机可能重复登录此账号。"));
+        QCOMPARE(contents(UsersFile()), before);
+        QVERIFY(!QFile::exists(AccountLockFile(account))); // no empty lock left behind
+    }
+
+    void linkedUsersFile_isReplaced_itsTargetUntouched()
+    {
+        const QString target = QDir(outside.path()).filePath(QStringLiteral("precious.txt"));
+        QFile precious(target);
+        QVERIFY(precious.open(QIODevice::WriteOnly));
+        precious.write("not yours\n");
+        precious.close();
+        const QFileDevice::Permissions mode = precious.permissions();
+        QFile::remove(UsersFile());
+        QVERIFY(QFile::link(target, UsersFile()));
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("symbolic link to .*precious.txt")));
+        QVERIFY(rememberAccounts(1));
+        QVERIFY(!QFileInfo(UsersFile()).isSymLink());
+        QCOMPARE(UserStore().Users().size(), 1);
+        QCOMPARE(contents(target), QByteArray("not yours\n"));
+        QCOMPARE(QFile(target).permissions(), mode);
+    }
+};
+
+TARVIK_TEST_MAIN(TestFileSafety)
+#include "tst_filesafety.moc"
