@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "app/resources.h"
+#include "app/screens.h"
 
 namespace TestSupport {
 
@@ -19,6 +20,16 @@ inline void PrepareEnvironment(QTemporaryDir& dataHome)
     qputenv("XDG_RUNTIME_DIR", dataHome.path().toLocal8Bit());
 }
 
+// Tests scale their windows the way the program does. The display they pretend to have is 96 dpi
+// (100 %), whatever the platform plugin reports (offscreen says 100 dpi, which would scale every
+// window by 1.04); TARVIK_TEST_DPI=144 runs a test as on a display set to 150 %.
+inline void PrepareScaling()
+{
+    const QByteArray dpi = qgetenv("TARVIK_TEST_DPI");
+    qputenv("QT_FONT_DPI", dpi.isEmpty() ? QByteArray("96") : dpi);
+    EnableDisplayScaling();
+}
+
 } // namespace TestSupport
 
 // QTEST_MAIN with an isolated data folder and the client's resources loaded.
@@ -27,6 +38,7 @@ inline void PrepareEnvironment(QTemporaryDir& dataHome)
     {                                                                                                        \
         QTemporaryDir dataHome;                                                                              \
         TestSupport::PrepareEnvironment(dataHome);                                                           \
+        TestSupport::PrepareScaling();                                                                       \
         QApplication app(argc, argv);                                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
         InitTarvikResources();                                                                               \

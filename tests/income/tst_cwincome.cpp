@@ -12,6 +12,7 @@
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "income/cwincome.h"
+#include "income/incomechart.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
@@ -646,6 +647,90 @@ private slots:
         QTest::qWait(12 * 5 * pollSecond);
         QCOMPARE(platform->linesWith(QStringLiteral("/api/CashUpdate")), cashAsked + 1);
         QCOMPARE(platform->linesWith(QStringLiteral("/api/AddShopCash")), listAsked + 2);
+    }
+
+    void export_writesTheListOnScreenAndSaysWhenItCannot_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::newRow("七 日") << 1;
+        QTest::newRow("所 有") << 3;
+    }
+
+    void export_writesTheListOnScreenAndSaysWhenItCannot()
+    {
+        QFETCH(int, tab);
+        CWIncome* window = openWithList();
+        selectTab(window, tab);
+        QTRY_VERIFY(!loading(window) && window->IncomeTable() &&
+                    window->IncomeTable()->parentWidget() == window->TabWidget()->widget(tab));
+
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("收入.csv"));
+        QVERIFY(window->SaveCsv(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray data = file.readAll();
+        QVERIFY(data.startsWith("\xEF\xBB\xBF"));
+        QStringList lines = QString::fromUtf8(data.mid(3)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.takeLast(), QString()); // the last line ends too
+        QCOMPARE(lines.takeFirst(), QStringLiteral("时间,订单号,收益金额（元）"));
+        QVector<Row> written;
+        for (const QString& line : qAsConst(lines)) {
+            const QStringList fields = line.split(QLatin1Char(','));
+            QCOMPARE(fields.size(), 3);
+            written.append({fields[0], fields[1], QStringLiteral("+") + fields[2]});
+        }
+        const QVector<Row> shown = rowsOnScreen(window->IncomeTable());
+        QVERIFY2(written == shown, qPrintable(describe(written) + QStringLiteral("\n--- shown\n") + describe(shown)));
+
+        // A folder that is not there: the box says so and stays.
+        QVERIFY(!window->SaveCsv(folder.filePath(QStringLiteral("gone/收入.csv"))));
+        QTRY_VERIFY(boxVisible(window));
+        QVERIFY(window->MsgBox()->MsgBoxLabel()->text().startsWith(QStringLiteral("导出失败\n")));
+        QVERIFY(!window->MsgBox()->MsgBoxTimer());
+
+        // While the next period loads, the list on screen is not the one held: nothing to export.
+        selectTab(window, tab == 1 ? 2 : 1);
+        QVERIFY(loading(window));
+        QVERIFY(!window->SaveCsv(path + QStringLiteral(".2")));
+        QVERIFY(!QFile::exists(path + QStringLiteral(".2")));
+    }
+
+    void chart_followsTheTabsWithoutAskingAgain()
+    {
+        CWIncome* window = openWithList();
+        // The list is what the window opens with.
+        QVERIFY(window->IncomeTable()->isVisible());
+        QVERIFY(!window->Chart());
+        const int asked = settledLinesWith(*platform, QStringLiteral("/api/AddShopCash"));
+
+        QTest::mouseClick(window->ViewButton(), Qt::LeftButton);
+        QVERIFY(window->Chart() && window->Chart()->isVisible());
+        QVERIFY(!window->IncomeTable()->isVisible());
+        QCOMPARE(window->Chart()->Income().DayCount(), 1);
+        QCOMPARE(settledLinesWith(*platform, QStringLiteral("/api/AddShopCash")), asked);
+
+        for (int tab : {1, 2}) {
+            selectTab(window, tab);
+            QTRY_VERIFY(!loading(window) && window->Chart()->isVisible() &&
+                        window->Chart()->parentWidget() == window->TabWidget()->widget(tab));
+            const DailyIncome& shown = window->Chart()->Income();
+            QCOMPARE(shown.Day(shown.DayCount() - 1), QDate::currentDate());
+            if (tab == 1)
+                QCOMPARE(shown.DayCount(), 7);
+            else
+                QCOMPARE(shown.first, QDate(QDate::currentDate().year(), QDate::currentDate().month(), 1));
+            Money held = 0;
+            for (const COrder* order : window->Orders())
+                held += order->GetAddCash();
+            QCOMPARE(shown.total, held);
+            QVERIFY(!window->IncomeTable()->isVisible());
+        }
+        QCOMPARE(settledLinesWith(*platform, QStringLiteral("/api/AddShopCash")), asked + 2);
+
+        QTest::mouseClick(window->ViewButton(), Qt::LeftButton);
+        QVERIFY(window->IncomeTable()->isVisible());
+        QVERIFY(!window->Chart()->isVisible());
     }
 
     // Last: it empties the shop's income list.

@@ -1,0 +1,115 @@
+#include <QTemporaryDir>
+
+#include "common/testmain.h"
+#include "income/dailyincome.h"
+#include "income/incomecsv.h"
+#include "orders/corder.h"
+
+// The income as the chart and the books read it: sums per day, and the CSV file.
+class TestIncomeBooks : public QObject
+{
+    Q_OBJECT
+
+    // "yyyy-MM-dd hh:mm:ss=amount" per order; a time that does not read leaves the order undated.
+    static QList<COrder*> ordersOf(const QStringList& entries)
+    {
+        QList<COrder*> orders;
+        for (const QString& entry : entries) {
+            auto* order = new COrder;
+            const QStringList parts = entry.split(QLatin1Char('='));
+            order->SetId(90000000000LL + orders.size());
+            order->SetCtime(QDateTime::fromString(parts[0], QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+            order->SetAddCash(parts[1].toDouble());
+            orders.append(order);
+        }
+        return orders;
+    }
+
+private slots:
+    void dailyIncome_oneSumPerDayOfThePeriod_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QStringList>("orders");
+        QTest::addColumn<QDate>("first");
+        QTest::addColumn<QVector<double>>("sums");
+        QTest::addColumn<int>("bestDay");
+        // "Today" is 2026-12-08 throughout.
+        QTest::newRow("week: quiet days are zeros, two orders of a day add up")
+            << "week" << QStringList{"2026-12-08 10:00:00=10", "2026-12-08 23:59:59=5.5", "2026-12-05 00:00:00=20"}
+            << QDate(2026, 12, 2) << QVector<double>{0, 0, 0, 20, 0, 0, 15.5} << 3;
+        QTest::newRow("month from the 1st, equal days: the earliest is best")
+            << "mon" << QStringList{"2026-12-01 08:00:00=3", "2026-12-07 08:00:00=3"} << QDate(2026, 12, 1)
+            << QVector<double>{3, 0, 0, 0, 0, 0, 3, 0} << 0;
+        QTest::newRow("all: from the oldest order")
+            << "all" << QStringList{"2026-12-08 09:00:00=1", "2026-12-04 09:00:00=2"} << QDate(2026, 12, 4)
+            << QVector<double>{2, 0, 0, 0, 1} << 0;
+        QTest::newRow("day: today alone") << "day" << QStringList{"2026-12-08 09:00:00=7.25"}
+                                          << QDate(2026, 12, 8) << QVector<double>{7.25} << 0;
+        QTest::newRow("no income: every day empty, no best day")
+            << "week" << QStringList{} << QDate(2026, 12, 2) << QVector<double>(7, 0) << -1;
+        QTest::newRow("an order outside the period widens it, an undated one is left out")
+            << "day" << QStringList{"2026-12-06 12:00:00=4", "2026-12-09 00:00:01=6", "not a time=100"}
+            << QDate(2026, 12, 6) << QVector<double>{4, 0, 0, 6} << 3;
+    }
+
+    void dailyIncome_oneSumPerDayOfThePeriod()
+    {
+        QFETCH(QString, way);
+        QFETCH(QStringList, orders);
+        QFETCH(QDate, first);
+        QFETCH(QVector<double>, sums);
+        QFETCH(int, bestDay);
+        const QList<COrder*> held = ordersOf(orders);
+        const DailyIncome income = DailyIncome::Of(held, way, QDate(2026, 12, 8));
+        qDeleteAll(held);
+
+        QCOMPARE(income.first, first);
+        QCOMPARE(income.sums, sums);
+        QCOMPARE(income.bestDay, bestDay);
+        QCOMPARE(income.total, std::accumulate(sums.begin(), sums.end(), 0.0));
+    }
+
+    void csvField_quotesAndDisarms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("time") << "2026-12-08 10:00:00" << "2026-12-08 10:00:00";
+        QTest::newRow("order number") << "26120700003" << "26120700003";
+        QTest::newRow("negative amount stays a number") << "-5.00" << "-5.00";
+        QTest::newRow("comma") << "a,b" << "\"a,b\"";
+        QTest::newRow("quotes") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
+        QTest::newRow("line break") << "two\nlines" << "\"two\nlines\"";
+        QTest::newRow("formula") << "=HYPERLINK(\"x\")" << "\"'=HYPERLINK(\"\"x\"\")\"";
+        QTest::newRow("plus") << "+86 139" << "\"'+86 139\"";
+        QTest::newRow("minus, not a number") << "-2+3" << "\"'-2+3\"";
+        QTest::newRow("at") << "@SUM(A1)" << "\"'@SUM(A1)\"";
+        QTest::newRow("tab") << "\t=1" << "\"'\t=1\"";
+    }
+
+    void csvField_quotesAndDisarms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, field);
+        QCOMPARE(IncomeCsv::Field(text), field);
+    }
+
+    void csvSave_replacesWholeOrSaysWhy()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("收入.csv"));
+        QString error;
+        QVERIFY(IncomeCsv::Save(path, "old", &error));
+        QVERIFY(IncomeCsv::Save(path, "new", &error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("new"));
+
+        QVERIFY(!IncomeCsv::Save(folder.filePath(QStringLiteral("gone/收入.csv")), "x", &error));
+        QVERIFY(!error.isEmpty());
+        // Nothing half-written stays behind.
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("收入.csv")});
+    }
+};
+
+TARVIK_TEST_MAIN(TestIncomeBooks)
+#include "tst_incomebooks.moc"
