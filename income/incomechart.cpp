@@ -1,7 +1,7 @@
 #include "income/incomechart.h"
 
-#include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCursor>
@@ -73,13 +73,9 @@ void IncomeChart::SetIncome(const DailyIncome& daily)
 
     QList<qreal> earned;
     QList<qreal> empty;
-    QStringList labels;
-    // Past a year a month and day alone would repeat.
-    const QString format = days > 365 ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("MM-dd");
     for (int i = 0; i < days; ++i) {
-        earned << (income.sums[i] > 0 ? income.sums[i] : 0);
+        earned << qMax<qreal>(income.sums[i], 0);
         empty << (income.sums[i] > 0 ? 0 : emptyHeight);
-        labels << income.Day(i).toString(format);
     }
     incomeBars->remove(0, incomeBars->count());
     emptyBars->remove(0, emptyBars->count());
@@ -90,12 +86,17 @@ void IncomeChart::SetIncome(const DailyIncome& daily)
         chart->removeAxis(axis);
         delete axis;
     }
-    auto* dayAxis = new QBarCategoryAxis;
-    dayAxis->append(labels);
-    // A month of days fits side by side; a longer period stands its dates on end.
-    dayAxis->setLabelsAngle(days > 31 ? -90 : 0);
+    // Bar i stands at x = i. A month of days is labelled day by day; a longer period every few
+    // days, so the dates stay readable instead of being cut to nothing.
+    auto* dayAxis = new QCategoryAxis;
+    dayAxis->setRange(-0.5, days - 0.5);
+    dayAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    const int step = days <= 31 ? 1 : (days + 14) / 15;
+    const QString format = days > 365 ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("MM-dd");
+    for (int i = 0; i < days; i += step)
+        dayAxis->append(income.Day(i).toString(format), i);
     QFont small = dayAxis->labelsFont();
-    small.setPixelSize(days > 31 ? 9 : 11);
+    small.setPixelSize(11);
     dayAxis->setLabelsFont(small);
     dayAxis->setGridLineVisible(false);
     auto* moneyAxis = new QValueAxis;

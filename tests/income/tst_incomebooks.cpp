@@ -1,7 +1,10 @@
+#include <QChartView>
 #include <QTemporaryDir>
+#include <QToolTip>
 
 #include "common/testmain.h"
 #include "income/dailyincome.h"
+#include "income/incomechart.h"
 #include "income/incomecsv.h"
 #include "orders/corder.h"
 
@@ -67,6 +70,30 @@ private slots:
         QCOMPARE(income.sums, sums);
         QCOMPARE(income.bestDay, bestDay);
         QCOMPARE(income.total, std::accumulate(sums.begin(), sums.end(), 0.0));
+    }
+
+    // Resting the pointer on a day's bar names the day and its sum; a quiet day says so.
+    void chart_barToolTipNamesTheDayAndItsSum()
+    {
+        const QList<COrder*> held = ordersOf({"2026-12-08 10:00:00=10", "2026-12-06 09:00:00=120.5"});
+        IncomeChart chart;
+        chart.SetIncome(DailyIncome::Of(held, QStringLiteral("week"), QDate(2026, 12, 8)));
+        qDeleteAll(held);
+        chart.resize(700, 400);
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+
+        QWidget* viewport = chart.ChartView()->viewport();
+        const QRectF plot = chart.ChartView()->chart()->plotArea();
+        // Days 12-02 ... 12-08: 12-06 is the fifth bar, 12-03 the second (empty) one.
+        const auto barFoot = [&](int day) {
+            return chart.ChartView()->mapFromScene(
+                QPointF(plot.left() + plot.width() * (day + 0.5) / 7, plot.bottom() - 2));
+        };
+        QTest::mouseMove(viewport, barFoot(4));
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("2026-12-06\n收入 120.50 元"));
+        QTest::mouseMove(viewport, barFoot(1));
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("2026-12-03\n无收入"));
     }
 
     void csvField_quotesAndDisarms_data()
