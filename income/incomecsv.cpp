@@ -13,9 +13,10 @@ QString Field(const QString& text)
     static const QRegularExpression number(QStringLiteral("^-?[0-9]+(\\.[0-9]+)?$"));
     QString field = text;
     const QChar lead = field.isEmpty() ? QChar() : field.at(0);
-    const bool formula = (lead == QLatin1Char('=') || lead == QLatin1Char('+') || lead == QLatin1Char('-') ||
-                          lead == QLatin1Char('@') || lead == QLatin1Char('\t') || lead == QLatin1Char('\r')) &&
-                         !number.match(field).hasMatch();
+    const bool formula =
+        (lead == QLatin1Char('=') || lead == QLatin1Char('+') || lead == QLatin1Char('-') ||
+         lead == QLatin1Char('@') || lead == QLatin1Char('\t') || lead == QLatin1Char('\r')) &&
+        !number.match(field).hasMatch();
     if (formula)
         field.prepend(QLatin1Char('\''));
     const bool quote = formula || field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||

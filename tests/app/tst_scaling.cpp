@@ -29,17 +29,14 @@ private slots:
 
     void everyPicture_hasADoubleSizeVersion()
     {
-        int pictures = 0;
-        for (QDirIterator it(QStringLiteral(":/img/img")); it.hasNext();) {
-            const QString path = it.next();
-            if (!path.endsWith(QLatin1String(".png")) || path.endsWith(QLatin1String("@2x.png")))
+        QDirIterator it(QStringLiteral(":/img/img"), {QStringLiteral("*.png")});
+        QVERIFY(it.hasNext());
+        for (QString path = it.next(); !path.isEmpty(); path = it.hasNext() ? it.next() : QString()) {
+            if (path.endsWith(QLatin1String("@2x.png")))
                 continue;
-            ++pictures;
             const QString sharp = path.left(path.size() - 4) + QStringLiteral("@2x.png");
-            QVERIFY2(QFile::exists(sharp), qPrintable(sharp));
             QCOMPARE(QImageReader(sharp).size(), QImageReader(path).size() * 2);
         }
-        QVERIFY(pictures > 10);
     }
 };
 
