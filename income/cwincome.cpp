@@ -651,7 +651,8 @@ bool CWIncome::SaveCsv(const QString& path)
         ShowMsgBox(QStringLiteral("导出失败\n") + error, 0);
         return false;
     }
-    ShowMsgBox(QStringLiteral("已导出 %1 条收入\n%2").arg(rows.size()).arg(QDir::toNativeSeparators(path)));
+    // The box is narrow: the count, not the path the user has just chosen.
+    ShowMsgBox(QStringLiteral("导出成功\n共 %1 条").arg(rows.size()));
     return true;
 }
 
