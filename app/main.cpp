@@ -39,6 +39,7 @@ int main(int argc, char* argv[])
     }
 
     Desktop::PinTimeZone();
+    EnableDisplayScaling();
     theApp = new SingleApplication(argc, argv);
     // From here on every message (ours and Qt's) also lands in <data folder>/logs/tarvik.log.
     Log::Install();

@@ -1,5 +1,6 @@
 #include "app/screens.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -36,4 +37,11 @@ QRect ScreenAreaOf(const QWidget* widget)
 {
     QScreen* screen = screenOfWidget(widget);
     return screen ? screen->geometry() : QRect();
+}
+
+void EnableDisplayScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }

@@ -1,17 +1,24 @@
 #include "income/cwincome.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 
 #include "app/constants.h"
+#include "income/dailyincome.h"
+#include "income/incomechart.h"
+#include "income/incomecsv.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
@@ -30,6 +37,10 @@ int pollSecondMsecs = 1000;
 const QString cashNetworkFailure = QStringLiteral("获取数据失败，请检查网络连接状况！\n谢谢！");
 const QString ordersNetworkFailure = QStringLiteral("获取失败！请检查网络连接状况，\n谢谢！");
 const QString noOrders = QStringLiteral("暂无订单\n要努力哟！");
+const QString nothingToExport = QStringLiteral("本期暂无可导出的收入");
+
+// Each row's order, so the rows can be read back in the order they are shown.
+constexpr int orderRole = Qt::UserRole + 2;
 
 // A JSON null arrives as a variant holding nullptr, which is not "present" for the reply rules.
 bool present(const QVariantMap& map, const QString& key)
@@ -121,6 +132,27 @@ void CWIncome::Build()
 
     connect(tabWidget, &QTabWidget::currentChanged, this, &CWIncome::HttpAddShopCash);
 
+    viewButton = new QPushButton(QStringLiteral("图表"), top);
+    viewButton->setObjectName(QStringLiteral("pbtnIncomeView"));
+    viewButton->setToolTip(QStringLiteral("按天查看本期收入"));
+    viewButton->setCheckable(true);
+    exportButton = new QPushButton(QStringLiteral("导出"), top);
+    exportButton->setObjectName(QStringLiteral("pbtnIncomeExport"));
+    exportButton->setToolTip(QStringLiteral("把本期收入流水保存为 CSV 文件"));
+    for (QPushButton* button : {viewButton, exportButton}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setStyleSheet(QStringLiteral(
+            "QPushButton{color: #fff;font-size: 12px;background: transparent;"
+            "border: 1px solid rgba(255, 255, 255, 0.7);border-radius: 3px;}"
+            "QPushButton:hover{background: rgba(255, 255, 255, 0.2);}"
+            "QPushButton:checked{background: #fff;color: #f50;}"));
+        Watch(button);
+    }
+    connect(viewButton, &QPushButton::toggled, this, &CWIncome::ShowChart);
+    connect(exportButton, &QPushButton::clicked, this, &CWIncome::ExportCsv);
+    PlaceHeadButtons();
+
     HttpCashUpdate();
     HttpAddShopCash(tabWidget->currentIndex());
 }
@@ -168,7 +200,12 @@ CWIncome::~CWIncome()
     delete todayValue;
     delete totalCaption;
     delete totalValue;
+    for (QPushButton* button : {viewButton, exportButton}) {
+        disconnect(button, nullptr, this, nullptr);
+        delete button;
+    }
     DeleteTable();
+    delete chart;
     for (QWidget* page : periodPages)
         delete page;
     delete tabWidget;
@@ -357,6 +394,7 @@ void CWIncome::ReplyFinishAddShopCash(QNetworkReply* reply)
     }
 
     ClearOrders();
+    ordersTab = tab;
     const QVariantList list = answer.InfoList();
     for (const QVariant& element : list) {
         if (element.userType() != QMetaType::QVariantMap)
@@ -382,6 +420,7 @@ void CWIncome::ReplyFinishAddShopCash(QNetworkReply* reply)
         DeleteTable();
         ShowMsgBox(noOrders, 0);
     }
+    ApplyView();
     // Today's figure is taken from the list, so it follows the list at once, not at the next poll.
     UpdateFigures();
 }
@@ -481,6 +520,7 @@ void CWIncome::AddRow(COrder* order)
         new IncomeItem(QString::number(order->GetId()), double(order->GetId())),
         new IncomeItem(QStringLiteral("+") + FormatMoney(order->GetAddCash()), double(order->GetAddCash())),
     };
+    cells[1]->setData(orderRole, QVariant::fromValue(quintptr(order)));
     for (int column = 0; column < 3; ++column) {
         cells[column]->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
         cells[column]->setBackground(shade);
@@ -515,6 +555,106 @@ void CWIncome::TableRowHover(int row, int column)
 }
 
 void CWIncome::EmitFinishReply() {}
+
+// --- chart and export ----------------------------------------------------------------------------
+
+bool CWIncome::HoldsCurrentPeriod() const
+{
+    return tabWidget && ordersTab == tabWidget->currentIndex();
+}
+
+void CWIncome::PlaceHeadButtons()
+{
+    if (!viewButton || !exportButton || !minButton)
+        return;
+    const QSize size(48, 22);
+    exportButton->resize(size);
+    viewButton->resize(size);
+    exportButton->move(minButton->x() - 10 - size.width(), 4);
+    viewButton->move(exportButton->x() - 6 - size.width(), 4);
+}
+
+void CWIncome::ShowChart(bool on)
+{
+    if (viewButton) {
+        const QSignalBlocker quiet(viewButton);
+        viewButton->setChecked(on);
+        viewButton->setText(on ? QStringLiteral("列表") : QStringLiteral("图表"));
+    }
+    ApplyView();
+}
+
+void CWIncome::ApplyView()
+{
+    const bool chartOn = viewButton && viewButton->isChecked();
+    if (incomeTable)
+        incomeTable->setVisible(!chartOn);
+    // The chart shows the list the window holds, and only under the tab that list belongs to:
+    // while another period loads there is nothing to draw yet.
+    if (!chartOn || !HoldsCurrentPeriod()) {
+        if (chart)
+            chart->hide();
+        return;
+    }
+    QWidget* page = tabWidget->currentWidget();
+    if (!page)
+        return;
+    if (!chart)
+        chart = new IncomeChart(page);
+    else if (chart->parentWidget() != page)
+        chart->setParent(page);
+    chart->setGeometry(0, 0, BottomBand()->width(), BottomBandHeight() - tabWidget->tabBar()->height());
+    chart->SetIncome(DailyIncome::Of(orders, PeriodName(), QDate::currentDate()));
+    chart->show();
+}
+
+QList<const COrder*> CWIncome::RowsOnScreen() const
+{
+    QList<const COrder*> rows;
+    if (!incomeTable || !HoldsCurrentPeriod())
+        return rows;
+    for (int row = 0; row < incomeTable->rowCount(); ++row)
+        if (const QTableWidgetItem* item = incomeTable->item(row, 1))
+            if (const auto* order = reinterpret_cast<const COrder*>(item->data(orderRole).value<quintptr>()))
+                rows.append(order);
+    return rows;
+}
+
+void CWIncome::ExportCsv()
+{
+    if (RowsOnScreen().isEmpty()) {
+        ShowMsgBox(nothingToExport, networkBoxSeconds);
+        return;
+    }
+    QString period = tabWidget->tabText(tabWidget->currentIndex());
+    period.remove(QLatin1Char(' '));
+    const QString name = QStringLiteral("收入流水-%1-%2.csv")
+                             .arg(period, QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    const QDir folder(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出收入流水"), folder.filePath(name),
+                                                      QStringLiteral("CSV 文件 (*.csv)"));
+    if (!path.isEmpty())
+        SaveCsv(path);
+}
+
+bool CWIncome::SaveCsv(const QString& path)
+{
+    const QList<const COrder*> rows = RowsOnScreen();
+    if (rows.isEmpty()) {
+        ShowMsgBox(nothingToExport, networkBoxSeconds);
+        return false;
+    }
+    QString error;
+    if (!IncomeCsv::Save(path, IncomeCsv::Write(rows), &error)) {
+        // The failure stays until it is read: the timer of an earlier box must not take it down.
+        HideMsgBox();
+        ShowMsgBox(QStringLiteral("导出失败\n") + error, 0);
+        return false;
+    }
+    // The box is narrow: the count, not the path the user has just chosen.
+    ShowMsgBox(QStringLiteral("导出成功\n共 %1 条").arg(rows.size()));
+    return true;
+}
 
 // --- message box and loading indicator -----------------------------------------------------------
 
@@ -567,7 +707,10 @@ void CWIncome::resizeEvent(QResizeEvent* event)
         tabWidget->tabBar()->setFixedWidth(width());
         if (incomeTable)
             incomeTable->resize(BottomBand()->width(), BottomBandHeight() - tabWidget->tabBar()->height());
+        if (chart)
+            chart->resize(BottomBand()->width(), BottomBandHeight() - tabWidget->tabBar()->height());
     }
+    PlaceHeadButtons();
     if (msgBox)
         msgBox->Reposition();
     UpdateFigures();

@@ -10,6 +10,8 @@
 
 class CMsgBox;
 class COrder;
+class IncomeChart;
+class QPushButton;
 class CUser;
 class QLabel;
 class QNetworkAccessManager;
@@ -62,6 +64,14 @@ public:
     Money TotalIncome() const { return totalIncome; }
     CMsgBox* MsgBox() const { return msgBox; }
     QTimer* CashTimer() const { return cashTimer; }
+    QPushButton* ViewButton() const { return viewButton; }
+    QPushButton* ExportButton() const { return exportButton; }
+    IncomeChart* Chart() const { return chart; }
+
+    // The held orders as the list shows them, top to bottom: what "导出" writes.
+    QList<const COrder*> RowsOnScreen() const;
+    // Writes the list on screen to that file as CSV; a failure says so in the message box.
+    bool SaveCsv(const QString& path);
 
 signals:
     void SignalOpenOrderDetail(COrder* pOrder);
@@ -82,6 +92,10 @@ public slots:
     void ErrorCashUpdate(QNetworkReply::NetworkError);
     void OpenOrderDetail(QTableWidgetItem* pItem);
 
+    // The head's two buttons: the list or the chart of the period, and the list saved as CSV.
+    void ShowChart(bool on);
+    void ExportCsv();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void enterEvent(QEvent* event) override;
@@ -92,6 +106,9 @@ private:
     void Watch(QWidget* widget);
     void ShowCashFailure(const QString& message);
     void DeleteTable();
+    void ApplyView();
+    void PlaceHeadButtons();
+    bool HoldsCurrentPeriod() const;
 
     CUser* user = nullptr;
     QNetworkAccessManager* ordersManager = nullptr;
@@ -113,4 +130,9 @@ private:
     QTabWidget* tabWidget = nullptr;
     QWidget* periodPages[periodCount] = {};
     QTableWidget* incomeTable = nullptr;
+    // The tab whose period `orders` holds; -1 before the first list.
+    int ordersTab = -1;
+    QPushButton* viewButton = nullptr;
+    QPushButton* exportButton = nullptr;
+    IncomeChart* chart = nullptr;
 };

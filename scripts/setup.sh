@@ -15,6 +15,8 @@ set -euo pipefail
 BUILD=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins libqt5sql5-sqlite
+  # the income window's chart
+  libqt5charts5-dev
   libcpp-httplib-dev
   # remembered passwords in the system's credential store
   qtkeychain-qt5-dev

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "app/resources.h"
+#include "app/screens.h"
 
 namespace TestSupport {
 
@@ -17,20 +18,34 @@ inline void PrepareEnvironment(QTemporaryDir& dataHome)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", dataHome.path().toLocal8Bit());
-    // Nor its credential store: only a test run inside a session bus of its own (tests/keyring.sh)
+    // Nor its credential store: only a test run inside a session bus of its own (tests/common/with-keyring.sh)
     // reaches one; every other test finds none and keeps passwords in users.xml.
     if (!qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"))
         qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
 }
 
+// Tests scale their windows the way the program does. The display they pretend to have is 96 dpi
+// (100 %), whatever the platform plugin reports (offscreen says 100 dpi, which would scale every
+// window by 1.04); TARVIK_TEST_DPI=144 runs a test as on a display set to 150 %.
+inline void PrepareScaling(const QByteArray& forcedDpi = QByteArray())
+{
+    const QByteArray dpi = forcedDpi.isEmpty() ? qgetenv("TARVIK_TEST_DPI") : forcedDpi;
+    qputenv("QT_FONT_DPI", dpi.isEmpty() ? QByteArray("96") : dpi);
+    EnableDisplayScaling();
+}
+
 } // namespace TestSupport
 
 // QTEST_MAIN with an isolated data folder and the client's resources loaded.
-#define TARVIK_TEST_MAIN(TestObject)                                                                         \
+#define TARVIK_TEST_MAIN(TestObject) TARVIK_TEST_MAIN_AT_DPI(TestObject, "")
+
+// The same on a display of that many dots per inch (144: a display set to 150 %).
+#define TARVIK_TEST_MAIN_AT_DPI(TestObject, dpi)                                                             \
     int main(int argc, char* argv[])                                                                         \
     {                                                                                                        \
         QTemporaryDir dataHome;                                                                              \
         TestSupport::PrepareEnvironment(dataHome);                                                           \
+        TestSupport::PrepareScaling(dpi);                                                                    \
         QApplication app(argc, argv);                                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
         InitTarvikResources();                                                                               \

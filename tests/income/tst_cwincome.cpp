@@ -12,6 +12,7 @@
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "income/cwincome.h"
+#include "income/incomechart.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
@@ -646,6 +647,69 @@ private slots:
         QTest::qWait(12 * 5 * pollSecond);
         QCOMPARE(platform->linesWith(QStringLiteral("/api/CashUpdate")), cashAsked + 1);
         QCOMPARE(platform->linesWith(QStringLiteral("/api/AddShopCash")), listAsked + 2);
+    }
+
+    void export_writesTheListOnScreenAndSaysWhenItCannot()
+    {
+        CWIncome* window = openWithList();
+        selectTab(window, 3);
+        QTRY_VERIFY(!loading(window) && window->IncomeTable() &&
+                    window->IncomeTable()->parentWidget() == window->TabWidget()->widget(3));
+
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("收入.csv"));
+        QVERIFY(window->SaveCsv(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray data = file.readAll();
+        QVERIFY(data.startsWith("\xEF\xBB\xBF"));
+        QStringList lines = QString::fromUtf8(data.mid(3)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.takeLast(), QString()); // the last line ends too
+        QCOMPARE(lines.takeFirst(), QStringLiteral("时间,订单号,收益金额（元）"));
+        QVector<Row> written;
+        for (const QString& line : qAsConst(lines)) {
+            const QStringList fields = line.split(QLatin1Char(','));
+            QCOMPARE(fields.size(), 3);
+            written.append({fields[0], fields[1], QStringLiteral("+") + fields[2]});
+        }
+        QVERIFY2(written == rowsOnScreen(window->IncomeTable()), qPrintable(describe(written)));
+
+        // A folder that is not there: the box says so and stays.
+        QVERIFY(!window->SaveCsv(folder.filePath(QStringLiteral("gone/收入.csv"))));
+        QVERIFY(boxVisible(window) && !window->MsgBox()->MsgBoxTimer());
+        QVERIFY(window->MsgBox()->MsgBoxLabel()->text().startsWith(QStringLiteral("导出失败\n")));
+
+        // While the next period loads, the list held is not the one of the tab: nothing to export.
+        selectTab(window, 1);
+        QVERIFY(!window->SaveCsv(path + QStringLiteral(".2")));
+        QVERIFY(!QFile::exists(path + QStringLiteral(".2")));
+    }
+
+    void chart_followsTheTabsWithoutAskingAgain()
+    {
+        CWIncome* window = openWithList();
+        QVERIFY(window->IncomeTable()->isVisible() && !window->Chart()); // the list comes first
+        const int asked = settledLinesWith(*platform, QStringLiteral("/api/AddShopCash"));
+
+        QTest::mouseClick(window->ViewButton(), Qt::LeftButton);
+        QVERIFY(window->Chart()->isVisible() && !window->IncomeTable()->isVisible());
+        QCOMPARE(window->Chart()->Income().DayCount(), 1);
+        QCOMPARE(settledLinesWith(*platform, QStringLiteral("/api/AddShopCash")), asked);
+
+        selectTab(window, 1);
+        QTRY_VERIFY(!loading(window) && window->Chart()->isVisible() &&
+                    window->Chart()->parentWidget() == window->TabWidget()->widget(1));
+        const DailyIncome& shown = window->Chart()->Income();
+        QCOMPARE(shown.first, QDate::currentDate().addDays(-6));
+        QCOMPARE(shown.DayCount(), 7);
+        Money held = 0;
+        for (const COrder* order : window->Orders())
+            held += order->GetAddCash();
+        QCOMPARE(shown.total, held);
+        QCOMPARE(settledLinesWith(*platform, QStringLiteral("/api/AddShopCash")), asked + 1);
+
+        QTest::mouseClick(window->ViewButton(), Qt::LeftButton);
+        QVERIFY(window->IncomeTable()->isVisible() && !window->Chart()->isVisible());
     }
 
     // Last: it empties the shop's income list.

@@ -28,9 +28,15 @@ const QColor AccentLight(255, 122, 51);
 const QColor AccentDark(226, 68, 0);
 const QColor Glyph(255, 255, 255);
 
+// Pictures are drawn once in the sizes the client lays them out at, and written for each display
+// scale: at 2 the canvas has twice the pixels and painters on it draw in the same coordinates, so
+// every line lands sharp on a display set to 150 % or 200 % (Qt picks "name@2x.png" there).
+int canvasScale = 1;
+
 QImage NewCanvas(int width, int height, const QColor& fill = Qt::transparent)
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    QImage image(width * canvasScale, height * canvasScale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(canvasScale);
     image.fill(fill);
     return image;
 }
@@ -206,8 +212,8 @@ bool WriteIco(const QString& path, const QList<QImage>& images)
 
 void DrawBand(QImage* image, quint32 seed, bool tile)
 {
-    const int w = image->width();
-    const int h = image->height();
+    const int w = qRound(image->width() / image->devicePixelRatio());
+    const int h = qRound(image->height() / image->devicePixelRatio());
     Pen p(image);
 
     // Colour varies along x only (rows are identical, which PNG packs into almost nothing).
@@ -220,7 +226,7 @@ void DrawBand(QImage* image, quint32 seed, bool tile)
         base.setColorAt(0.0, QColor(255, 112, 40));
         base.setColorAt(1.0, QColor(238, 76, 0));
     }
-    p.fillRect(image->rect(), base);
+    p.fillRect(QRect(0, 0, w, h), base);
 
     // Soft light circles, drawn twice near the edges of a tile so they wrap around.
     QRandomGenerator random(seed);
@@ -611,39 +617,46 @@ int main(int argc, char* argv[])
             ok = SavePng(DrawAppIcon(size, true), icons.filePath(QString::asprintf("tarvik-%d.png", size))) && ok;
     }
 
-    QImage loginTop = NewCanvas(430, 180);
-    DrawBand(&loginTop, 7, false);
-    png("login_top.png", loginTop);
-    // wide enough for a maximised window on a common desktop; wider bands tile seamlessly
-    QImage mainTop = NewCanvas(1920, 180);
-    DrawBand(&mainTop, 11, true);
-    png("main_top.png", mainTop);
-
-    png("btn_min.png", DrawTitleButton(MinGlyph));
-    png("btn_max.png", DrawTitleButton(MaxGlyph));
-    png("btn_max2min.png", DrawTitleButton(RestoreGlyph));
-    png("btn_close.png", DrawTitleButton([](Pen& p) { CloseGlyph(p, Glyph); }));
-    png("btn_close_hover.png", DrawTitleButton([](Pen& p) { CloseGlyph(p, QColor(204, 34, 0)); }));
-
     const int frameCount = 12;
     for (int i = 0; i < frameCount; ++i)
         ok = SavePng(DrawCattleFrame(i, frameCount),
                      frames.filePath(QString::asprintf("cattle_%02d.png", i))) &&
              ok;
 
-    png("user.png", DrawFallbackAvatar());
-    png("order.png", DrawOrder(false));
-    png("orderNew.png", DrawOrder(true));
-    png("fold.png", DrawFold(false));
-    png("unfold.png", DrawFold(true));
-    png("homelink.png", DrawHomeLink());
-    png("cashlink.png", DrawCashLink());
-    png("income.png", DrawIncome());
-    png("scannedorder.png", DrawScannedOrder());
-    png("menu.png", DrawMenu(false));
-    png("menu_hover.png", DrawMenu(true));
-    png("arrow_top.png", DrawArrow(true));
-    png("arrow_bottom.png", DrawArrow(false));
+    for (int scale : {1, 2}) {
+        canvasScale = scale;
+        const QString suffix = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@2x.png");
+        auto picture = [&](const char* name, const QImage& image) { png(QLatin1String(name) + suffix, image); };
+
+        QImage loginTop = NewCanvas(430, 180);
+        DrawBand(&loginTop, 7, false);
+        picture("login_top", loginTop);
+        // wide enough for a maximised window on a common desktop; wider bands tile seamlessly
+        QImage mainTop = NewCanvas(1920, 180);
+        DrawBand(&mainTop, 11, true);
+        picture("main_top", mainTop);
+
+        picture("btn_min", DrawTitleButton(MinGlyph));
+        picture("btn_max", DrawTitleButton(MaxGlyph));
+        picture("btn_max2min", DrawTitleButton(RestoreGlyph));
+        picture("btn_close", DrawTitleButton([](Pen& p) { CloseGlyph(p, Glyph); }));
+        picture("btn_close_hover", DrawTitleButton([](Pen& p) { CloseGlyph(p, QColor(204, 34, 0)); }));
+
+        picture("user", DrawFallbackAvatar());
+        picture("order", DrawOrder(false));
+        picture("orderNew", DrawOrder(true));
+        picture("fold", DrawFold(false));
+        picture("unfold", DrawFold(true));
+        picture("homelink", DrawHomeLink());
+        picture("cashlink", DrawCashLink());
+        picture("income", DrawIncome());
+        picture("scannedorder", DrawScannedOrder());
+        picture("menu", DrawMenu(false));
+        picture("menu_hover", DrawMenu(true));
+        picture("arrow_top", DrawArrow(true));
+        picture("arrow_bottom", DrawArrow(false));
+    }
+    canvasScale = 1;
 
     return ok ? 0 : 1;
 }

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+#include "income/dailyincome.h"
+
+class QLabel;
+
+namespace QtCharts {
+class QBarSet;
+class QChart;
+class QChartView;
+class QStackedBarSeries;
+} // namespace QtCharts
+
+// The income of a period as a bar chart: one bar per day, the day's sum in the bar's tool tip, and
+// the period's total and best day in a line above. A day without income keeps its place with a
+// low grey bar, so the days read as a calendar and a quiet day can still be pointed at.
+class IncomeChart : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit IncomeChart(QWidget* parent = nullptr);
+
+    void SetIncome(const DailyIncome& income);
+    const DailyIncome& Income() const { return income; }
+
+    // What the bar of that day says when the pointer rests on it.
+    QString BarToolTip(int day) const;
+
+    QLabel* Summary() const { return summary; }
+    QtCharts::QChartView* ChartView() const { return view; }
+    QtCharts::QBarSet* IncomeBars() const { return incomeBars; }
+    QtCharts::QBarSet* EmptyBars() const { return emptyBars; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void ShowBarToolTip(bool on, int day);
+
+    DailyIncome income;
+    QLabel* summary = nullptr;
+    QtCharts::QChartView* view = nullptr;
+    QtCharts::QChart* chart = nullptr;
+    QtCharts::QStackedBarSeries* series = nullptr;
+    QtCharts::QBarSet* incomeBars = nullptr;
+    QtCharts::QBarSet* emptyBars = nullptr;
+};

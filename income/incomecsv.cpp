@@ -1,0 +1,60 @@
+#include "income/incomecsv.h"
+
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include "app/money.h"
+#include "orders/corder.h"
+
+namespace IncomeCsv {
+
+QString Field(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("^-?[0-9]+(\\.[0-9]+)?$"));
+    QString field = text;
+    const QChar lead = field.isEmpty() ? QChar() : field.at(0);
+    const bool formula =
+        (lead == QLatin1Char('=') || lead == QLatin1Char('+') || lead == QLatin1Char('-') ||
+         lead == QLatin1Char('@') || lead == QLatin1Char('\t') || lead == QLatin1Char('\r')) &&
+        !number.match(field).hasMatch();
+    if (formula)
+        field.prepend(QLatin1Char('\''));
+    const bool quote = formula || field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
+                       field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
+    if (!quote)
+        return field;
+    field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + field + QLatin1Char('"');
+}
+
+QByteArray Write(const QList<const COrder*>& rows)
+{
+    const QLatin1String lineEnd("\r\n");
+    QString text = QStringLiteral("时间,订单号,收益金额（元）") + lineEnd;
+    for (const COrder* order : rows) {
+        text += Field(order->GetCtime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))) + QLatin1Char(',') +
+                Field(QString::number(order->GetId())) + QLatin1Char(',') +
+                Field(FormatMoney(order->GetAddCash())) + lineEnd;
+    }
+    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+bool Save(const QString& path, const QByteArray& data, QString* error)
+{
+    QSaveFile file(path);
+    const auto fail = [&](const QString& what) {
+        if (error)
+            *error = what + QStringLiteral("：") + file.errorString();
+        file.cancelWriting();
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("无法创建文件"));
+    if (file.write(data) != data.size())
+        return fail(QStringLiteral("写入文件失败"));
+    if (!file.commit())
+        return fail(QStringLiteral("保存文件失败"));
+    return true;
+}
+
+} // namespace IncomeCsv

@@ -1,0 +1,115 @@
+#include <QChartView>
+#include <QToolTip>
+
+#include "common/testmain.h"
+#include "income/dailyincome.h"
+#include "income/incomechart.h"
+#include "income/incomecsv.h"
+#include "orders/corder.h"
+
+// The income as the chart and the books read it: sums per day, and the CSV file.
+class TestIncomeBooks : public QObject
+{
+    Q_OBJECT
+
+    // "yyyy-MM-dd hh:mm:ss=amount" per order; a time that does not read leaves the order undated.
+    static QList<COrder*> ordersOf(const QStringList& entries)
+    {
+        QList<COrder*> orders;
+        for (const QString& entry : entries) {
+            orders.append(new COrder);
+            orders.last()->SetCtime(QDateTime::fromString(entry.section('=', 0, 0), "yyyy-MM-dd hh:mm:ss"));
+            orders.last()->SetAddCash(entry.section('=', 1).toDouble());
+        }
+        return orders;
+    }
+
+private slots:
+    void dailyIncome_oneSumPerDayOfThePeriod_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QStringList>("orders");
+        QTest::addColumn<QDate>("first");
+        QTest::addColumn<QVector<double>>("sums");
+        QTest::addColumn<int>("bestDay");
+        // "Today" is 2026-12-08 throughout.
+        QTest::newRow("week: quiet days are zeros, two orders of a day add up")
+            << "week"
+            << QStringList{"2026-12-08 10:00:00=10", "2026-12-08 23:59:59=5.5", "2026-12-05 00:00:00=20"}
+            << QDate(2026, 12, 2) << QVector<double>{0, 0, 0, 20, 0, 0, 15.5} << 3;
+        QTest::newRow("month from the 1st, equal days: the earliest is best")
+            << "mon" << QStringList{"2026-12-01 08:00:00=3", "2026-12-07 08:00:00=3"} << QDate(2026, 12, 1)
+            << QVector<double>{3, 0, 0, 0, 0, 0, 3, 0} << 0;
+        QTest::newRow("all: from the oldest order")
+            << "all" << QStringList{"2026-12-08 09:00:00=1", "2026-12-04 09:00:00=2"} << QDate(2026, 12, 4)
+            << QVector<double>{2, 0, 0, 0, 1} << 0;
+        QTest::newRow("no income: every day empty, no best day")
+            << "week" << QStringList{} << QDate(2026, 12, 2) << QVector<double>(7, 0) << -1;
+        QTest::newRow("an order outside the period widens it, an undated one is left out")
+            << "day" << QStringList{"2026-12-06 12:00:00=4", "2026-12-09 00:00:01=6", "not a time=100"}
+            << QDate(2026, 12, 6) << QVector<double>{4, 0, 0, 6} << 3;
+    }
+
+    void dailyIncome_oneSumPerDayOfThePeriod()
+    {
+        QFETCH(QString, way);
+        QFETCH(QStringList, orders);
+        QFETCH(QDate, first);
+        QFETCH(QVector<double>, sums);
+        QFETCH(int, bestDay);
+        const QList<COrder*> held = ordersOf(orders);
+        const DailyIncome income = DailyIncome::Of(held, way, QDate(2026, 12, 8));
+        qDeleteAll(held);
+
+        QCOMPARE(income.first, first);
+        QCOMPARE(income.sums, sums);
+        QCOMPARE(income.bestDay, bestDay);
+        QCOMPARE(income.total, std::accumulate(sums.begin(), sums.end(), 0.0));
+    }
+
+    // Resting the pointer on a day's bar names the day and its sum; a quiet day says so.
+    void chart_barToolTipNamesTheDayAndItsSum()
+    {
+        const QList<COrder*> held = ordersOf({"2026-12-06 09:00:00=120.5"});
+        IncomeChart chart;
+        chart.SetIncome(DailyIncome::Of(held, QStringLiteral("week"), QDate(2026, 12, 8)));
+        qDeleteAll(held);
+        chart.resize(700, 400);
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        const QRectF plot = chart.ChartView()->chart()->plotArea();
+        for (int day : {4, 1}) { // 12-06 and 12-03 of the days 12-02 ... 12-08
+            const QPointF foot(plot.left() + plot.width() * (day + 0.5) / 7, plot.bottom() - 2);
+            QTest::mouseMove(chart.ChartView()->viewport(), chart.ChartView()->mapFromScene(foot));
+            QTRY_COMPARE(QToolTip::text(), day == 4 ? QStringLiteral("2026-12-06\n收入 120.50 元")
+                                                    : QStringLiteral("2026-12-03\n无收入"));
+        }
+    }
+
+    void csvField_quotesAndDisarms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("field");
+        // clang-format off
+        QTest::newRow("number") << "26120700003" << "26120700003";
+        QTest::newRow("negative amount stays a number") << "-5.00" << "-5.00";
+        QTest::newRow("comma") << "a,b" << "\"a,b\"";
+        QTest::newRow("quotes") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
+        QTest::newRow("line break") << "two\nlines" << "\"two\nlines\"";
+        QTest::newRow("formula") << "=HYPERLINK(\"x\")" << "\"'=HYPERLINK(\"\"x\"\")\"";
+        QTest::newRow("plus") << "+86 139" << "\"'+86 139\"";
+        QTest::newRow("minus, not a number") << "-2+3" << "\"'-2+3\"";
+        QTest::newRow("at") << "@SUM(A1)" << "\"'@SUM(A1)\"";
+        // clang-format on
+    }
+
+    void csvField_quotesAndDisarms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, field);
+        QCOMPARE(IncomeCsv::Field(text), field);
+    }
+};
+
+TARVIK_TEST_MAIN(TestIncomeBooks)
+#include "tst_incomebooks.moc"
