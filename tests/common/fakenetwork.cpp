@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QLocale>
+#include <QPointer>
 #include <QTimer>
 
 #include "net/request.h"
@@ -9,6 +10,7 @@
 static FakeNetworkManager::Handler installedHandler;
 static QList<RecordedRequest> recorded;
 static QDateTime platformClock;
+static QList<QPointer<FakeReply>> held;
 
 FakeReply::FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
                      const QByteArray& body, QNetworkReply::NetworkError error, QObject* parent)
@@ -18,8 +20,16 @@ FakeReply::FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Oper
     setUrl(request.url());
     setOperation(op);
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    if (kind != Hanging)
+    if (kind == Held)
+        held.append(this);
+    else if (kind != Hanging)
         QTimer::singleShot(0, this, &FakeReply::Respond);
+}
+
+void FakeReply::Release()
+{
+    kind = Canned;
+    Respond();
 }
 
 void FakeReply::Respond()
@@ -86,8 +96,28 @@ void FakeNetworkManager::SetPlatformClock(const QDateTime& now)
     platformClock = now;
 }
 
+int FakeNetworkManager::HeldCount()
+{
+    held.removeAll(nullptr);
+    return held.size();
+}
+
+int FakeNetworkManager::ReleaseHeld()
+{
+    const QList<QPointer<FakeReply>> releasing = held;
+    held.clear();
+    int released = 0;
+    for (const QPointer<FakeReply>& reply : releasing)
+        if (reply) {
+            reply->Release();
+            ++released;
+        }
+    return released;
+}
+
 void FakeNetworkManager::Uninstall()
 {
+    held.clear();
     installedHandler = nullptr;
     platformClock = QDateTime();
     Request::SetManagerFactory(nullptr);

@@ -115,11 +115,30 @@ private slots:
         CWServerTable table(&user, book.data());
         COrder* waiting = order(70);
         table.AddOrders({waiting, order(71)});
-        book->SetStatus(waiting, 2);
+        Report(*book, waiting, 2);
         QCOMPARE(table.ConfirmCell(70)->text(), QStringLiteral("已完成"));
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
         QTRY_VERIFY(!table.ConfirmCell(70));
         QCOMPARE(confirmations().size(), 0);
+    }
+
+    // The confirmation's "ok" arrives after the polls brought the service and the review: the
+    // newer status stands and the row shows it.
+    void lateConfirmation_leavesTheNewerStatus()
+    {
+        confirmAnswer = FakeResponse::Hold("{\"status\":1,\"info\":\"ok\"}");
+        CWServerTable table(&user, book.data());
+        COrder* waiting = order(80);
+        table.AddOrder(waiting);
+        table.SlotOrderOk(table.ConfirmCell(80));
+        QCOMPARE(FakeNetworkManager::HeldCount(), 1);
+        Report(*book, waiting, 2);
+        Report(*book, waiting, 3);
+        FakeNetworkManager::ReleaseHeld();
+        QCOMPARE(table.PendingReplies(), 0);
+        QCOMPARE(waiting->GetStatus(), 3);
+        QCOMPARE(table.Table()->item(table.ConfirmCell(80)->row(), CWServerTable::StatusColumn)->text(),
+                 QStringLiteral("已评价"));
     }
 
     void clicks_onlyTheConfirmCellConfirms_once()
