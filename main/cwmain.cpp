@@ -312,7 +312,10 @@ void CWMain::ShowConnectionLost(const QDateTime& since)
 
 void CWMain::ShowConnectionLostFor(int seconds)
 {
-    offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
+    // A platform that answers and refuses is not a dead line: the band says what it said.
+    const QString refusal = connectionState->Refusal();
+    offlineBand->setText(refusal.isEmpty() ? QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds)
+                                           : QStringLiteral("订单同步被拒绝：") + refusal);
 }
 
 void CWMain::ShowConnectionRestored()
