@@ -479,6 +479,7 @@ void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
     const QString source = catchUp ? QStringLiteral("StaffOrderList (catch-up)") : QStringLiteral("StaffOrderList");
     int added = 0;
     int corrected = 0;
+    bool becamePaid = false;
     for (const QVariant& value : answer.InfoMap().value(QStringLiteral("commos")).toList()) {
         const QVariantMap entry = value.toMap();
         bool created = false;
@@ -497,12 +498,13 @@ void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
         if (says == had || book->ApplyEntry(order, entry, "StaffOrderList") != COrderBook::Changed)
             continue;
         ++corrected;
+        becamePaid = becamePaid || says == StatusPaid.first;
         qCWarning(lcOrders, "order %lld: client status %d, platform status %d, corrected",
                   static_cast<long long>(order->GetId()), had, says);
     }
     if (catchUp || added > 0 || corrected > 0)
         qCInfo(lcPolls, "full list compared: %d order(s) the client did not know, %d corrected", added, corrected);
-    Ring(added > 0, false);
+    Ring(added > 0 || becamePaid, false);
     emit CaughtUp(added);
 }
 
