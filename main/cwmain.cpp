@@ -314,8 +314,13 @@ void CWMain::ShowConnectionLostFor(int seconds)
 {
     // A platform that answers and refuses is not a dead line: the band says what it said.
     const QString refusal = connectionState->Refusal();
-    offlineBand->setText(refusal.isEmpty() ? QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds)
-                                           : QStringLiteral("订单同步被拒绝：") + refusal);
+    if (refusal.isEmpty()) {
+        offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
+        return;
+    }
+    offlineBand->ensurePolished();
+    offlineBand->setText(offlineBand->fontMetrics().elidedText(QStringLiteral("订单同步被拒绝：") + refusal,
+                                                               Qt::ElideRight, offlineBand->width() - 8));
 }
 
 void CWMain::ShowConnectionRestored()
