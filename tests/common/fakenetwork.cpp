@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 #include "net/request.h"
 
 static FakeNetworkManager::Handler installedHandler;
@@ -96,23 +98,12 @@ void FakeNetworkManager::SetPlatformClock(const QDateTime& now)
     platformClock = now;
 }
 
-int FakeNetworkManager::HeldCount()
+void FakeNetworkManager::ReleaseHeld()
 {
-    held.removeAll(nullptr);
-    return held.size();
-}
-
-int FakeNetworkManager::ReleaseHeld()
-{
-    const QList<QPointer<FakeReply>> releasing = held;
-    held.clear();
-    int released = 0;
+    const QList<QPointer<FakeReply>> releasing = std::exchange(held, {});
     for (const QPointer<FakeReply>& reply : releasing)
-        if (reply) {
+        if (reply)
             reply->Release();
-            ++released;
-        }
-    return released;
 }
 
 void FakeNetworkManager::Uninstall()

@@ -81,9 +81,8 @@ public:
     static QList<RecordedRequest>& Recorded();
     // The platform's clock: when valid, every answer carries it as its HTTP Date header.
     static void SetPlatformClock(const QDateTime& now);
-    // Held replies not yet released, and releasing them all, oldest first (returns how many).
-    static int HeldCount();
-    static int ReleaseHeld();
+    // Answers every held reply, oldest first.
+    static void ReleaseHeld();
 
     // From now on this manager alone answers with `replacement`; null answers every request {"status":1}.
     void SetHandler(Handler replacement) { handler = std::move(replacement); }

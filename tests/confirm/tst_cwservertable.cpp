@@ -122,25 +122,6 @@ private slots:
         QCOMPARE(confirmations().size(), 0);
     }
 
-    // The confirmation's "ok" arrives after the polls brought the service and the review: the
-    // newer status stands and the row shows it.
-    void lateConfirmation_leavesTheNewerStatus()
-    {
-        confirmAnswer = FakeResponse::Hold("{\"status\":1,\"info\":\"ok\"}");
-        CWServerTable table(&user, book.data());
-        COrder* waiting = order(80);
-        table.AddOrder(waiting);
-        table.SlotOrderOk(table.ConfirmCell(80));
-        QCOMPARE(FakeNetworkManager::HeldCount(), 1);
-        Report(*book, waiting, 2);
-        Report(*book, waiting, 3);
-        FakeNetworkManager::ReleaseHeld();
-        QCOMPARE(table.PendingReplies(), 0);
-        QCOMPARE(waiting->GetStatus(), 3);
-        QCOMPARE(table.Table()->item(table.ConfirmCell(80)->row(), CWServerTable::StatusColumn)->text(),
-                 QStringLiteral("已评价"));
-    }
-
     void clicks_onlyTheConfirmCellConfirms_once()
     {
         confirmAnswer = FakeResponse::Hang();

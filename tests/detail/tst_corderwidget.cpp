@@ -416,26 +416,6 @@ private slots:
         delete window.data();
     }
 
-    // The detail was asked for while the order was paid; before it arrives a poll reports it
-    // served. The late detail fills the window but leaves the newer status.
-    void lateDetail_leavesTheNewerStatus()
-    {
-        FakeNetworkManager::Install([](const RecordedRequest&) {
-            return FakeResponse::Hold("{\"status\":1,\"info\":{\"id\":58,\"status\":1,\"taker\":\"王五\"}}");
-        });
-        COrder& order = NewOrder(book, 58);
-        order.SetStatus(1);
-        QPointer<COrderWidget> window = open(&order, &staff);
-        QTRY_COMPARE(FakeNetworkManager::HeldCount(), 1);
-        Report(book, &order, 2);
-        FakeNetworkManager::ReleaseHeld();
-        QTRY_VERIFY(settled(window, 400));
-        QCOMPARE(order.GetStatus(), 2);
-        QCOMPARE(window->TakerLabel()->text(), QStringLiteral("收件人：王五"));
-        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
-        QVERIFY(!window->InputEdit()->isVisible());
-    }
-
     // After the window's own finish the buyer reviews: the review row works. Either the finish's
     // "ok" arrives after the review (and changes nothing), or the review comes after the finish.
     void ownFinish_thenReview_theReplyButtonWorks_data()
@@ -456,7 +436,7 @@ private slots:
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         typeAndPressEnter(window, QStringLiteral("123456"));
-        QTRY_COMPARE(FakeNetworkManager::HeldCount(), 1);
+        QTRY_COMPARE(requestsTo("StaffFinishOrder").size(), 1);
         if (okAfterReview) {
             Report(book, &order, 3);
             FakeNetworkManager::ReleaseHeld();
@@ -470,9 +450,6 @@ private slots:
         QVERIFY(window->ActionButton()->isEnabled());
         QCOMPARE(window->ActionButton()->text(), QStringLiteral("回复评价"));
         QCOMPARE(window->InputEdit()->text(), window->ReviewHint());
-        window->ActionButton()->setFocus();
-        typeAndPressEnter(window, QStringLiteral("谢谢"));
-        QTRY_COMPARE(FakeNetworkManager::HeldCount(), 1); // the reply went out
     }
 
     void finish_rightPassword_servesTheOrder()

@@ -20,15 +20,13 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("changes");
-        QTest::newRow("newer entry") << QStringList{"E 2 +1"} << 2 << 1;
         QTest::newRow("late report, older stamp") << QStringList{"E 3 +5", "E 2 +2"} << 3 << 1;
         QTest::newRow("two changes in one second") << QStringList{"E 2 +1", "E 3 +1"} << 3 << 2;
         QTest::newRow("late detail") << QStringList{"ask", "E 2 +3", "D 1"} << 2 << 1;
         QTest::newRow("detail, nothing newer meanwhile") << QStringList{"ask", "D 2"} << 2 << 1;
         QTest::newRow("late stamped detail") << QStringList{"E 2 +3", "D 1 +1"} << 2 << 1;
-        QTest::newRow("own finish") << QStringList{"A 1>2"} << 2 << 1;
-        QTest::newRow("finish accepted after the review arrived")
-            << QStringList{"E 2 +2", "E 3 +4", "A 1>2"} << 3 << 2;
+        QTest::newRow("late finish") << QStringList{"E 3 +4", "A 1>2"} << 3 << 1;
+        QTest::newRow("late confirmation, refunded meanwhile") << QStringList{"E 9 +2", "A 1>2"} << 9 << 1;
         QTest::newRow("old report after the own finish") << QStringList{"A 1>2", "E 1 +0"} << 2 << 1;
         QTest::newRow("review after the own finish") << QStringList{"A 1>2", "E 3 +1"} << 3 << 2;
         QTest::newRow("detail asked after the own finish") << QStringList{"A 1>2", "ask", "D 3"} << 3 << 2;
