@@ -301,15 +301,18 @@ void CWServerTable::ReplyFinishOrderOk()
     } else if (cell && table) {
         confirmState.insert(id, Confirmed);
         const bool servedNow = newStatus == StatusServed.first && answer.status == 1;
-        ShowDone(cell, servedNow ? QStringLiteral("完成") : QStringLiteral("已完成"), newStatus);
+        const QString done = servedNow ? QStringLiteral("完成") : QStringLiteral("已完成");
+        ShowDone(cell, done, newStatus);
         if (servedNow) {
             if (!player)
                 player = new QMediaPlayer;
             Sound::Play(player, QStringLiteral("audio/server.mp3"));
         }
         if (COrder* order = FindOrder(id)) {
-            if (book)
-                book->SetStatus(order, newStatus);
+            // Applied only while the order is still paid: a newer status that reached the book
+            // while the confirmation travelled stands, and the row shows it.
+            if (book && book->ApplyAction(order, StatusPaid.first, newStatus, "ToFinishOrder") == COrderBook::Stale)
+                ShowDone(cell, done, order->GetStatus());
             StartRemoveOrderItem(order, 5);
         }
         RefreshTitle();

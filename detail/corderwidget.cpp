@@ -295,6 +295,7 @@ bool COrderWidget::HttpOrderDetail()
                           &COrderWidget::ReplyOrderDetail, &COrderWidget::slotOrderDetailError);
     if (!reply)
         return false;
+    detailAsked = book ? book->RevisionOf(order->GetId()) : 0;
     ShowLoadingAnimation();
     return true;
 }
@@ -331,7 +332,7 @@ void COrderWidget::ReplyOrderDetail(QNetworkReply* finished)
     // book; a slot of signalOperateMe may close this window.
     QPointer<COrderWidget> self(this);
     const int previousStatus = order->GetStatus();
-    if (!book || !book->ApplyDetail(order, info))
+    if (!book || !book->ApplyDetail(order, info, detailAsked))
         return;
     if (order->GetStatus() != previousStatus) {
         emit signalOperateMe(order->GetStatus());
@@ -380,6 +381,8 @@ void COrderWidget::SetStatusButton()
     const int status = order ? order->GetStatus() : -1;
     const int w = width();
     const int bandHeight = BottomBandHeight();
+    // While an action is on its way the row stays busy; otherwise the status's action can be sent.
+    const bool busy = actionFrom >= 0;
 
     if (status == StatusPaid.first) {
         actionButton->installEventFilter(this);
@@ -416,7 +419,13 @@ void COrderWidget::SetStatusButton()
         reviewLabel->hide();
     }
     inputEdit->setStyleSheet(QLatin1String(fieldStyle));
-    actionButton->setStyleSheet(QLatin1String(buttonStyle));
+    actionButton->setEnabled(!busy);
+    if (busy) {
+        actionButton->setText(QStringLiteral("请稍候"));
+        actionButton->setStyleSheet(QLatin1String(busyStyle));
+    } else {
+        actionButton->setStyleSheet(QLatin1String(buttonStyle));
+    }
 }
 
 // The field holds no input while its text is empty or any piece of one of the hints.
@@ -486,6 +495,7 @@ bool COrderWidget::SendAction(const QString& url, const QString& field,
     reply = Request::Send(manager, url, Request::EncodeBody(fields), this, replySlot, errorSlot);
     if (!reply)
         return false;
+    actionFrom = order->GetStatus();
     HideMsgBox();
     actionButton->setEnabled(false);
     actionButton->setText(QStringLiteral("请稍候"));
@@ -513,15 +523,24 @@ bool COrderWidget::ActionAccepted(QNetworkReply* finished, const QString& button
     if (finished == reply)
         reply = nullptr;
     finished->deleteLater();
+    const int from = actionFrom;
+    actionFrom = -1;
     const Request::Answer answer = Request::Read(finished);
-    if (answer.Succeeded())
+    if (answer.Succeeded()) {
+        actionFrom = from; // ActionDone applies it from there
         return true;
+    }
+    const bool unreadable = answer.networkError || !answer.isObject;
+    ShowMsgBox(unreadable ? networkFailure : refusalPrefix + answer.InfoText(), 0);
+    if (order && order->GetStatus() != from) {
+        // The order moved on meanwhile: its own action row replaces this one.
+        FollowStatus();
+        return false;
+    }
     // Back to idle: the typed text stays and the box stays until something replaces it.
     actionButton->setText(buttonText);
     actionButton->setStyleSheet(QLatin1String(restoredStyle));
     actionButton->setEnabled(true);
-    const bool unreadable = answer.networkError || !answer.isObject;
-    ShowMsgBox(unreadable ? networkFailure : refusalPrefix + answer.InfoText(), 0);
     return false;
 }
 
@@ -536,20 +555,28 @@ void COrderWidget::FollowStatus()
 
 void COrderWidget::ActionDone(int newStatus, const QString& message)
 {
-    statusLabel->setText(QStringLiteral("状态：") + StatusName(newStatus));
-    statusLabel->adjustSize();
+    const int from = actionFrom;
+    actionFrom = -1;
+    if (!order || !book)
+        return;
     QPointer<COrderWidget> self(this);
-    if (order)
-        qCInfo(lcOrders, "order %lld: %s in its detail window, status now %d",
-               static_cast<long long>(order->GetId()),
-               newStatus == StatusServed.first ? "service finished" : "review answered", newStatus);
+    const char* action = newStatus == StatusServed.first ? "service finished" : "review answered";
     // The window's own change: it keeps the buyer's review in sight after a reply.
     settingStatus = true;
-    if (book && order)
-        book->SetStatus(order, newStatus);
+    const COrderBook::Outcome outcome = book->ApplyAction(order, from, newStatus, action);
     if (!self)
         return;
     settingStatus = false;
+    qCInfo(lcOrders, "order %lld: %s in its detail window, status now %d", static_cast<long long>(order->GetId()),
+           action, order->GetStatus());
+    if (outcome == COrderBook::Stale) {
+        // A newer fact reached the book while the action travelled: the window shows that one.
+        FollowStatus();
+        ShowMsgBox(message, 5);
+        return;
+    }
+    statusLabel->setText(QStringLiteral("状态：") + StatusName(newStatus));
+    statusLabel->adjustSize();
     emit signalOperateMe(newStatus);
     if (!self)
         return;

@@ -142,4 +142,6 @@ private:
     CMsgBox* msgBox = nullptr; // the message box and loading indicator
     QMediaPlayer player;
     bool settingStatus = false; // the window itself is changing its order's status
+    quint64 detailAsked = 0;    // the order's revision in the book when the detail was asked for
+    int actionFrom = -1;        // the status a finish or reply in flight started from
 };

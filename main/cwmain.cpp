@@ -309,7 +309,15 @@ void CWMain::ShowConnectionLost(const QDateTime& since)
 
 void CWMain::ShowConnectionLostFor(int seconds)
 {
-    offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
+    // A platform that answers and refuses is not a dead line: the band says what it said.
+    const QString refusal = connectionState->Refusal();
+    if (refusal.isEmpty()) {
+        offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
+        return;
+    }
+    offlineBand->ensurePolished();
+    offlineBand->setText(offlineBand->fontMetrics().elidedText(QStringLiteral("订单同步被拒绝：") + refusal,
+                                                               Qt::ElideRight, offlineBand->width() - 8));
 }
 
 void CWMain::ShowConnectionRestored()

@@ -52,52 +52,99 @@ void CConnectionState::SetTickInterval(int msecs)
     tickTimer->setInterval(qMax(1, msecs));
 }
 
-int CConnectionState::SecondsLost() const
+const CConnectionState::Run* CConnectionState::Longest() const
 {
-    return lost ? int((clock() - firstFailure) / 1000) : 0;
+    const Run* longest = nullptr;
+    const qint64 now = clock();
+    for (const Run& run : failing)
+        if (now - run.firstFailure >= threshold && (!longest || run.firstFailure < longest->firstFailure))
+            longest = &run;
+    return longest;
 }
 
-void CConnectionState::Succeeded()
+QDateTime CConnectionState::Since() const
 {
-    const bool wasLost = lost;
+    const Run* run = lost ? Longest() : nullptr;
+    return run ? run->since : QDateTime();
+}
+
+int CConnectionState::SecondsLost() const
+{
+    const Run* run = lost ? Longest() : nullptr;
+    return run ? int((clock() - run->firstFailure) / 1000) : 0;
+}
+
+QString CConnectionState::Refusal() const
+{
+    if (!lost)
+        return QString();
+    const qint64 now = clock();
+    for (const Run& run : failing)
+        if (now - run.firstFailure >= threshold && !run.refusal.isEmpty())
+            return run.refusal;
+    return QString();
+}
+
+void CConnectionState::Succeeded(const QString& source)
+{
     const int seconds = SecondsLost();
-    failing = false;
+    const QDateTime lostSince = Since();
+    if (!failing.remove(source))
+        return;
+    if (lost && Longest())
+        return; // another poll still fails
+    const bool wasLost = lost;
     lost = false;
-    checkTimer->stop();
     tickTimer->stop();
+    Check(); // a poll that has failed for less long goes on counting
     if (!wasLost)
         return;
     qCInfo(lcPolls, "connection restored after %d s (lost since %s)", seconds,
-           qUtf8Printable(since.toString(QStringLiteral("hh:mm:ss"))));
+           qUtf8Printable(lostSince.toString(QStringLiteral("hh:mm:ss"))));
     emit Restored();
 }
 
-void CConnectionState::Failed()
+void CConnectionState::Failed(const QString& source, const QString& refusal)
 {
-    if (!failing) {
-        failing = true;
-        firstFailure = clock();
-        since = QDateTime::currentDateTime();
-        checkTimer->start(threshold);
-    }
+    auto it = failing.find(source);
+    if (it == failing.end())
+        it = failing.insert(source, Run{clock(), QDateTime::currentDateTime(), QString()});
+    it->refusal = refusal;
     Check();
 }
 
 void CConnectionState::Check()
 {
-    if (!failing || lost)
+    if (failing.isEmpty()) {
+        checkTimer->stop();
         return;
-    const qint64 failingFor = clock() - firstFailure;
-    if (failingFor < threshold) {
+    }
+    if (lost)
+        return;
+    const qint64 now = clock();
+    const Run* longest = nullptr;
+    QString source;
+    qint64 wait = threshold;
+    for (auto it = failing.cbegin(); it != failing.cend(); ++it) {
+        const qint64 failingFor = now - it->firstFailure;
+        if (failingFor >= threshold && (!longest || it->firstFailure < longest->firstFailure)) {
+            longest = &it.value();
+            source = it.key();
+        }
+        wait = qMin(wait, threshold - failingFor);
+    }
+    if (!longest) {
         // The timer may fire early, or the clock is a test's: look again when the time is up.
-        checkTimer->start(int(threshold - failingFor));
+        checkTimer->start(int(qMax<qint64>(0, wait)));
         return;
     }
     lost = true;
     checkTimer->stop();
-    qCWarning(lcPolls, "connection lost: the polls have failed for %d s, since %s", int(failingFor / 1000),
-              qUtf8Printable(since.toString(QStringLiteral("hh:mm:ss"))));
-    emit Lost(since);
+    qCWarning(lcPolls, "connection lost: %s has failed for %d s, since %s%s", qUtf8Printable(source),
+              int((now - longest->firstFailure) / 1000),
+              qUtf8Printable(longest->since.toString(QStringLiteral("hh:mm:ss"))),
+              longest->refusal.isEmpty() ? "" : qUtf8Printable(QStringLiteral(", refused: ") + longest->refusal));
+    emit Lost(longest->since);
     tickTimer->start();
     emit Ticking(SecondsLost());
 }

@@ -1,8 +1,14 @@
 #include "orders/orderbook.h"
 
+#include "app/log.h"
 #include "orders/corder.h"
 
 namespace {
+
+QByteArray StampText(const QDateTime& stamp)
+{
+    return stamp.isValid() ? stamp.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toUtf8() : QByteArrayLiteral("-");
+}
 
 // A key counts only when it is there and not null: the platform sends null for a time that has
 // not come yet, and that must not wipe a time the record already knows.
@@ -99,18 +105,56 @@ void COrderBook::Announce(const QList<COrder*>& taken, Arrival how)
         emit OrderAdded(order, how);
 }
 
-void COrderBook::ApplyEntry(COrder* order, const QVariantMap& entry)
+// Older than what the book knows. A stamp equal to the known one is a fact of that same second
+// and counts, unless the client's own action came after it.
+bool COrderBook::IsStale(const COrder* order, int status, const QDateTime& stamp) const
 {
-    if (!order)
-        return;
-    order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
-    order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
-    if (present(entry, QStringLiteral("ertime")))
-        order->SetErtime(ReadStamp(entry.value(QStringLiteral("ertime"))));
-    SetStatus(order, entry.value(QStringLiteral("status")).toInt());
+    const bool ownNewer = facts.value(order->GetId()).ownNewer && status != order->GetStatus();
+    const QDateTime known = order->GetErtime();
+    if (!stamp.isValid() || !known.isValid())
+        return ownNewer;
+    return stamp < known || (stamp == known && ownNewer);
 }
 
-bool COrderBook::ApplyDetail(COrder* order, const QVariantMap& info)
+COrderBook::Outcome COrderBook::Apply(COrder* order, int status, const QDateTime& stamp, const char* source)
+{
+    const QDateTime known = order->GetErtime();
+    if (stamp.isValid() && (!known.isValid() || known < stamp)) {
+        order->SetErtime(stamp);
+        facts[order->GetId()].ownNewer = false;
+    }
+    if (status == order->GetStatus())
+        return Same;
+    qCDebug(lcOrders, "order %lld: status %d -> %d from %s, stamped %s", static_cast<long long>(order->GetId()),
+            order->GetStatus(), status, source, StampText(stamp).constData());
+    SetStatus(order, status);
+    return Changed;
+}
+
+COrderBook::Outcome COrderBook::ApplyEntry(COrder* order, const QVariantMap& entry, const char* source)
+{
+    if (!order)
+        return Stale;
+    const int status = entry.value(QStringLiteral("status")).toInt();
+    const QDateTime stamp = present(entry, QStringLiteral("ertime"))
+                                ? ReadStamp(entry.value(QStringLiteral("ertime")))
+                                : QDateTime();
+    if (IsStale(order, status, stamp)) {
+        if (status != order->GetStatus())
+            LogStale(order, source, status, stamp);
+        // An old entry may still fill what the record lacks.
+        if (!order->GetStime().isValid() && present(entry, QStringLiteral("stime")))
+            order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
+        if (!order->GetPtime().isValid() && present(entry, QStringLiteral("ptime")))
+            order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
+        return Stale;
+    }
+    order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
+    order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
+    return Apply(order, status, stamp, source);
+}
+
+bool COrderBook::ApplyDetail(COrder* order, const QVariantMap& info, quint64 asked)
 {
     if (!order || idOf(info) != order->GetId())
         return false;
@@ -146,18 +190,30 @@ bool COrderBook::ApplyDetail(COrder* order, const QVariantMap& info)
     for (const QVariant& entry : info.value(QStringLiteral("commo")).toList())
         order->AddCommodity(commodityFrom(entry.toMap()));
 
-    // Last: whoever follows the status sees the rest of the detail already in place.
-    SetStatus(order, info.value(QStringLiteral("status")).toInt());
+    // Last: whoever follows the status sees the rest of the detail already in place. A detail with
+    // a stamp is judged like any entry; without one, by what reached the book while it travelled.
+    const int status = info.value(QStringLiteral("status")).toInt();
+    if (present(info, QStringLiteral("ertime"))) {
+        const QDateTime stamp = ReadStamp(info.value(QStringLiteral("ertime")));
+        if (!IsStale(order, status, stamp))
+            Apply(order, status, stamp, "StaffOrder2");
+        else if (status != order->GetStatus())
+            LogStale(order, "StaffOrder2", status, stamp);
+    } else if (status != order->GetStatus() && RevisionOf(order->GetId()) != asked) {
+        LogStale(order, "StaffOrder2 sent before the last change", status, QDateTime());
+    } else {
+        Apply(order, status, QDateTime(), "StaffOrder2");
+    }
     return true;
 }
 
-COrder* COrderBook::TakeDetail(const QVariantMap& info, Arrival how)
+COrder* COrderBook::TakeDetail(const QVariantMap& info, Arrival how, quint64 asked)
 {
     const qint64 id = idOf(info);
     if (id <= 0)
         return nullptr;
     if (COrder* known = Find(id)) {
-        ApplyDetail(known, info);
+        ApplyDetail(known, info, asked);
         return known;
     }
     COrder* order = Create(id);
@@ -165,7 +221,7 @@ COrder* COrderBook::TakeDetail(const QVariantMap& info, Arrival how)
         order->SetErtime(ReadStamp(info.value(QStringLiteral("ertime"))));
     // Filled before anyone hears of it, so its status arrives with it rather than as a change.
     QSignalBlocker quiet(this);
-    ApplyDetail(order, info);
+    ApplyDetail(order, info, RevisionOf(id));
     order->SetStatus(info.value(QStringLiteral("status")).toInt());
     quiet.unblock();
     emit OrderAdded(order, how);
@@ -196,11 +252,35 @@ COrder* COrderBook::Adopt(const COrder& copy)
     return order;
 }
 
+COrderBook::Outcome COrderBook::ApplyAction(COrder* order, int from, int to, const char* action)
+{
+    if (!order)
+        return Stale;
+    if (order->GetStatus() == to)
+        return Same; // a poll brought the action's result first
+    if (order->GetStatus() != from) {
+        LogStale(order, action, to, QDateTime());
+        return Stale;
+    }
+    SetStatus(order, to);
+    facts[order->GetId()].ownNewer = true;
+    return Changed;
+}
+
 void COrderBook::SetStatus(COrder* order, int status)
 {
     if (!order || order->GetStatus() == status)
         return;
     const int previous = order->GetStatus();
     order->SetStatus(status);
+    ++facts[order->GetId()].revision;
     emit StatusChanged(order, previous);
+}
+
+void COrderBook::LogStale(const COrder* order, const char* source, int status, const QDateTime& stamp) const
+{
+    qCDebug(lcOrders, "order %lld: status %d from %s (stamped %s) ignored, older than status %d (stamped %s%s)",
+            static_cast<long long>(order->GetId()), status, source, StampText(stamp).constData(),
+            order->GetStatus(), StampText(order->GetErtime()).constData(),
+            facts.value(order->GetId()).ownNewer ? ", then changed by the client" : "");
 }

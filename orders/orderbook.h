@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -12,6 +13,17 @@ class COrder;
 // the only code that changes an order's status. Views (the order pane's rows, detail windows, the
 // confirmation table, search) hold non-owning pointers and follow its signals. An order, once
 // known, stays for the whole session: nothing the platform says makes the client forget it.
+//
+// The newest fact wins, not the last one to arrive. Replies travel for seconds on a slow line, so
+// a reply sent before a change can arrive after it. Every status therefore comes with its time:
+// - a list or pay/finish entry, or a detail that has one, carries the order's "ertime"; the book
+//   keeps the newest one it applied (the order's ertime) and ignores a status stamped earlier;
+// - a detail without a stamp applies its status only when no other status reached the book
+//   between the request and the reply (the revision the caller took when it sent it);
+// - the client's own action (finish, reply, confirmation) applies its result only while the order
+//   still has the status it started from. Once applied it is newer than every stamp the book
+//   knew: a later report of the old state with one of those stamps no longer undoes it.
+// Ignored statuses are logged (tarvik.orders, debug), each with what the book held instead.
 class COrderBook : public QObject
 {
     Q_OBJECT
@@ -44,29 +56,56 @@ public:
     COrder* Take(const QVariantMap& entry, Arrival how, bool* created = nullptr);
     // Tells of orders taken while the book's signals were blocked (a whole reply at once).
     void Announce(const QList<COrder*>& taken, Arrival how);
-    // A pay/finish entry about a known order: its times, then its status.
-    void ApplyEntry(COrder* order, const QVariantMap& entry);
-    // The full detail (StaffOrder2's "info") written into a known order. False when the detail
-    // names another order.
-    bool ApplyDetail(COrder* order, const QVariantMap& info);
+    // What became of a status the platform or an action reported.
+    enum Outcome
+    {
+        Same,    // the order already had it
+        Changed, // the order took it
+        Stale    // older than what the book knows: ignored
+    };
+
+    // Counts the statuses an order has taken; a request about it keeps the count it was sent at.
+    quint64 RevisionOf(qint64 id) const { return facts.value(id).revision; }
+
+    // An entry of the full list or of the pay/finish poll about a known order: its times, then its
+    // status when the entry is not older than what the book knows. `source` names the reply in the
+    // log.
+    Outcome ApplyEntry(COrder* order, const QVariantMap& entry, const char* source);
+    // The full detail (StaffOrder2's "info") written into a known order; `asked` is the order's
+    // revision when the request went out. False when the detail names another order.
+    bool ApplyDetail(COrder* order, const QVariantMap& info, quint64 asked);
     // An order known only from its detail (fetched because a poll named it): created and filled.
-    COrder* TakeDetail(const QVariantMap& info, Arrival how);
+    COrder* TakeDetail(const QVariantMap& info, Arrival how, quint64 asked);
     // An order another window holds its own record of: the book's record, made from that copy when
     // the book does not know it yet.
     COrder* Adopt(const COrder& copy);
 
-    // The only way an order's status changes.
-    void SetStatus(COrder* order, int status);
+    // The platform accepted the client's own action on the order, which moves it from `from` to
+    // `to`. Applied only while the order still has `from`.
+    Outcome ApplyAction(COrder* order, int from, int to, const char* action);
 
 signals:
     void OrderAdded(COrder* order, COrderBook::Arrival how);
     void StatusChanged(COrder* order, int previous);
 
 private:
+    // Beyond the order's ertime: how often its status changed, and whether its status came from an
+    // own action after the stamp it holds.
+    struct Fact
+    {
+        quint64 revision = 0;
+        bool ownNewer = false;
+    };
+
     COrder* Create(qint64 id);
+    bool IsStale(const COrder* order, int status, const QDateTime& stamp) const;
+    Outcome Apply(COrder* order, int status, const QDateTime& stamp, const char* source);
+    void SetStatus(COrder* order, int status);
+    void LogStale(const COrder* order, const char* source, int status, const QDateTime& stamp) const;
 
     QList<COrder*> orders;
     QHash<qint64, COrder*> byId;
+    QHash<qint64, Fact> facts;
     qint64 shopId = 0;
     QString shopName;
     int shopCatId = 0;

@@ -23,6 +23,12 @@ constexpr int maxFetchesInFlight = 4;
 constexpr int maxWaitingFetches = 10000;
 // The longest a confirmation's sound waits for the new-order sound it must not cut off.
 constexpr int notifyWaitMsecs = 4000;
+// The full list is read again this often and compared with the book.
+constexpr int healSeconds = 600;
+// The full list's retry: a dead line is asked again after 5 s; a refusal waits 5 s, then twice as
+// long after each further refusal, at most 5 minutes.
+constexpr int retrySeconds = 5;
+constexpr int longestRefusalWait = 300;
 
 QVariantList Commos(const Request::Answer& answer)
 {
@@ -38,12 +44,23 @@ QString FailureText(const Request::Answer& answer)
     return QStringLiteral("status %1: %2").arg(answer.status).arg(answer.InfoText());
 }
 
+// The platform's own words when it answered and said no; empty when the line or the reply failed.
+QString RefusalText(const Request::Answer& answer)
+{
+    if (answer.networkError || !answer.isObject || answer.status == 1)
+        return QString();
+    const QString info = answer.InfoText().trimmed();
+    return info.isEmpty() ? QStringLiteral("status %1").arg(answer.status) : info;
+}
+
+QDateTime EntryStamp(const QVariantMap& entry)
+{
+    return ReadStamp(entry.value(QStringLiteral("ertime")));
+}
+
 } // namespace
 
-COrderPolls::COrderPolls(COrderBook* book, QObject* parent) : QObject(parent), book(book)
-{
-    connect(book, &COrderBook::StatusChanged, this, &COrderPolls::OnStatusChanged);
-}
+COrderPolls::COrderPolls(COrderBook* book, QObject* parent) : QObject(parent), book(book) {}
 
 COrderPolls::~COrderPolls()
 {
@@ -58,6 +75,7 @@ COrderPolls::~COrderPolls()
     }
     delete timer;
     delete payFinishTimer;
+    delete healTimer;
     delete player;
 }
 
@@ -103,8 +121,13 @@ void COrderPolls::HttpPayFinishOrder()
         payFinishManager = Request::CreateManager(this);
     if (!user)
         return;
+    // From one second before the cursor: stamps have one-second resolution, and a change stamped in
+    // the cursor's own second after the last reply would otherwise be skipped for good. What comes
+    // back twice is recognised (`seen`).
+    const QDateTime epoch(QDate(1970, 1, 1), QTime(0, 0, 0), Qt::LocalTime);
+    const QDateTime from = epoch < payFinishTime ? payFinishTime.addSecs(-1) : payFinishTime;
     Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("ertime"), payFinishTime.toString(timeFormat)});
+    fields.append({QStringLiteral("ertime"), from.toString(timeFormat)});
     Request::Send(payFinishManager, Api::PayFinishOrder(), Request::EncodeBody(fields), this,
                   &COrderPolls::ReplyPayFinishOrder, &COrderPolls::ErrorPayFinishOrder);
     // Orders whose fetch failed are asked for again with every pay/finish poll.
@@ -144,7 +167,8 @@ void COrderPolls::StartFetches()
         if (!sent)
             return;
         fetching.insert(sent, id);
-        connect(sent, &QNetworkReply::finished, this, [this, sent, id] { ReplyDetail(sent, id); });
+        const quint64 asked = book->RevisionOf(id);
+        connect(sent, &QNetworkReply::finished, this, [this, sent, id, asked] { ReplyDetail(sent, id, asked); });
     }
 }
 
@@ -178,15 +202,15 @@ void COrderPolls::slotError(QNetworkReply::NetworkError) {}
 void COrderPolls::ErrorNewOrder(QNetworkReply::NetworkError) {}
 void COrderPolls::ErrorPayFinishOrder(QNetworkReply::NetworkError) {}
 
-bool COrderPolls::Report(const QString& endpoint, bool succeeded, const QString& text)
+bool COrderPolls::Report(const QString& endpoint, const Request::Answer& answer)
 {
-    if (succeeded) {
+    if (answer.Succeeded()) {
         emit PollSucceeded(endpoint);
-    } else {
-        qCWarning(lcPolls, "%s poll failed: %s", qUtf8Printable(endpoint), qUtf8Printable(text));
-        emit PollFailed(endpoint, text);
+        return true;
     }
-    return succeeded;
+    qCWarning(lcPolls, "%s poll failed: %s", qUtf8Printable(endpoint), qUtf8Printable(FailureText(answer)));
+    emit PollFailed(endpoint, RefusalText(answer));
+    return false;
 }
 
 // ---- the platform's clock
@@ -218,12 +242,18 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
         return;
     const Request::Answer answer = Request::Read(finished);
     finished->deleteLater();
-    // A refusal or a garbled body is retried like a dead network: giving up here would leave the
-    // shop without orders and without polls for the rest of the day.
-    if (!Report(QStringLiteral("StaffOrderList"), answer.Succeeded(), FailureText(answer))) {
-        RestartHttpAllOrder(5);
+    // Asked again whatever went wrong: giving up here would leave the shop without orders and
+    // without polls for the rest of the day. A platform that refuses is not asked every 5 s.
+    if (!Report(QStringLiteral("StaffOrderList"), answer)) {
+        if (RefusalText(answer).isEmpty()) {
+            refusedLists = 0;
+            RestartHttpAllOrder(retrySeconds);
+        } else {
+            RestartHttpAllOrder(qMin(retrySeconds << qMin(refusedLists++, 10), longestRefusalWait));
+        }
         return;
     }
+    refusedLists = 0;
 
     const QVariantMap info = answer.InfoMap();
     book->SetShop(info.value(QStringLiteral("shop_id")).toLongLong(),
@@ -265,11 +295,16 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
     if (!payFinishTime.isValid())
         payFinishTime = QDateTime(QDate(1970, 1, 1), QTime(0, 0, 0), Qt::LocalTime);
     Advance(payFinishTime, lastChange);
+    // The pay/finish poll asks from a second before its cursor: what the list already told is seen.
+    for (const COrder* order : qAsConst(listed))
+        if (order->GetErtime().isValid() && !(order->GetErtime() < payFinishTime.addSecs(-1)))
+            seen.insert(SeenKey(order->GetId(), order->GetStatus(), order->GetErtime()), order->GetErtime());
     book->Announce(created, COrderBook::Listed);
     loaded = true;
     emit Loaded();
     HttpNewOrder();
     HttpPayFinishOrder();
+    ScheduleHeal();
 }
 
 void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
@@ -279,7 +314,7 @@ void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
     const Request::Answer answer = Request::Read(finished);
     finished->deleteLater();
     int added = 0;
-    if (Report(QStringLiteral("UpdateStaffOrderList"), answer.Succeeded(), FailureText(answer))) {
+    if (Report(QStringLiteral("UpdateStaffOrderList"), answer)) {
         NotePlatformTime(answer.platformTime);
         for (const QVariant& value : Commos(answer)) {
             const QVariantMap entry = value.toMap();
@@ -308,40 +343,38 @@ void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
     finished->deleteLater();
     QList<COrder*> confirmations;
     bool becamePaid = false;
-    if (Report(QStringLiteral("PayFinishOrder"), answer.Succeeded(), FailureText(answer))) {
+    if (Report(QStringLiteral("PayFinishOrder"), answer)) {
         NotePlatformTime(answer.platformTime);
         for (const QVariant& value : Commos(answer)) {
             const QVariantMap entry = value.toMap();
             const qint64 id = entry.value(QStringLiteral("id")).toLongLong();
             if (id <= 0)
                 continue;
-            Advance(payFinishTime, ReadStamp(entry.value(QStringLiteral("ertime"))));
+            const QDateTime stamp = EntryStamp(entry);
+            const int reported = entry.value(QStringLiteral("status")).toInt();
+            Advance(payFinishTime, stamp);
+            // Asked from a second before the cursor, and stamped ahead of the platform's clock an
+            // entry comes back until the clock has passed it: each change counts once.
+            if (stamp.isValid()) {
+                const QString key = SeenKey(id, reported, stamp);
+                if (seen.contains(key))
+                    continue;
+                seen.insert(key, stamp);
+            }
             COrder* order = book->Find(id);
             if (!order) {
                 FetchDetail(id);
                 continue;
             }
-            const int reported = entry.value(QStringLiteral("status")).toInt();
-            if (reported != order->GetStatus()) {
-                book->ApplyEntry(order, entry);
-                if (reported == StatusPaid.first)
-                    becamePaid = true;
-                continue;
-            }
-            // The same report seen again: the cursor stops at the platform's clock, so an entry
-            // stamped a moment ahead of it comes back until the clock has passed it.
-            const QDateTime ertime = ReadStamp(entry.value(QStringLiteral("ertime")));
-            if (order->GetErtime().isValid() && (!ertime.isValid() || order->GetErtime().secsTo(ertime) <= 0))
-                continue;
-            book->ApplyEntry(order, entry);
-            // Unchanged and still paid: the buyer asks the shop to confirm the service. An order
-            // the shop itself just moved on (finished, replied to) comes back unchanged as well,
-            // and has nothing to confirm.
-            if (reported == StatusPaid.first && !confirmationAsked.contains(id)) {
-                confirmationAsked.insert(id);
+            const COrderBook::Outcome outcome = book->ApplyEntry(order, entry, "PayFinishOrder");
+            if (outcome == COrderBook::Changed && reported == StatusPaid.first)
+                becamePaid = true;
+            // Reported again as paid, and not older than what the book knows: the buyer asks the
+            // shop to confirm the service. The table ignores an order it already shows.
+            if (outcome == COrderBook::Same && reported == StatusPaid.first)
                 confirmations.append(order);
-            }
         }
+        ForgetSeenBefore(payFinishTime.addSecs(-1));
     }
     if (!confirmations.isEmpty())
         emit ConfirmationAsked(confirmations);
@@ -349,7 +382,23 @@ void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
     RestartHttpPayFinishOrder(3);
 }
 
-void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id)
+QString COrderPolls::SeenKey(qint64 id, int status, const QDateTime& stamp)
+{
+    return QStringLiteral("%1/%2/%3").arg(id).arg(status).arg(stamp.toString(timeFormat));
+}
+
+// Entries stamped at or before `asked` are never sent again.
+void COrderPolls::ForgetSeenBefore(const QDateTime& asked)
+{
+    for (auto it = seen.begin(); it != seen.end();) {
+        if (it.value() < asked || it.value() == asked)
+            it = seen.erase(it);
+        else
+            ++it;
+    }
+}
+
+void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id, quint64 asked)
 {
     fetching.remove(finished);
     const Request::Answer answer = Request::Read(finished);
@@ -364,7 +413,7 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id)
     if (info.value(QStringLiteral("id")).toLongLong() != id)
         return;
     const bool known = book->Find(id) != nullptr;
-    COrder* order = book->TakeDetail(info, COrderBook::Fetched);
+    COrder* order = book->TakeDetail(info, COrderBook::Fetched, asked);
     if (!order)
         return;
     if (!known) {
@@ -377,8 +426,27 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id)
 
 void COrderPolls::CatchUp()
 {
-    if (!user || catchingUp)
+    ReadListAgain(true);
+}
+
+void COrderPolls::ScheduleHeal()
+{
+    Schedule(healTimer, healSeconds, [this] { ReadListAgain(false); });
+}
+
+// The full list once more, compared order by order with the book: an order the client never knew
+// arrives as a new one, a newer status is applied and its row moves, an older one is ignored.
+// After a lost connection (`catchUp`) this is what brings the missed orders; every 10 minutes it
+// is the quiet check that the book still agrees with the platform.
+void COrderPolls::ReadListAgain(bool catchUp)
+{
+    if (!user)
         return;
+    if (rereading) {
+        // One list at a time; a catch-up asked for meanwhile follows the one in flight.
+        rereadAgain = rereadAgain || catchUp;
+        return;
+    }
     if (!detailManager)
         detailManager = Request::CreateManager(this);
     Request::Fields fields = Request::SessionFields(user);
@@ -386,34 +454,58 @@ void COrderPolls::CatchUp()
     QNetworkReply* sent = Request::Post(detailManager, Api::StaffOrderList(), Request::EncodeBody(fields));
     if (!sent)
         return;
-    catchingUp = true;
-    qCInfo(lcPolls, "catching up: asking for the full list again");
-    connect(sent, &QNetworkReply::finished, this, [this, sent] {
-        catchingUp = false;
+    rereading = true;
+    if (catchUp)
+        qCInfo(lcPolls, "catching up: asking for the full list again");
+    else
+        qCDebug(lcPolls, "reading the full list again to compare it with the client's");
+    connect(sent, &QNetworkReply::finished, this, [this, sent, catchUp] {
+        rereading = false;
         const Request::Answer answer = Request::Read(sent);
         sent->deleteLater();
-        if (!answer.Succeeded())
-            return; // the polls go on; the next recovery tries again
-        int added = 0;
-        for (const QVariant& value : answer.InfoMap().value(QStringLiteral("commos")).toList()) {
-            const QVariantMap entry = value.toMap();
-            bool created = false;
-            COrder* order = book->Take(entry, COrderBook::New, &created);
-            if (!order)
-                continue;
-            if (created) {
-                ++added;
-                LogNew(order, QStringLiteral("StaffOrderList (catch-up)"));
-                if (fetchNewDetails && order->GetStatus() == StatusPaid.first)
-                    FetchDetail(order->GetId());
-            } else if (entry.value(QStringLiteral("status")).toInt() != order->GetStatus()) {
-                book->ApplyEntry(order, entry);
-            }
+        if (answer.Succeeded())
+            CompareWithList(answer, catchUp);
+        // The polls go on either way; the next pass tries again.
+        ScheduleHeal();
+        if (rereadAgain) {
+            rereadAgain = false;
+            ReadListAgain(true);
         }
-        qCInfo(lcPolls, "caught up: %d order(s) the client did not know", added);
-        Ring(added > 0, false);
-        emit CaughtUp(added);
     });
+}
+
+void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
+{
+    const QString source = catchUp ? QStringLiteral("StaffOrderList (catch-up)") : QStringLiteral("StaffOrderList");
+    int added = 0;
+    int corrected = 0;
+    bool becamePaid = false;
+    for (const QVariant& value : answer.InfoMap().value(QStringLiteral("commos")).toList()) {
+        const QVariantMap entry = value.toMap();
+        bool created = false;
+        COrder* order = book->Take(entry, COrderBook::New, &created);
+        if (!order)
+            continue;
+        if (created) {
+            ++added;
+            LogNew(order, source);
+            if (fetchNewDetails && order->GetStatus() == StatusPaid.first)
+                FetchDetail(order->GetId());
+            continue;
+        }
+        const int had = order->GetStatus();
+        const int says = entry.value(QStringLiteral("status")).toInt();
+        if (says == had || book->ApplyEntry(order, entry, "StaffOrderList") != COrderBook::Changed)
+            continue;
+        ++corrected;
+        becamePaid = becamePaid || says == StatusPaid.first;
+        qCWarning(lcOrders, "order %lld: client status %d, platform status %d, corrected",
+                  static_cast<long long>(order->GetId()), had, says);
+    }
+    if (catchUp || added > 0 || corrected > 0)
+        qCInfo(lcPolls, "full list compared: %d order(s) the client did not know, %d corrected", added, corrected);
+    Ring(added > 0 || becamePaid, false);
+    emit CaughtUp(added);
 }
 
 void COrderPolls::LogNew(const COrder* order, const QString& poll)
@@ -422,12 +514,6 @@ void COrderPolls::LogNew(const COrder* order, const QString& poll)
     qCInfo(lcOrders, "new order %lld (status %d) from %s, %lld s after its ctime",
            static_cast<long long>(order->GetId()), order->GetStatus(), qUtf8Printable(poll),
            static_cast<long long>(late));
-}
-
-void COrderPolls::OnStatusChanged(COrder* order, int)
-{
-    if (order && order->GetStatus() != StatusPaid.first)
-        confirmationAsked.remove(order->GetId());
 }
 
 // ---- sounds

@@ -11,6 +11,9 @@
 
 class COrder;
 class COrderBook;
+namespace Request {
+struct Answer;
+}
 class CUser;
 class QMediaPlayer;
 class QNetworkAccessManager;
@@ -27,9 +30,17 @@ class QTimer;
 // stamps the polls report, but never past the platform's clock at its latest reply, so one entry
 // stamped in the future cannot make every later order invisible.
 //
-// A pay/finish entry about an order the book does not know (an order beyond the first page of the
-// full list) is fetched in full and added; one that names a paid order unchanged asks for
-// confirmation (once for as long as it stays paid).
+// The pay/finish poll asks from one second before its cursor and counts each (order, status,
+// stamp) once. An entry about an order the book does not know (an order beyond the first page of
+// the full list) is fetched in full and added; one that names a paid order still paid, and not
+// older than what the book knows, asks for confirmation.
+//
+// Every 10 minutes, and after a lost connection, the full list is read again and compared with the
+// book (`CatchUp`): what the client missed or holds wrongly is put right, each correction logged.
+//
+// Each reply of the full list and of the polls is reported (PollSucceeded, PollFailed); a failed
+// full list is asked for again after 5 s, or, while the platform refuses it, after 5 s doubling up
+// to 5 minutes.
 class COrderPolls : public QObject
 {
     Q_OBJECT
@@ -61,7 +72,7 @@ public slots:
     void ErrorNewOrder(QNetworkReply::NetworkError);
     void ErrorPayFinishOrder(QNetworkReply::NetworkError);
     // After a lost connection: the full list again, compared with what the book holds; every
-    // order it did not know arrives as a new one.
+    // order it did not know arrives as a new one, every newer status is applied.
     void CatchUp();
 
 signals:
@@ -69,10 +80,11 @@ signals:
     void Loaded();
     // Paid orders the platform reports again unchanged: their buyers ask the shop to confirm.
     void ConfirmationAsked(const QList<COrder*>& orders);
-    // Each reply of a poll or of the full list, and what went wrong when it failed.
+    // Each reply of a poll or of the full list. `refusal` is the platform's own text when it
+    // answered and said no; empty when the line or the reply failed.
     void PollSucceeded(const QString& endpoint);
-    void PollFailed(const QString& endpoint, const QString& reason);
-    // The full list asked for after a lost connection has been compared; `added` orders were new.
+    void PollFailed(const QString& endpoint, const QString& refusal);
+    // The full list asked for again has been compared with the book; `added` orders were new.
     void CaughtUp(int added);
     // The full detail of an order was fetched and written into it.
     void DetailFetched(COrder* order);
@@ -84,10 +96,14 @@ private:
     void Advance(QDateTime& cursor, const QDateTime& seen) const;
     void FetchDetail(qint64 id);
     void StartFetches();
-    void ReplyDetail(QNetworkReply* reply, qint64 id);
-    void OnStatusChanged(COrder* order, int previous);
+    void ReplyDetail(QNetworkReply* reply, qint64 id, quint64 asked);
+    void ScheduleHeal();
+    void ReadListAgain(bool catchUp);
+    void CompareWithList(const Request::Answer& answer, bool catchUp);
+    static QString SeenKey(qint64 id, int status, const QDateTime& stamp);
+    void ForgetSeenBefore(const QDateTime& asked);
     void Ring(bool newOrder, bool confirmation);
-    bool Report(const QString& endpoint, bool succeeded, const QString& text);
+    bool Report(const QString& endpoint, const Request::Answer& answer);
     void PlaySound(const QString& path);
     void LogNew(const COrder* order, const QString& poll);
 
@@ -98,6 +114,7 @@ private:
     QNetworkAccessManager* detailManager = nullptr;
     QTimer* timer = nullptr;
     QTimer* payFinishTimer = nullptr;
+    QTimer* healTimer = nullptr;
     QMediaPlayer* player = nullptr;
     QString lastSound;
     QDateTime newOrderTime;
@@ -105,12 +122,14 @@ private:
     QDateTime platformTime; // the platform's clock at its latest reply
     bool loaded = false;
     bool fetchNewDetails = false;
-    bool catchingUp = false;
+    bool rereading = false;   // the full list is being read again
+    bool rereadAgain = false; // a catch-up waits for that read to end
+    int refusedLists = 0;     // full lists refused in a row
 
     // Orders the pay/finish poll named without the book knowing them: fetched one by one, and
     // asked for again after a failure until the platform answers.
     QHash<QNetworkReply*, qint64> fetching;
     QSet<qint64> toFetch;
-    // Paid orders already handed on for confirmation; forgotten when their status changes.
-    QSet<qint64> confirmationAsked;
+    // The pay/finish entries seen in the second before the cursor and later, with their stamps.
+    QHash<QString, QDateTime> seen;
 };

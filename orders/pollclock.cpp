@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <limits>
+
 namespace PollClock {
 
 static int secondLength = 1000;
@@ -18,7 +20,8 @@ void SetSecondLength(int msecs)
 
 int Msecs(int seconds)
 {
-    return seconds * secondLength;
+    // A stretched second (the benchmark's hour) must not wrap a 10-minute wait around.
+    return int(qBound<qint64>(0, qint64(seconds) * secondLength, std::numeric_limits<int>::max()));
 }
 
 } // namespace PollClock

@@ -2,13 +2,17 @@
 
 #include <QBuffer>
 #include <QLocale>
+#include <QPointer>
 #include <QTimer>
+
+#include <utility>
 
 #include "net/request.h"
 
 static FakeNetworkManager::Handler installedHandler;
 static QList<RecordedRequest> recorded;
 static QDateTime platformClock;
+static QList<QPointer<FakeReply>> held;
 
 FakeReply::FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
                      const QByteArray& body, QNetworkReply::NetworkError error, QObject* parent)
@@ -18,8 +22,16 @@ FakeReply::FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Oper
     setUrl(request.url());
     setOperation(op);
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    if (kind != Hanging)
+    if (kind == Held)
+        held.append(this);
+    else if (kind != Hanging)
         QTimer::singleShot(0, this, &FakeReply::Respond);
+}
+
+void FakeReply::Release()
+{
+    kind = Canned;
+    Respond();
 }
 
 void FakeReply::Respond()
@@ -86,8 +98,17 @@ void FakeNetworkManager::SetPlatformClock(const QDateTime& now)
     platformClock = now;
 }
 
+void FakeNetworkManager::ReleaseHeld()
+{
+    const QList<QPointer<FakeReply>> releasing = std::exchange(held, {});
+    for (const QPointer<FakeReply>& reply : releasing)
+        if (reply)
+            reply->Release();
+}
+
 void FakeNetworkManager::Uninstall()
 {
+    held.clear();
     installedHandler = nullptr;
     platformClock = QDateTime();
     Request::SetManagerFactory(nullptr);

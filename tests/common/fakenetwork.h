@@ -7,7 +7,8 @@
 #include <functional>
 
 // A network manager for the envelope's exact rules: every request is recorded and answered by a
-// canned, failing or hanging reply chosen by the test.
+// canned, failing or hanging reply chosen by the test, or by a canned reply the test holds back
+// and releases when it wants it to arrive (after a newer fact, say).
 
 class FakeReply : public QNetworkReply
 {
@@ -18,12 +19,14 @@ public:
         Canned,
         Failing,
         Hanging,
+        Held,       // canned, answered only by FakeNetworkManager::ReleaseHeld()
         PassThrough // not a fake: the request goes out on the real network
     };
 
     FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
               const QByteArray& body, QNetworkReply::NetworkError error = NoError, QObject* parent = nullptr);
 
+    void Release();
     void abort() override;
     qint64 bytesAvailable() const override;
     bool isSequential() const override { return true; }
@@ -60,6 +63,7 @@ struct FakeResponse
     }
     static FakeResponse Error(QNetworkReply::NetworkError code) { return {FakeReply::Failing, {}, code}; }
     static FakeResponse Hang() { return {FakeReply::Hanging, {}, QNetworkReply::NoError}; }
+    static FakeResponse Hold(const QByteArray& body) { return {FakeReply::Held, body, QNetworkReply::NoError}; }
     static FakeResponse Real() { return {FakeReply::PassThrough, {}, QNetworkReply::NoError}; }
 };
 
@@ -77,6 +81,8 @@ public:
     static QList<RecordedRequest>& Recorded();
     // The platform's clock: when valid, every answer carries it as its HTTP Date header.
     static void SetPlatformClock(const QDateTime& now);
+    // Answers every held reply, oldest first.
+    static void ReleaseHeld();
 
     // From now on this manager alone answers with `replacement`; null answers every request {"status":1}.
     void SetHandler(Handler replacement) { handler = std::move(replacement); }

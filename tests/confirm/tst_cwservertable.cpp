@@ -115,7 +115,7 @@ private slots:
         CWServerTable table(&user, book.data());
         COrder* waiting = order(70);
         table.AddOrders({waiting, order(71)});
-        book->SetStatus(waiting, 2);
+        Report(*book, waiting, 2);
         QCOMPARE(table.ConfirmCell(70)->text(), QStringLiteral("已完成"));
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
         QTRY_VERIFY(!table.ConfirmCell(70));

@@ -405,15 +405,51 @@ private slots:
         COrder& order = NewOrder(book, id);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        book.SetStatus(&order, 2);
+        Report(book, &order, 2);
         QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
         QVERIFY(!window->InputEdit()->isVisible());
         QVERIFY(!window->ActionButton()->isVisible());
-        book.SetStatus(&order, 1);
+        Report(book, &order, 1);
         QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已支付"));
         QVERIFY(window->InputEdit()->isVisible());
         QCOMPARE(window->ActionButton()->text(), QStringLiteral("结束服务"));
         delete window.data();
+    }
+
+    // After the window's own finish the buyer reviews: the review row works. Either the finish's
+    // "ok" arrives after the review (and changes nothing), or the review comes after the finish.
+    void ownFinish_thenReview_theReplyButtonWorks_data()
+    {
+        QTest::addColumn<bool>("okAfterReview");
+        QTest::newRow("ok arrives after the review") << true;
+        QTest::newRow("review after the finish") << false;
+    }
+    void ownFinish_thenReview_theReplyButtonWorks()
+    {
+        QFETCH(bool, okAfterReview);
+        FakeNetworkManager::Install([](const RecordedRequest& r) {
+            if (r.request.url().path().endsWith(QLatin1String("/StaffOrder2")))
+                return FakeResponse::Json("{\"status\":1,\"info\":{\"id\":59,\"status\":1}}");
+            return FakeResponse::Hold("{\"status\":1,\"info\":\"ok\"}");
+        });
+        COrder& order = NewOrder(book, 59);
+        order.SetStatus(1);
+        QPointer<COrderWidget> window = openWithActionRow(&order);
+        typeAndPressEnter(window, QStringLiteral("123456"));
+        QTRY_COMPARE(requestsTo("StaffFinishOrder").size(), 1);
+        if (okAfterReview) {
+            Report(book, &order, 3);
+            FakeNetworkManager::ReleaseHeld();
+        } else {
+            FakeNetworkManager::ReleaseHeld();
+            QTRY_COMPARE(order.GetStatus(), 2);
+            Report(book, &order, 3);
+        }
+        QCOMPARE(order.GetStatus(), 3);
+        QVERIFY(window->ActionButton()->isVisible());
+        QVERIFY(window->ActionButton()->isEnabled());
+        QCOMPARE(window->ActionButton()->text(), QStringLiteral("回复评价"));
+        QCOMPARE(window->InputEdit()->text(), window->ReviewHint());
     }
 
     void finish_rightPassword_servesTheOrder()

@@ -372,6 +372,13 @@ private slots:
         QVERIFY(!band->isVisible());
         QCOMPARE(window->TrayIcon()->icon().pixmap(16).toImage(), online);
         QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("Velm"));
+
+        // A platform that answers and refuses says so in its own words.
+        state->Failed(QStringLiteral("PayFinishOrder"), QStringLiteral("登录已过期，请重新登录！"));
+        now += 40000;
+        state->Check();
+        QVERIFY(band->isVisible());
+        QCOMPARE(band->text(), QStringLiteral("订单同步被拒绝：登录已过期，请重新登录！"));
     }
 
     // The real polls fail: the band comes; once they succeed again it goes and the client asks for

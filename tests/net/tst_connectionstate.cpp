@@ -3,7 +3,7 @@
 #include "common/testmain.h"
 #include "net/connectionstate.h"
 
-// The connection counts as lost after 40 s of failing polls with no success in between.
+// The connection counts as lost after one poll has failed for 40 s with no success in between.
 class TestConnectionState : public QObject
 {
     Q_OBJECT
@@ -39,40 +39,52 @@ private slots:
         qunsetenv("TARVIK_OFFLINE_AFTER_SECONDS");
     }
 
-    // Each step: a poll at `at` seconds after the first failure, failing ("F") or succeeding ("S").
+    // Each step: a poll at `at` seconds after the first failure, failing ("F"), refused ("R") or
+    // succeeding ("S"), or the timer looking ("C"); ":name" tells which poll it was.
     void failuresInARow_turnLostAtForty_data()
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<bool>("lost");
-        QTest::newRow("40 s of failures") << QStringList{"F0", "F3", "F20", "F40"} << true;
-        QTest::newRow("only 39 s") << QStringList{"F0", "F3", "F20", "F39"} << false;
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("40 s of failures") << QStringList{"F0", "F3", "F20", "F40"} << true << "";
+        QTest::newRow("only 39 s") << QStringList{"F0", "F3", "F20", "F39"} << false << "";
         QTest::newRow("a success in between")
-            << QStringList{"F0", "F20", "S25", "F30", "F40", "F60"} << false;
+            << QStringList{"F0", "F20", "S25", "F30", "F40", "F60"} << false << "";
         QTest::newRow("failing again after a success")
-            << QStringList{"F0", "S10", "F12", "F30", "F52"} << true;
-        QTest::newRow("a single failure, then silence") << QStringList{"F0", "C45"} << true;
-        QTest::newRow("successes only") << QStringList{"S0", "S50", "C100"} << false;
+            << QStringList{"F0", "S10", "F12", "F30", "F52"} << true << "";
+        QTest::newRow("a single failure, then silence") << QStringList{"F0", "C45"} << true << "";
+        QTest::newRow("successes only") << QStringList{"S0", "S50", "C100"} << false << "";
+        QTest::newRow("one poll dead while the other succeeds")
+            << QStringList{"F0:pay", "S10:new", "F20:pay", "S30:new", "F40:pay", "S41:new"} << true << "";
+        QTest::newRow("each poll fails a while, neither for 40 s")
+            << QStringList{"F0:pay", "S30:pay", "F31:new", "S60:new", "C80"} << false << "";
+        QTest::newRow("refused for 40 s") << QStringList{"R0:pay", "S20:new", "R40:pay"} << true << "登录已过期";
     }
     void failuresInARow_turnLostAtForty()
     {
         QFETCH(QStringList, steps);
         QFETCH(bool, lost);
+        QFETCH(QString, refusal);
         CConnectionState state;
         state.SetThreshold(40000);
         useFakeClock(state);
         QSignalSpy lostSpy(&state, &CConnectionState::Lost);
         const qint64 start = now;
         for (const QString& step : steps) {
-            now = start + step.mid(1).toInt() * 1000;
+            const QString source = step.section(QLatin1Char(':'), 1);
+            now = start + step.section(QLatin1Char(':'), 0, 0).mid(1).toInt() * 1000;
             if (step.startsWith(QLatin1Char('F')))
-                state.Failed();
+                state.Failed(source);
+            else if (step.startsWith(QLatin1Char('R')))
+                state.Failed(source, QStringLiteral("登录已过期"));
             else if (step.startsWith(QLatin1Char('S')))
-                state.Succeeded();
+                state.Succeeded(source);
             else
                 state.Check(); // what the timer does when no poll reports for a while
         }
         QCOMPARE(state.IsLost(), lost);
         QCOMPARE(lostSpy.count(), lost ? 1 : 0);
+        QCOMPARE(state.Refusal(), refusal);
     }
 
     void lost_ticksEverySecond_andASuccessRestores()

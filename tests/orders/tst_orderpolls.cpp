@@ -2,6 +2,7 @@
 #include <QNetworkReply>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QUrlQuery>
 
@@ -22,6 +23,7 @@ class TestOrderPolls : public QObject
     CUser user;
     QJsonArray fullList, newOrders, payFinish;
     QList<FakeResponse> details; // answers to StaffOrder2, one per request, the last one kept
+    bool byCursor = false;       // the pay/finish poll gets only what changed after its "ertime"
 
     static QString stamp(const QDateTime& time) { return time.toString("yyyy-MM-dd hh:mm:ss"); }
 
@@ -78,6 +80,7 @@ private slots:
         PollClock::SetSecondLength(20);
         fullList = newOrders = payFinish = QJsonArray();
         details.clear();
+        byCursor = false;
         FakeNetworkManager::Install([this](const RecordedRequest& r) {
             const QString path = r.request.url().path();
             if (path.endsWith(QLatin1String("/StaffOrderList")))
@@ -87,8 +90,13 @@ private slots:
                                                              {"commos", fullList}}));
             if (path.endsWith(QLatin1String("/UpdateStaffOrderList")))
                 return FakeResponse::Json(answer(QJsonObject{{"commos", newOrders}}));
-            if (path.endsWith(QLatin1String("/PayFinishOrder")))
-                return FakeResponse::Json(answer(QJsonObject{{"commos", payFinish}}));
+            if (path.endsWith(QLatin1String("/PayFinishOrder"))) {
+                QJsonArray changed;
+                for (const QJsonValue& e : qAsConst(payFinish))
+                    if (!byCursor || e.toObject().value("ertime").toString() > fields(r.body).value(3).second)
+                        changed.append(e);
+                return FakeResponse::Json(answer(QJsonObject{{"commos", changed}}));
+            }
             if (path.endsWith(QLatin1String("/StaffOrder2")) && !details.isEmpty())
                 return details.size() > 1 ? details.takeFirst() : details.first();
             return FakeResponse::Json("{\"status\":1,\"info\":\"\"}");
@@ -115,8 +123,10 @@ private slots:
             (QList<QPair<QString, QString>>{{"id", "5"}, {"key", "k&y"}, {"token", "t=1"}, {"pager", "1"}}));
         QCOMPARE(fields(sent("UpdateStaffOrderList").value(0).body).value(3),
                  (QPair<QString, QString>("time", created)));
+        // The pay/finish poll asks from one second before its cursor.
+        const QString askedFrom = base.addSecs(3599).toString("yyyy-MM-dd hh:mm:ss");
         QCOMPARE(fields(sent("PayFinishOrder").value(0).body).value(3),
-                 (QPair<QString, QString>("ertime", changed)));
+                 (QPair<QString, QString>("ertime", askedFrom)));
 
         // Older times in later replies leave both cursors where they are.
         newOrders = {entry(12, 1, base.addSecs(-60).toString("yyyy-MM-dd hh:mm:ss"))};
@@ -127,7 +137,7 @@ private slots:
         QTRY_VERIFY(sent("UpdateStaffOrderList").size() > before);
         QTRY_VERIFY(sent("PayFinishOrder").size() > 3);
         QCOMPARE(fields(sent("UpdateStaffOrderList").last().body).value(3).second, created);
-        QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, changed);
+        QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, askedFrom);
         QCOMPARE(pane.list->Polls()->NewOrderTime(), base.addMSecs(-base.time().msec()));
     }
 
@@ -152,7 +162,7 @@ private slots:
         const int before = sent("UpdateStaffOrderList").size();
         QTRY_VERIFY(sent("UpdateStaffOrderList").size() > before);
         QCOMPARE(fields(sent("UpdateStaffOrderList").last().body).value(3).second, stamp(later));
-        QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, stamp(later));
+        QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, stamp(later.addSecs(-1)));
     }
 
     // The pay/finish poll names an order the client never listed (beyond the full list's first
@@ -217,6 +227,74 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() > asked, 30000);
         QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 20000);
         QCOMPARE(pane.list->ServerTable()->TitleLabel()->text(), QStringLiteral("待确认订单 20000"));
+    }
+
+    // Two changes stamped in the same second with a poll between them: both are seen, each once.
+    // The second one asks for confirmation, once, however often the poll sees it again.
+    void sameSecondStamps_bothSeen_eachOnce()
+    {
+        byCursor = true;
+        const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
+        fullList = {entry(10, 1, stamp(t.addSecs(-100))), entry(11, 1, stamp(t.addSecs(-100)))};
+        SoundLog sounds;
+        OrderPane pane(&user);
+        payFinish = {QJsonObject{{"id", 10}, {"status", 2}, {"ertime", stamp(t)}}};
+        QTRY_VERIFY(pane.list->Book()->Find(10) && pane.list->Book()->Find(10)->GetStatus() == 2);
+        payFinish.append(QJsonObject{{"id", 11}, {"status", 1}, {"ertime", stamp(t)}});
+        QTRY_VERIFY(pane.list->ServerTable());
+        const int polled = sent("PayFinishOrder").size();
+        QTRY_VERIFY(sent("PayFinishOrder").size() > polled + 3);
+        QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, stamp(t.addSecs(-1)));
+        QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 1);
+        QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 1);
+        QCOMPARE(pane.ids(2), (QList<qint64>{10}));
+    }
+
+    // The platform changed an order and no poll told (a lost reply): the next reading of the full
+    // list puts it right and logs it, brings the order the client never knew, and leaves every
+    // other row alone.
+    void healing_correctsWhatThePollsMissed()
+    {
+        PollClock::SetSecondLength(2); // the 10-minute reading comes after 1.2 s
+        const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
+        fullList = {entry(20, 2, stamp(t)), entry(21, 1, stamp(t))};
+        OrderPane pane(&user);
+        QTRY_VERIFY(pane.list->Polls()->FullListLoaded());
+        QPointer<COrderItem> untouched = pane.list->FindOrderItem(21);
+        fullList = {entry(20, 3, stamp(t), stamp(t.addSecs(5))), entry(21, 1, stamp(t)),
+                    entry(22, 1, stamp(t.addSecs(5)))};
+        QTest::ignoreMessage(QtWarningMsg, "order 20: client status 2, platform status 3, corrected");
+        QTRY_COMPARE_WITH_TIMEOUT(pane.ids(3), (QList<qint64>{20}), 5000);
+        QTRY_VERIFY(pane.list->FindOrderItem(22));
+        QVERIFY(pane.list->FindOrderItem(22)->IsFlashing());
+        QCOMPARE(pane.list->FindOrderItem(21), untouched.data());
+    }
+
+    // A refused full list is asked for again after 5 s, then 10, 20 ... at most 5 minutes; after
+    // a dead line, after 5 s again.
+    void fullListRetry_backsOffOnlyWhileRefused()
+    {
+        PollClock::SetSecondLength(1000); // no retry fires while the test looks
+        QByteArray refusal = "{\"status\":0,\"info\":\"登录已过期\"}";
+        FakeNetworkManager::Install([&refusal](const RecordedRequest&) {
+            return refusal.isEmpty() ? FakeResponse::Error(QNetworkReply::ConnectionRefusedError)
+                                     : FakeResponse::Json(refusal);
+        });
+        OrderPane pane(&user);
+        QSignalSpy failed(pane.list->Polls(), &COrderPolls::PollFailed);
+        QList<int> waits;
+        for (int i = 0; i < 9; ++i) {
+            if (i == 8)
+                refusal.clear(); // the line dies instead
+            if (i > 0)
+                pane.list->Polls()->HttpAllOrder();
+            QTRY_COMPARE(failed.size(), i + 1);
+            for (QTimer* t : pane.list->Polls()->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
+                if (t->isActive())
+                    waits << t->interval() / 1000;
+        }
+        QCOMPARE(waits, (QList<int>{5, 10, 20, 40, 80, 160, 300, 300, 5}));
+        QCOMPARE(failed.first().at(1).toString(), QStringLiteral("登录已过期")); // the band's text
     }
 
     void lookups_useFull64BitIds_andAnOrderListedTwiceIsOneOrder()

@@ -2,6 +2,7 @@
 
 #include "common/testmain.h"
 #include "detail/corderwidget.h"
+#include "common/orderfixture.h"
 #include "orders/orderpane.h"
 #include "ui/quietplatform.h"
 
@@ -141,7 +142,7 @@ private slots:
         QApplication::sendEvent(second, &leave);
         QCOMPARE(second->HighlightAlpha(), 127);
 
-        pane.list->Book()->SetStatus(second->GetOrder(), 0); // no group: the row goes
+        Report(*pane.list->Book(), second->GetOrder(), 0); // no group: the row goes
         QTRY_VERIFY(!second);
         QVERIFY(!COrderItem::SelectedItem());
     }
@@ -217,7 +218,7 @@ private slots:
         pane.list->SlotOpenOrderDetail(moving);
         QPointer<COrderWidget> window = pane.list->DetailWindow(1234);
 
-        pane.list->Book()->SetStatus(moving, to);
+        Report(*pane.list->Book(), moving, to);
         settle();
         QVERIFY(!pane.group(from)->FindItem(1234));
         QVERIFY(window); // the window stays open: it shows the order, not the row
@@ -225,7 +226,7 @@ private slots:
             QTRY_VERIFY(!pane.list->FindOrderItem(1234));
             QCOMPARE(pane.list->Book()->Find(1234), moving);
             // Back to a status with a group: the row returns, on top.
-            pane.list->Book()->SetStatus(moving, 2);
+            Report(*pane.list->Book(), moving, 2);
             settle();
             QCOMPARE(pane.ids(2).first(), qint64(1234));
             return;
@@ -253,7 +254,7 @@ private slots:
         QCOMPARE(pane.list->DetailWindow(31)->Order(), adopted);
         settle();
         QVERIFY(!pane.list->FindOrderItem(31));
-        pane.list->Book()->SetStatus(adopted, 1);
+        Report(*pane.list->Book(), adopted, 1);
         settle();
         QCOMPARE(pane.ids(1), (QList<qint64>{31}));
         QVERIFY(pane.list->FindOrderItem(31)->IsFlashing());

@@ -1,0 +1,71 @@
+#include <QSignalSpy>
+
+#include "common/testmain.h"
+#include "orders/corder.h"
+#include "orders/orderbook.h"
+
+// The book's one rule: the newest fact about an order wins, whatever order the replies arrive in.
+class TestOrderBook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Each step, in turn, about one order that the full list brought paid at second 0:
+    //   "E s +t"  a list or pay/finish entry: status s stamped t seconds later
+    //   "D s"     a detail without stamp, asked for at the last "ask"; "D s +t" one with a stamp
+    //   "ask"     a detail request goes out
+    //   "A f>t"   the client's own action, from status f to t, was accepted by the platform
+    void newestFactWins_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("changes");
+        QTest::newRow("late report, older stamp") << QStringList{"E 3 +5", "E 2 +2"} << 3 << 1;
+        QTest::newRow("two changes in one second") << QStringList{"E 2 +1", "E 3 +1"} << 3 << 2;
+        QTest::newRow("late detail") << QStringList{"ask", "E 2 +3", "D 1"} << 2 << 1;
+        QTest::newRow("detail, nothing newer meanwhile") << QStringList{"ask", "D 2"} << 2 << 1;
+        QTest::newRow("late stamped detail") << QStringList{"E 2 +3", "D 1 +1"} << 2 << 1;
+        QTest::newRow("late finish") << QStringList{"E 3 +4", "A 1>2"} << 3 << 1;
+        QTest::newRow("late confirmation, refunded meanwhile") << QStringList{"E 9 +2", "A 1>2"} << 9 << 1;
+        QTest::newRow("old report after the own finish") << QStringList{"A 1>2", "E 1 +0"} << 2 << 1;
+        QTest::newRow("review after the own finish") << QStringList{"A 1>2", "E 3 +1"} << 3 << 2;
+        QTest::newRow("detail asked after the own finish") << QStringList{"A 1>2", "ask", "D 3"} << 3 << 2;
+    }
+    void newestFactWins()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, status);
+        QFETCH(int, changes);
+        const QDateTime base(QDate(2026, 12, 8), QTime(10, 0, 0));
+        const auto at = [&base](const QString& offset) {
+            return base.addSecs(offset.mid(1).toInt()).toString("yyyy-MM-dd hh:mm:ss");
+        };
+        COrderBook book;
+        COrder* order = book.Take({{"id", 7}, {"status", 1}, {"ctime", at("+0")}, {"ertime", at("+0")}},
+                                  COrderBook::Listed);
+        QSignalSpy changed(&book, &COrderBook::StatusChanged);
+        quint64 asked = 0;
+        for (const QString& step : steps) {
+            const QStringList part = step.split(' ');
+            if (part[0] == "ask") {
+                asked = book.RevisionOf(7);
+            } else if (part[0] == "E") {
+                book.ApplyEntry(order, {{"id", 7}, {"status", part[1].toInt()}, {"ertime", at(part[2])}}, "test");
+            } else if (part[0] == "D") {
+                QVariantMap info{{"id", 7}, {"status", part[1].toInt()}, {"taker", "王五"}};
+                if (part.size() > 2)
+                    info.insert("ertime", at(part[2]));
+                QVERIFY(book.ApplyDetail(order, info, asked));
+                QCOMPARE(order->GetTaker(), QStringLiteral("王五")); // a late detail still fills the rest
+            } else {
+                const QStringList fromTo = part[1].split('>');
+                book.ApplyAction(order, fromTo[0].toInt(), fromTo[1].toInt(), "test");
+            }
+        }
+        QCOMPARE(order->GetStatus(), status);
+        QCOMPARE(changed.size(), changes);
+    }
+};
+
+TARVIK_TEST_MAIN(TestOrderBook)
+#include "tst_orderbook.moc"
