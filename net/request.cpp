@@ -30,6 +30,7 @@ const char* const stopReasonProperty = "tarvikStopReason";
 // After an answer this large the heap is trimmed: the C library keeps freed pages otherwise, and a
 // client open all day would hold on to the memory of one hostile answer.
 constexpr qint64 largeReplyBytes = 4LL * 1024 * 1024;
+constexpr qint64 readSlackBytes = 1024 * 1024;
 
 QString MiB(qint64 bytes)
 {
@@ -44,11 +45,20 @@ public:
         : QObject(reply), reply(reply), maxBytes(maxBytes), deadlineMsecs(deadlineMsecs)
     {
         if (maxBytes > 0) {
-            reply->setReadBufferSize(maxBytes + 1);
+            // Qt's network thread can stall up to a chunk short of a full buffer: a buffer that
+            // fills has passed the limit all the same.
+            reply->setReadBufferSize(maxBytes + readSlackBytes);
             connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
                 if (this->reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > this->maxBytes)
                     Abort(Stop::TooLarge);
             });
+            // Progress reports are spaced out, and the last bytes before a full buffer may come
+            // without a signal: with nothing more arriving, only a look at the buffer sees them.
+            connect(reply, &QNetworkReply::readyRead, this, &ReplyBound::CheckBuffer);
+            watch.setInterval(250);
+            connect(&watch, &QTimer::timeout, this, &ReplyBound::CheckBuffer);
+            connect(reply, &QNetworkReply::finished, &watch, &QTimer::stop);
+            watch.start();
         }
         connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
             receivedBytes = received;
@@ -73,6 +83,12 @@ public:
     }
 
 private:
+    void CheckBuffer()
+    {
+        if (reply->bytesAvailable() > maxBytes)
+            Abort(Stop::TooLarge);
+    }
+
     void Abort(Stop why)
     {
         if (reply->isFinished() || Stopped(reply) != Stop::None)
@@ -92,6 +108,7 @@ private:
     const int deadlineMsecs;
     qint64 receivedBytes = 0;
     QTimer deadline;
+    QTimer watch;
 };
 
 } // namespace

@@ -60,10 +60,11 @@ enum class Stop
 };
 
 // Bounds a running reply: more than `maxBytes` of body (0: no size limit), or a transfer still
-// running after `deadlineMsecs`, aborts it, and it finishes as a failed request. The reply keeps
-// no more than maxBytes + 1 unread bytes, so the network thread cannot run ahead while the event
-// loop is busy and fill memory before the check sees the size. Post() bounds every API request
-// this way; pictures and the installer download are bounded by their own limits.
+// running after `deadlineMsecs`, aborts it, and it finishes as a failed request. The reply's buffer
+// is held to a little over maxBytes, so a download (GET) pauses there even while the event loop is busy
+// (Qt's network thread ignores that buffer for a POST: an API answer is stopped as soon as the
+// event loop sees it pass the limit). Post() bounds every API request this way; pictures and the
+// installer download are bounded by their own limits.
 void Bound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs);
 Stop Stopped(const QNetworkReply* reply); // why Bound() aborted the reply
 
