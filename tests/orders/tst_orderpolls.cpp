@@ -2,6 +2,7 @@
 #include <QNetworkReply>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QUrlQuery>
 
@@ -10,6 +11,7 @@
 #include "confirm/cwservertable.h"
 #include "detail/corderwidget.h"
 #include "orders/orderpane.h"
+#include "net/request.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
 #include "ui/quietplatform.h"
@@ -22,6 +24,7 @@ class TestOrderPolls : public QObject
     CUser user;
     QJsonArray fullList, newOrders, payFinish;
     QList<FakeResponse> details; // answers to StaffOrder2, one per request, the last one kept
+    bool payFinishHangs = false;
 
     static QString stamp(const QDateTime& time) { return time.toString("yyyy-MM-dd hh:mm:ss"); }
 
@@ -78,6 +81,7 @@ private slots:
         PollClock::SetSecondLength(20);
         fullList = newOrders = payFinish = QJsonArray();
         details.clear();
+        payFinishHangs = false;
         FakeNetworkManager::Install([this](const RecordedRequest& r) {
             const QString path = r.request.url().path();
             if (path.endsWith(QLatin1String("/StaffOrderList")))
@@ -88,7 +92,8 @@ private slots:
             if (path.endsWith(QLatin1String("/UpdateStaffOrderList")))
                 return FakeResponse::Json(answer(QJsonObject{{"commos", newOrders}}));
             if (path.endsWith(QLatin1String("/PayFinishOrder")))
-                return FakeResponse::Json(answer(QJsonObject{{"commos", payFinish}}));
+                return payFinishHangs ? FakeResponse::Hang()
+                                      : FakeResponse::Json(answer(QJsonObject{{"commos", payFinish}}));
             if (path.endsWith(QLatin1String("/StaffOrder2")) && !details.isEmpty())
                 return details.size() > 1 ? details.takeFirst() : details.first();
             return FakeResponse::Json("{\"status\":1,\"info\":\"\"}");
@@ -99,6 +104,7 @@ private slots:
     {
         FakeNetworkManager::Uninstall();
         PollClock::SetSecondLength(1000);
+        Request::SetTransferDeadline(30000);
     }
 
     void bodiesAndCursors_neverGoBack()
@@ -217,6 +223,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() > asked, 30000);
         QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 20000);
         QCOMPARE(pane.list->ServerTable()->TitleLabel()->text(), QStringLiteral("待确认订单 20000"));
+    }
+
+    // An answer not whole by the deadline is a failed poll, and the poll is asked again.
+    void payFinishPastTheDeadline_failsAndIsAskedAgain()
+    {
+        payFinishHangs = true;
+        Request::SetTransferDeadline(100);
+        OrderPane pane(&user);
+        QSignalSpy failed(pane.list->Polls(), &COrderPolls::PollFailed);
+        QTRY_COMPARE(sent("PayFinishOrder").size(), 2);
+        QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("PayFinishOrder"));
+        QVERIFY(failed.value(0).value(1).toString().contains(QStringLiteral("not whole within 0.1 s")));
     }
 
     void lookups_useFull64BitIds_andAnOrderListedTwiceIsOneOrder()
