@@ -64,11 +64,8 @@ constexpr int offlineBandHeight = 24;
 
 const QString downloadFailedText = QStringLiteral("更新下载失败，重试！\n");
 
-#ifdef Q_OS_WIN
-const QString fallbackInstallerName = QStringLiteral("tarvik-setup.exe");
-#else
-const QString fallbackInstallerName = QStringLiteral("tarvik-setup");
-#endif
+// Installers live in a folder of their own, beside nothing else the client keeps.
+const QString updatesFolder = QStringLiteral("updates");
 
 } // namespace
 
@@ -674,12 +671,9 @@ bool CWMain::SlotCheckUpdate(QString strVersion)
 
 QString CWMain::InstallerPath(qint64 account, const QUrl& url)
 {
-    QString name = url.fileName(QUrl::FullyDecoded);
-    // The address is the server's to choose; the file must land in the account's folder and must
-    // not replace the session's lock file that lives there.
-    if (!CWebLabel::IsPlainFileName(name) || name.compare(AccountLockFileName, Qt::CaseInsensitive) == 0)
-        name = fallbackInstallerName;
-    return JoinPath(AccountDir(account), name);
+    // The address is the server's to choose; whatever it says, the file lands in the updates
+    // folder under a name that can replace nothing but an earlier installer.
+    return JoinPath({AccountDir(account), updatesFolder, UpdatePolicy::InstallerName(url)});
 }
 
 void CWMain::ShowPackageUpdateHint()
@@ -743,6 +737,8 @@ void CWMain::HttpDownUpdate()
     connect(downloadReply, &QNetworkReply::errorOccurred, this, &CWMain::slotErrorDownUpdate);
     connect(downloadReply, &QNetworkReply::readyRead, this, &CWMain::ReadDownUpdate);
     connect(downloadReply, &QNetworkReply::redirected, this, &CWMain::CheckDownRedirect);
+    // Its size is checked as it is written; the whole of it must come within the deadline.
+    Request::Bound(downloadReply, 0, UpdatePolicy::DownloadDeadline());
 }
 
 void CWMain::CheckDownRedirect(const QUrl& target)
@@ -857,6 +853,8 @@ void CWMain::ReplyFinishedDownUpdate(QNetworkReply* reply)
     if (reply != downloadReply)
         return;
     QString refused = downloadRefusal;
+    if (refused.isEmpty() && Request::Stopped(reply) == Request::Stop::Deadline)
+        refused = QStringLiteral("下载用时过长，已停止。");
     if (refused.isEmpty() && reply->error() != QNetworkReply::NoError) {
         DropInstallerFile();
         DownloadFailed(downloadFailedText + QStringLiteral("都是网络的错！"));

@@ -52,8 +52,8 @@ public:
 
     bool HoldsLoginStamp() const;
 
-    // Where a downloaded installer goes: the account's folder, under the plain file name the
-    // download address ends in, or a fixed name when it does not end in one.
+    // Where a downloaded installer goes: the "updates" folder of the account's folder, under the
+    // download address's file name reduced to a safe one that ends in the installer suffix.
     static QString InstallerPath(qint64 account, const QUrl& url);
 
     // For the window's tests and for tools that drive it.

@@ -1,12 +1,14 @@
 #include "main/updatepolicy.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include "app/constants.h"
 
 namespace {
 
 qint64 sizeLimit = 0;
+int downloadDeadline = 0;
 int fromPackageOverride = -1;
 
 bool IsHttp(const QUrl& url)
@@ -18,6 +20,15 @@ bool IsHttps(const QUrl& url)
 {
     return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
+
+// The platform offers "tarvik-setup-<build>.sh" to Linux.
+#ifdef Q_OS_WIN
+const QString installerSuffix = QStringLiteral(".exe");
+#else
+const QString installerSuffix = QStringLiteral(".sh");
+#endif
+const QString fallbackInstallerBase = QStringLiteral("tarvik-setup");
+constexpr int maxInstallerBaseLength = 64;
 
 // The configured hosts are "host" or "host:port", without scheme.
 QUrl HostUrl(const QString& hostPort)
@@ -37,6 +48,16 @@ qint64 SizeLimit()
 void SetSizeLimit(qint64 bytes)
 {
     sizeLimit = bytes;
+}
+
+int DownloadDeadline()
+{
+    return downloadDeadline > 0 ? downloadDeadline : DefaultDownloadDeadline;
+}
+
+void SetDownloadDeadline(int msecs)
+{
+    downloadDeadline = msecs;
 }
 
 bool FromPackage()
@@ -88,6 +109,37 @@ bool IsTextType(const QByteArray& contentType)
 {
     const QByteArray type = contentType.split(';').first().trimmed().toLower();
     return type.startsWith("text/") || type.contains("html") || type.contains("xml") || type.contains("json");
+}
+
+QString InstallerSuffix()
+{
+    return installerSuffix;
+}
+
+QString InstallerName(const QUrl& url)
+{
+    QString base = url.fileName(QUrl::FullyDecoded);
+    if (base.endsWith(installerSuffix, Qt::CaseInsensitive))
+        base.chop(installerSuffix.size());
+    for (QChar& c : base) {
+        const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                           (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                           (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
+                           c == QLatin1Char('_') || c == QLatin1Char('.');
+        if (!plain)
+            c = QLatin1Char('_');
+    }
+    base = base.left(maxInstallerBaseLength);
+    while (base.startsWith(QLatin1Char('.')))
+        base.remove(0, 1);
+    while (base.endsWith(QLatin1Char('.')))
+        base.chop(1);
+    // "con.exe" and its kind name a device on Windows, not a file.
+    static const QRegularExpression device(QStringLiteral("^(con|prn|aux|nul|com[0-9]|lpt[0-9])(\\..*)?$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (base.isEmpty() || device.match(base).hasMatch())
+        base = fallbackInstallerBase;
+    return base + installerSuffix;
 }
 
 } // namespace UpdatePolicy

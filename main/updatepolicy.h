@@ -14,6 +14,11 @@ constexpr qint64 DefaultSizeLimit = 512LL * 1024 * 1024;
 qint64 SizeLimit();
 void SetSizeLimit(qint64 bytes); // 0 or less restores the default
 
+// The whole download must arrive within this time, however steadily it trickles.
+constexpr int DefaultDownloadDeadline = 30 * 60 * 1000; // milliseconds
+int DownloadDeadline();
+void SetDownloadDeadline(int msecs); // 0 or less restores the default
+
 // A copy installed from a system package (built with TARVIK_PACKAGED, or run from under /usr but
 // not /usr/local) leaves updates to the package manager and never downloads an installer.
 bool FromPackage();
@@ -28,6 +33,13 @@ QString RefuseAddress(const QUrl& url, bool hasDigest);
 bool RedirectAllowed(const QUrl& from, const QUrl& to, bool hasDigest);
 
 bool SameHost(const QUrl& a, const QUrl& b);
+
+// The file name an installer offered at `url` is kept under: the address's own name cut down to
+// letters, digits, "-", "_" and inner dots, ending in InstallerSuffix() (".exe" on Windows, ".sh"
+// elsewhere), or "tarvik-setup" with the suffix when nothing usable is left. However the address
+// is named, the result is a plain name that no file of the client's own ends in.
+QString InstallerName(const QUrl& url);
+QString InstallerSuffix();
 
 // A web page or other text is what an error page or a captive portal sends, never an installer.
 bool IsTextType(const QByteArray& contentType);

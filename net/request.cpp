@@ -1,11 +1,18 @@
 #include "net/request.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QNetworkRequest>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QTimer>
 #include <QUrl>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "app/log.h"
 #include "session/cuser.h"
@@ -14,6 +21,97 @@ namespace Request {
 
 static ManagerFactory managerFactory = nullptr;
 static int transferTimeout = 30000;
+static int transferDeadline = 30000;
+
+namespace {
+
+const char* const stopProperty = "tarvikStop";
+const char* const stopReasonProperty = "tarvikStopReason";
+// After an answer this large the heap is trimmed: the C library keeps freed pages otherwise, and a
+// client open all day would hold on to the memory of one hostile answer.
+constexpr qint64 largeReplyBytes = 4LL * 1024 * 1024;
+constexpr qint64 readSlackBytes = 1024 * 1024;
+
+QString MiB(qint64 bytes)
+{
+    return QString::number(bytes / (1024 * 1024));
+}
+
+// Lives as the reply's child and goes with it.
+class ReplyBound : public QObject
+{
+public:
+    ReplyBound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs)
+        : QObject(reply), reply(reply), maxBytes(maxBytes), deadlineMsecs(deadlineMsecs)
+    {
+        if (maxBytes > 0) {
+            // Qt's network thread can stall up to a chunk short of a full buffer: a buffer that
+            // fills has passed the limit all the same.
+            reply->setReadBufferSize(maxBytes + readSlackBytes);
+            connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
+                if (this->reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > this->maxBytes)
+                    Abort(Stop::TooLarge);
+            });
+            // Progress reports are spaced out, and the last bytes before a full buffer may come
+            // without a signal: with nothing more arriving, only a look at the buffer sees them.
+            connect(reply, &QNetworkReply::readyRead, this, &ReplyBound::CheckBuffer);
+            watch.setInterval(250);
+            connect(&watch, &QTimer::timeout, this, &ReplyBound::CheckBuffer);
+            connect(reply, &QNetworkReply::finished, &watch, &QTimer::stop);
+            watch.start();
+        }
+        connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
+            receivedBytes = received;
+            if (this->maxBytes > 0 && received > this->maxBytes)
+                Abort(Stop::TooLarge);
+        });
+        if (deadlineMsecs > 0) {
+            deadline.setSingleShot(true);
+            connect(&deadline, &QTimer::timeout, this, [this] { Abort(Stop::Deadline); });
+            connect(reply, &QNetworkReply::finished, &deadline, &QTimer::stop);
+            deadline.start(deadlineMsecs);
+        }
+    }
+
+    ~ReplyBound() override
+    {
+#ifdef __GLIBC__
+        // The reply's own buffers are freed after its children: trim once the event loop is back.
+        if (receivedBytes > largeReplyBytes && QCoreApplication::instance())
+            QTimer::singleShot(0, [] { malloc_trim(0); });
+#endif
+    }
+
+private:
+    void CheckBuffer()
+    {
+        if (reply->bytesAvailable() > maxBytes)
+            Abort(Stop::TooLarge);
+    }
+
+    void Abort(Stop why)
+    {
+        if (reply->isFinished() || Stopped(reply) != Stop::None)
+            return;
+        reply->setProperty(stopProperty, int(why));
+        reply->setProperty(
+            stopReasonProperty,
+            why == Stop::TooLarge
+                ? QStringLiteral("the answer is larger than %1 MiB, stopped").arg(MiB(maxBytes))
+                : QStringLiteral("the answer was not whole within %1 s, stopped")
+                      .arg(deadlineMsecs / 1000.0));
+        reply->abort(); // finishes the reply with an error at once
+    }
+
+    QNetworkReply* reply;
+    const qint64 maxBytes;
+    const int deadlineMsecs;
+    qint64 receivedBytes = 0;
+    QTimer deadline;
+    QTimer watch;
+};
+
+} // namespace
 
 Fields SessionFields(const CUser* user)
 {
@@ -77,6 +175,27 @@ void SetTransferTimeout(int msecs)
     transferTimeout = msecs;
 }
 
+int TransferDeadline()
+{
+    return transferDeadline;
+}
+
+void SetTransferDeadline(int msecs)
+{
+    transferDeadline = msecs;
+}
+
+void Bound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs)
+{
+    if (reply)
+        new ReplyBound(reply, maxBytes, deadlineMsecs);
+}
+
+Stop Stopped(const QNetworkReply* reply)
+{
+    return reply ? Stop(reply->property(stopProperty).toInt()) : Stop::None;
+}
+
 QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize)
 {
     QNetworkRequest request;
@@ -92,7 +211,9 @@ QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, 
 {
     if (!manager)
         return nullptr;
-    return manager->post(BuildRequest(endpointUrl, body.size()), body);
+    QNetworkReply* reply = manager->post(BuildRequest(endpointUrl, body.size()), body);
+    Bound(reply, MaxReplyBytes, transferDeadline);
+    return reply;
 }
 
 QString TextUpToNul(const QByteArray& bytes)
@@ -122,9 +243,11 @@ Answer Read(QNetworkReply* reply)
     if (reply->error() != QNetworkReply::NoError) {
         answer.networkError = true;
         answer.errorCode = reply->error();
-        answer.errorString = reply->errorString();
+        const QString stopped = reply->property(stopReasonProperty).toString();
+        answer.errorString = stopped.isEmpty() ? reply->errorString() : stopped;
     }
-    answer.text = TextUpToNul(reply->readAll());
+    // An aborted reply is closed and has nothing left to read.
+    answer.text = TextUpToNul(reply->isOpen() ? reply->readAll() : QByteArray());
     // One line per failed request: "why did we miss order X" starts with which calls failed, and when.
     const QString endpoint = reply->url().fileName();
     if (answer.networkError) {
@@ -134,15 +257,18 @@ Answer Read(QNetworkReply* reply)
     }
     answer.platformTime = PlatformTime(reply);
 
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(answer.text.toUtf8(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        qCWarning(lcRequests, "%s failed: the answer is not a JSON object (%d characters)",
-                  qUtf8Printable(endpoint), int(answer.text.size()));
-        return answer;
+    // The document goes as soon as the map is made: a large answer is not held twice.
+    {
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(answer.text.toUtf8(), &parseError);
+        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+            qCWarning(lcRequests, "%s failed: the answer is not a JSON object (%d characters)",
+                      qUtf8Printable(endpoint), int(answer.text.size()));
+            return answer;
+        }
+        answer.isObject = true;
+        answer.map = document.object().toVariantMap();
     }
-    answer.isObject = true;
-    answer.map = document.toVariant().toMap();
     answer.status = answer.map.value(QStringLiteral("status")).toInt();
     return answer;
 }

@@ -44,7 +44,32 @@ bool TrustCaFile(QString* error);
 int TransferTimeout(); // milliseconds, 30 000 unless changed
 void SetTransferTimeout(int msecs);
 
+// No API answer comes near this: the full list of 10 000 orders is about 3 MB.
+constexpr qint64 MaxReplyBytes = 32LL * 1024 * 1024;
+
+// The transfer timeout only fires when nothing arrives; an answer that trickles in a byte at a
+// time would hold a poll for ever. So the whole transfer has a deadline of its own as well.
+int TransferDeadline(); // milliseconds, 30 000 unless changed
+void SetTransferDeadline(int msecs);
+
+enum class Stop
+{
+    None,
+    TooLarge, // the answer announced or brought more than its limit
+    Deadline, // the answer was not whole by its deadline
+};
+
+// Bounds a running reply: more than `maxBytes` of body (0: no size limit), or a transfer still
+// running after `deadlineMsecs`, aborts it, and it finishes as a failed request. The reply's buffer
+// is held to a little over maxBytes, so a download (GET) pauses there even while the event loop is busy
+// (Qt's network thread ignores that buffer for a POST: an API answer is stopped as soon as the
+// event loop sees it pass the limit). Post() bounds every API request this way; pictures and the
+// installer download are bounded by their own limits.
+void Bound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs);
+Stop Stopped(const QNetworkReply* reply); // why Bound() aborted the reply
+
 QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize);
+// Posts the body, bounded by MaxReplyBytes and TransferDeadline().
 QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body);
 
 // Drops every connection of the manager's signals and routes its finished() to one reply slot, so
@@ -74,7 +99,7 @@ struct Answer
 {
     bool networkError = false; // the reply itself failed (no connection, timeout, HTTP error)
     int errorCode = 0;         // QNetworkReply::NetworkError
-    QString errorString;       // the reply's own error text
+    QString errorString;       // the reply's own error text, or why Bound() stopped it
     QString text;              // the body as UTF-8 text, up to the first NUL byte
     bool isObject = false;     // the text parsed as a JSON object
     QVariantMap map;           // the object's contents
@@ -88,7 +113,8 @@ struct Answer
     QVariantList InfoList() const { return Info().toList(); }
 };
 
-// Reads the whole body of a finished reply. Does not release the reply.
+// Reads the whole body of a finished reply. Does not release the reply; once it goes, the memory
+// of a large answer is handed back to the system.
 Answer Read(QNetworkReply* reply);
 
 // The platform's clock when it answered: the reply's HTTP Date header, read in local time as the

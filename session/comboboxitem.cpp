@@ -36,7 +36,8 @@ ComboBoxItem::ComboBoxItem(CUser* user, QComboBox* box, QWidget* parent)
     faceLabel->setScaledContents(true);
     faceLabel->setGeometry(2, (rowHeight - faceSide) / 2, faceSide, faceSide);
     const QString facePath = user ? LocalFacePath(user->GetFace()) : QString();
-    faceLabel->setPixmap(QPixmap(facePath.isEmpty() ? QStringLiteral(":/img/img/cattle.gif") : facePath));
+    faceLabel->setPixmap(facePath.isEmpty() ? QPixmap(QStringLiteral(":/img/img/cattle.gif"))
+                                            : CWebLabel::LoadPicture(facePath));
     faceLabel->setStyleSheet(QStringLiteral("plblImg{border: 1px solid #fff;border-radius: 3px;}"));
 
     deleteButton->setObjectName(QStringLiteral("ppbtnDelete"));

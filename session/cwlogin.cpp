@@ -243,7 +243,8 @@ void CWLogin::ShowAvatar(const QString& path)
     // The label never deletes a movie, and a picture set after one only unhooks it: without this
     // every account typed would leave another animation running on the avatar.
     QMovie* previous = avatarMovie;
-    if (path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
+    const bool ours = path.startsWith(QLatin1String(":/"));
+    if (ours && path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
         if (previous && previous->fileName() == path && avatarLabel->movie() == previous)
             return;
         avatarMovie = new QMovie(path, QByteArray(), avatarLabel);
@@ -251,7 +252,8 @@ void CWLogin::ShowAvatar(const QString& path)
         avatarMovie->start();
     } else {
         avatarMovie = nullptr;
-        avatarLabel->setPixmap(QPixmap(path));
+        // A kept avatar is read within the limits of every picture from outside.
+        avatarLabel->setPixmap(ours ? QPixmap(path) : CWebLabel::LoadPicture(path));
     }
     delete previous;
 }

@@ -2,9 +2,11 @@
 
 #include "app/constants.h"
 #include "app/desktop.h"
+#include "net/request.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QFile>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QMovie>
@@ -16,6 +18,8 @@
 namespace {
 
 int transferTimeoutMsecs = 20000;
+// The whole of a picture, however slowly it arrives: 8 MiB at a poor 1 Mbit/s.
+constexpr int pictureDeadlineMsecs = 90000;
 
 const QString failureText = QStringLiteral("加载图像失败");
 const QString tooLargeText = QStringLiteral("图像过大");
@@ -139,22 +143,11 @@ void CWebLabel::StartDownload(const QString& path)
         connect(started, &QNetworkReply::finished, this, [this, started] { replyFinished(started); });
         connect(started, &QNetworkReply::readyRead, this, &CWebLabel::slotReadyRead);
         connect(started, &QNetworkReply::errorOccurred, this, &CWebLabel::slotError);
-        // Refused as soon as the announced length or the bytes received pass the limit.
-        connect(started, &QNetworkReply::metaDataChanged, this, [this, started] {
-            CheckSize(started, started->header(QNetworkRequest::ContentLengthHeader).toLongLong());
-        });
-        connect(started, &QNetworkReply::downloadProgress, this,
-                [this, started](qint64 received, qint64) { CheckSize(started, received); });
+        // Refused as soon as the announced length or the bytes received pass the limit, busy
+        // event loop or not.
+        Request::Bound(started, MaxPictureBytes, pictureDeadlineMsecs);
     }
     setToolTip(imageUrl->toString());
-}
-
-void CWebLabel::CheckSize(QNetworkReply* source, qint64 bytes)
-{
-    if (!reply || source != reply || tooLarge || bytes <= MaxPictureBytes)
-        return;
-    tooLarge = true;
-    reply->abort(); // finishes the reply with an error, which shows why
 }
 
 void CWebLabel::slotReadyRead()
@@ -173,6 +166,7 @@ void CWebLabel::slotError(QNetworkReply::NetworkError code)
     // itself is released in replyFinished, which always follows.
     if (!reply || sender() != reply)
         return;
+    tooLarge = Request::Stopped(reply) == Request::Stop::TooLarge;
     ShowFailure();
 }
 
@@ -191,27 +185,13 @@ void CWebLabel::replyFinished(QNetworkReply* finished)
         return;
     reply = nullptr;
     if (finished->error() != QNetworkReply::NoError) {
+        tooLarge = Request::Stopped(finished) == Request::Stop::TooLarge;
         ShowFailure(); // slotError may not have had its turn (an abort reports the error later)
         return;
     }
 
-    // The size is read from the picture's head before anything is decoded: a few hundred
-    // kilobytes of PNG can unpack into gigabytes.
-    QBuffer bytes;
-    bytes.setData(finished->read(MaxPictureBytes + 1));
-    if (bytes.size() > MaxPictureBytes) {
-        // All of it may arrive at once, before the progress check has had a chance.
-        tooLarge = true;
-        ShowFailure();
-        return;
-    }
-    bytes.open(QIODevice::ReadOnly);
-    QImageReader reader(&bytes);
-    const QSize size = reader.size();
-    tooLarge = size.width() > MaxPictureSide || size.height() > MaxPictureSide;
-    const QImage image = tooLarge ? QImage() : reader.read();
-    tooLarge = tooLarge || image.width() > MaxPictureSide || image.height() > MaxPictureSide;
-    if (image.isNull() || tooLarge) {
+    const QImage image = ReadPicture(finished, &tooLarge);
+    if (image.isNull()) {
         ShowFailure(); // and no copy on disk
         return;
     }
@@ -221,6 +201,36 @@ void CWebLabel::replyFinished(QNetworkReply* finished)
     emit FinishedDownload();
     if (!localPath.isEmpty())
         picture.save(localPath); // a copy that cannot be written is not worth bothering the user
+}
+
+QImage CWebLabel::ReadPicture(QIODevice* source, bool* tooLarge)
+{
+    // The size is read from the picture's head before anything is decoded: a few hundred
+    // kilobytes of PNG can unpack into gigabytes.
+    QBuffer bytes;
+    bytes.setData(source->read(MaxPictureBytes + 1));
+    bool refused = bytes.size() > MaxPictureBytes;
+    QImage image;
+    if (!refused) {
+        bytes.open(QIODevice::ReadOnly);
+        QImageReader reader(&bytes);
+        const QSize size = reader.size();
+        refused = size.width() > MaxPictureSide || size.height() > MaxPictureSide;
+        if (!refused)
+            image = reader.read();
+        refused = refused || image.width() > MaxPictureSide || image.height() > MaxPictureSide;
+    }
+    if (tooLarge)
+        *tooLarge = refused;
+    return refused ? QImage() : image;
+}
+
+QPixmap CWebLabel::LoadPicture(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QPixmap();
+    return QPixmap::fromImage(ReadPicture(&file));
 }
 
 void CWebLabel::DropLoadingMovie()

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QImage>
 #include <QLabel>
 #include <QNetworkReply>
+#include <QPixmap>
 #include <QPointer>
 #include <QUrl>
 
+class QIODevice;
 class QMovie;
 class QNetworkAccessManager;
 
@@ -44,6 +47,11 @@ public:
     static constexpr qint64 MaxPictureBytes = 8 * 1024 * 1024;
     static constexpr int MaxPictureSide = 4096; // pixels, either side
 
+    // Every picture the client shows from outside its resources is read through here, within the
+    // limits above: a null image for one beyond them (with tooLarge set) or one that does not decode.
+    static QImage ReadPicture(QIODevice* source, bool* tooLarge = nullptr);
+    static QPixmap LoadPicture(const QString& path); // a kept copy, such as an avatar in faces/
+
     static QNetworkAccessManager* SharedManager();
 
 signals:
@@ -65,10 +73,9 @@ private:
     void DropLoadingMovie();
     void DropReply();
     void ShowFailure();
-    void CheckSize(QNetworkReply* source, qint64 bytes);
 
     QPointer<QNetworkReply> reply;
-    bool tooLarge = false; // the current download was refused for its size
+    bool tooLarge = false; // the current picture was refused for its size
     QUrl* imageUrl = nullptr;
     int clickMode = -1;
     QString localPath;

@@ -1,6 +1,7 @@
 #include "common/localhttpserver.h"
 
 #include <QTcpSocket>
+#include <QThread>
 
 #include <memory>
 
@@ -40,4 +41,38 @@ void LocalHttpServer::Accept(QTcpSocket* socket)
         socket->write(respond(path));
         socket->disconnectFromHost();
     });
+}
+
+FloodServer::FloodServer(const QByteArray& head, int trickleMsecs)
+{
+    std::atomic<int> listening{-1};
+    worker = std::thread([this, head, trickleMsecs, &listening] {
+        QTcpServer server;
+        listening = server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+        if (!server.waitForNewConnection(10000))
+            return;
+        QScopedPointer<QTcpSocket> socket(server.nextPendingConnection());
+        QByteArray request = socket->readAll();
+        while (!request.contains("\r\n\r\n") && socket->waitForReadyRead(1000))
+            request += socket->readAll();
+        asked = true;
+        QObject::connect(socket.data(), &QTcpSocket::bytesWritten, [this](qint64 bytes) { sent += bytes; });
+        socket->write(head);
+        const QByteArray chunk(trickleMsecs > 0 ? 1 : 64 * 1024, ' ');
+        while (!stop && socket->state() == QAbstractSocket::ConnectedState) {
+            if (socket->bytesToWrite() == 0)
+                socket->write(chunk);
+            socket->waitForBytesWritten(200);
+            QThread::msleep(trickleMsecs);
+        }
+    });
+    while (listening < 0)
+        QThread::yieldCurrentThread();
+    port = quint16(listening);
+}
+
+FloodServer::~FloodServer()
+{
+    stop = true;
+    worker.join();
 }

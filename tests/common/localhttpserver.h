@@ -8,7 +8,9 @@
 
 class QTcpSocket;
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 // A bare HTTP server on a free local port, for answers the platform never gives (redirects, odd
 // heads): each request is answered with the raw bytes `respond(path)` returns, then the
@@ -35,4 +37,23 @@ private:
 
     QTcpServer server;
     Responder respond;
+};
+
+// Answers one request from a thread of its own, so it keeps sending while the test's event loop is
+// busy, as a real server does: `head` (status line and headers, blank line included), then blanks
+// as fast as the client takes them, or one blank every `trickleMsecs`, until the client goes.
+class FloodServer
+{
+public:
+    explicit FloodServer(const QByteArray& head, int trickleMsecs = 0);
+    ~FloodServer();
+
+    QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(port); }
+    std::atomic<bool> asked{false}; // the request has come
+    std::atomic<qint64> sent{0};    // bytes the client's side has taken
+
+private:
+    std::atomic<bool> stop{false};
+    quint16 port = 0;
+    std::thread worker;
 };

@@ -1,5 +1,6 @@
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
@@ -62,8 +63,11 @@ class TestUpdate : public QObject
     // The account's folder holds nothing but the login stamp: no installer, no half-written file.
     static QStringList filesBesideTheStamp()
     {
-        QStringList files =
-            QDir(AccountDir(PlatformProcess::DemoAccount)).entryList(QDir::Files | QDir::Hidden);
+        const QDir account(AccountDir(PlatformProcess::DemoAccount));
+        QStringList files;
+        QDirIterator it(account.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << account.relativeFilePath(it.next());
         files.removeAll(AccountLockFileName);
         return files;
     }
@@ -89,8 +93,8 @@ class TestUpdate : public QObject
 
     QString installerPath(const QString& build) const
     {
-        return JoinPath(AccountDir(PlatformProcess::DemoAccount),
-                        QStringLiteral("tarvik-setup-") + build + QStringLiteral(".sh"));
+        return JoinPath({AccountDir(PlatformProcess::DemoAccount), QStringLiteral("updates"),
+                         QStringLiteral("tarvik-setup-") + build + QStringLiteral(".sh")});
     }
 
     // Offers `build`, opens the window and waits for the offer on the button.
@@ -457,40 +461,68 @@ private slots:
     void installerPath_data()
     {
         QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("name"); // without the installer suffix
         const QString fallback = QStringLiteral("tarvik-setup");
 
         QTest::newRow("plain") << "http://h/download/tarvik-setup-1.0.7.sh"
-                               << "tarvik-setup-1.0.7.sh";
+                               << "tarvik-setup-1.0.7";
         QTest::newRow("encoded blank") << "http://h/d/tarvik%20setup.sh"
-                                       << "tarvik setup.sh";
+                                       << "tarvik_setup";
         // QUrl resolves the decoded dots itself: only the last name is left.
         QTest::newRow("encoded slashes") << "http://h/d/..%2F..%2Fevil.sh"
-                                         << "evil.sh";
-        QTest::newRow("encoded backslash") << "http://h/d/..%5Cevil.exe" << fallback;
+                                         << "evil";
+        QTest::newRow("encoded backslash") << "http://h/d/..%5Cevil.exe"
+                                           << "_evil.exe";
         QTest::newRow("dot dot") << "http://h/d/%2E%2E" << fallback;
         QTest::newRow("no file name") << "http://h/download/" << fallback;
         QTest::newRow("empty") << "" << fallback;
-        QTest::newRow("the login stamp") << "http://h/d/me.xml" << fallback;
-        QTest::newRow("the login stamp, other case") << "http://h/d/ME.XML" << fallback;
+        QTest::newRow("a device on Windows") << "http://h/d/CON.txt" << fallback;
+        QTest::newRow("the login stamp") << "http://h/d/me.xml"
+                                         << "me.xml";
     }
     void installerPath()
     {
         QFETCH(QString, url);
         QFETCH(QString, name);
-        QCOMPARE(CWMain::InstallerPath(42, QUrl(url)), JoinPath(AccountDir(42), name));
+        QCOMPARE(CWMain::InstallerPath(42, QUrl(url)), JoinPath({AccountDir(42), QStringLiteral("updates"),
+                                                                 name + UpdatePolicy::InstallerSuffix()}));
     }
 
-    void hostileDownloadName_staysInTheAccountFolder()
+    // A platform that names one of the client's own files as its installer, with the right digest,
+    // gets its file into the updates folder and replaces nothing.
+    void hostileDownloadName_replacesNothing_data()
     {
-        // A platform that names the lock file as its installer must not replace the login stamp.
-        const QString url = QStringLiteral("http://") + platform->hostPort() + QStringLiteral("/d/me.xml");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kept"); // the installer's name in the updates folder
+        QTest::newRow("login stamp") << "me.xml"
+                                     << "me.xml.sh";
+        QTest::newRow("receipts printed") << "printed.txt"
+                                          << "printed.txt.sh";
+        QTest::newRow("settings") << "settings.ini"
+                                  << "settings.ini.sh";
+        QTest::newRow("climbing") << "..%2Fprinted.txt"
+                                  << "printed.txt.sh";
+    }
+    void hostileDownloadName_replacesNothing()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kept);
+        const QByteArray script("#!/bin/sh\nexit 0\n");
+        const QDir account(AccountDir(PlatformProcess::DemoAccount));
+        QVERIFY(QDir().mkpath(account.path()));
+        const QStringList own = {account.filePath(QStringLiteral("printed.txt")),
+                                 account.filePath(QStringLiteral("settings.ini"))};
+        for (const QString& path : own) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
+        }
+        const QString url = QStringLiteral("http://") + platform->hostPort() + QStringLiteral("/d/") + name;
         const QString reply = QStringLiteral("{\"status\":1,\"info\":{\"build\":\"9.0\",\"url\":\"%1\","
                                              "\"sha256\":\"%2\"}}")
-                                  .arg(url, sha256("#!/bin/sh\nexit 0\n"));
-        FakeNetworkManager::Install([reply](const RecordedRequest& request) {
+                                  .arg(url, sha256(script));
+        FakeNetworkManager::Install([reply, script](const RecordedRequest& request) {
             if (request.operation == QNetworkAccessManager::GetOperation)
-                return FakeResponse::Json("#!/bin/sh\nexit 0\n");
+                return FakeResponse::Json(script);
             return FakeResponse::Json(reply.toUtf8());
         });
         openWindow();
@@ -511,9 +543,14 @@ private slots:
         QCOMPARE(sent.at(0).request.header(QNetworkRequest::ContentLengthHeader).toInt(), 0);
         QCOMPARE(sent.at(1).request.url(), QUrl(url));
 
-        QFile installer(JoinPath(AccountDir(PlatformProcess::DemoAccount), QStringLiteral("tarvik-setup")));
+        for (const QString& path : own) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("kept"));
+        }
+        QFile installer(account.filePath(QStringLiteral("updates/") + kept));
         QVERIFY(installer.open(QIODevice::ReadOnly));
-        QCOMPARE(installer.readAll(), QByteArray("#!/bin/sh\nexit 0\n"));
+        QCOMPARE(installer.readAll(), script);
         QVERIFY(window->HoldsLoginStamp());
         // Another process still finds the account taken.
         QLockFile other(AccountLockFile(PlatformProcess::DemoAccount));

@@ -6,6 +6,7 @@
 
 #include "app/log.h"
 #include "common/fakenetwork.h"
+#include "common/localhttpserver.h"
 #include "common/testmain.h"
 #include "net/request.h"
 #include "session/cuser.h"
@@ -83,6 +84,7 @@ private slots:
     {
         FakeNetworkManager::Uninstall();
         Request::SetTransferTimeout(30000);
+        Request::SetTransferDeadline(30000);
     }
 
     void body_keepsFieldOrderAndEscapesValues()
@@ -306,6 +308,37 @@ private slots:
         own->SetHandler(nullptr);
         QVERIFY(answer(own, "x=1").Succeeded());
         QCOMPARE(FakeNetworkManager::Recorded().size(), 4);
+    }
+
+    // Too large an answer, or one still arriving at its deadline, fails and says why.
+    void boundedAnswer_failsWithItsReason_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("trickleMsecs");
+        QTest::addColumn<int>("deadline");
+        QTest::addColumn<QString>("reason");
+        const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        QTest::newRow("1 GiB announced") << ok + "Content-Length: 1073741824\r\n\r\n"
+                                         << 0 << 30000 << "larger than 32 MiB";
+        QTest::newRow("streamed") << ok + "Connection: close\r\n\r\n" << 0 << 30000 << "larger than 32 MiB";
+        QTest::newRow("trickled") << ok + "Content-Length: 9000\r\n\r\n"
+                                  << 20 << 600 << "not whole within 0.6 s";
+    }
+    void boundedAnswer_failsWithItsReason()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(int, trickleMsecs);
+        QFETCH(int, deadline);
+        QFETCH(QString, reason);
+        FloodServer server(head, trickleMsecs);
+        Request::SetTransferDeadline(deadline);
+        Sender sender;
+        sender.Send(QStringLiteral("http://%1/api/PayFinishOrder").arg(server.hostPort()), "x=1", true);
+        QTRY_COMPARE(sender.delivered.size(), 1);
+        QVERIFY(sender.answers.first().networkError);
+        QVERIFY2(sender.answers.first().errorString.contains(reason),
+                 qPrintable(sender.answers.first().errorString));
+        QVERIFY2(server.sent < 2 * Request::MaxReplyBytes, qPrintable(QString::number(server.sent)));
     }
 
     void silentServer_endsInATimeoutError()

@@ -11,6 +11,7 @@
 #include "confirm/cwservertable.h"
 #include "detail/corderwidget.h"
 #include "orders/orderpane.h"
+#include "net/request.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
 #include "ui/quietplatform.h"
@@ -24,6 +25,7 @@ class TestOrderPolls : public QObject
     QJsonArray fullList, newOrders, payFinish;
     QList<FakeResponse> details; // answers to StaffOrder2, one per request, the last one kept
     bool byCursor = false;       // the pay/finish poll gets only what changed after its "ertime"
+    bool payFinishHangs = false;
 
     static QString stamp(const QDateTime& time) { return time.toString("yyyy-MM-dd hh:mm:ss"); }
 
@@ -81,6 +83,7 @@ private slots:
         fullList = newOrders = payFinish = QJsonArray();
         details.clear();
         byCursor = false;
+        payFinishHangs = false;
         FakeNetworkManager::Install([this](const RecordedRequest& r) {
             const QString path = r.request.url().path();
             if (path.endsWith(QLatin1String("/StaffOrderList")))
@@ -91,6 +94,8 @@ private slots:
             if (path.endsWith(QLatin1String("/UpdateStaffOrderList")))
                 return FakeResponse::Json(answer(QJsonObject{{"commos", newOrders}}));
             if (path.endsWith(QLatin1String("/PayFinishOrder"))) {
+                if (payFinishHangs)
+                    return FakeResponse::Hang();
                 QJsonArray changed;
                 for (const QJsonValue& e : qAsConst(payFinish))
                     if (!byCursor || e.toObject().value("ertime").toString() > fields(r.body).value(3).second)
@@ -107,6 +112,7 @@ private slots:
     {
         FakeNetworkManager::Uninstall();
         PollClock::SetSecondLength(1000);
+        Request::SetTransferDeadline(30000);
     }
 
     void bodiesAndCursors_neverGoBack()
@@ -295,6 +301,18 @@ private slots:
         }
         QCOMPARE(waits, (QList<int>{5, 10, 20, 40, 80, 160, 300, 300, 5}));
         QCOMPARE(failed.first().at(1).toString(), QStringLiteral("登录已过期")); // the band's text
+    }
+
+    // An answer not whole by the deadline is a failed poll, and the poll is asked again.
+    void payFinishPastTheDeadline_failsAndIsAskedAgain()
+    {
+        payFinishHangs = true;
+        Request::SetTransferDeadline(100);
+        OrderPane pane(&user);
+        QSignalSpy failed(pane.list->Polls(), &COrderPolls::PollFailed);
+        QTRY_COMPARE(sent("PayFinishOrder").size(), 2);
+        QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("PayFinishOrder"));
+        QVERIFY(failed.value(0).value(1).toString().contains(QStringLiteral("not whole within 0.1 s")));
     }
 
     void lookups_useFull64BitIds_andAnOrderListedTwiceIsOneOrder()

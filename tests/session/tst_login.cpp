@@ -4,12 +4,14 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTcpServer>
 
 #include "app/accountlock.h"
 #include "app/constants.h"
 #include "app/traymessage.h"
 #include "common/fakenetwork.h"
+#include "common/localhttpserver.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "main/cwmain.h"
@@ -17,6 +19,7 @@
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "session/userstore.h"
+#include "ui/cweblabel.h"
 
 // Logging in against the local platform server, the way a staff member does it.
 class TestLogin : public QObject
@@ -244,6 +247,22 @@ private slots:
         QVERIFY(!quitWasCalled());
         QCOMPARE(currentUser, record);
         QCOMPARE(record->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
+    }
+
+    // The avatar streams in while the client is busy with the login: it is not read far past the
+    // picture limit, and is refused.
+    void endlessAvatarDuringLogin_stopsAtThePictureLimit()
+    {
+        FloodServer images("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\n\r\n");
+        qputenv("TARVIK_IMAGE_HOST", images.hostPort().toLatin1());
+        auto restore = qScopeGuard([this] { qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1()); });
+        openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit)
+            ->Login();
+        QTRY_VERIFY_WITH_TIMEOUT(images.asked, 10000);
+        QThread::msleep(1000); // busy
+        QTRY_COMPARE(mainWindow->AvatarLabel()->text(), QStringLiteral("图像过大"));
+        QVERIFY2(images.sent < CWebLabel::MaxPictureBytes + 16 * 1024 * 1024, // and what the sockets hold
+                 qPrintable(QString::number(images.sent)));
     }
 
     void nicknameWithControlCharacters_isRememberedAtThisAndLaterLogins()
