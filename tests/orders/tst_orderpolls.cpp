@@ -308,11 +308,14 @@ private slots:
     {
         payFinishHangs = true;
         Request::SetTransferDeadline(100);
+        // The reason goes to the log; a dead line is no refusal, so the band gets no text of its own.
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("PayFinishOrder poll failed: .*not whole within 0.1 s")));
         OrderPane pane(&user);
         QSignalSpy failed(pane.list->Polls(), &COrderPolls::PollFailed);
         QTRY_COMPARE(sent("PayFinishOrder").size(), 2);
         QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("PayFinishOrder"));
-        QVERIFY(failed.value(0).value(1).toString().contains(QStringLiteral("not whole within 0.1 s")));
+        QVERIFY(failed.value(0).value(1).toString().isEmpty());
     }
 
     void lookups_useFull64BitIds_andAnOrderListedTwiceIsOneOrder()
