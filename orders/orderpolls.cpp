@@ -139,8 +139,9 @@ void COrderPolls::FetchDetail(qint64 id)
     if (!user || id <= 0)
         return;
     if (toFetch.size() >= maxWaitingFetches && !toFetch.contains(id)) {
-        qCWarning(lcPolls, "order %lld not fetched: %d orders already wait for their detail",
-                  static_cast<long long>(id), maxWaitingFetches);
+        if (turnedAway++ == 0)
+            qCWarning(lcPolls, "order %lld not fetched: %d orders already wait for their detail",
+                      static_cast<long long>(id), maxWaitingFetches);
         return;
     }
     toFetch.insert(id);
@@ -154,6 +155,13 @@ void COrderPolls::StartFetches()
         return;
     if (!detailManager)
         detailManager = Request::CreateManager(this);
+    if (turnedAway > 0 && toFetch.size() < maxWaitingFetches) {
+        qCWarning(lcPolls, "%d order(s) were not fetched while %d waited for their detail", turnedAway,
+                  maxWaitingFetches);
+        turnedAway = 0;
+    }
+    if (fetching.size() >= maxFetchesInFlight)
+        return;
     const QList<qint64> inFlight = fetching.values();
     for (qint64 id : qAsConst(toFetch)) {
         if (fetching.size() >= maxFetchesInFlight)

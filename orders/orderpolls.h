@@ -130,6 +130,9 @@ private:
     // asked for again after a failure until the platform answers.
     QHash<QNetworkReply*, qint64> fetching;
     QSet<qint64> toFetch;
+    // Orders turned away while the waiting list was full: counted, and logged once rather than each
+    // (a hostile reply may name hundreds of thousands).
+    int turnedAway = 0;
     // The pay/finish entries seen in the second before the cursor and later, with their stamps.
     QHash<QString, QDateTime> seen;
 };

@@ -200,6 +200,31 @@ private slots:
         QCOMPARE(sent("StaffOrder2").size(), 2);
     }
 
+    // A reply naming more unknown orders than may wait: a few are fetched at a time, the rest are
+    // turned away with one line in the log, not one line each.
+    void manyUnknownOrders_fewFetches_oneWarning()
+    {
+        static int warned = 0;
+        static QtMessageHandler previous = nullptr;
+        warned = 0;
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (text.contains(QLatin1String("not fetched")))
+                ++warned;
+            else
+                previous(type, context, text);
+        });
+        const QString now = stamp(QDateTime::currentDateTime());
+        fullList = {entry(10, 2, now)};
+        details = {FakeResponse::Hang()};
+        for (int id = 1000; id < 1000 + 10050; ++id)
+            payFinish.append(QJsonObject{{"id", id}, {"status", 2}, {"ertime", now}});
+        OrderPane pane(&user);
+        QTRY_VERIFY(sent("PayFinishOrder").size() >= 2);
+        qInstallMessageHandler(previous);
+        QCOMPARE(sent("StaffOrder2").size(), 4);
+        QCOMPARE(warned, 1);
+    }
+
     // One reply brings an order that became paid and a buyer's confirmation request: the
     // new-order sound is heard first; the confirmation's sound waits for it.
     void newOrderAndConfirmationInOneReply_newOrderSoundFirst()
