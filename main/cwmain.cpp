@@ -482,7 +482,7 @@ void CWMain::SearchTextChanged(QString text)
 {
     QStringList ids;
     if (allList) {
-        for (const COrder* order : allList->Book()->Search(text))
+        for (const COrder* order : allList->Book()->SearchOrders(text))
             ids << QString::number(order->GetId());
     }
     if (!searchCompleter) {

@@ -54,7 +54,7 @@ COrderBook::~COrderBook()
     qDeleteAll(orders);
 }
 
-QList<COrder*> COrderBook::Search(const QString& text) const
+QList<COrder*> COrderBook::SearchOrders(const QString& text) const
 {
     QList<COrder*> found;
     for (COrder* order : orders)

@@ -45,7 +45,7 @@ public:
     const QList<COrder*>& Orders() const { return orders; }
     int Count() const { return orders.size(); }
     // The orders whose number contains `text`, in arrival order.
-    QList<COrder*> Search(const QString& text) const;
+    QList<COrder*> SearchOrders(const QString& text) const;
 
     // The shop every order of the session belongs to; the full list names it, the other replies
     // do not, and each order the book creates gets it.

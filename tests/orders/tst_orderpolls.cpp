@@ -358,9 +358,9 @@ private slots:
         QVERIFY(!pane.group(4)->FindItem(77));
         QCOMPARE(pane.list->Book()->Find(1)->GetShopName(), QStringLiteral("老街牛肉面馆"));
 
-        QCOMPARE(idsOf(pane.list->Book()->Search(QStringLiteral("12"))), (QList<qint64>{123, 4512}));
-        QVERIFY(pane.list->Book()->Search(QStringLiteral("999")).isEmpty());
-        QCOMPARE(idsOf(pane.list->Book()->Search(QString::number(big))), (QList<qint64>{big}));
+        QCOMPARE(idsOf(pane.list->Book()->SearchOrders(QStringLiteral("12"))), (QList<qint64>{123, 4512}));
+        QVERIFY(pane.list->Book()->SearchOrders(QStringLiteral("999")).isEmpty());
+        QCOMPARE(idsOf(pane.list->Book()->SearchOrders(QString::number(big))), (QList<qint64>{big}));
     }
 
     void openOrderDetail_reusesTheRowsWindow()
