@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "app/constants.h"
+#include "app/resources.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
@@ -50,7 +51,7 @@ CWUserInfo::CWUserInfo(CUser* user, QWidget* parent, Qt::WindowFlags f) : CWidge
     const int faceSide = TopBandHeight() / 2;
     faceLabel->resize(faceSide, faceSide);
     FillLabels();
-    faceLabel->setPixmap(QPixmap(QStringLiteral(":/img/img/user.png")));
+    faceLabel->setPixmap(TarvikPixmap(QStringLiteral(":/img/img/user.png")));
     faceLabel->move(20, (TopBandHeight() - faceSide) / 2);
     HideTitle();
     nameLabel->move(faceLabel->x() + faceLabel->width() + 10, faceLabel->y());

@@ -8,6 +8,7 @@
 #include <QPalette>
 #include <QTimer>
 
+#include "app/resources.h"
 #include "orders/corder.h"
 
 COrderItem* COrderItem::selectedItem = nullptr;
@@ -94,7 +95,7 @@ void COrderItem::ShowIcon(bool newOrder)
 {
     newOrderIcon = newOrder;
     if (iconLabel)
-        iconLabel->setPixmap(QPixmap(newOrder ? newOrderIconPath() : plainIcon()));
+        iconLabel->setPixmap(TarvikPixmap(newOrder ? newOrderIconPath() : plainIcon()));
 }
 
 void COrderItem::StartFlash()

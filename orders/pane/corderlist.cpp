@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 
+#include "app/resources.h"
 #include "orders/corder.h"
 #include "orders/pane/corderitem.h"
 
@@ -42,7 +43,7 @@ int textWidth(QLabel& label)
 COrderList::COrderList(QString title, QWidget* parent)
     : QWidget(parent), foldIcon(this), groupTitle(this), groupCount(this)
 {
-    foldIcon.setPixmap(QPixmap(QStringLiteral(":/img/img/fold.png")));
+    foldIcon.setPixmap(TarvikPixmap(QStringLiteral(":/img/img/fold.png")));
     foldIcon.setScaledContents(true);
     foldIcon.setGeometry(6, 8, 12, 12);
 
@@ -197,7 +198,7 @@ void COrderList::LayoutNow()
 
     if (foldedIconShown == expanded) {
         foldedIconShown = !expanded;
-        foldIcon.setPixmap(QPixmap(expanded ? QStringLiteral(":/img/img/unfold.png")
+        foldIcon.setPixmap(TarvikPixmap(expanded ? QStringLiteral(":/img/img/unfold.png")
                                             : QStringLiteral(":/img/img/fold.png")));
     }
     emit HeightChanged();

@@ -2,6 +2,7 @@
 #include <QImageReader>
 #include <QWindow>
 
+#include "app/resources.h"
 #include "common/testmain.h"
 #include "session/cwlogin.h"
 #include "ui/quietplatform.h"
@@ -36,6 +37,10 @@ private slots:
                 continue;
             const QString sharp = path.left(path.size() - 4) + QStringLiteral("@2x.png");
             QCOMPARE(QImageReader(sharp).size(), QImageReader(path).size() * 2);
+            // What the windows show is the sharp one, at the size of the small one.
+            const QPixmap shown = TarvikPixmap(path);
+            QCOMPARE(shown.devicePixelRatio(), 2.0);
+            QCOMPARE(shown.size() / 2, QImageReader(path).size());
         }
     }
 };
