@@ -1,8 +1,8 @@
 #include "income/incomecsv.h"
 
 #include <QRegularExpression>
-#include <QSaveFile>
 
+#include "app/atomicfile.h"
 #include "app/money.h"
 #include "orders/corder.h"
 
@@ -41,20 +41,12 @@ QByteArray Write(const QList<const COrder*>& rows)
 
 bool Save(const QString& path, const QByteArray& data, QString* error)
 {
-    QSaveFile file(path);
-    const auto fail = [&](const QString& what) {
-        if (error)
-            *error = what + QStringLiteral("：") + file.errorString();
-        file.cancelWriting();
-        return false;
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("无法创建文件"));
-    if (file.write(data) != data.size())
-        return fail(QStringLiteral("写入文件失败"));
-    if (!file.commit())
-        return fail(QStringLiteral("保存文件失败"));
-    return true;
+    QString why;
+    if (AtomicFile::Write(path, data, &why))
+        return true;
+    if (error)
+        *error = QStringLiteral("保存文件失败：") + why;
+    return false;
 }
 
 } // namespace IncomeCsv

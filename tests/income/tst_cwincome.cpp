@@ -674,8 +674,8 @@ private slots:
         }
         QVERIFY2(written == rowsOnScreen(window->IncomeTable()), qPrintable(describe(written)));
 
-        // A folder that is not there: the box says so and stays.
-        QVERIFY(!window->SaveCsv(folder.filePath(QStringLiteral("gone/收入.csv"))));
+        // A place no file can go (its folder is a file): the box says so and stays.
+        QVERIFY(!window->SaveCsv(path + QStringLiteral("/收入.csv")));
         QVERIFY(boxVisible(window) && !window->MsgBox()->MsgBoxTimer());
         QVERIFY(window->MsgBox()->MsgBoxLabel()->text().startsWith(QStringLiteral("导出失败\n")));
 
