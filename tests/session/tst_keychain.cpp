@@ -36,7 +36,15 @@ class TestKeychain : public QObject
         run(job);
         return job.textData();
     }
-    static const CUser* inFile() { return UserStore().Users().value(0); }
+    // What users.xml holds of the account (the store's records go with the store).
+    static QString inFile()
+    {
+        const UserStore store;
+        const CUser* user = store.Users().value(0);
+        return !user                          ? QStringLiteral("no account")
+               : user->GetRememberPassword() ? QStringLiteral("its password")
+                                              : QStringLiteral("no password");
+    }
 
     static void remember(bool autoLogin, const QString& passwordInFile)
     {
@@ -78,7 +86,7 @@ private slots:
         // users.xml as an earlier version left it: the password is moved into the store at once.
         remember(false, QStringLiteral("velm123"));
         QPointer<CWLogin> login = openLogin();
-        QTRY_VERIFY(inFile() && !inFile()->GetRememberPassword()); // the file's element is empty now
+        QTRY_COMPARE(inFile(), QStringLiteral("no password")); // the file's element is empty now
         QCOMPARE(stored(), QStringLiteral("velm123"));
         QCOMPARE(login->PasswordBox()->text(), QStringLiteral("velm123"));
         QCOMPARE(login->RememberBox()->toolTip(), QStringLiteral("密码保存在系统的凭据存储中。"));
@@ -91,7 +99,7 @@ private slots:
         QTRY_VERIFY(mainWindow);
         QCOMPARE(FakeNetworkManager::Recorded().first().body,
                  "account=13800000001&pass=" + CUser::Md5Of(QStringLiteral("velm123")).toLatin1());
-        QVERIFY(!inFile()->GetRememberPassword());
+        QCOMPARE(inFile(), QStringLiteral("no password"));
         QCOMPARE(stored(), QStringLiteral("velm123"));
         cleanup();
 
@@ -103,7 +111,7 @@ private slots:
         login->Login();
         QTRY_VERIFY(mainWindow);
         QTRY_COMPARE(stored(), QString());
-        QVERIFY(!inFile()->GetRememberPassword());
+        QCOMPARE(inFile(), QStringLiteral("no password"));
     }
 };
 
