@@ -106,10 +106,16 @@ void COrderBook::Announce(const QList<COrder*>& taken, Arrival how)
 }
 
 // Older than what the book knows. A stamp equal to the known one is a fact of that same second
-// and counts, unless the client's own action came after it.
+// and counts, unless the client's own action came after it and the fact would take the order back.
+// Within one second the stamps cannot tell which came first, but an order's life can: it only moves
+// on (paid, served, reviewed, completed, or refunded), so a buyer's review stamped in the second of
+// the client's own finish is newer than the finish, and a report of the paid order is not.
 bool COrderBook::IsStale(const COrder* order, int status, const QDateTime& stamp) const
 {
-    const bool ownNewer = facts.value(order->GetId()).ownNewer && status != order->GetStatus();
+    const auto stage = [](int code) {
+        return code == StatusRefunded.first ? int(StatusCompleted.first) + 1 : code;
+    };
+    const bool ownNewer = facts.value(order->GetId()).ownNewer && stage(status) < stage(order->GetStatus());
     const QDateTime known = order->GetErtime();
     if (!stamp.isValid() || !known.isValid())
         return ownNewer;

@@ -29,6 +29,7 @@ private slots:
         QTest::newRow("late confirmation, refunded meanwhile") << QStringList{"E 9 +2", "A 1>2"} << 9 << 1;
         QTest::newRow("old report after the own finish") << QStringList{"A 1>2", "E 1 +0"} << 2 << 1;
         QTest::newRow("review after the own finish") << QStringList{"A 1>2", "E 3 +1"} << 3 << 2;
+        QTest::newRow("review in the second of the own finish") << QStringList{"A 1>2", "E 3 +0"} << 3 << 2;
         QTest::newRow("detail asked after the own finish") << QStringList{"A 1>2", "ask", "D 3"} << 3 << 2;
     }
     void newestFactWins()
