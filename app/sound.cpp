@@ -6,6 +6,8 @@
 #include <QMediaPlayer>
 #include <QTextStream>
 
+#include "app/log.h"
+
 namespace Sound {
 
 QStringList Folders()
@@ -67,17 +69,59 @@ Monitor* monitor()
     return &instance;
 }
 
-void Play(QMediaPlayer* player, const QString& relativePath)
+Service::Service(QObject* parent) : QObject(parent) {}
+
+Service::~Service()
 {
-    if (!player)
-        return;
-    const QUrl url = Resolve(relativePath);
+    // A player's end must not be reported by a service that is going.
+    for (QMediaPlayer* player : qAsConst(players))
+        player->disconnect(this);
+    qDeleteAll(players);
+}
+
+void Service::Preload(const QStringList& relativePaths)
+{
+    for (const QString& path : relativePaths)
+        PlayerFor(path);
+}
+
+QMediaPlayer* Service::PlayerFor(const QString& relativePath)
+{
+    QMediaPlayer*& player = players[relativePath];
+    if (!player) {
+        player = new QMediaPlayer;
+        player->setMedia(Resolve(relativePath));
+        connect(player, &QMediaPlayer::stateChanged, this, [this, relativePath](QMediaPlayer::State state) {
+            if (state == QMediaPlayer::StoppedState)
+                emit Stopped(relativePath);
+        });
+        connect(player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error), this,
+                [this, relativePath, player](QMediaPlayer::Error) {
+                    qCWarning(lcFiles, "sound %s: %s", qUtf8Printable(relativePath),
+                              qUtf8Printable(player->errorString()));
+                    emit Failed(relativePath, player->errorString());
+                });
+    }
+    return player;
+}
+
+void Service::Play(const QString& relativePath)
+{
+    QMediaPlayer* player = PlayerFor(relativePath);
     Monitor* m = monitor();
     m->lastSound = relativePath;
     ++m->count;
-    emit m->Played(relativePath, url);
-    player->setMedia(url);
+    emit m->Played(relativePath, player->media().request().url());
+    // A sound still playing starts again from its beginning.
+    if (player->state() != QMediaPlayer::StoppedState)
+        player->setPosition(0);
     player->play();
+}
+
+bool Service::IsPlaying(const QString& relativePath) const
+{
+    const QMediaPlayer* player = players.value(relativePath);
+    return player && player->state() == QMediaPlayer::PlayingState;
 }
 
 } // namespace Sound

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -30,8 +31,30 @@ QStringList Names();
 // sound was found.
 bool Report(QTextStream& out);
 
-// Sets the player's media to the sound and plays it. Null players are ignored.
-void Play(QMediaPlayer* player, const QString& relativePath);
+// The session's sounds, one player per sound: a sound's file is found and loaded the first time it
+// is asked for (or by Preload), and asking for it again only starts it from the beginning.
+class Service : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Service(QObject* parent = nullptr);
+    ~Service() override;
+
+    void Preload(const QStringList& relativePaths);
+    void Play(const QString& relativePath);
+    bool IsPlaying(const QString& relativePath) const;
+
+signals:
+    // The sound has played to its end, or was stopped.
+    void Stopped(const QString& relativePath);
+    // The sound could not be played (a missing or unreadable file, no audio output).
+    void Failed(const QString& relativePath, const QString& reason);
+
+private:
+    QMediaPlayer* PlayerFor(const QString& relativePath);
+
+    QHash<QString, QMediaPlayer*> players;
+};
 
 // Tells whoever listens (tests, mostly) which sound was asked for.
 class Monitor : public QObject
@@ -45,7 +68,7 @@ signals:
     void Played(const QString& relativePath, const QUrl& resolved);
 
 private:
-    friend void Play(QMediaPlayer*, const QString&);
+    friend class Service;
     QString lastSound;
     int count = 0;
 };

@@ -1,7 +1,6 @@
 #include "confirm/cwservertable.h"
 
 #include <QHeaderView>
-#include <QMediaPlayer>
 #include <QNetworkAccessManager>
 #include <QTableWidget>
 #include <QTimer>
@@ -9,6 +8,7 @@
 #include "app/constants.h"
 #include "app/log.h"
 #include "app/sound.h"
+#include "session/csession.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
@@ -28,15 +28,16 @@ QString TitleWithCount(int paid)
 
 } // namespace
 
-CWServerTable::CWServerTable(CUser* user, COrderBook* book, QWidget* parent, Qt::WindowFlags f)
-    : CWidget(parent, f), user(user), book(book)
+CWServerTable::CWServerTable(CSession* session, QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f)
 {
+    Attach(session);
     SetUp();
 }
 
-CWServerTable::CWServerTable(CUser* user, COrderBook* book, QSize size, QWidget* parent, Qt::WindowFlags f)
-    : CWidget(size, parent, f), user(user), book(book)
+CWServerTable::CWServerTable(CSession* session, QSize size, QWidget* parent, Qt::WindowFlags f)
+    : CWidget(size, parent, f)
 {
+    Attach(session);
     SetUp();
 }
 
@@ -45,7 +46,6 @@ CWServerTable::~CWServerTable()
     for (QNetworkReply* pending : qAsConst(pendingReplies))
         if (pending)
             disconnect(pending, nullptr, this, nullptr);
-    delete manager;
     manager = nullptr;
     pendingReplies.clear();
     replyOrders.clear();
@@ -54,7 +54,16 @@ CWServerTable::~CWServerTable()
     removeTimers.clear();
     orders.clear();
     byId.clear();
-    delete player;
+}
+
+void CWServerTable::Attach(CSession* session)
+{
+    if (!session)
+        return;
+    manager = session->Network();
+    sounds = session->Sounds();
+    user = session->User();
+    book = session->Book();
 }
 
 void CWServerTable::SetUp()
@@ -219,8 +228,6 @@ void CWServerTable::SlotOrderOk(QTableWidgetItem* item)
 void CWServerTable::HttpOrderOk(qlonglong orderId)
 {
     HideMsgBox();
-    if (!manager)
-        manager = Request::CreateManager(this);
     if (!user)
         return;
     Request::Fields fields = Request::SessionFields(user);
@@ -304,9 +311,8 @@ void CWServerTable::ReplyFinishOrderOk()
         const QString done = servedNow ? QStringLiteral("完成") : QStringLiteral("已完成");
         ShowDone(cell, done, newStatus);
         if (servedNow) {
-            if (!player)
-                player = new QMediaPlayer;
-            Sound::Play(player, QStringLiteral("audio/server.mp3"));
+            if (sounds)
+                sounds->Play(QStringLiteral("audio/server.mp3"));
         }
         if (COrder* order = FindOrder(id)) {
             // Applied only while the order is still paid: a newer status that reached the book

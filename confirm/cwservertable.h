@@ -11,8 +11,11 @@
 
 class COrder;
 class COrderBook;
+class CSession;
 class CUser;
-class QMediaPlayer;
+namespace Sound {
+class Service;
+}
 class QNetworkAccessManager;
 class QTableWidget;
 class QTableWidgetItem;
@@ -27,8 +30,8 @@ class CWServerTable : public CWidget
 {
     Q_OBJECT
 public:
-    CWServerTable(CUser* user, COrderBook* book, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
-    CWServerTable(CUser* user, COrderBook* book, QSize size, QWidget* parent = nullptr,
+    explicit CWServerTable(CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    CWServerTable(CSession* session, QSize size, QWidget* parent = nullptr,
                   Qt::WindowFlags f = Qt::WindowFlags());
     ~CWServerTable() override;
 
@@ -84,6 +87,7 @@ protected:
 
 private:
     void SetUp();
+    void Attach(CSession* session);
     void RefreshTitle();
     void OnStatusChanged(COrder* order);
     void ShowDone(QTableWidgetItem* cell, const QString& text, int status);
@@ -93,7 +97,7 @@ private:
 
     QTableWidget* table = nullptr;
     QNetworkAccessManager* manager = nullptr;
-    QMediaPlayer* player = nullptr;
+    Sound::Service* sounds = nullptr;
     CUser* user = nullptr;
     COrderBook* book = nullptr;
     QList<COrder*> orders;

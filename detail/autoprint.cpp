@@ -3,16 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPrinter>
 
-#include <memory>
 
 #include "app/atomicfile.h"
 #include "app/constants.h"
-#include "app/desktop.h"
 #include "app/log.h"
 #include "app/settings.h"
-#include "detail/receipt.h"
 #include "orders/corder.h"
 
 CAutoPrint::CAutoPrint(CSettings* settings, qint64 account, QObject* parent)
@@ -34,32 +30,25 @@ void CAutoPrint::DetailReady(COrder* detail)
     if (detail->GetStatus() != int(StatusPaid.first) || printed.contains(id))
         return;
 
-    std::unique_ptr<QPrinter> printer(Desktop::CreateReceiptPrinter());
-    if (!printer) {
-        qCWarning(lcPrinting, "order %lld: no printer could be set up, the receipt was not printed", id);
-        emit PrintFailed(id, QStringLiteral("no printer"));
-        return;
-    }
-    const bool toFile = printer->outputFormat() == QPrinter::PdfFormat;
-    const QString file = toFile ? printer->outputFileName() : QString();
-    const QString printerName = printer->printerName();
-    const bool painted = Receipt::Paint(printer.get(), *detail);
-    printer.reset(); // a PDF is complete on disk only once its printer is gone
-    if (!painted || (toFile && QFileInfo(file).size() <= 0)) {
-        const QString where = toFile ? QDir::toNativeSeparators(file) : printerName;
-        qCWarning(lcPrinting, "order %lld: the receipt could not be printed to %s", id,
-                  qUtf8Printable(where));
-        emit PrintFailed(id, where);
+    const Outcome outcome = printer ? printer(*detail) : Outcome{false, QString(), QStringLiteral("no printer")};
+    const QString file = outcome.file;
+    if (!outcome.printed) {
+        if (outcome.where == QLatin1String("no printer"))
+            qCWarning(lcPrinting, "order %lld: no printer could be set up, the receipt was not printed", id);
+        else
+            qCWarning(lcPrinting, "order %lld: the receipt could not be printed to %s", id,
+                      qUtf8Printable(outcome.where));
+        emit PrintFailed(id, outcome.where);
         return;
     }
 
     Remember(id);
-    if (toFile)
+    if (!file.isEmpty())
         qCInfo(lcPrinting, "order %lld: receipt printed automatically, no printer: saved as %s", id,
                qUtf8Printable(QDir::toNativeSeparators(file)));
     else
         qCInfo(lcPrinting, "order %lld: receipt printed automatically on %s", id,
-               qUtf8Printable(printerName));
+               qUtf8Printable(outcome.where));
     emit Printed(id, file);
 }
 

@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 class COrder;
 class CSettings;
 
@@ -18,6 +20,20 @@ class CAutoPrint : public QObject
 {
     Q_OBJECT
 public:
+    // Where one receipt went: the PDF file it was saved as (empty when it went to a printer), or the
+    // printer's name; `printed` false when it could not be printed ("no printer" when none could be
+    // set up).
+    struct Outcome
+    {
+        bool printed = false;
+        QString file;
+        QString where;
+    };
+    // Prints one receipt on the default printer, or as a PDF where there is none. The windows give
+    // the one their print button uses; without one every receipt fails with "no printer".
+    using Printer = std::function<Outcome(const COrder&)>;
+    void SetPrinter(Printer value) { printer = std::move(value); }
+
     CAutoPrint(CSettings* settings, qint64 account, QObject* parent = nullptr);
 
     static constexpr int RememberedIds = 5000; // the most recent ones; older ids are long finished
@@ -41,6 +57,7 @@ private:
 
     CSettings* settings;
     qint64 account;
+    Printer printer;
     QSet<qint64> printed;
     QList<qint64> order; // the same ids, oldest first
 };

@@ -21,6 +21,7 @@
 #include "app/desktop.h"
 #include "app/log.h"
 #include "app/sound.h"
+#include "session/csession.h"
 #include "detail/receipt.h"
 #include "net/request.h"
 #include "orders/corder.h"
@@ -58,10 +59,16 @@ QString dateText(const QDateTime& time)
 
 } // namespace
 
-COrderWidget::COrderWidget(COrder* order, CUser* user, COrderBook* book, QWidget* parent)
+COrderWidget::COrderWidget(COrder* order, CSession* session, QWidget* parent)
     : CWidget(parent), passwordHint(QStringLiteral("请输入订单密码")),
-      reviewHint(QStringLiteral("请输入评价内容")), user(user), book(book), order(order)
+      reviewHint(QStringLiteral("请输入评价内容")), order(order)
 {
+    if (session) {
+        manager = session->Network();
+        user = session->User();
+        book = session->Book();
+        sounds = session->Sounds();
+    }
     msgBox = new CMsgBox(this, CMsgBox::ForOrderWidget());
     // The order's status may change elsewhere (the confirmation table, a poll): the window follows.
     if (book)
@@ -90,8 +97,8 @@ void COrderWidget::LetGoOfOrder()
     order = nullptr;
     book = nullptr;
     user = nullptr;
-    if (manager)
-        manager->disconnect(this);
+    manager = nullptr;
+    sounds = nullptr;
     if (reply) {
         reply->disconnect(this);
         reply->abort();
@@ -285,8 +292,6 @@ void COrderWidget::ClearItemWidgets()
 
 bool COrderWidget::HttpOrderDetail()
 {
-    if (!manager)
-        manager = Request::CreateManager(this);
     if (!user || !order)
         return false;
     Request::Fields fields = Request::SessionFields(user);
@@ -487,8 +492,6 @@ bool COrderWidget::SendAction(const QString& url, const QString& field,
 {
     if (!inputEdit || !user || !order)
         return false;
-    if (!manager)
-        manager = Request::CreateManager(this);
     Request::Fields fields = Request::SessionFields(user);
     fields.append({field, inputEdit->text()});
     fields.append({QStringLiteral("oid"), QString::number(order->GetId())});
@@ -591,7 +594,8 @@ void COrderWidget::ReplyFinishOrder(QNetworkReply* finished)
                         QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"),
                         QStringLiteral("失败：结束服务\n")))
         return;
-    Sound::Play(&player, QStringLiteral("audio/server.mp3"));
+    if (sounds)
+        sounds->Play(QStringLiteral("audio/server.mp3"));
     ActionDone(int(StatusServed.first), QStringLiteral("成功：结束服务"));
 }
 

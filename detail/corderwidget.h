@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QMediaPlayer>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QString>
@@ -12,6 +11,10 @@
 class CMsgBox;
 class COrder;
 class COrderBook;
+class CSession;
+namespace Sound {
+class Service;
+}
 class CUser;
 class CWebLabel;
 class QLabel;
@@ -33,7 +36,7 @@ class COrderWidget : public CWidget
     Q_OBJECT
 
 public:
-    COrderWidget(COrder* order, CUser* user, COrderBook* book, QWidget* parent = nullptr);
+    COrderWidget(COrder* order, CSession* session, QWidget* parent = nullptr);
     ~COrderWidget() override;
 
     // For the window's tests and for tools that drive it.
@@ -140,7 +143,7 @@ private:
     COrderBook* book = nullptr;
     COrder* order = nullptr;
     CMsgBox* msgBox = nullptr; // the message box and loading indicator
-    QMediaPlayer player;
+    Sound::Service* sounds = nullptr;
     bool settingStatus = false; // the window itself is changing its order's status
     quint64 detailAsked = 0;    // the order's revision in the book when the detail was asked for
     int actionFrom = -1;        // the status a finish or reply in flight started from

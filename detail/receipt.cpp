@@ -1,11 +1,16 @@
 #include "detail/receipt.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPrinter>
 
+#include "app/desktop.h"
 #include "orders/corder.h"
+
+#include <memory>
 
 namespace {
 
@@ -139,6 +144,21 @@ bool Paint(QPrinter* printer, const COrder& order)
     sheet.Rule();
     sheet.Block(0, h, 2, QStringLiteral(" 感谢您使用Velm购物，欢迎您下次光临！"));
     return sheet.End();
+}
+
+CAutoPrint::Outcome PrintOnDefault(const COrder& order)
+{
+    std::unique_ptr<QPrinter> printer(Desktop::CreateReceiptPrinter());
+    if (!printer)
+        return {false, QString(), QStringLiteral("no printer")};
+    const bool toFile = printer->outputFormat() == QPrinter::PdfFormat;
+    const QString file = toFile ? printer->outputFileName() : QString();
+    const QString printerName = printer->printerName();
+    const bool painted = Paint(printer.get(), order);
+    printer.reset(); // a PDF is complete on disk only once its printer is gone
+    if (!painted || (toFile && QFileInfo(file).size() <= 0))
+        return {false, QString(), toFile ? QDir::toNativeSeparators(file) : printerName};
+    return {true, file, toFile ? QDir::toNativeSeparators(file) : printerName};
 }
 
 } // namespace Receipt

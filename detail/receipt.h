@@ -2,6 +2,8 @@
 
 #include <QFont>
 
+#include "detail/autoprint.h"
+
 class COrder;
 class QPrinter;
 
@@ -16,5 +18,9 @@ QFont Font();
 // Paints the whole receipt, going on to a new page whenever the next line would pass the page's
 // bottom, so that a long order loses nothing. False when the printer could not be opened.
 bool Paint(QPrinter* printer, const COrder& order);
+
+// Prints the receipt on the default printer, or where there is none as a PDF in the receipts
+// folder, as the detail window's print button does; for the automatic printing of new orders.
+CAutoPrint::Outcome PrintOnDefault(const COrder& order);
 
 } // namespace Receipt

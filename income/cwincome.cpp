@@ -21,7 +21,8 @@
 #include "income/incomecsv.h"
 #include "net/request.h"
 #include "orders/corder.h"
-#include "session/cuser.h"
+#include "orders/orderbook.h"
+#include "session/csession.h"
 #include "ui/msgbox.h"
 
 namespace {
@@ -66,13 +67,20 @@ private:
 
 } // namespace
 
-CWIncome::CWIncome(CUser* user, QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f), user(user)
+CWIncome::CWIncome(CSession* session, QWidget* parent, Qt::WindowFlags f)
+    : CWidget(parent, f),
+      user(session ? session->User() : nullptr),
+      session(session),
+      manager(session ? session->Network() : nullptr)
 {
     Build();
 }
 
-CWIncome::CWIncome(QSize size, CUser* user, QWidget* parent, Qt::WindowFlags f)
-    : CWidget(size, parent, f), user(user)
+CWIncome::CWIncome(QSize size, CSession* session, QWidget* parent, Qt::WindowFlags f)
+    : CWidget(size, parent, f),
+      user(session ? session->User() : nullptr),
+      session(session),
+      manager(session ? session->Network() : nullptr)
 {
     Build();
 }
@@ -175,16 +183,11 @@ CWIncome::~CWIncome()
         disconnect(cashTimer, nullptr, nullptr, nullptr);
         delete cashTimer;
     }
-    // Deleting a manager deletes its replies and drops their connections: requests still in
-    // flight are abandoned without a reply slot running on a window that is going away.
-    for (QNetworkAccessManager* manager : {ordersManager, cashManager}) {
-        if (!manager)
-            continue;
-        disconnect(manager, nullptr, nullptr, nullptr);
-        for (QNetworkReply* reply : manager->findChildren<QNetworkReply*>())
-            disconnect(reply, nullptr, this, nullptr);
-        delete manager;
-    }
+    // Requests still in flight are abandoned without a reply slot running on a window that is
+    // going away.
+    Request::Drop(cashReply, this);
+    for (auto it = replyTabs.cbegin(); it != replyTabs.cend(); ++it)
+        Request::Drop(it.key(), this);
     cashReply = nullptr;
     replyTabs.clear();
 
@@ -290,10 +293,8 @@ void CWIncome::HttpCashUpdate()
 {
     if (!user)
         return;
-    if (!cashManager)
-        cashManager = Request::CreateManager(this);
     const QByteArray body = Request::EncodeBody(Request::SessionFields(user));
-    cashReply = Request::Send(cashManager, Api::CashUpdate(), body, this, &CWIncome::ReplyFinishCashUpdate,
+    cashReply = Request::Send(manager, Api::CashUpdate(), body, this, &CWIncome::ReplyFinishCashUpdate,
                               &CWIncome::ErrorCashUpdate);
     // The poll re-arms from the reply; with no reply to wait for it must re-arm here or stop for good.
     if (!cashReply)
@@ -352,11 +353,9 @@ void CWIncome::HttpAddShopCash(int index)
 {
     if (!user)
         return;
-    if (!ordersManager)
-        ordersManager = Request::CreateManager(this);
     Request::Fields fields = Request::SessionFields(user);
     fields.append({QStringLiteral("way"), PeriodName()});
-    QNetworkReply* reply = Request::Send(ordersManager, Api::AddShopCash(), Request::EncodeBody(fields), this,
+    QNetworkReply* reply = Request::Send(manager, Api::AddShopCash(), Request::EncodeBody(fields), this,
                                          &CWIncome::ReplyFinishAddShopCash, &CWIncome::ErrorAddShopCash);
     if (!reply)
         return;
@@ -542,7 +541,16 @@ void CWIncome::OpenOrderDetail(QTableWidgetItem* pItem)
     const qint64 id = idItem->text().toLongLong(&ok);
     if (!ok)
         return;
-    if (COrder* order = FindOrder(id))
+    COrder* listed = FindOrder(id);
+    if (!listed)
+        return;
+    if (!session) {
+        emit SignalOpenOrderDetail(listed);
+        return;
+    }
+    COrderBook* book = session->Book();
+    COrder* known = book->Find(id);
+    if (COrder* order = known ? known : book->Adopt(*listed))
         emit SignalOpenOrderDetail(order);
 }
 

@@ -12,6 +12,7 @@ class CMsgBox;
 class COrder;
 class IncomeChart;
 class QPushButton;
+class CSession;
 class CUser;
 class QLabel;
 class QNetworkAccessManager;
@@ -24,15 +25,15 @@ class QTimer;
 // polled from "CashUpdate" every 5 seconds for as long as the window lives, and below, one tab
 // per period with the orders that earned money in it ("AddShopCash", fetched on every tab change).
 //
-// The window owns the orders of its list. The order handed out by SignalOpenOrderDetail lives
-// only until the next period reply replaces the list or the window closes: a receiver that keeps
-// it longer must take a copy or look up the session's own record of that order.
+// The window owns the orders of its list, as the period's answer describes them. An order opened
+// from the list is the session's own record of it (SignalOpenOrderDetail), made from the list's
+// when the order book does not know the order yet.
 class CWIncome : public CWidget
 {
     Q_OBJECT
 public:
-    explicit CWIncome(CUser* user, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
-    CWIncome(QSize size, CUser* user, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    explicit CWIncome(CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    CWIncome(QSize size, CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
     ~CWIncome() override;
 
     static const int periodCount = 4;
@@ -111,8 +112,8 @@ private:
     bool HoldsCurrentPeriod() const;
 
     CUser* user = nullptr;
-    QNetworkAccessManager* ordersManager = nullptr;
-    QNetworkAccessManager* cashManager = nullptr;
+    CSession* session = nullptr;
+    QNetworkAccessManager* manager = nullptr;
     QNetworkReply* cashReply = nullptr;
     QMap<QNetworkReply*, int> replyTabs;
     CMsgBox* msgBox = nullptr;

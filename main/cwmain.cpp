@@ -32,6 +32,7 @@
 #include "app/traymessage.h"
 #include "detail/autoprint.h"
 #include "detail/corderwidget.h"
+#include "detail/receipt.h"
 #include "income/cwincome.h"
 #include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
@@ -44,7 +45,7 @@
 #include "orders/orderpolls.h"
 #include "orders/pane/callist.h"
 #include "session/cuser.h"
-#include "session/cwlogin.h"
+#include "session/csession.h"
 #include "ui/cweblabel.h"
 
 const QString CWMain::searchHint = QStringLiteral("搜索：好友、订单");
@@ -69,8 +70,8 @@ const QString updatesFolder = QStringLiteral("updates");
 
 } // namespace
 
-CWMain::CWMain(QWidget* parent, Qt::WindowFlags f, std::unique_ptr<AccountLock> accountLock)
-    : CWidget(parent, f), loginStampLock(std::move(accountLock))
+CWMain::CWMain(CSession* givenSession, QWidget* parent, Qt::WindowFlags f)
+    : CWidget(parent, f), session(givenSession)
 {
     currentVersion = AppVersion;
     setAttribute(Qt::WA_DeleteOnClose);
@@ -84,36 +85,56 @@ CWMain::CWMain(QWidget* parent, Qt::WindowFlags f, std::unique_ptr<AccountLock> 
     setMaximumWidth(mostWidth);
     TopBand()->setFixedHeight(headHeight);
 
-    connectionState = new CConnectionState(this);
-    if (currentUser) {
-        settings = new CSettings(currentUser->GetAccount(), this);
-        reminder = new CNewOrderReminder(settings, this);
-        reminder->SetWindow(this);
-        connect(reminder, &CNewOrderReminder::TrayNotice, this,
+    if (session) {
+        session->setParent(nullptr);
+        connect(session->Reminder(), &CNewOrderReminder::TrayNotice, this,
                 [this](const QString& text) { ShowTrayMessage(text); });
-        autoPrint = new CAutoPrint(settings, currentUser->GetAccount(), this);
+        session->AutoPrint()->SetPrinter(&Receipt::PrintOnDefault);
     }
 
     BuildHead();
     UpdateLoginStamp();
     HttpUpdate();
+    if (session)
+        session->Start();
 }
 
 CWMain::~CWMain()
 {
-    // The login keeps the process-wide pointer to the session's main window; it must not outlive it.
-    if (mainWindow == this)
-        mainWindow = nullptr;
     // Replies still running are destroyed with the manager; none may call back into this window.
     if (networkManager) {
         networkManager->disconnect(this);
         for (QNetworkReply* running : networkManager->findChildren<QNetworkReply*>())
             running->disconnect(this);
     }
-    // The settings window edits this session's settings, which go with this window.
+    // The windows this one opened work for the session, which goes with this window: they go first.
     delete settingsWindow.data();
+    delete userInfoWindow.data();
+    delete incomeWindow.data();
+    delete allList;
+    allList = nullptr;
     delete trayIcon;
-    loginStampLock.reset();
+    session.reset();
+}
+
+CConnectionState* CWMain::ConnectionState() const
+{
+    return session ? session->Connection() : nullptr;
+}
+
+CSettings* CWMain::Settings() const
+{
+    return session ? session->Settings() : nullptr;
+}
+
+CNewOrderReminder* CWMain::Reminder() const
+{
+    return session ? session->Reminder() : nullptr;
+}
+
+CAutoPrint* CWMain::AutoPrint() const
+{
+    return session ? session->AutoPrint() : nullptr;
 }
 
 void CWMain::BuildHead()
@@ -124,11 +145,12 @@ void CWMain::BuildHead()
                              QStringLiteral("{background: transparent url(:/img/img/main_top.png) no-repeat;"
                                             "border-top-left-radius: 3px;border-top-right-radius: 3px;}"));
 
+    const CUser* user = session ? session->User() : nullptr;
     avatarLabel = new CWebLabel(TopBand());
-    if (currentUser) {
+    if (user) {
         avatarLabel->setScaledContents(true);
         avatarLabel->setAlignment(Qt::AlignCenter);
-        const QString face = currentUser->GetFace();
+        const QString face = user->GetFace();
         if (!face.isEmpty()) {
             avatarLabel->SetUrl(QUrl(face));
             QDir().mkpath(FacesDir());
@@ -143,9 +165,9 @@ void CWMain::BuildHead()
     }
 
     nicknameLabel = new QLabel(TopBand());
-    if (currentUser) {
-        const QString nickname = currentUser->GetNickname();
-        nicknameLabel->setText(nickname.isEmpty() ? QString::number(currentUser->GetAccount()) : nickname);
+    if (user) {
+        const QString nickname = user->GetNickname();
+        nicknameLabel->setText(nickname.isEmpty() ? QString::number(user->GetAccount()) : nickname);
         nicknameLabel->move(2 * avatarLabel->x() + avatarLabel->width(), avatarLabel->y());
         nicknameLabel->setStyleSheet(QStringLiteral("color: #fff; font-size: 20px;font-weight: bold;"));
         nicknameLabel->adjustSize();
@@ -185,8 +207,8 @@ void CWMain::BuildTabs()
     ordersArea->setAttribute(Qt::WA_MouseTracking);
     ordersArea->setStyleSheet(QStringLiteral("background: transparent;border: none;"));
     ordersArea->installEventFilter(this);
-    if (currentUser) {
-        allList = new CAllList(currentUser, ordersArea);
+    if (session) {
+        allList = new CAllList(session.get(), ordersArea);
         ordersArea->setWidget(allList);
         WatchOrders();
     }
@@ -252,7 +274,7 @@ void CWMain::BuildTray()
         show();
         setFocus();
     });
-    if (settings) {
+    if (session) {
         QAction* settingsAction = trayMenu->addAction(tr("设置"));
         connect(settingsAction, &QAction::triggered, this, &CWMain::OpenSettings);
     }
@@ -269,7 +291,7 @@ void CWMain::BuildTray()
 void CWMain::BuildConnectionBand()
 {
     // Settings belong to an account: without one there is nothing to set.
-    if (settings) {
+    if (session) {
         settingsButton = new QPushButton(TopBand());
         settingsButton->setObjectName(QStringLiteral("psbtnSetup"));
         settingsButton->setToolTip(tr("设置"));
@@ -289,14 +311,17 @@ void CWMain::BuildConnectionBand()
     offlineBand->setAttribute(Qt::WA_TransparentForMouseEvents);
     offlineBand->hide();
 
-    connect(connectionState, &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
-    connect(connectionState, &CConnectionState::Ticking, this, &CWMain::ShowConnectionLostFor);
-    connect(connectionState, &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
+    if (!session)
+        return;
+    CConnectionState* connection = session->Connection();
+    connect(connection, &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
+    connect(connection, &CConnectionState::Ticking, this, &CWMain::ShowConnectionLostFor);
+    connect(connection, &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
 }
 
 void CWMain::ShowConnectionLost(const QDateTime& since)
 {
-    ShowConnectionLostFor(connectionState->SecondsLost());
+    ShowConnectionLostFor(ConnectionState()->SecondsLost());
     offlineBand->show();
     offlineBand->raise();
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm_offline.ico")));
@@ -307,7 +332,7 @@ void CWMain::ShowConnectionLost(const QDateTime& since)
 void CWMain::ShowConnectionLostFor(int seconds)
 {
     // A platform that answers and refuses is not a dead line: the band says what it said.
-    const QString refusal = connectionState->Refusal();
+    const QString refusal = ConnectionState()->Refusal();
     if (refusal.isEmpty()) {
         offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
         return;
@@ -326,7 +351,7 @@ void CWMain::ShowConnectionRestored()
 
 bool CWMain::HoldsLoginStamp() const
 {
-    return loginStampLock && loginStampLock->IsHeld();
+    return session && session->HoldsAccountLock();
 }
 
 void CWMain::ShowMenu() {}
@@ -370,7 +395,9 @@ void CWMain::OpenUserInfo()
         userInfoWindow->activateWindow();
         return;
     }
-    userInfoWindow = new CWUserInfo(currentUser);
+    if (!session)
+        return;
+    userInfoWindow = new CWUserInfo(session.get());
     userInfoWindow->resize(560, 580);
     const QRect area = AvailableAreaOf(this);
     userInfoWindow->move(area.left() + (area.width() - userInfoWindow->width()) / 2,
@@ -402,9 +429,9 @@ void CWMain::OpenIncome()
         incomeWindow->activateWindow();
         return;
     }
-    if (!currentUser)
+    if (!session)
         return;
-    incomeWindow = new CWIncome(currentUser);
+    incomeWindow = new CWIncome(session.get());
     incomeWindow->resize(1200, 700);
     incomeWindow->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
     const QRect area = AvailableAreaOf(this);
@@ -422,25 +449,38 @@ void CWMain::SetIncomeNULL()
     incomeWindow = nullptr;
 }
 
-// The polls tell the connection state how they fare; the rows that blink and are opened drive the
-// reminder; fetched details of new paid orders go to the auto-print. All answer the pane's replies
-// as they come, the polls know none of them.
+// The rows that blink and are opened drive the reminder.
 void CWMain::WatchOrders()
 {
-    COrderPolls* polls = allList->Polls();
-    connect(polls, &COrderPolls::PollSucceeded, connectionState, &CConnectionState::Succeeded);
-    connect(polls, &COrderPolls::PollFailed, connectionState, &CConnectionState::Failed);
-    connect(connectionState, &CConnectionState::Restored, polls, &COrderPolls::CatchUp);
-    if (reminder) {
-        connect(allList, &CAllList::RowBlinking, reminder, &CNewOrderReminder::OrderArrived);
-        connect(allList, &CAllList::RowAcknowledged, reminder, &CNewOrderReminder::OrderAcknowledged);
-    }
-    if (autoPrint && settings) {
-        connect(polls, &COrderPolls::DetailFetched, autoPrint, &CAutoPrint::DetailReady);
-        polls->SetFetchNewDetails(settings->AutoPrint());
-        connect(settings, &CSettings::Changed, polls,
-                [this, polls] { polls->SetFetchNewDetails(settings->AutoPrint()); });
-    }
+    CNewOrderReminder* reminder = session->Reminder();
+    connect(allList, &CAllList::RowBlinking, reminder, &CNewOrderReminder::OrderArrived);
+    connect(allList, &CAllList::RowAcknowledged, reminder, &CNewOrderReminder::OrderAcknowledged);
+}
+
+// A tray message for a new order is due only while this window is out of sight.
+void CWMain::TellReminderWhetherSeen(bool outOfSight)
+{
+    if (session)
+        session->Reminder()->SetWindowOutOfSight(outOfSight);
+}
+
+void CWMain::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::WindowStateChange)
+        TellReminderWhetherSeen(!isVisible() || isMinimized());
+    CWidget::changeEvent(event);
+}
+
+void CWMain::showEvent(QShowEvent* event)
+{
+    TellReminderWhetherSeen(isMinimized());
+    CWidget::showEvent(event);
+}
+
+void CWMain::hideEvent(QHideEvent* event)
+{
+    TellReminderWhetherSeen(true);
+    CWidget::hideEvent(event);
 }
 
 CWSettings* CWMain::SettingsWindow() const
@@ -455,9 +495,9 @@ void CWMain::OpenSettings()
         settingsWindow->activateWindow();
         return;
     }
-    if (!settings)
+    if (!session)
         return;
-    settingsWindow = new CWSettings(settings);
+    settingsWindow = new CWSettings(session->Settings());
     const QRect area = AvailableAreaOf(this);
     settingsWindow->move(area.left() + (area.width() - settingsWindow->width()) / 2,
                          area.top() + (area.height() - settingsWindow->height()) / 2);
@@ -530,14 +570,8 @@ void CWMain::SearchOpenOrderDetail(QString strId)
 
 void CWMain::UpdateLoginStamp()
 {
-    if (!currentUser)
-        return;
-    const qint64 account = currentUser->GetAccount();
-    if (!loginStampLock || loginStampLock->Account() != account)
-        loginStampLock = std::make_unique<AccountLock>(account);
-    // The login normally hands over the lock it took before its request. Taking it here never waits:
-    // a window that lost a race with another process must not freeze waiting for it.
-    loginStampLock->Take();
+    if (session)
+        session->TakeAccountLock();
 }
 
 bool CWMain::eventFilter(QObject* watched, QEvent* event)
@@ -732,7 +766,8 @@ void CWMain::HttpDownUpdate()
         updateButton->setText(QStringLiteral("准备下载..."));
         updateButton->show();
     }
-    Request::RouteFinished(networkManager, this, &CWMain::ReplyFinishedDownUpdate);
+    connect(downloadReply, &QNetworkReply::finished, this,
+            [this, reply = downloadReply.data()] { ReplyFinishedDownUpdate(reply); });
     connect(downloadReply, &QNetworkReply::downloadProgress, this, &CWMain::SlotDownProgress);
     connect(downloadReply, &QNetworkReply::errorOccurred, this, &CWMain::slotErrorDownUpdate);
     connect(downloadReply, &QNetworkReply::readyRead, this, &CWMain::ReadDownUpdate);

@@ -9,7 +9,6 @@
 
 #include <memory>
 
-#include "app/accountlock.h"
 #include "ui/cwidget.h"
 
 class CAllList;
@@ -18,6 +17,7 @@ class CConnectionState;
 class CNewOrderReminder;
 class COrder;
 class COrderWidget;
+class CSession;
 class CSettings;
 class CWIncome;
 class CWSettings;
@@ -35,17 +35,16 @@ class QScrollArea;
 class QTabWidget;
 
 // The main window a login opens: who is logged in, the order lists, search by order number, the
-// shortcut buttons, the tray icon and the software update. It holds the account's lock file for as
-// long as it lives, so that another process on this computer cannot log in the same account, and
-// closing it ends the program.
+// shortcut buttons, the tray icon and the software update. It owns the session the login made (and
+// with it the account's lock file, so that another process on this computer cannot log in the same
+// account) and ends it when it goes; closing it ends the program.
 class CWMain : public CWidget
 {
     Q_OBJECT
 public:
-    // `accountLock`: the lock the login took for this account, held from now on by the window; without
-    // one the window takes the account's lock itself.
-    explicit CWMain(QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags(),
-                    std::unique_ptr<AccountLock> accountLock = nullptr);
+    // `session`: the logged-in session, owned by the window from now on; without one the window
+    // shows no orders and no account.
+    explicit CWMain(CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
     ~CWMain() override;
 
     static const QString searchHint; // "搜索：好友、订单"
@@ -77,15 +76,15 @@ public:
     QLabel* OfflineBand() const { return offlineBand; }
     CWSettings* SettingsWindow() const;
 
-    // Fed by the order polls (a success or a failure of each poll); while it says the connection is
-    // lost, the head shows a band and the tray icon and tooltip say so.
-    CConnectionState* ConnectionState() const { return connectionState; }
-    // The logged-in account's settings and the helpers that follow them; null without an account.
-    CSettings* Settings() const { return settings; }
+    CSession* Session() const { return session.get(); }
+    // The session's connection state: while it says the connection is lost, the head shows a band
+    // and the tray icon and tooltip say so.
+    CConnectionState* ConnectionState() const;
+    // The logged-in account's settings and the helpers that follow them; null without a session.
+    CSettings* Settings() const;
     // Told when a new order's row starts blinking and when it is opened.
-    CNewOrderReminder* Reminder() const { return reminder; }
-    // Told when the detail of a new order has been fetched.
-    CAutoPrint* AutoPrint() const { return autoPrint; }
+    CNewOrderReminder* Reminder() const;
+    CAutoPrint* AutoPrint() const;
     QString CurrentVersion() const { return currentVersion; }
     void SetCurrentVersion(const QString& version) { currentVersion = version; }
     QUrl DownloadUrl() const { return downloadUrl; }
@@ -125,6 +124,9 @@ public slots:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -134,6 +136,7 @@ private:
     void BuildShortcutButtons();
     void BuildTray();
     void WatchOrders();
+    void TellReminderWhetherSeen(bool outOfSight);
     void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());
     void RouteUpdateButton(void (CWMain::*target)());
@@ -147,6 +150,7 @@ private:
     void SearchEntered();
     void OpenFromSearch(const QString& id);
 
+    std::unique_ptr<CSession> session;
     CAllList* allList = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
@@ -166,11 +170,6 @@ private:
     QPointer<CWSettings> settingsWindow;
     QPushButton* settingsButton = nullptr;
     QLabel* offlineBand = nullptr;
-    CConnectionState* connectionState = nullptr;
-    CSettings* settings = nullptr;
-    CNewOrderReminder* reminder = nullptr;
-    CAutoPrint* autoPrint = nullptr;
-    std::unique_ptr<AccountLock> loginStampLock;
 
     QProgressBar* progressBar = nullptr;
     QPushButton* updateButton = nullptr;

@@ -11,7 +11,7 @@
 #include "app/resources.h"
 #include "net/request.h"
 #include "orders/corder.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
 
@@ -24,7 +24,8 @@ constexpr int groupStep = 48;
 
 } // namespace
 
-CWUserInfo::CWUserInfo(CUser* user, QWidget* parent, Qt::WindowFlags f) : CWidget(parent, f), user(user)
+CWUserInfo::CWUserInfo(CSession* session, QWidget* parent, Qt::WindowFlags f)
+    : CWidget(parent, f), manager(session ? session->Network() : nullptr), user(session ? session->User() : nullptr)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     SetResizable(false);
@@ -89,10 +90,7 @@ CWUserInfo::CWUserInfo(CUser* user, QWidget* parent, Qt::WindowFlags f) : CWidge
 CWUserInfo::~CWUserInfo()
 {
     // A fetch still running must not call back into a window that is half gone.
-    if (manager)
-        manager->disconnect(this);
-    if (reply)
-        reply->disconnect(this);
+    Request::Drop(reply, this);
 }
 
 QList<QLabel*> CWUserInfo::InfoLines() const
@@ -106,7 +104,7 @@ void CWUserInfo::HttpUserInfo()
     if (!user)
         return;
     if (!manager)
-        manager = Request::CreateManager(this);
+        return;
     const QByteArray body = Request::EncodeBody(Request::SessionFields(user), true);
     reply = Request::Send(manager, Api::UserInfo(), body, this, &CWUserInfo::ReplyUserInfo,
                           &CWUserInfo::slotError);

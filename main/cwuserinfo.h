@@ -8,6 +8,7 @@
 #include "ui/cwidget.h"
 
 class CMsgBox;
+class CSession;
 class CUser;
 class CWebLabel;
 class QLabel;
@@ -20,7 +21,7 @@ class CWUserInfo : public CWidget
 {
     Q_OBJECT
 public:
-    explicit CWUserInfo(CUser* user, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    explicit CWUserInfo(CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
     ~CWUserInfo() override;
 
     void FillLabels();

@@ -1,9 +1,6 @@
 #include "main/reminder.h"
 
-#include <QEvent>
-#include <QMediaPlayer>
 #include <QTimer>
-#include <QWidget>
 
 #include <algorithm>
 
@@ -13,27 +10,21 @@
 
 const QString CNewOrderReminder::SoundFile = QStringLiteral("audio/neworder.mp3");
 
-CNewOrderReminder::CNewOrderReminder(CSettings* settings, QObject* parent)
-    : QObject(parent), settings(settings), timer(new QTimer(this))
+CNewOrderReminder::CNewOrderReminder(CSettings* settings, Sound::Service* sounds, QObject* parent)
+    : QObject(parent), settings(settings), sounds(sounds), timer(new QTimer(this))
 {
     connect(timer, &QTimer::timeout, this, &CNewOrderReminder::Repeat);
     if (settings)
         connect(settings, &CSettings::Changed, this, &CNewOrderReminder::Rearm);
 }
 
-CNewOrderReminder::~CNewOrderReminder()
+void CNewOrderReminder::SetWindowOutOfSight(bool value)
 {
-    if (window)
-        window->removeEventFilter(this);
-}
-
-void CNewOrderReminder::SetWindow(QWidget* value)
-{
-    if (window)
-        window->removeEventFilter(this);
-    window = value;
-    if (window)
-        window->installEventFilter(this);
+    if (outOfSight == value)
+        return;
+    outOfSight = value;
+    if (outOfSight)
+        NoticeWaiting();
 }
 
 QList<qint64> CNewOrderReminder::Waiting() const
@@ -62,7 +53,7 @@ void CNewOrderReminder::OrderArrived(qint64 id)
         return;
     waiting.insert(id);
     Rearm();
-    if (WindowOutOfSight())
+    if (outOfSight)
         NoticeWaiting();
 }
 
@@ -94,18 +85,12 @@ void CNewOrderReminder::Repeat()
         timer->stop();
         return;
     }
-    if (!player)
-        player = new QMediaPlayer(this);
     qCDebug(lcOrders, "reminder: %d new order(s) not opened yet", int(waiting.size()));
-    Sound::Play(player, SoundFile);
+    if (sounds)
+        sounds->Play(SoundFile);
     // The tray may have been switched on while the orders waited.
-    if (WindowOutOfSight())
+    if (outOfSight)
         NoticeWaiting();
-}
-
-bool CNewOrderReminder::WindowOutOfSight() const
-{
-    return window && (!window->isVisible() || window->isMinimized());
 }
 
 void CNewOrderReminder::NoticeWaiting()
@@ -118,16 +103,4 @@ void CNewOrderReminder::NoticeWaiting()
         noticed.insert(id);
         emit TrayNotice(QStringLiteral("新订单 ") + QString::number(id));
     }
-}
-
-bool CNewOrderReminder::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == window && (event->type() == QEvent::Hide || event->type() == QEvent::WindowStateChange)) {
-        // The state settles after the event: look once it has.
-        QTimer::singleShot(0, this, [this] {
-            if (WindowOutOfSight())
-                NoticeWaiting();
-        });
-    }
-    return QObject::eventFilter(watched, event);
 }

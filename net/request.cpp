@@ -216,6 +216,51 @@ QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, 
     return reply;
 }
 
+void TieTo(QNetworkReply* reply, QObject* reader)
+{
+    if (!reply || !reader || reader == reply)
+        return;
+    QObject::connect(reader, &QObject::destroyed, reply, [reply, reader] {
+        if (!reply->isFinished())
+            Drop(reply, reader);
+    });
+}
+
+void Drop(QNetworkReply* reply, QObject* reader)
+{
+    if (!reply)
+        return;
+    // Only the reader's connections: the reply's own (to the network thread) must stay, or the
+    // abort would never reach the connection.
+    QObject::disconnect(reply, nullptr, reader, nullptr);
+    if (!reply->isFinished())
+        reply->abort();
+    reply->deleteLater();
+}
+
+QString Answer::FailureText() const
+{
+    switch (Result()) {
+    case Outcome::LineFailed:
+        return errorString;
+    case Outcome::NotObject:
+        return QStringLiteral("not a JSON object");
+    case Outcome::Refused:
+        return QStringLiteral("status %1: %2").arg(status).arg(InfoText());
+    case Outcome::Succeeded:
+        break;
+    }
+    return QString();
+}
+
+QString Answer::RefusalText() const
+{
+    if (Result() != Outcome::Refused)
+        return QString();
+    const QString info = InfoText().trimmed();
+    return info.isEmpty() ? QStringLiteral("status %1").arg(status) : info;
+}
+
 QString TextUpToNul(const QByteArray& bytes)
 {
     const int nul = bytes.indexOf('\0');

@@ -13,8 +13,9 @@ class CUser;
 
 // The envelope every platform request follows: a form-encoded POST of ordered fields to an endpoint
 // URL, answered by a JSON object whose "status" 1 means success and whose "info" carries the payload
-// or the platform's explanation. Each window keeps its own manager and its own slots; this is the
-// one place that builds the body, posts it and reads the answer.
+// or the platform's explanation. This is the
+// one place that builds the body, posts it and reads the answer. A session has one manager for all
+// its requests; each request reads its own reply.
 namespace Request {
 
 using Fields = QVector<QPair<QString, QString>>;
@@ -72,31 +73,43 @@ QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize);
 // Posts the body, bounded by MaxReplyBytes and TransferDeadline().
 QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body);
 
-// Drops every connection of the manager's signals and routes its finished() to one reply slot, so
-// the manager only ever delivers a reply to the slot of the last request started on it.
-template <class Receiver, class Slot>
-void RouteFinished(QNetworkAccessManager* manager, Receiver* receiver, Slot replySlot)
-{
-    QObject::disconnect(manager, nullptr, nullptr, nullptr);
-    QObject::connect(manager, &QNetworkAccessManager::finished, receiver, replySlot);
-}
+// Ties a reply to the object that reads it: when that object goes first, the reply is cut loose
+// from every slot, stopped and released, so that nothing calls back into what is gone. A reply
+// released by its reader's slot (deleteLater) is no concern of this.
+void TieTo(QNetworkReply* reply, QObject* reader);
 
-// Routes the manager, posts the body and connects the reply's error signal to the error slot.
-// Returns the reply, or null when none was created.
+// Cuts a reply loose from the reader's slots, stops it and releases it: for a reader that goes
+// while its request is still running. Null and finished replies are only released.
+void Drop(QNetworkReply* reply, QObject* reader);
+
+// Posts the body and connects this reply's own finished() to the reply slot and its error signal
+// to the error slot. Requests that overlap on one manager each reach their own slot. Returns the
+// reply, or null when none was created.
 template <class Receiver, class ReplySlot, class ErrorSlot>
 QNetworkReply* Send(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
                     Receiver* receiver, ReplySlot replySlot, ErrorSlot errorSlot)
 {
-    RouteFinished(manager, receiver, replySlot);
     QNetworkReply* reply = Post(manager, endpointUrl, body);
-    if (reply)
-        QObject::connect(reply, &QNetworkReply::errorOccurred, receiver, errorSlot);
+    if (!reply)
+        return nullptr;
+    TieTo(reply, receiver);
+    QObject::connect(reply, &QNetworkReply::finished, receiver,
+                     [receiver, replySlot, reply] { (receiver->*replySlot)(reply); });
+    QObject::connect(reply, &QNetworkReply::errorOccurred, receiver, errorSlot);
     return reply;
 }
 
 // What a finished reply says.
 struct Answer
 {
+    enum class Outcome
+    {
+        LineFailed, // no answer: no connection, a timeout, an HTTP error, a stopped transfer
+        NotObject,  // an answer that is not a JSON object
+        Refused,    // the platform answered and said no ("status" other than 1)
+        Succeeded,
+    };
+
     bool networkError = false; // the reply itself failed (no connection, timeout, HTTP error)
     int errorCode = 0;         // QNetworkReply::NetworkError
     QString errorString;       // the reply's own error text, or why Bound() stopped it
@@ -106,11 +119,24 @@ struct Answer
     int status = 0;            // "status" as an integer (a numeric string counts)
     QDateTime platformTime;    // the reply's Date header in local time; invalid when it had none
 
-    bool Succeeded() const { return !networkError && isObject && status == 1; }
+    Outcome Result() const
+    {
+        if (networkError)
+            return Outcome::LineFailed;
+        if (!isObject)
+            return Outcome::NotObject;
+        return status == 1 ? Outcome::Succeeded : Outcome::Refused;
+    }
+    bool Succeeded() const { return Result() == Outcome::Succeeded; }
     QVariant Info() const { return map.value(QStringLiteral("info")); }
     QString InfoText() const { return Info().toString(); }
     QVariantMap InfoMap() const { return Info().toMap(); }
     QVariantList InfoList() const { return Info().toList(); }
+    // For the log: the line's error, "not a JSON object", or "status N: <info>"; empty on success.
+    QString FailureText() const;
+    // The platform's own words when it answered and said no ("status N" when it gave none); empty
+    // otherwise.
+    QString RefusalText() const;
 };
 
 // Reads the whole body of a finished reply. Does not release the reply; once it goes, the memory

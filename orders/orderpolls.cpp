@@ -1,6 +1,5 @@
 #include "orders/orderpolls.h"
 
-#include <QMediaPlayer>
 #include <QNetworkAccessManager>
 #include <QTimer>
 
@@ -35,24 +34,6 @@ QVariantList Commos(const Request::Answer& answer)
     return answer.InfoMap().value(QStringLiteral("commos")).toList();
 }
 
-QString FailureText(const Request::Answer& answer)
-{
-    if (answer.networkError)
-        return answer.errorString;
-    if (!answer.isObject)
-        return QStringLiteral("not a JSON object");
-    return QStringLiteral("status %1: %2").arg(answer.status).arg(answer.InfoText());
-}
-
-// The platform's own words when it answered and said no; empty when the line or the reply failed.
-QString RefusalText(const Request::Answer& answer)
-{
-    if (answer.networkError || !answer.isObject || answer.status == 1)
-        return QString();
-    const QString info = answer.InfoText().trimmed();
-    return info.isEmpty() ? QStringLiteral("status %1").arg(answer.status) : info;
-}
-
 QDateTime EntryStamp(const QVariantMap& entry)
 {
     return ReadStamp(entry.value(QStringLiteral("ertime")));
@@ -60,32 +41,27 @@ QDateTime EntryStamp(const QVariantMap& entry)
 
 } // namespace
 
-COrderPolls::COrderPolls(COrderBook* book, QObject* parent) : QObject(parent), book(book) {}
+COrderPolls::COrderPolls(COrderBook* book, QNetworkAccessManager* network, CUser* user, QObject* parent)
+    : QObject(parent), book(book), network(network), user(user)
+{
+}
 
 COrderPolls::~COrderPolls()
 {
-    // A reply aborted by its manager's end must not reach this half-destroyed object.
-    for (QNetworkAccessManager* m : {manager, payFinishManager, detailManager}) {
-        if (!m)
-            continue;
-        disconnect(m, nullptr, this, nullptr);
-        for (QNetworkReply* pending : m->findChildren<QNetworkReply*>())
+    // A reply cut short as the session ends must not reach this half-destroyed object.
+    if (network)
+        for (QNetworkReply* pending : network->findChildren<QNetworkReply*>())
             disconnect(pending, nullptr, this, nullptr);
-        delete m;
-    }
     delete timer;
     delete payFinishTimer;
     delete healTimer;
-    delete player;
 }
 
-void COrderPolls::Start(CUser* newUser)
+void COrderPolls::Start()
 {
-    if (!newUser)
+    if (!user || started)
         return;
-    user = newUser;
-    if (!player)
-        player = new QMediaPlayer;
+    started = true;
     HttpAllOrder();
 }
 
@@ -93,32 +69,26 @@ void COrderPolls::Start(CUser* newUser)
 
 bool COrderPolls::HttpAllOrder()
 {
-    if (!manager)
-        manager = Request::CreateManager(this);
     if (!user)
         return false;
     Request::Fields fields = Request::SessionFields(user);
     fields.append({QStringLiteral("pager"), QStringLiteral("1")});
-    return Request::Send(manager, Api::StaffOrderList(), Request::EncodeBody(fields), this,
+    return Request::Send(network, Api::StaffOrderList(), Request::EncodeBody(fields), this,
                          &COrderPolls::replyAllOrder, &COrderPolls::slotError) != nullptr;
 }
 
 void COrderPolls::HttpNewOrder()
 {
-    if (!manager)
-        manager = Request::CreateManager(this);
     if (!user)
         return;
     Request::Fields fields = Request::SessionFields(user);
     fields.append({QStringLiteral("time"), newOrderTime.toString(timeFormat)});
-    Request::Send(manager, Api::UpdateStaffOrderList(), Request::EncodeBody(fields), this,
+    Request::Send(network, Api::UpdateStaffOrderList(), Request::EncodeBody(fields), this,
                   &COrderPolls::ReplyNewOrder, &COrderPolls::ErrorNewOrder);
 }
 
 void COrderPolls::HttpPayFinishOrder()
 {
-    if (!payFinishManager)
-        payFinishManager = Request::CreateManager(this);
     if (!user)
         return;
     // From one second before the cursor: stamps have one-second resolution, and a change stamped in
@@ -128,7 +98,7 @@ void COrderPolls::HttpPayFinishOrder()
     const QDateTime from = epoch < payFinishTime ? payFinishTime.addSecs(-1) : payFinishTime;
     Request::Fields fields = Request::SessionFields(user);
     fields.append({QStringLiteral("ertime"), from.toString(timeFormat)});
-    Request::Send(payFinishManager, Api::PayFinishOrder(), Request::EncodeBody(fields), this,
+    Request::Send(network, Api::PayFinishOrder(), Request::EncodeBody(fields), this,
                   &COrderPolls::ReplyPayFinishOrder, &COrderPolls::ErrorPayFinishOrder);
     // Orders whose fetch failed are asked for again with every pay/finish poll.
     StartFetches();
@@ -153,8 +123,6 @@ void COrderPolls::StartFetches()
 {
     if (!user)
         return;
-    if (!detailManager)
-        detailManager = Request::CreateManager(this);
     if (turnedAway > 0 && toFetch.size() < maxWaitingFetches) {
         qCWarning(lcPolls, "%d order(s) were not fetched while %d waited for their detail", turnedAway,
                   maxWaitingFetches);
@@ -171,7 +139,7 @@ void COrderPolls::StartFetches()
         Request::Fields fields = Request::SessionFields(user);
         fields.append({QStringLiteral("oid"), QString::number(id)});
         // Several fetches may be in flight at once: each reply is read by its own connection.
-        QNetworkReply* sent = Request::Post(detailManager, Api::StaffOrder2(), Request::EncodeBody(fields));
+        QNetworkReply* sent = Request::Post(network, Api::StaffOrder2(), Request::EncodeBody(fields));
         if (!sent)
             return;
         fetching.insert(sent, id);
@@ -216,8 +184,8 @@ bool COrderPolls::Report(const QString& endpoint, const Request::Answer& answer)
         emit PollSucceeded(endpoint);
         return true;
     }
-    qCWarning(lcPolls, "%s poll failed: %s", qUtf8Printable(endpoint), qUtf8Printable(FailureText(answer)));
-    emit PollFailed(endpoint, RefusalText(answer));
+    qCWarning(lcPolls, "%s poll failed: %s", qUtf8Printable(endpoint), qUtf8Printable(answer.FailureText()));
+    emit PollFailed(endpoint, answer.RefusalText());
     return false;
 }
 
@@ -253,7 +221,7 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
     // Asked again whatever went wrong: giving up here would leave the shop without orders and
     // without polls for the rest of the day. A platform that refuses is not asked every 5 s.
     if (!Report(QStringLiteral("StaffOrderList"), answer)) {
-        if (RefusalText(answer).isEmpty()) {
+        if (answer.RefusalText().isEmpty()) {
             refusedLists = 0;
             RestartHttpAllOrder(retrySeconds);
         } else {
@@ -455,11 +423,9 @@ void COrderPolls::ReadListAgain(bool catchUp)
         rereadAgain = rereadAgain || catchUp;
         return;
     }
-    if (!detailManager)
-        detailManager = Request::CreateManager(this);
     Request::Fields fields = Request::SessionFields(user);
     fields.append({QStringLiteral("pager"), QStringLiteral("1")});
-    QNetworkReply* sent = Request::Post(detailManager, Api::StaffOrderList(), Request::EncodeBody(fields));
+    QNetworkReply* sent = Request::Post(network, Api::StaffOrderList(), Request::EncodeBody(fields));
     if (!sent)
         return;
     rereading = true;
@@ -530,34 +496,26 @@ void COrderPolls::LogNew(const COrder* order, const QString& poll)
 // off but waits until it has been heard.
 void COrderPolls::Ring(bool newOrder, bool confirmation)
 {
-    if (!player)
+    if (!sounds || (!newOrder && !confirmation))
         return;
-    if (newOrder) {
-        PlaySound(newOrderSound);
-        if (!confirmation)
-            return;
-    } else if (!confirmation) {
+    if (newOrder)
+        sounds->Play(newOrderSound);
+    if (!confirmation)
         return;
-    } else if (player->state() != QMediaPlayer::PlayingState || lastSound != newOrderSound) {
-        PlaySound(notifySound);
+    if (!sounds->IsPlaying(newOrderSound) && !newOrder) {
+        sounds->Play(notifySound);
         return;
     }
     // After the new-order sound, or after a while if the player never tells that it ended.
-    auto* wait = new QTimer(player);
+    auto* wait = new QTimer(this);
     wait->setSingleShot(true);
     connect(wait, &QTimer::timeout, this, [this, wait] {
-        PlaySound(notifySound);
+        sounds->Play(notifySound);
         wait->deleteLater();
     });
-    connect(player, &QMediaPlayer::stateChanged, wait, [wait](QMediaPlayer::State state) {
-        if (state == QMediaPlayer::StoppedState && wait->isActive())
+    connect(sounds, &Sound::Service::Stopped, wait, [wait](const QString& path) {
+        if (path == newOrderSound && wait->isActive())
             wait->start(0);
     });
     wait->start(notifyWaitMsecs);
-}
-
-void COrderPolls::PlaySound(const QString& path)
-{
-    lastSound = path;
-    Sound::Play(player, path);
 }

@@ -15,8 +15,10 @@ namespace Request {
 struct Answer;
 }
 class CUser;
-class QMediaPlayer;
 class QNetworkAccessManager;
+namespace Sound {
+class Service;
+}
 class QTimer;
 
 // Keeps the order book in step with the platform: the full list once, then two polls for as long
@@ -45,10 +47,14 @@ class COrderPolls : public QObject
 {
     Q_OBJECT
 public:
-    explicit COrderPolls(COrderBook* book, QObject* parent = nullptr);
+    // Every request goes through `network`, on behalf of `user`; both belong to the session.
+    COrderPolls(COrderBook* book, QNetworkAccessManager* network, CUser* user, QObject* parent = nullptr);
     ~COrderPolls() override;
 
-    void Start(CUser* user);
+    // Reads the full list; the polls follow it.
+    void Start();
+    // Where the new-order and confirmation sounds are asked for; none: silent.
+    void SetSounds(Sound::Service* service) { sounds = service; }
     CUser* User() const { return user; }
     COrderBook* Book() const { return book; }
     QDateTime NewOrderTime() const { return newOrderTime; }
@@ -104,19 +110,16 @@ private:
     void ForgetSeenBefore(const QDateTime& asked);
     void Ring(bool newOrder, bool confirmation);
     bool Report(const QString& endpoint, const Request::Answer& answer);
-    void PlaySound(const QString& path);
     void LogNew(const COrder* order, const QString& poll);
 
     COrderBook* book;
-    CUser* user = nullptr;
-    QNetworkAccessManager* manager = nullptr;
-    QNetworkAccessManager* payFinishManager = nullptr;
-    QNetworkAccessManager* detailManager = nullptr;
+    QNetworkAccessManager* network;
+    CUser* user;
+    bool started = false;
     QTimer* timer = nullptr;
     QTimer* payFinishTimer = nullptr;
     QTimer* healTimer = nullptr;
-    QMediaPlayer* player = nullptr;
-    QString lastSound;
+    Sound::Service* sounds = nullptr;
     QDateTime newOrderTime;
     QDateTime payFinishTime;
     QDateTime platformTime; // the platform's clock at its latest reply

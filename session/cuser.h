@@ -82,6 +82,6 @@ private:
     bool autoLogin = false;
 };
 
-// The session record of the logged-in staff member; created at the first login attempt and kept
-// for the whole process.
+// The session record of the logged-in staff member: the account of the live session (CSession),
+// which sets it when it starts and clears it when it ends; null without a session.
 extern CUser* currentUser;

@@ -22,6 +22,7 @@
 #include "app/singleapplication.h"
 #include "app/traymessage.h"
 #include "main/cwmain.h"
+#include "session/csession.h"
 #include "net/request.h"
 #include "session/comboboxitem.h"
 #include "session/cuser.h"
@@ -29,7 +30,6 @@
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
 
-CWMain* mainWindow = nullptr;
 
 const QString CWLogin::accountHint = QStringLiteral("请输入手机号");
 const QString CWLogin::passwordHint = QStringLiteral("密码");
@@ -293,33 +293,26 @@ void CWLogin::RememberCurrentUser()
 {
     if (!users)
         users = new QList<CUser*>;
-    if (!currentUser)
-        return;
     for (int i = 0; i < users->size(); ++i) {
         CUser* user = users->at(i);
-        if (user->GetAccount() == currentUser->GetAccount()) {
+        if (user->GetAccount() == loginUser.GetAccount()) {
             users->removeAt(i);
-            *user = *currentUser;
+            *user = loginUser;
             users->prepend(user);
             return;
         }
     }
-    users->prepend(new CUser(*currentUser));
+    users->prepend(new CUser(loginUser));
 }
 
 bool CWLogin::IsAccountLoggedIn()
 {
-    if (!currentUser)
-        return false;
-    return AccountLock::IsHeldByLiveSession(AccountLockFile(currentUser->GetAccount()));
+    return AccountLock::IsHeldByLiveSession(AccountLockFile(loginUser.GetAccount()));
 }
 
 void CWLogin::CreateAccountLock()
 {
-    accountLock.reset();
-    if (!currentUser)
-        return;
-    accountLock = std::make_unique<AccountLock>(currentUser->GetAccount());
+    accountLock = std::make_unique<AccountLock>(loginUser.GetAccount());
     if (accountLock->Take() == AccountLock::Outcome::HeldByAnotherSession)
         accountLock.reset();
 }
@@ -333,17 +326,15 @@ void CWLogin::Login()
 {
     if (!accountBox || !passwordBox || !rememberBox || !autoLoginBox)
         return;
-    if (!currentUser)
-        currentUser = new CUser;
-
-    currentUser->SetAccount(accountBox->currentText().toLongLong(nullptr, 10));
-    currentUser->SetPassword(passwordBox->text());
-    currentUser->SetRememberPassword(rememberBox->isChecked());
-    currentUser->SetAutoLogin(autoLoginBox->isChecked());
+    loginUser = CUser();
+    loginUser.SetAccount(accountBox->currentText().toLongLong(nullptr, 10));
+    loginUser.SetPassword(passwordBox->text());
+    loginUser.SetRememberPassword(rememberBox->isChecked());
+    loginUser.SetAutoLogin(autoLoginBox->isChecked());
     if (users) {
         for (const CUser* user : qAsConst(*users)) {
-            if (user->GetAccount() == currentUser->GetAccount()) {
-                currentUser->SetFace(user->GetFace());
+            if (user->GetAccount() == loginUser.GetAccount()) {
+                loginUser.SetFace(user->GetFace());
                 break;
             }
         }
@@ -359,7 +350,7 @@ void CWLogin::Login()
     }
 
     ShowLoadingAnimation();
-    if (HttpLogin(currentUser))
+    if (HttpLogin(&loginUser))
         return;
     accountLock.reset();
     HideLoadingAnimation();
@@ -409,22 +400,20 @@ void CWLogin::ReplyLogin(QNetworkReply* finished)
         LoginFailed(QStringLiteral("登录失败!\n") + answer.InfoText(), finished);
         return;
     }
-    if (!currentUser) {
-        LoginFailed(answer.text, finished);
-        return;
-    }
-
     const QVariantMap info = answer.InfoMap();
-    currentUser->SetId(info.value(QStringLiteral("id")).toInt());
-    currentUser->SetKey(info.value(QStringLiteral("key")).toString());
-    currentUser->SetToken(info.value(QStringLiteral("token")).toString());
-    currentUser->SetNickname(info.value(QStringLiteral("nickname")).toString());
-    currentUser->SetFace(info.value(QStringLiteral("face")).toString());
-    currentUser->SetSex(info.value(QStringLiteral("sex")).toBool());
-    currentUser->SetLogDate(QDateTime::currentDateTime());
+    loginUser.SetId(info.value(QStringLiteral("id")).toInt());
+    loginUser.SetKey(info.value(QStringLiteral("key")).toString());
+    loginUser.SetToken(info.value(QStringLiteral("token")).toString());
+    loginUser.SetNickname(info.value(QStringLiteral("nickname")).toString());
+    loginUser.SetFace(info.value(QStringLiteral("face")).toString());
+    loginUser.SetSex(info.value(QStringLiteral("sex")).toBool());
+    loginUser.SetLogDate(QDateTime::currentDateTime());
 
     const bool lockHeld = HoldsAccountLock();
-    mainWindow = new CWMain(nullptr, Qt::WindowFlags(), std::move(accountLock));
+    // The session goes on with the manager the login used; the main window owns the session.
+    auto* session = new CSession(loginUser, std::move(accountLock), manager);
+    manager = nullptr;
+    auto* mainWindow = new CWMain(session);
     const QRect area = AvailableAreaOf(this);
     mainWindow->move(area.left() + int(area.width() - 1.2 * mainWindow->width()),
                      area.top() + (area.height() - mainWindow->height()) / 2);
@@ -432,10 +421,10 @@ void CWLogin::ReplyLogin(QNetworkReply* finished)
 
     // Said only once the accounts are saved, and through the main window's tray icon, which stays
     // when this window closes in a moment.
-    if (currentUser->GetRememberPassword())
-        PasswordVault::Instance()->Keep(currentUser->GetAccount(), currentUser->GetPassword());
+    if (loginUser.GetRememberPassword())
+        PasswordVault::Instance()->Keep(loginUser.GetAccount(), loginUser.GetPassword());
     else
-        PasswordVault::Instance()->Forget(currentUser->GetAccount());
+        PasswordVault::Instance()->Forget(loginUser.GetAccount());
     RememberCurrentUser();
     QStringList problems;
     if (!SaveUsers())

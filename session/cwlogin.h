@@ -8,10 +8,10 @@
 
 #include <memory>
 
+#include "session/cuser.h"
 #include "ui/cwidget.h"
 
 class AccountLock;
-class CUser;
 class CWebLabel;
 class QCheckBox;
 class QComboBox;
@@ -21,11 +21,8 @@ class QMenu;
 class QNetworkAccessManager;
 class QPushButton;
 
-class CWMain;
-// The main window a successful login opens.
-extern CWMain* mainWindow;
-
-// The first window: remembered accounts, password, the two options and the login itself.
+// The first window: remembered accounts, password, the two options and the login itself. A
+// successful login makes the session (CSession) and opens the main window, which owns it.
 class CWLogin : public CWidget
 {
     Q_OBJECT
@@ -106,6 +103,8 @@ private:
     // From CreateAccountLock() until the login ends: handed to the main window on success, given
     // back on failure. Null when another session holds the account.
     std::unique_ptr<AccountLock> accountLock;
+    // The account being logged in, as typed; the session starts from it.
+    CUser loginUser;
     // The first account logs in by itself once the credential store has given its password.
     qint64 autoLoginAccount = 0;
 };

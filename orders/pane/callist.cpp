@@ -10,9 +10,10 @@
 #include "orders/orderpolls.h"
 #include "orders/pane/corderitem.h"
 #include "orders/pane/corderlist.h"
+#include "session/csession.h"
 
-CAllList::CAllList(CUser* user, QWidget* parent)
-    : QWidget(parent), book(new COrderBook(this)), polls(new COrderPolls(book, this)), user(user)
+CAllList::CAllList(CSession* session, QWidget* parent)
+    : QWidget(parent), session(session), book(session->Book())
 {
     resize(paneWidth, 0);
     for (int status : GroupStatuses()) {
@@ -26,14 +27,12 @@ CAllList::CAllList(CUser* user, QWidget* parent)
     }
     connect(book, &COrderBook::OrderAdded, this, &CAllList::OnOrderAdded);
     connect(book, &COrderBook::StatusChanged, this, &CAllList::OnStatusChanged);
-    connect(polls, &COrderPolls::ConfirmationAsked, this, &CAllList::OnConfirmationAsked);
-    if (user)
-        Start(user);
+    connect(session->Polls(), &COrderPolls::ConfirmationAsked, this, &CAllList::OnConfirmationAsked);
 }
 
 CAllList::~CAllList()
 {
-    // Everything that shows an order goes before the book and its orders do.
+    // Everything that shows an order goes before the session's book and its orders may.
     delete serverTable.data();
     const QList<QPointer<QObject>> windows = details.values();
     for (const QPointer<QObject>& window : windows)
@@ -41,16 +40,6 @@ CAllList::~CAllList()
     disconnect(book, nullptr, this, nullptr);
     qDeleteAll(lists);
     lists.clear();
-    delete polls;
-    delete book;
-}
-
-void CAllList::Start(CUser* newUser)
-{
-    if (!newUser)
-        return;
-    user = newUser;
-    polls->Start(user);
 }
 
 CWServerTable* CAllList::ServerTable() const
@@ -192,7 +181,7 @@ void CAllList::OpenServerTable()
         serverTable->activateWindow();
         return;
     }
-    serverTable = new CWServerTable(user, book);
+    serverTable = new CWServerTable(session);
     serverTable->resize(1200, 700);
     serverTable->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
     const QRect area = AvailableAreaOf(this);
@@ -217,7 +206,7 @@ void CAllList::SlotOpenOrderDetail(COrder* pOrder)
         open->activateWindow();
         return;
     }
-    auto* window = new COrderWidget(order, user, book);
+    auto* window = new COrderWidget(order, session);
     window->SetTitle(
         QStringLiteral("%1 %2").arg(QString::number(order->GetId()), QStringLiteral("订单详情")));
     const QRect area = AvailableAreaAt(QCursor::pos());

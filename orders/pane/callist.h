@@ -12,12 +12,11 @@ class COrderItem;
 class COrderList;
 class COrderPolls;
 class COrderWidget;
-class CUser;
+class CSession;
 class CWServerTable;
 
 // The order pane: one group per order status with a row for each order of the session that has a
-// group. It owns the session's order book and the polls that feed it, and shows what the book
-// holds: a new order blinks at the top of its group; an order whose status changes moves to the top
+// group. It shows what the session's order book holds: a new order blinks at the top of its group; an order whose status changes moves to the top
 // of its new group, or loses its row while its status has none and gets it back when it reaches
 // one. It also opens the detail windows (one per order) and hands orders that await confirmation to
 // the confirmation table.
@@ -25,14 +24,13 @@ class CAllList : public QWidget
 {
     Q_OBJECT
 public:
-    CAllList(CUser* user, QWidget* parent);
+    CAllList(CSession* session, QWidget* parent);
     ~CAllList() override;
 
     static constexpr int paneWidth = 288;
 
-    void Start(CUser* user);
+    CSession* Session() const { return session; }
     COrderBook* Book() const { return book; }
-    COrderPolls* Polls() const { return polls; }
     COrderList* FindList(int status) const;
     // The order's row (made now if it has none yet); null for an order without a group.
     COrderItem* FindOrderItem(qint64 id) const;
@@ -58,9 +56,8 @@ private:
     void DropRow(COrderItem* row);
     void WireRow(COrderItem* row);
 
-    COrderBook* book = nullptr;
-    COrderPolls* polls = nullptr;
-    CUser* user = nullptr;
+    CSession* session;
+    COrderBook* book;
     QList<COrderList*> lists;
     // One detail window per order. Held as QObject: a window is forgotten from its destroyed(),
     // when it is no longer a COrderWidget.

@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "app/traymessage.h"
 #include "common/fakenetwork.h"
+#include "common/mainwindow.h"
 #include "common/testmain.h"
 #include "main/cwmain.h"
 #include "main/cwsettings.h"
@@ -76,9 +77,9 @@ private slots:
     {
         QFile::remove(filler());
         FakeNetworkManager::Uninstall();
-        if (mainWindow) {
-            QObject::disconnect(mainWindow, &CWidget::Close, nullptr, nullptr);
-            delete mainWindow;
+        if (MainWindow()) {
+            QObject::disconnect(MainWindow(), &CWidget::Close, nullptr, nullptr);
+            delete MainWindow();
         }
     }
 
@@ -131,7 +132,7 @@ private slots:
         login->PasswordBox()->setText(QStringLiteral("velm123"));
         login->RememberBox()->setChecked(true);
         login->Login();
-        QTRY_VERIFY(mainWindow); // the shop can still work
+        QTRY_VERIFY(MainWindow()); // the shop can still work
         QCOMPARE(Tray::LastMessage().text,
                  QStringLiteral("存储用户数据失败！\n账号锁文件无法写入，本机可能重复登录此账号。"));
         QCOMPARE(contents(UsersFile()), before);

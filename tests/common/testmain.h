@@ -5,24 +5,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "common/coretestmain.h"
+
 #include "app/resources.h"
 #include "app/screens.h"
 
 namespace TestSupport {
-
-// Gives the whole test process (and every process it starts) a data folder of its own, so that a
-// test never reads or writes a real user's remembered accounts or lock files.
-inline void PrepareEnvironment(QTemporaryDir& dataHome)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", dataHome.path().toLocal8Bit());
-    // Nor its credential store: only a test run inside a session bus of its own (tests/common/with-keyring.sh)
-    // reaches one; every other test finds none and keeps passwords in users.xml.
-    if (!qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"))
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-}
 
 // Tests scale their windows the way the program does. The display they pretend to have is 96 dpi
 // (100 %), whatever the platform plugin reports (offscreen says 100 dpi, which would scale every

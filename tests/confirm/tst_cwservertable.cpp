@@ -5,6 +5,7 @@
 #include "app/constants.h"
 #include "app/sound.h"
 #include "common/fakenetwork.h"
+#include "common/testsession.h"
 #include "common/orderfixture.h"
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
@@ -18,8 +19,8 @@ class TestCWServerTable : public QObject
 {
     Q_OBJECT
 
-    CUser user;
-    QScopedPointer<COrderBook> book;
+    std::unique_ptr<CSession> session;
+    COrderBook* book = nullptr;
     QList<COrder*> orders;
     FakeResponse confirmAnswer;
 
@@ -55,29 +56,28 @@ private slots:
     void initTestCase()
     {
         QuietPlatform::Install();
-        user.SetId(5);
-        user.SetKey(QStringLiteral("k&y"));
-        user.SetToken(QStringLiteral("tok"));
         PollClock::SetSecondLength(20);
     }
 
     void init()
     {
-        book.reset(new COrderBook);
         confirmAnswer = FakeResponse::Json("{\"status\":1,\"info\":\"ok\"}");
         FakeNetworkManager::Install([this](const RecordedRequest&) { return confirmAnswer; });
+        session = MakeSession(5, QStringLiteral("k&y"), QStringLiteral("tok"));
+        book = session->Book();
     }
 
     void cleanup()
     {
         FakeNetworkManager::Uninstall();
         orders.clear();
-        book.reset();
+        book = nullptr;
+        session.reset();
     }
 
     void rows_keepTheirCellsAndAlternateShades()
     {
-        CWServerTable table(&user, book.data());
+        CWServerTable table(session.get());
         QCOMPARE(table.Table()->columnCount(), 6);
         QCOMPARE(table.Table()->horizontalHeaderItem(4)->text(), QStringLiteral("支付时间"));
         QVERIFY(table.AddOrder(order(100)));
@@ -112,7 +112,7 @@ private slots:
     // An order served elsewhere (its detail window) while it waits here is done with.
     void orderServedElsewhere_leavesTheTable()
     {
-        CWServerTable table(&user, book.data());
+        CWServerTable table(session.get());
         COrder* waiting = order(70);
         table.AddOrders({waiting, order(71)});
         Report(*book, waiting, 2);
@@ -125,7 +125,7 @@ private slots:
     void clicks_onlyTheConfirmCellConfirms_once()
     {
         confirmAnswer = FakeResponse::Hang();
-        CWServerTable table(&user, book.data());
+        CWServerTable table(session.get());
         table.AddOrder(order(4294967297LL));
         QList<COrder*> opened;
         connect(&table, &CWServerTable::SignalOpenOrderDetail, this, [&](COrder* o) { opened.append(o); });
@@ -178,12 +178,12 @@ private slots:
         QFETCH(QString, message);
         confirmAnswer = body.isEmpty() ? FakeResponse::Error(QNetworkReply::ConnectionRefusedError)
                                        : FakeResponse::Json(body);
-        CWServerTable table(&user, book.data());
+        CWServerTable table(session.get());
         COrder* waiting = order(7);
         table.AddOrder(waiting);
         table.AddOrder(order(8));
         QList<COrder*> moved;
-        connect(book.data(), &COrderBook::StatusChanged, this, [&](COrder* o) { moved.append(o); });
+        connect(book, &COrderBook::StatusChanged, this, [&](COrder* o) { moved.append(o); });
         QSignalSpy played(Sound::monitor(), &Sound::Monitor::Played);
 
         table.SlotOrderOk(table.ConfirmCell(7));
@@ -216,7 +216,7 @@ private slots:
 
     void closing_onlyHides()
     {
-        QPointer<CWServerTable> table = new CWServerTable(&user, book.data());
+        QPointer<CWServerTable> table = new CWServerTable(session.get());
         table->AddOrder(order(3));
         table->Show();
         QVERIFY(QTest::qWaitForWindowExposed(table));

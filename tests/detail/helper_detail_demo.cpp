@@ -18,6 +18,7 @@
 #include "orders/corder.h"
 #include "session/cuser.h"
 #include "ui/msgbox.h"
+#include "common/testsession.h"
 
 static QJsonObject item(const char* picture, const char* name, int num, double price)
 {
@@ -44,12 +45,7 @@ int main(int argc, char* argv[])
     }
     qputenv("TARVIK_API_HOST", platform.hostPort().toLatin1());
     qputenv("TARVIK_IMAGE_HOST", platform.hostPort().toLatin1());
-    const PlatformProcess::Session session =
-        platform.login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
-    CUser user;
-    user.SetId(session.id);
-    user.SetKey(session.key);
-    user.SetToken(session.token);
+    const auto session = MakeSession(platform.login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword));
 
     const qint64 id = platform.createOrder(
         {{"status", status},
@@ -66,11 +62,10 @@ int main(int argc, char* argv[])
     std::printf("order %lld\n", static_cast<long long>(id));
     std::fflush(stdout);
 
-    COrderBook book;
-    COrder& order = NewOrder(book, id);
+    COrder& order = NewOrder(*session->Book(), id);
     order.SetStatus(status);
     order.SetShopName(QStringLiteral("老街牛肉面馆"));
-    auto* window = new COrderWidget(&order, &user, &book);
+    auto* window = new COrderWidget(&order, session.get());
     window->SetTitle(QStringLiteral("%1 %2").arg(id).arg(QStringLiteral("订单详情")));
     window->move(40, 40);
     window->Show();

@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "common/testmain.h"
 #include "detail/autoprint.h"
+#include "detail/receipt.h"
 #include "orders/corder.h"
 
 namespace {
@@ -73,6 +74,7 @@ private slots:
         QScopedPointer<COrder> secondPaid(makeOrder(26120800008, 1));
         {
             CAutoPrint printer(&settings, account);
+            printer.SetPrinter(&Receipt::PrintOnDefault);
             printer.DetailReady(paid.data());
             QCOMPARE(pdfs().size(), 0); // off by default
 
@@ -87,6 +89,7 @@ private slots:
         }
         // The program starts again: the first order is not printed again, the second one is.
         CAutoPrint restarted(&settings, account);
+        restarted.SetPrinter(&Receipt::PrintOnDefault);
         QVERIFY(restarted.WasPrinted(26120800007));
         restarted.DetailReady(paid.data());
         QCOMPARE(pdfs().size(), 1);
@@ -113,6 +116,7 @@ private slots:
         CSettings settings(account);
         settings.SetAutoPrint(true);
         CAutoPrint printer(&settings, account);
+        printer.SetPrinter(&Receipt::PrintOnDefault);
         printer.DetailReady(nullptr);
         QScopedPointer<COrder> order(makeOrder(26120800100 + status, status));
         printer.DetailReady(order.data());
@@ -133,6 +137,7 @@ private slots:
         CSettings settings(account);
         settings.SetAutoPrint(true);
         CAutoPrint printer(&settings, account);
+        printer.SetPrinter(&Receipt::PrintOnDefault);
         QCOMPARE(printer.PrintedCount(), CAutoPrint::RememberedIds);
         QVERIFY(!printer.WasPrinted(11)); // the oldest were forgotten
         QVERIFY(printer.WasPrinted(12));
@@ -143,6 +148,7 @@ private slots:
         printer.DetailReady(order.data());
         QCOMPARE(printer.PrintedCount(), CAutoPrint::RememberedIds);
         CAutoPrint reread(&settings, account);
+        reread.SetPrinter(&Receipt::PrintOnDefault);
         QCOMPARE(reread.PrintedCount(), CAutoPrint::RememberedIds);
         QVERIFY(reread.WasPrinted(26120800200));
         QVERIFY(!reread.WasPrinted(12)); // the oldest made room for it

@@ -18,7 +18,7 @@
 #include "detail/corderwidget.h"
 #include "net/request.h"
 #include "orders/corder.h"
-#include "session/cuser.h"
+#include "common/testsession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
 
@@ -30,8 +30,9 @@ class TestCOrderWidget : public QObject
     Q_OBJECT
 
     QScopedPointer<PlatformProcess> platform;
-    CUser staff;
-    COrderBook book;
+    PlatformProcess::Session login;
+    std::unique_ptr<CSession> staff; // the session the windows work for, one a test
+    COrderBook* book = nullptr;
     QTemporaryDir work;
 
     static QJsonObject item(const QString& name, int num, double price, double total = -1)
@@ -44,9 +45,9 @@ class TestCOrderWidget : public QObject
     }
 
     // A window on `order` the way an order row opens it.
-    QPointer<COrderWidget> open(COrder* order, CUser* user)
+    QPointer<COrderWidget> open(COrder* order, CSession* session)
     {
-        QPointer<COrderWidget> window = new COrderWidget(order, user, &book);
+        QPointer<COrderWidget> window = new COrderWidget(order, session);
         window->SetTitle(QStringLiteral("%1 %2").arg(order->GetId()).arg(QStringLiteral("订单详情")));
         window->Show();
         return window;
@@ -81,10 +82,19 @@ class TestCOrderWidget : public QObject
         return found;
     }
 
-    // A fake platform: the detail answers `detail`, finishing and replying hang.
-    static void fakePlatform(const QByteArray& detail)
+    // From now on the test's session talks to a fake platform: its requests go through a manager
+    // made while the fake is installed.
+    void useFake(FakeNetworkManager::Handler handler)
     {
-        FakeNetworkManager::Install([detail](const RecordedRequest& r) {
+        FakeNetworkManager::Install(std::move(handler));
+        staff = MakeSession(login);
+        book = staff->Book();
+    }
+
+    // A fake platform: the detail answers `detail`, finishing and replying hang.
+    void fakePlatform(const QByteArray& detail)
+    {
+        useFake([detail](const RecordedRequest& r) {
             if (r.request.url().path().endsWith(QLatin1String("/StaffOrder2")))
                 return FakeResponse::Json(detail);
             return FakeResponse::Hang();
@@ -94,7 +104,7 @@ class TestCOrderWidget : public QObject
     // Opens a paid or reviewed order and waits for its action row; the field shows its hint.
     QPointer<COrderWidget> openWithActionRow(COrder* order)
     {
-        QPointer<COrderWidget> window = open(order, &staff);
+        QPointer<COrderWidget> window = open(order, staff.get());
         if (!QTest::qWaitFor([&] { return window->InputEdit()->isVisible(); }, 10000))
             qWarning("the action row did not appear");
         window->activateWindow();
@@ -122,16 +132,14 @@ private slots:
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
         qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
         qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
-        const PlatformProcess::Session session =
-            platform->login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
-        QVERIFY(session.isValid());
-        staff.SetId(session.id);
-        staff.SetKey(session.key);
-        staff.SetToken(session.token);
+        login = platform->login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
+        QVERIFY(login.isValid());
     }
 
     void init()
     {
+        staff = MakeSession(login);
+        book = staff->Book();
         qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
         platform->clearFaults();
         Request::SetTransferTimeout(30000);
@@ -145,6 +153,8 @@ private slots:
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (qobject_cast<COrderWidget*>(widget))
                 delete widget;
+        book = nullptr;
+        staff.reset();
     }
 
     // The frame's fade animations delete themselves when they end: let the last ones end.
@@ -187,10 +197,10 @@ private slots:
                                   {"message", "少放辣"},
                                   {"out", out},
                                   {"commo", commo}});
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(2);
         order.SetShopName(QStringLiteral("老街牛肉面馆"));
-        QPointer<COrderWidget> window = open(&order, &staff);
+        QPointer<COrderWidget> window = open(&order, staff.get());
         QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
         QCOMPARE(window->height(), 530);
         QVERIFY(window->MessageBox()->IsLoading());
@@ -260,11 +270,11 @@ private slots:
         const qint64 id =
             create({{"status", platformStatus}, {"ptime", QJsonValue()}, {"stime", QJsonValue()}});
         const QDateTime known(QDate(2025, 3, 1), QTime(12, 30, 0));
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(listStatus);
         order.SetPtime(known);
         order.SetStime(known.addSecs(600));
-        QPointer<COrderWidget> window = new COrderWidget(&order, &staff, &book);
+        QPointer<COrderWidget> window = new COrderWidget(&order, staff.get());
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
         window->Show();
         QTRY_VERIFY_WITH_TIMEOUT(window->PrintButton()->isVisible(), 10000);
@@ -307,18 +317,18 @@ private slots:
         QFETCH(bool, applied);
 
         fakePlatform(reply);
-        COrder& order = NewOrder(book, 777);
+        COrder& order = NewOrder(*book, 777);
         order.SetStatus(1);
         order.SetAmount(12.5f);
         order.SetTaker(QStringLiteral("王五"));
-        QPointer<COrderWidget> window = open(&order, &staff);
+        QPointer<COrderWidget> window = open(&order, staff.get());
         QTRY_VERIFY(!window->MessageBox()->IsLoading());
 
         const QList<RecordedRequest> sent = requestsTo(QStringLiteral("StaffOrder2"));
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent.first().body, QStringLiteral("id=%1&key=%2&token=%3&oid=777")
-                                        .arg(staff.GetId())
-                                        .arg(staff.GetKey(), staff.GetToken())
+                                        .arg(staff->User()->GetId())
+                                        .arg(staff->User()->GetKey(), staff->User()->GetToken())
                                         .toUtf8());
         QCOMPARE(order.GetAmount(), amount);
         QCOMPARE(order.GetTaker(), applied ? QStringLiteral("李四") : QStringLiteral("王五"));
@@ -360,9 +370,9 @@ private slots:
             QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), fault));
         }
 
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(2);
-        QPointer<COrderWidget> window = open(&order, &staff);
+        QPointer<COrderWidget> window = open(&order, staff.get());
         QTRY_VERIFY_WITH_TIMEOUT(window->RetryButton()->isVisible(), 10000);
         QCOMPARE(boxText(window), QStringLiteral("失败：获取订单详情！\n请检查网络连接，谢谢！"));
         QVERIFY(!window->MessageBox()->IsLoading());
@@ -402,14 +412,14 @@ private slots:
     void statusChangedElsewhere_windowFollows()
     {
         const qint64 id = create({{"status", 1}});
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        Report(book, &order, 2);
+        Report(*book, &order, 2);
         QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
         QVERIFY(!window->InputEdit()->isVisible());
         QVERIFY(!window->ActionButton()->isVisible());
-        Report(book, &order, 1);
+        Report(*book, &order, 1);
         QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已支付"));
         QVERIFY(window->InputEdit()->isVisible());
         QCOMPARE(window->ActionButton()->text(), QStringLiteral("结束服务"));
@@ -427,23 +437,23 @@ private slots:
     void ownFinish_thenReview_theReplyButtonWorks()
     {
         QFETCH(bool, okAfterReview);
-        FakeNetworkManager::Install([](const RecordedRequest& r) {
+        useFake([](const RecordedRequest& r) {
             if (r.request.url().path().endsWith(QLatin1String("/StaffOrder2")))
                 return FakeResponse::Json("{\"status\":1,\"info\":{\"id\":59,\"status\":1}}");
             return FakeResponse::Hold("{\"status\":1,\"info\":\"ok\"}");
         });
-        COrder& order = NewOrder(book, 59);
+        COrder& order = NewOrder(*book, 59);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         typeAndPressEnter(window, QStringLiteral("123456"));
         QTRY_COMPARE(requestsTo("StaffFinishOrder").size(), 1);
         if (okAfterReview) {
-            Report(book, &order, 3);
+            Report(*book, &order, 3);
             FakeNetworkManager::ReleaseHeld();
         } else {
             FakeNetworkManager::ReleaseHeld();
             QTRY_COMPARE(order.GetStatus(), 2);
-            Report(book, &order, 3);
+            Report(*book, &order, 3);
         }
         QCOMPARE(order.GetStatus(), 3);
         QVERIFY(window->ActionButton()->isVisible());
@@ -456,7 +466,7 @@ private slots:
     {
         const qint64 id =
             create({{"status", 1}, {"password", "123456"}, {"out", QJsonArray{item("凉皮", 1, 10)}}});
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -526,7 +536,7 @@ private slots:
         QFETCH(QString, message);
 
         const qint64 id = create({{"status", status}, {"password", "123456"}, {"content", "还行"}});
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -565,7 +575,7 @@ private slots:
         QFETCH(QString, text);
 
         const qint64 id = create({{"status", status}, {"password", text}, {"content", "不错"}});
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -588,7 +598,7 @@ private slots:
     void reply_completesTheOrder()
     {
         const qint64 id = create({{"status", 3}, {"content", "味道很好，面很劲道"}});
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(3);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -631,7 +641,7 @@ private slots:
         fakePlatform(QStringLiteral("{\"status\":1,\"info\":{\"id\":55,\"status\":%1,\"amount\":3}}")
                          .arg(status)
                          .toUtf8());
-        COrder& order = NewOrder(book, 55);
+        COrder& order = NewOrder(*book, 55);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -658,7 +668,7 @@ private slots:
     void secondEnterDuringARequest_sendsNothing()
     {
         fakePlatform("{\"status\":1,\"info\":{\"id\":56,\"status\":1,\"amount\":3}}");
-        COrder& order = NewOrder(book, 56);
+        COrder& order = NewOrder(*book, 56);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(window->InputEdit()->isVisible());
@@ -672,8 +682,8 @@ private slots:
         QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).size(), 1);
         QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).first().body,
                  QStringLiteral("id=%1&key=%2&token=%3&pass=654321&oid=56")
-                     .arg(staff.GetId())
-                     .arg(staff.GetKey(), staff.GetToken())
+                     .arg(staff->User()->GetId())
+                     .arg(staff->User()->GetKey(), staff->User()->GetToken())
                      .toUtf8());
 
         // Closed while the request hangs: the window goes, the order is left alone afterwards.
@@ -684,9 +694,9 @@ private slots:
     void keys_ctrlWClosesWAloneDoesNot()
     {
         fakePlatform("{\"status\":1,\"info\":{\"id\":57,\"status\":2,\"amount\":3}}");
-        COrder& order = NewOrder(book, 57);
+        COrder& order = NewOrder(*book, 57);
         order.SetStatus(2);
-        QPointer<COrderWidget> window = open(&order, &staff);
+        QPointer<COrderWidget> window = open(&order, staff.get());
         QTRY_VERIFY(window->PrintButton()->isVisible());
         QSignalSpy closed(window.data(), &CWidget::Close);
         QTest::keyClick(window, Qt::Key_W);
@@ -700,9 +710,9 @@ private slots:
     void orderDeletedWithItsWindow_whileTheDetailIsOnItsWay()
     {
         QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), QStringLiteral("delay"), 300));
-        auto* scratch = new COrderBook;
-        COrder* order = &NewOrder(*scratch, create({{"status", 1}}));
-        QPointer<COrderWidget> window = new COrderWidget(order, &staff, scratch);
+        auto* scratch = MakeSession(*staff->User()).release();
+        COrder* order = &NewOrder(*scratch->Book(), create({{"status", 1}}));
+        QPointer<COrderWidget> window = new COrderWidget(order, scratch);
         window->Show();
         // What the pane does when it goes: close its windows, then delete the book and its orders.
         window->close();
@@ -717,9 +727,9 @@ private slots:
             QSKIP("this machine has a printer; the receipt would go to it");
         const qint64 id =
             create({{"status", 2}, {"message", "多加香菜"}, {"out", QJsonArray{item("外卖牛肉面", 2, 18)}}});
-        COrder& order = NewOrder(book, id);
+        COrder& order = NewOrder(*book, id);
         order.SetStatus(2);
-        QPointer<COrderWidget> window = open(&order, &staff);
+        QPointer<COrderWidget> window = open(&order, staff.get());
         QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595), 10000);
         QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
 

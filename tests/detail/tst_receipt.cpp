@@ -10,7 +10,7 @@
 #include "detail/corderwidget.h"
 #include "detail/receipt.h"
 #include "orders/corder.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 
 // Receipts printed to PDF and read back as text, page by page.
 class TestReceipt : public QObject
@@ -193,11 +193,10 @@ private slots:
         target = folder.filePath(QStringLiteral("button.pdf"));
         Desktop::SetPrinterFactory([]() -> QPrinter* { return pdfPrinter(target); });
 
-        CUser user;
-        COrderBook book;
-        COrder& order = NewOrder(book, 88);
+        CSession session{CUser()};
+        COrder& order = NewOrder(*session.Book(), 88);
         order.SetStatus(2);
-        QPointer<COrderWidget> window = new COrderWidget(&order, &user, &book);
+        QPointer<COrderWidget> window = new COrderWidget(&order, &session);
         window->Show();
         QTRY_VERIFY(window->PrintButton()->isVisible());
         QCOMPARE(window->PrintButton()->text(), QStringLiteral("打印"));

@@ -19,6 +19,7 @@
 #include "net/request.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
+#include "common/mainwindow.h"
 
 static void say(const QString& line)
 {
@@ -40,14 +41,14 @@ int main(int argc, char* argv[])
 
     auto* poll = new QTimer(theApp);
     QObject::connect(poll, &QTimer::timeout, [poll] {
-        if (mainWindow && mainWindow->HoldsLoginStamp() && currentUser) {
+        if (MainWindow() && MainWindow()->HoldsLoginStamp() && currentUser) {
             poll->stop();
             say(QStringLiteral("logged-in %1").arg(currentUser->GetAccount()));
         }
     });
     poll->start(20);
     QTimer::singleShot(20000, [] {
-        if (!mainWindow) {
+        if (!MainWindow()) {
             say(QStringLiteral("failed: ") + Tray::LastMessage().text);
             QCoreApplication::exit(1);
         }
@@ -61,9 +62,9 @@ int main(int argc, char* argv[])
             commands->setEnabled(false);
             return;
         }
-        if (QByteArray(buffer).trimmed() != "close" || !mainWindow)
+        if (QByteArray(buffer).trimmed() != "close" || !MainWindow())
             return;
-        auto* closeButton = mainWindow->TopBand()->findChild<QPushButton*>(QStringLiteral("closeButton"));
+        auto* closeButton = MainWindow()->TopBand()->findChild<QPushButton*>(QStringLiteral("closeButton"));
         if (closeButton)
             QTest::mouseClick(closeButton, Qt::LeftButton);
     });

@@ -18,6 +18,7 @@
 #include "app/desktop.h"
 #include "app/screens.h"
 #include "app/traymessage.h"
+#include "common/mainwindow.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
@@ -232,7 +233,6 @@ private slots:
             QObject::disconnect(main, &CWidget::Close, qApp, nullptr);
             delete main;
         }
-        mainWindow = nullptr;
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (qobject_cast<CWidget*>(widget))
                 delete widget;
@@ -269,8 +269,8 @@ private slots:
         QVERIFY(login->AutoLoginBox()->isChecked());
         QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
 
-        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, slack);
-        main = mainWindow;
+        QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), slack);
+        main = MainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(main));
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
         QTRY_VERIFY(!login);
@@ -592,8 +592,7 @@ private slots:
         tooLong.stop();
         QCOMPARE(code, 0);
         QTRY_VERIFY(!main);
-        mainWindow = nullptr;
-        QVERIFY(profile); // still open: only the end of this process would take it
+        QVERIFY(!profile); // it worked for the session, which ended with the main window
         QVERIFY(!AccountLock::IsHeldByLiveSession(stamp));
         {
             QLockFile next(stamp);

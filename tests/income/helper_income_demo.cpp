@@ -8,7 +8,7 @@
 #include "app/screens.h"
 #include "income/cwincome.h"
 #include "net/request.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -62,9 +62,10 @@ int main(int argc, char* argv[])
     user.SetPassword(args.size() > 4 ? args.at(4) : QStringLiteral("velm123"));
     if (!logIn(user))
         return 1;
+    CSession session(user);
 
     // Placed and titled the way the main window opens it.
-    auto* window = new CWIncome(&user);
+    auto* window = new CWIncome(&session);
     window->resize(1200, 700);
     window->setMinimumSize(600, 350);
     window->SetTitle(QStringLiteral("收入流水"));

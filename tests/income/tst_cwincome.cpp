@@ -15,7 +15,8 @@
 #include "income/incomechart.h"
 #include "net/request.h"
 #include "orders/corder.h"
-#include "session/cuser.h"
+#include "orders/orderbook.h"
+#include "session/csession.h"
 #include "ui/msgbox.h"
 #include "ui/quietplatform.h"
 
@@ -113,6 +114,7 @@ class TestCWIncome : public QObject
     PlatformProcess::Session session;
     CUser user;
     QList<QPointer<CWIncome>> windows;
+    std::vector<std::unique_ptr<CSession>> sessions; // of the windows, which go first
 
     static void useSession(CUser& into, const PlatformProcess::Session& from)
     {
@@ -124,7 +126,9 @@ class TestCWIncome : public QObject
 
     CWIncome* open(CUser* who)
     {
-        auto* window = new CWIncome(who);
+        if (who)
+            sessions.push_back(std::make_unique<CSession>(*who));
+        auto* window = new CWIncome(who ? sessions.back().get() : nullptr);
         windows.append(window);
         window->resize(1200, 700);
         window->show();
@@ -207,6 +211,7 @@ private slots:
         for (const QPointer<CWIncome>& window : qAsConst(windows))
             delete window.data();
         windows.clear();
+        sessions.clear();
         platform->clearFaults();
     }
 
@@ -266,7 +271,7 @@ private slots:
         QCOMPARE(window->TotalValue()->text(), QStringLiteral("0.00"));
         QTRY_COMPARE(window->TotalValue()->text(), total);
         QCOMPARE(window->BalanceValue()->text(), balance);
-        QCOMPARE(user.GetBalance(), yuer);
+        QCOMPARE(sessions.back()->User()->GetBalance(), yuer);
         QCOMPARE(window->TotalIncome(), allcash);
 
         // Every figure fits its label, and the two small ones sit left and right of the big one.
@@ -579,7 +584,9 @@ private slots:
         QCOMPARE(order->GetCtime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
                  table->item(row, 0)->text());
         QCOMPARE(QStringLiteral("+") + FormatMoney(order->GetAddCash()), table->item(row, 2)->text());
-        QVERIFY(window->Orders().contains(order));
+        // The session's own record of the order, which the window's row describes.
+        QCOMPARE(sessions.back()->Book()->Find(order->GetId()), order);
+        QVERIFY(!window->Orders().contains(order));
     }
 
     void resize_laysOutBandsTableAndFigures_data()

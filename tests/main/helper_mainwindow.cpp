@@ -17,6 +17,7 @@
 #include "main/cwmain.h"
 #include "main/cwuserinfo.h"
 #include "session/cwlogin.h"
+#include "common/mainwindow.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -39,15 +40,15 @@ int main(int argc, char* argv[])
 
     auto* poll = new QTimer(theApp);
     QObject::connect(poll, &QTimer::timeout, [poll] {
-        if (mainWindow && mainWindow->HoldsLoginStamp()) {
+        if (MainWindow() && MainWindow()->HoldsLoginStamp()) {
             poll->stop();
-            mainWindow->OpenUserInfo();
-            say(mainWindow->UserInfoWindow() ? "logged-in" : "no profile window");
+            MainWindow()->OpenUserInfo();
+            say(MainWindow()->UserInfoWindow() ? "logged-in" : "no profile window");
         }
     });
     poll->start(20);
     QTimer::singleShot(15000, [] {
-        if (!mainWindow) {
+        if (!MainWindow()) {
             std::printf("failed: %s\n", qPrintable(Tray::LastMessage().text));
             std::fflush(stdout);
             QCoreApplication::exit(1);
@@ -63,12 +64,12 @@ int main(int argc, char* argv[])
             return;
         }
         const QByteArray command = QByteArray(buffer).trimmed();
-        if (!mainWindow)
+        if (!MainWindow())
             return;
         if (command == "close") {
-            mainWindow->close();
+            MainWindow()->close();
         } else if (command == "menu") {
-            for (QAction* action : mainWindow->TrayMenu()->actions())
+            for (QAction* action : MainWindow()->TrayMenu()->actions())
                 if (action->text() == QStringLiteral("退出程序"))
                     action->trigger();
         }

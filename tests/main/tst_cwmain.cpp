@@ -37,7 +37,7 @@
 #include "orders/pane/callist.h"
 #include "orders/pollclock.h"
 #include "orders/pane/corderitem.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 #include "session/cwlogin.h"
 #include "ui/cweblabel.h"
 #include "ui/quietplatform.h"
@@ -52,17 +52,20 @@ class TestCWMain : public QObject
     QPointer<CWMain> window;
     PlatformProcess::Session session;
 
+    // The account the next window's session logs in as.
+    CUser user;
+    bool withSession = true;
+
     void logIn(const QString& nickname)
     {
-        if (!currentUser)
-            currentUser = new CUser;
-        *currentUser = CUser();
-        currentUser->SetAccount(PlatformProcess::DemoAccount);
-        currentUser->SetId(session.id);
-        currentUser->SetKey(session.key);
-        currentUser->SetToken(session.token);
-        currentUser->SetNickname(nickname);
-        currentUser->SetFace(platform->baseUrl() + QStringLiteral("/img/face/1.png"));
+        user = CUser();
+        user.SetAccount(PlatformProcess::DemoAccount);
+        user.SetId(session.id);
+        user.SetKey(session.key);
+        user.SetToken(session.token);
+        user.SetNickname(nickname);
+        user.SetFace(platform->baseUrl() + QStringLiteral("/img/face/1.png"));
+        withSession = true;
     }
 
     template <class Window> static QList<Window*> openWindows()
@@ -89,7 +92,7 @@ class TestCWMain : public QObject
 
     void openWindow()
     {
-        window = new CWMain;
+        window = new CWMain(withSession ? new CSession(user) : nullptr);
         // Closing a main window quits the program; here that would end every later event loop.
         QObject::disconnect(window, &CWidget::Close, qApp, nullptr);
         window->show();
@@ -329,7 +332,7 @@ private slots:
         QVERIFY(!window->OfflineBand()->isVisible());
         CConnectionState* state = window->ConnectionState();
         // Driven by hand here: the window's own polls must not report as well.
-        QObject::disconnect(window->AllList()->Polls(), nullptr, state, nullptr);
+        QObject::disconnect(window->Session()->Polls(), nullptr, state, nullptr);
         qint64 now = 0;
         state->SetClock([&now] { return now; });
         // A poll that fails after this test must not read a clock that is gone.
@@ -396,7 +399,7 @@ private slots:
 
         const qint64 id = platform->createOrder(QJsonObject{{"status", 1}});
         QVERIFY(id);
-        QSignalSpy caughtUp(window->AllList()->Polls(), &COrderPolls::CaughtUp);
+        QSignalSpy caughtUp(window->Session()->Polls(), &COrderPolls::CaughtUp);
         QSignalSpy sounds(Sound::monitor(), &Sound::Monitor::Played);
         QVERIFY(platform->clearFaults());
         QTRY_VERIFY_WITH_TIMEOUT(!window->OfflineBand()->isVisible(), 5000);
@@ -619,19 +622,20 @@ private slots:
         QVERIFY(!kept);
     }
 
-    void destroyed_clearsTheSessionsMainWindowPointer()
+    // The window owns the session: when it goes, the account is no longer logged in here.
+    void destroyed_endsTheSession()
     {
         openWindow();
-        mainWindow = window;
+        QCOMPARE(currentUser, window->Session()->User());
+        QVERIFY(window->HoldsLoginStamp());
         delete window.data();
-        QVERIFY(!mainWindow);
+        QVERIFY(!currentUser);
+        QVERIFY(!AccountLock::IsHeldByLiveSession(AccountLockFile(PlatformProcess::DemoAccount)));
     }
 
     void withoutUser_headStaysEmpty()
     {
-        CUser* session = currentUser;
-        currentUser = nullptr;
-        const auto restore = qScopeGuard([session] { currentUser = session; });
+        withSession = false;
         openWindow();
         QCOMPARE(window->NicknameLabel()->text(), QString());
         QVERIFY(!window->AvatarLabel()->Url());

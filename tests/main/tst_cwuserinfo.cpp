@@ -6,7 +6,7 @@
 #include "common/testmain.h"
 #include "main/cwuserinfo.h"
 #include "net/request.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
 #include "ui/quietplatform.h"
@@ -20,7 +20,11 @@ class TestUserInfo : public QObject
     // Owned here rather than by each test function, so that a failed check (which returns early)
     // never leaves a window writing into a record that is gone; cleanup() closes the window.
     CUser user;
+    std::unique_ptr<CSession> session; // of the open window, which it outlives
     QPointer<CWUserInfo> window;
+
+    // The session's record: what the window wrote into.
+    const CUser& record() const { return session ? *session->User() : user; }
 
     // A session record logged in the way the login window leaves it.
     void logIn(qint64 account, const char* password)
@@ -32,9 +36,10 @@ class TestUserInfo : public QObject
         user.SetToken(session.token);
     }
 
-    void openWindow(CUser* record)
+    void openWindow(CUser* login)
     {
-        window = new CWUserInfo(record);
+        session.reset(login ? new CSession(*login) : nullptr);
+        window = new CWUserInfo(session.get());
         window->resize(560, 580);
         window->show();
         if (!QTest::qWaitForWindowExposed(window))
@@ -69,6 +74,7 @@ private slots:
     void cleanup()
     {
         delete window;
+        session.reset();
         platform->clearFaults();
         Request::SetTransferTimeout(30000);
     }
@@ -76,13 +82,13 @@ private slots:
     void realReply_fillsRecordAndLinesInOrder()
     {
         logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
-        QVERIFY(user.GetId() > 0);
+        QVERIFY(record().GetId() > 0);
         QVERIFY(platform->setCash(123.45, 999));
         const QJsonObject expected =
             platform
                 ->post(QStringLiteral("UserInfo"), QStringLiteral("id=%1&key=%2&token=%3&")
-                                                       .arg(user.GetId())
-                                                       .arg(user.GetKey(), user.GetToken()))
+                                                       .arg(record().GetId())
+                                                       .arg(record().GetKey(), record().GetToken()))
                 .value(QStringLiteral("info"))
                 .toObject();
         QVERIFY(!expected.isEmpty());
@@ -91,13 +97,13 @@ private slots:
         QVERIFY(loading(window));
         QTRY_VERIFY(!loading(window));
 
-        QCOMPARE(user.GetNickname(), QStringLiteral("小王"));
-        QCOMPARE(user.GetMaiName(), QStringLiteral("王小明"));
-        QCOMPARE(user.GetMaiQQ(), expected.value(QStringLiteral("maiqq")).toString());
-        QCOMPARE(user.GetPaymentCode(), expected.value(QStringLiteral("payment_code")).toString());
-        QCOMPARE(user.GetMaiCode(), expected.value(QStringLiteral("maicode")).toString());
-        QCOMPARE(user.GetFace(), expected.value(QStringLiteral("face")).toString());
-        QVERIFY(user.GetCtime().isValid());
+        QCOMPARE(record().GetNickname(), QStringLiteral("小王"));
+        QCOMPARE(record().GetMaiName(), QStringLiteral("王小明"));
+        QCOMPARE(record().GetMaiQQ(), expected.value(QStringLiteral("maiqq")).toString());
+        QCOMPARE(record().GetPaymentCode(), expected.value(QStringLiteral("payment_code")).toString());
+        QCOMPARE(record().GetMaiCode(), expected.value(QStringLiteral("maicode")).toString());
+        QCOMPARE(record().GetFace(), expected.value(QStringLiteral("face")).toString());
+        QVERIFY(record().GetCtime().isValid());
 
         const QString phone = expected.value(QStringLiteral("maidianhua")).toString();
         const QString sex =
@@ -110,7 +116,7 @@ private slots:
                                         QStringLiteral("年  龄："),
                                         QStringLiteral("地  址："),
                                         QStringLiteral("手  机：") + phone,
-                                        QStringLiteral("Q   Q：") + user.GetMaiQQ(),
+                                        QStringLiteral("Q   Q：") + record().GetMaiQQ(),
                                         QStringLiteral("姓  名：王小明"),
                                         QStringLiteral("Velm  龄：2 年"),
                                         QStringLiteral("电  话：") + phone};
@@ -175,7 +181,7 @@ private slots:
         QVERIFY(platform->setCash(-5, 0));
         logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
         openWindow(&user);
-        QTRY_COMPARE(user.GetBalance(), -5.0f);
+        QTRY_COMPARE(record().GetBalance(), -5.0f);
         QCOMPARE(window->InfoLines().at(2)->text(), QStringLiteral("余  额：0.00 元"));
     }
 
@@ -274,11 +280,11 @@ private slots:
         QCOMPARE(FakeNetworkManager::Recorded().size(), 1);
         QCOMPARE(FakeNetworkManager::Recorded().first().body, QByteArray("id=7&key=k%261&token=t&"));
         QVERIFY(FakeNetworkManager::Recorded().first().request.url().toString().endsWith("/api/UserInfo"));
-        QCOMPARE(user.GetId(), 7);
-        QCOMPARE(user.GetAccount(), 13800000009LL);
-        QCOMPARE(user.GetBalance(), 0.0f);
-        QCOMPARE(user.GetMaiName(), QString());
-        QVERIFY(!user.GetCtime().isValid());
+        QCOMPARE(record().GetId(), 7);
+        QCOMPARE(record().GetAccount(), 13800000009LL);
+        QCOMPARE(record().GetBalance(), 0.0f);
+        QCOMPARE(record().GetMaiName(), QString());
+        QVERIFY(!record().GetCtime().isValid());
         QCOMPARE(window->InfoLines().at(0)->text(), QStringLiteral("账  号：13800000009"));
         QCOMPARE(window->InfoLines().at(9)->text(), QStringLiteral("Velm  龄："));
     }
@@ -292,7 +298,7 @@ private slots:
         openWindow(&user);
         QTRY_COMPARE(window->NameLabel()->text(), QStringLiteral("13800000005"));
         FakeNetworkManager::Uninstall();
-        QCOMPARE(user.GetId(), 3);
+        QCOMPARE(record().GetId(), 3);
     }
 
     void closedWhileFetching_isSafe()

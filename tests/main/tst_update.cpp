@@ -17,7 +17,7 @@
 #include "main/cwmain.h"
 #include "main/updatepolicy.h"
 #include "net/request.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 #include "ui/quietplatform.h"
 
 // The software update of the main window against the local platform server.
@@ -28,6 +28,7 @@ class TestUpdate : public QObject
     QScopedPointer<PlatformProcess> platform;
     QScopedPointer<LocalHttpServer> webHost; // stands in for the web host: redirects
     QPointer<CWMain> window;
+    CUser user; // the demo account, logged in
     QByteArray installer; // what the platform serves for hostileBuild
     const QString hostileBuild = QStringLiteral("1.0.6.2297");
 
@@ -82,7 +83,7 @@ class TestUpdate : public QObject
     // A main window for the logged-in demo account whose update check has been answered.
     void openWindow()
     {
-        window = new CWMain;
+        window = new CWMain(new CSession(user));
         // Closing a main window quits the program; here that would end every later event loop.
         QObject::disconnect(window, &CWidget::Close, qApp, nullptr);
         window->show();
@@ -118,11 +119,10 @@ private slots:
         const PlatformProcess::Session session =
             platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
         QVERIFY(session.isValid());
-        currentUser = new CUser;
-        currentUser->SetAccount(PlatformProcess::DemoAccount);
-        currentUser->SetId(session.id);
-        currentUser->SetKey(session.key);
-        currentUser->SetToken(session.token);
+        user.SetAccount(PlatformProcess::DemoAccount);
+        user.SetId(session.id);
+        user.SetKey(session.key);
+        user.SetToken(session.token);
 
         // The platform serves only the build it offers.
         QVERIFY(offer(hostileBuild));
@@ -177,7 +177,7 @@ private slots:
     {
         QFETCH(QString, offered);
         QFETCH(bool, newer);
-        CWMain probe;
+        CWMain probe(nullptr);
         QObject::disconnect(&probe, &CWidget::Close, qApp, nullptr);
         QCOMPARE(probe.CurrentVersion(), QStringLiteral("1.0.6.2290"));
         QCOMPARE(probe.SlotCheckUpdate(offered), newer);

@@ -22,6 +22,7 @@
 #include "orders/pane/corderlist.h"
 #include "session/cuser.h"
 #include "ui/cwidget.h"
+#include "common/testsession.h"
 
 namespace {
 
@@ -53,12 +54,8 @@ int main(int argc, char* argv[])
     if (!platform.isRunning())
         qFatal("velm-platform: %s", qPrintable(platform.errorString()));
     qputenv("TARVIK_API_HOST", platform.hostPort().toLatin1());
-    const PlatformProcess::Session session =
-        platform.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
-    CUser user;
-    user.SetId(session.id);
-    user.SetKey(session.key);
-    user.SetToken(session.token);
+    const auto session =
+        MakeSession(platform.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword)));
 
     // A frame like the main window's, with the order pane in a scroll area.
     CWidget frame(QSize(310, 640));
@@ -66,7 +63,8 @@ int main(int argc, char* argv[])
     frame.TopBand()->setFixedHeight(60);
     auto* area = new QScrollArea(frame.BottomBand());
     area->setFrameShape(QFrame::NoFrame);
-    auto* pane = new CAllList(&user, area->viewport());
+    auto* pane = new CAllList(session.get(), area->viewport());
+    session->Start();
     area->setWidget(pane);
     frame.move(20, 20);
     frame.Show();

@@ -10,20 +10,33 @@
 #include "orders/corder.h"
 #include "orders/pane/corderitem.h"
 #include "orders/pane/corderlist.h"
+#include "session/csession.h"
 
-// The order pane as the main window holds it: inside a scroll area, shown.
+#include <memory>
+
+// The order pane as the main window holds it: inside a scroll area, shown, following the book of a
+// session of `user` whose polls have started.
 struct OrderPane
 {
+    std::unique_ptr<CSession> session;
     QScrollArea area;
     QPointer<CAllList> list;
 
-    explicit OrderPane(CUser* user)
+    explicit OrderPane(const CUser& user) : OrderPane(user, true) {}
+    // A pane whose book the test fills itself: nothing is asked of the platform.
+    OrderPane() : OrderPane(CUser(), false) {}
+
+    OrderPane(const CUser& user, bool start) : session(std::make_unique<CSession>(user))
     {
         area.resize(CAllList::paneWidth + 20, 600);
-        list = new CAllList(user, area.viewport());
+        list = new CAllList(session.get(), area.viewport());
         area.setWidget(list);
         area.show();
+        if (start)
+            session->Start();
     }
+
+    COrderPolls* polls() const { return session->Polls(); }
 
     COrderList* group(int status) const { return list->FindList(status); }
 

@@ -94,7 +94,7 @@ private slots:
             expected[entry.toObject().value("status").toInt()].append(
                 qint64(entry.toObject().value("id").toDouble()));
 
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         QCOMPARE(pane.list->Book()->Orders().size(), commos.size());
         for (int status : {1, 2, 3, 4, 9}) {
@@ -121,7 +121,7 @@ private slots:
 
     void newOrders_blinkOnTopWithOneSound()
     {
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         pane.group(1)->Fold();
         QVERIFY(pane.group(1)->IsExpanded());
@@ -153,14 +153,14 @@ private slots:
         QTest::qWait(3 * PollClock::Msecs(20));
         QCOMPARE(pane.list->Book()->Orders().size(), known);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
-        QVERIFY(pane.list->Polls()->NewOrderTime().secsTo(QDateTime::currentDateTime()) < 60);
+        QVERIFY(pane.polls()->NewOrderTime().secsTo(QDateTime::currentDateTime()) < 60);
     }
 
     // The new-order reply carries no shop: an order that arrives during the session belongs to the
     // shop of the full list all the same, and its detail window says so.
     void newOrder_belongsToTheShopOfTheList()
     {
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         const COrder* listed = pane.list->Book()->Orders().first();
         QCOMPARE(listed->GetShopName(), QStringLiteral("老街牛肉面馆"));
@@ -183,7 +183,7 @@ private slots:
 
     void unpaidOrder_getsItsRowOncePaid()
     {
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         SoundLog sounds;
         const qint64 id = create(0);
@@ -203,7 +203,7 @@ private slots:
 
     void statusChange_movesTheRow()
     {
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         const qint64 id = create(1);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(id), 5000);
@@ -231,7 +231,7 @@ private slots:
 
     void confirmation_tableAndSuccess()
     {
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         SoundLog sounds;
         const qint64 id = awaitingConfirmation(pane);
@@ -300,7 +300,7 @@ private slots:
         QFETCH(QString, cell);
         QFETCH(QString, message);
         Request::SetTransferTimeout(500);
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         const qint64 id = awaitingConfirmation(pane);
         QVERIFY(id);
@@ -342,7 +342,7 @@ private slots:
 
     void confirmation_twoInFlightResolveTheirOwnRows()
     {
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         const qint64 withdrawn = awaitingConfirmation(pane);
         const qint64 asked = awaitingConfirmation(pane);
@@ -378,7 +378,7 @@ private slots:
         // The full list itself fails twice before the pane gets it.
         QVERIFY(
             platform->setFault(QStringLiteral("StaffOrderList"), kind, QVariant(), kind == "close" ? 4 : 2));
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QVERIFY(loaded(pane));
         const qint64 moving = create(1);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(moving), 5000);

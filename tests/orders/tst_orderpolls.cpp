@@ -122,7 +122,7 @@ private slots:
         const QString changed = base.addSecs(3600).toString("yyyy-MM-dd hh:mm:ss");
         fullList = {entry(10, 1, created, changed),
                     entry(11, 2, base.addSecs(-7200).toString("yyyy-MM-dd hh:mm:ss"))};
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_COMPARE(sent("PayFinishOrder").size(), 1);
         QCOMPARE(
             fields(sent("StaffOrderList").value(0).body),
@@ -144,7 +144,7 @@ private slots:
         QTRY_VERIFY(sent("PayFinishOrder").size() > 3);
         QCOMPARE(fields(sent("UpdateStaffOrderList").last().body).value(3).second, created);
         QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, askedFrom);
-        QCOMPARE(pane.list->Polls()->NewOrderTime(), base.addMSecs(-base.time().msec()));
+        QCOMPARE(pane.polls()->NewOrderTime(), base.addMSecs(-base.time().msec()));
     }
 
     // The cursors keep to the platform's clock. A PC five minutes fast still sees every order, and
@@ -154,7 +154,7 @@ private slots:
         const QDateTime platformNow = QDateTime::currentDateTime().addSecs(-300);
         FakeNetworkManager::SetPlatformClock(platformNow);
         fullList = {entry(10, 1, stamp(platformNow.addSecs(-600)))};
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_COMPARE(sent("UpdateStaffOrderList").size(), 1);
         QCOMPARE(fields(sent("UpdateStaffOrderList").first().body).value(3).second, stamp(platformNow));
 
@@ -186,7 +186,7 @@ private slots:
                                                          {"taker", "王五"}}))};
         payFinish = {QJsonObject{{"id", 900}, {"status", 1}, {"ertime", now}}};
         SoundLog sounds;
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_VERIFY(pane.list->FindOrderItem(900));
         QCOMPARE(sent("StaffOrder2").size(), 2);
         QCOMPARE(pane.ids(1), (QList<qint64>{900}));
@@ -218,7 +218,7 @@ private slots:
         details = {FakeResponse::Hang()};
         for (int id = 1000; id < 1000 + 10050; ++id)
             payFinish.append(QJsonObject{{"id", id}, {"status", 2}, {"ertime", now}});
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_VERIFY(sent("PayFinishOrder").size() >= 2);
         qInstallMessageHandler(previous);
         QCOMPARE(sent("StaffOrder2").size(), 4);
@@ -234,7 +234,7 @@ private slots:
         payFinish = {QJsonObject{{"id", 41}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}},
                      QJsonObject{{"id", 42}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}}};
         SoundLog sounds;
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_VERIFY(!sounds.played.isEmpty());
         QCOMPARE(sounds.played.first(), QStringLiteral("audio/neworder.mp3"));
         QCOMPARE(sounds.played.size(), 1);
@@ -252,7 +252,7 @@ private slots:
             fullList.append(entry(i, 1, stamp(now)));
             payFinish.append(QJsonObject{{"id", i}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}});
         }
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable(), 30000);
         const int asked = sent("PayFinishOrder").size();
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() > asked, 30000);
@@ -268,7 +268,7 @@ private slots:
         const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
         fullList = {entry(10, 1, stamp(t.addSecs(-100))), entry(11, 1, stamp(t.addSecs(-100)))};
         SoundLog sounds;
-        OrderPane pane(&user);
+        OrderPane pane(user);
         payFinish = {QJsonObject{{"id", 10}, {"status", 2}, {"ertime", stamp(t)}}};
         QTRY_VERIFY(pane.list->Book()->Find(10) && pane.list->Book()->Find(10)->GetStatus() == 2);
         payFinish.append(QJsonObject{{"id", 11}, {"status", 1}, {"ertime", stamp(t)}});
@@ -289,8 +289,8 @@ private slots:
         PollClock::SetSecondLength(2); // the 10-minute reading comes after 1.2 s
         const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
         fullList = {entry(20, 2, stamp(t)), entry(21, 1, stamp(t))};
-        OrderPane pane(&user);
-        QTRY_VERIFY(pane.list->Polls()->FullListLoaded());
+        OrderPane pane(user);
+        QTRY_VERIFY(pane.polls()->FullListLoaded());
         QPointer<COrderItem> untouched = pane.list->FindOrderItem(21);
         fullList = {entry(20, 3, stamp(t), stamp(t.addSecs(5))), entry(21, 1, stamp(t)),
                     entry(22, 1, stamp(t.addSecs(5)))};
@@ -311,16 +311,16 @@ private slots:
             return refusal.isEmpty() ? FakeResponse::Error(QNetworkReply::ConnectionRefusedError)
                                      : FakeResponse::Json(refusal);
         });
-        OrderPane pane(&user);
-        QSignalSpy failed(pane.list->Polls(), &COrderPolls::PollFailed);
+        OrderPane pane(user);
+        QSignalSpy failed(pane.polls(), &COrderPolls::PollFailed);
         QList<int> waits;
         for (int i = 0; i < 9; ++i) {
             if (i == 8)
                 refusal.clear(); // the line dies instead
             if (i > 0)
-                pane.list->Polls()->HttpAllOrder();
+                pane.polls()->HttpAllOrder();
             QTRY_COMPARE(failed.size(), i + 1);
-            for (QTimer* t : pane.list->Polls()->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
+            for (QTimer* t : pane.polls()->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
                 if (t->isActive())
                     waits << t->interval() / 1000;
         }
@@ -336,8 +336,8 @@ private slots:
         // The reason goes to the log; a dead line is no refusal, so the band gets no text of its own.
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(QStringLiteral("PayFinishOrder poll failed: .*not whole within 0.1 s")));
-        OrderPane pane(&user);
-        QSignalSpy failed(pane.list->Polls(), &COrderPolls::PollFailed);
+        OrderPane pane(user);
+        QSignalSpy failed(pane.polls(), &COrderPolls::PollFailed);
         QTRY_COMPARE(sent("PayFinishOrder").size(), 2);
         QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("PayFinishOrder"));
         QVERIFY(failed.value(0).value(1).toString().isEmpty());
@@ -349,7 +349,7 @@ private slots:
         const qint64 big = (qint64(1) << 32) + 1;
         fullList = {entry(123, 1, now), entry(4512, 2, now), entry(1345, 4, now), entry(big, 1, now),
                     entry(1, 1, now),   entry(77, 2, now),   entry(77, 4, now)};
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_COMPARE(pane.list->Book()->Orders().size(), 6);
         QCOMPARE(pane.list->FindOrderItem(big)->GetOrder()->GetId(), big);
         QCOMPARE(pane.list->FindOrderItem(1)->GetOrder()->GetId(), qint64(1));
@@ -367,7 +367,7 @@ private slots:
     {
         const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
         fullList = {entry(5, 2, now), entry(6, 0, now)};
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_COMPARE(pane.list->Book()->Orders().size(), 2);
         pane.list->SlotOpenOrderDetail(pane.list->Book()->Find(5));
         pane.list->SlotOpenOrderDetail(pane.list->Book()->Find(5));
@@ -392,7 +392,7 @@ private slots:
         // The buyer's request comes back on every poll of an hour, 3 seconds apart.
         payFinish = {QJsonObject{{"id", 42}, {"status", 1}, {"ertime", asked}}};
         SoundLog sounds;
-        OrderPane pane(&user);
+        OrderPane pane(user);
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() >= 1200, 120000);
         CWServerTable* table = pane.list->ServerTable();
         QVERIFY(table);

@@ -73,7 +73,7 @@ private slots:
         fresh.Fold();
         QCOMPARE(fresh.GroupCount()->text(), QString());
 
-        OrderPane pane(nullptr);
+        OrderPane pane;
         for (int i = 1; i <= 3; ++i)
             order(pane, i, 1);
         QCOMPARE(pane.group(1)->GroupCount()->text(), QStringLiteral("3"));
@@ -85,7 +85,7 @@ private slots:
 
     void folding_movesTheFollowingGroups()
     {
-        OrderPane pane(nullptr);
+        OrderPane pane;
         order(pane, 1, 1);
         order(pane, 2, 1);
         COrderList* paid = pane.group(1);
@@ -120,7 +120,7 @@ private slots:
 
     void selection_isOneRowInTheWholeProgram()
     {
-        OrderPane pane(nullptr);
+        OrderPane pane;
         order(pane, 1, 1);
         order(pane, 2, 2);
         pane.group(1)->Fold();
@@ -149,7 +149,7 @@ private slots:
 
     void doubleClick_stopsBlinkingAndOpensOneDetailWindow()
     {
-        OrderPane pane(nullptr);
+        OrderPane pane;
         order(pane, 1234, 1, true);
         pane.group(1)->Fold();
         COrderItem* row = pane.group(1)->Items().first();
@@ -209,7 +209,7 @@ private slots:
         QFETCH(int, to);
         QFETCH(int, group);
         QFETCH(bool, newOrderIcon);
-        OrderPane pane(nullptr);
+        OrderPane pane;
         for (int status : GroupStatuses())
             order(pane, 8 + status, status); // every group holds a row already
         COrder* moving = order(pane, 1234, from, from == 1);
@@ -244,7 +244,7 @@ private slots:
     // then a blinking one on top of "已支付".
     void adoptedOrder_getsItsRowOncePaid()
     {
-        OrderPane pane(nullptr);
+        OrderPane pane;
         COrder incomeCopy;
         incomeCopy.SetId(31);
         incomeCopy.SetStatus(0);
@@ -262,7 +262,7 @@ private slots:
 
     void closingThePane_closesItsWindows()
     {
-        auto* pane = new OrderPane(nullptr);
+        auto* pane = new OrderPane;
         order(*pane, 5, 1, true);
         pane->group(1)->FindItem(5)->OpenOrderDetail();
         pane->list->SlotOpenOrderDetail(order(*pane, 6, 0));

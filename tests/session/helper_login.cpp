@@ -14,6 +14,7 @@
 #include "app/traymessage.h"
 #include "main/cwmain.h"
 #include "session/cwlogin.h"
+#include "common/mainwindow.h"
 
 int main(int argc, char* argv[])
 {
@@ -29,11 +30,11 @@ int main(int argc, char* argv[])
         auto* poll = new QTimer(theApp);
         const QPointer<CWLogin> form = login;
         QObject::connect(poll, &QTimer::timeout, [poll, form] {
-            if (mainWindow && mainWindow->HoldsLoginStamp()) {
+            if (MainWindow() && MainWindow()->HoldsLoginStamp()) {
                 std::printf("logged-in\n");
                 std::fflush(stdout);
                 poll->stop();
-            } else if (!mainWindow && form && !form->IsWaiting() && Tray::MessageCount() > 0) {
+            } else if (!MainWindow() && form && !form->IsWaiting() && Tray::MessageCount() > 0) {
                 std::printf("failed: %s\n", qPrintable(Tray::LastMessage().text));
                 std::fflush(stdout);
                 QCoreApplication::exit(1);
@@ -41,7 +42,7 @@ int main(int argc, char* argv[])
         });
         poll->start(20);
         QTimer::singleShot(15000, [] {
-            if (!mainWindow) {
+            if (!MainWindow()) {
                 std::printf("failed: %s\n", qPrintable(Tray::LastMessage().text));
                 std::fflush(stdout);
                 QCoreApplication::exit(1);

@@ -6,6 +6,7 @@
 
 #include "app/constants.h"
 #include "common/fakenetwork.h"
+#include "common/mainwindow.h"
 #include "common/testmain.h"
 #include "main/cwmain.h"
 #include "session/cuser.h"
@@ -75,9 +76,9 @@ private slots:
     }
     void cleanup()
     {
-        if (mainWindow) {
-            QObject::disconnect(mainWindow, &CWidget::Close, nullptr, nullptr);
-            delete mainWindow;
+        if (MainWindow()) {
+            QObject::disconnect(MainWindow(), &CWidget::Close, nullptr, nullptr);
+            delete MainWindow();
         }
     }
 
@@ -96,7 +97,7 @@ private slots:
         remember(true, QString());
         FakeNetworkManager::Recorded().clear();
         login = openLogin();
-        QTRY_VERIFY(mainWindow);
+        QTRY_VERIFY(MainWindow());
         QCOMPARE(FakeNetworkManager::Recorded().first().body,
                  "account=13800000001&pass=" + CUser::Md5Of(QStringLiteral("velm123")).toLatin1());
         QCOMPARE(inFile(), QStringLiteral("no password"));
@@ -109,7 +110,7 @@ private slots:
         QTRY_COMPARE(login->PasswordBox()->text(), QStringLiteral("velm123"));
         login->RememberBox()->setChecked(false);
         login->Login();
-        QTRY_VERIFY(mainWindow);
+        QTRY_VERIFY(MainWindow());
         QTRY_COMPARE(stored(), QString());
         QCOMPARE(inFile(), QStringLiteral("no password"));
     }

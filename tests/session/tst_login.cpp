@@ -12,6 +12,8 @@
 #include "app/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/localhttpserver.h"
+#include "common/mainwindow.h"
+#include "session/csession.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "main/cwmain.h"
@@ -54,11 +56,10 @@ class TestLogin : public QObject
     // Ends the session of the main window a successful login opened, without quitting the tests.
     static void closeMainWindow()
     {
-        if (!mainWindow)
+        if (!MainWindow())
             return;
-        QObject::disconnect(mainWindow, &CWidget::Close, nullptr, nullptr);
-        delete mainWindow;
-        mainWindow = nullptr;
+        QObject::disconnect(MainWindow(), &CWidget::Close, nullptr, nullptr);
+        delete MainWindow();
     }
 
     // QCoreApplication::quit() outside exec() only marks the thread as quitting: every event loop
@@ -108,7 +109,7 @@ private slots:
         login->RememberBox()->setChecked(true);
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
 
         QVERIFY(currentUser);
         QVERIFY(currentUser->GetId() > 0);
@@ -124,8 +125,8 @@ private slots:
                                                        .arg(currentUser->GetKey(), currentUser->GetToken()));
         QCOMPARE(profile.value(QStringLiteral("status")).toInt(), 1);
 
-        QVERIFY(mainWindow->isVisible());
-        QVERIFY(mainWindow->HoldsLoginStamp());
+        QVERIFY(MainWindow()->isVisible());
+        QVERIFY(MainWindow()->HoldsLoginStamp());
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
         QTRY_VERIFY(!login); // closed and deleted, without quitting the program
         QVERIFY(!quitWasCalled());
@@ -200,7 +201,7 @@ private slots:
         QCOMPARE(message.title, AppName);
         QCOMPARE(message.icon, QSystemTrayIcon::Critical);
         QTRY_VERIFY(idleWithAccountFocused(login));
-        QVERIFY(!mainWindow);
+        QVERIFY(!MainWindow());
         QVERIFY(!QFile::exists(UsersFile()));
         QVERIFY(
             !AccountLock::IsHeldByLiveSession(AccountLockFile(PlatformProcess::DemoAccount))); // given back
@@ -230,23 +231,23 @@ private slots:
         }
     }
 
-    void failedThenSuccessfulLogin_reusesTheSessionRecord()
+    // A failed attempt opens no session; the next one that succeeds opens it with what it typed.
+    void failedThenSuccessfulLogin_opensOneSession()
     {
         QPointer<CWLogin> login =
             openLogin(QString::number(PlatformProcess::DemoAccount), QStringLiteral("wrong"), KeepQuit);
         login->Login();
         QTRY_VERIFY(!login->IsWaiting());
-        CUser* record = currentUser;
-        QVERIFY(record);
-        QCOMPARE(record->GetPassword(), QStringLiteral("wrong"));
+        QVERIFY(!currentUser);
+        QVERIFY(!MainWindow());
 
         login->PasswordBox()->setText(PlatformProcess::DemoPassword);
         login->Login();
-        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
         QTRY_VERIFY(!login);
         QVERIFY(!quitWasCalled());
-        QCOMPARE(currentUser, record);
-        QCOMPARE(record->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
+        QCOMPARE(currentUser, MainWindow()->Session()->User());
+        QCOMPARE(currentUser->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
     }
 
     // The avatar streams in while the client is busy with the login: it is not read far past the
@@ -260,7 +261,7 @@ private slots:
             ->Login();
         QTRY_VERIFY_WITH_TIMEOUT(images.asked, 10000);
         QThread::msleep(1000); // busy
-        QTRY_COMPARE(mainWindow->AvatarLabel()->text(), QStringLiteral("图像过大"));
+        QTRY_COMPARE(MainWindow()->AvatarLabel()->text(), QStringLiteral("图像过大"));
         QVERIFY2(images.sent < CWebLabel::MaxPictureBytes + 16 * 1024 * 1024, // and what the sockets hold
                  qPrintable(QString::number(images.sent)));
     }
@@ -280,7 +281,7 @@ private slots:
             QPointer<CWLogin> login = openLogin(QString::number(account), QStringLiteral("pw"), KeepQuit);
             login->RememberBox()->setChecked(true);
             login->Login();
-            QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
             QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
             QCOMPARE(currentUser->GetNickname(), QString::fromUtf16(u"A\u0001B\u0000C", 5));
             closeMainWindow();
@@ -309,8 +310,8 @@ private slots:
         FakeNetworkManager::Uninstall();
         QCOMPARE(FakeNetworkManager::Recorded().first().body,
                  QByteArray("account=0&pass=") + CUser::Md5Of(QStringLiteral("velm123")).toLatin1());
-        QCOMPARE(currentUser->GetAccount(), Q_INT64_C(0));
         QTRY_VERIFY(!login->IsWaiting());
+        QVERIFY(!currentUser);
         delete login;
     }
 
@@ -331,12 +332,12 @@ private slots:
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("此用户已登录，不能重复登录。"));
         QCOMPARE(Tray::LastMessage().icon, QSystemTrayIcon::Information);
         QVERIFY(!login->IsWaiting()); // nothing was sent; the form stays as it was
-        QVERIFY(!mainWindow);
+        QVERIFY(!MainWindow());
 
         login->AccountBox()->setEditText(QString::number(PlatformProcess::SecondDemoAccount));
         login->PasswordBox()->setText(PlatformProcess::SecondDemoPassword);
         login->Login();
-        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
         QCOMPARE(currentUser->GetAccount(), PlatformProcess::SecondDemoAccount);
         closeMainWindow();
 
@@ -348,8 +349,8 @@ private slots:
         login =
             openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit);
         login->Login();
-        QTRY_VERIFY_WITH_TIMEOUT(mainWindow, 10000);
-        QVERIFY(mainWindow->HoldsLoginStamp());
+        QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
+        QVERIFY(MainWindow()->HoldsLoginStamp());
         QTRY_VERIFY(!login);
         QVERIFY(!quitWasCalled());
     }

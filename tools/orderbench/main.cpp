@@ -33,7 +33,7 @@
 #include "orders/pane/corderitem.h"
 #include "orders/pane/corderlist.h"
 #include "orders/pollclock.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 
 namespace {
 
@@ -59,12 +59,13 @@ double ResidentKiB()
 // The pane as the main window holds it.
 struct Pane
 {
+    CSession session;
     QScrollArea area;
     CAllList* list;
-    Pane()
+    explicit Pane(const CUser& user) : session(user)
     {
         area.resize(CAllList::paneWidth + 20, 600);
-        list = new CAllList(nullptr, area.viewport());
+        list = new CAllList(&session, area.viewport());
         area.setWidget(list);
         area.show();
     }
@@ -82,12 +83,13 @@ struct Timing
 
 template <class Send> Timing TimeRequest(CAllList* list, Send send)
 {
-    const QList<QNetworkReply*> before = list->findChildren<QNetworkReply*>();
+    QNetworkAccessManager* network = list->Session()->Network();
+    const QList<QNetworkReply*> before = network->findChildren<QNetworkReply*>();
     QElapsedTimer clock;
     clock.start();
     send();
     QNetworkReply* reply = nullptr;
-    for (QNetworkReply* r : list->findChildren<QNetworkReply*>())
+    for (QNetworkReply* r : network->findChildren<QNetworkReply*>())
         if (!before.contains(r) && !r->isFinished())
             reply = r;
     Timing timing;
@@ -175,8 +177,8 @@ Round Measure(int wanted, int seeded, int runs)
     QVector<double> totals, https;
     for (int run = 0; run < runs; ++run) {
         const double before = ResidentKiB();
-        auto* pane = new Pane;
-        const Timing t = TimeRequest(pane->list, [&] { pane->list->Start(&user); });
+        auto* pane = new Pane(user);
+        const Timing t = TimeRequest(pane->list, [&] { pane->session.Start(); });
         totals.append(t.totalMs);
         https.append(t.httpMs);
         // Let the first two polls finish; the next ones are hours away.
@@ -201,10 +203,10 @@ Round Measure(int wanted, int seeded, int runs)
                 ++changed;
             }
             round.payFinishEntries = changed;
-            round.payFinish = TimeRequest(pane->list, [&] { pane->list->Polls()->HttpPayFinishOrder(); });
+            round.payFinish = TimeRequest(pane->list, [&] { pane->session.Polls()->HttpPayFinishOrder(); });
 
             platform.createOrder(QJsonObject{{"status", 1}});
-            round.newOrder = TimeRequest(pane->list, [&] { pane->list->Polls()->HttpNewOrder(); });
+            round.newOrder = TimeRequest(pane->list, [&] { pane->session.Polls()->HttpNewOrder(); });
 
             // The full list read again, as every 10 minutes: 100 orders changed on the platform
             // without any poll telling; the pass corrects them and leaves the rest alone.
@@ -217,15 +219,14 @@ Round Measure(int wanted, int seeded, int runs)
                     ++diverged;
                 }
             }
-            round.heal = TimeRequest(pane->list, [&] { pane->list->Polls()->CatchUp(); });
+            round.heal = TimeRequest(pane->list, [&] { pane->session.Polls()->CatchUp(); });
             for (COrder* order : pane->list->Book()->Orders())
                 round.healed += before.value(order->GetId()) != order->GetStatus();
 
             // Both replies above ask for a sound; this is what asking costs on its own.
             QElapsedTimer clock;
             clock.start();
-            QMediaPlayer player;
-            Sound::Play(&player, QStringLiteral("audio/notify.wav"));
+            pane->session.Sounds()->Play(QStringLiteral("audio/notify.wav"));
             round.soundMs = clock.nsecsElapsed() / 1e6;
 
             COrderList* largest = pane->list->Lists().first();
@@ -276,8 +277,8 @@ BigGroup UnfoldSyntheticGroup(int count)
     });
     CUser user;
     user.SetId(1);
-    Pane pane;
-    pane.list->Start(&user);
+    Pane pane(user);
+    pane.session.Start();
     if (!QTest::qWaitFor([&] { return pane.list->FindList(4)->Count() == count; }, 60000))
         out << "the canned full list did not arrive\n";
     BigGroup measured;
@@ -316,11 +317,10 @@ Client LoggedInClient(int wanted, int seeded, int idleSeconds)
         return measured;
     CUser user = LogIn(platform);
     user.SetAccount(PlatformProcess::DemoAccount);
-    currentUser = &user;
     PollClock::SetSecondLength(1000);
     QElapsedTimer clock;
     clock.start();
-    auto* window = new CWMain;
+    auto* window = new CWMain(new CSession(user));
     QObject::disconnect(window, &CWidget::Close, qApp, nullptr);
     window->show();
     auto laidOut = [window] {
@@ -346,7 +346,6 @@ Client LoggedInClient(int wanted, int seeded, int idleSeconds)
         measured.idleCpuPercent = 100.0 * cpu / (wall.nsecsElapsed() / 1e9);
     }
     delete window;
-    currentUser = nullptr;
     PollClock::SetSecondLength(3600 * 1000);
     return measured;
 }

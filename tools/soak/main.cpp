@@ -47,6 +47,7 @@
 #include "orders/pollclock.h"
 #include "session/cwlogin.h"
 #include "ui/msgbox.h"
+#include "common/mainwindow.h"
 
 namespace {
 
@@ -720,11 +721,11 @@ int main(int argc, char* argv[])
     login->AccountBox()->setEditText(QString::number(PlatformProcess::DemoAccount));
     login->PasswordBox()->setText(QString::fromLatin1(PlatformProcess::DemoPassword));
     QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
-    if (!WaitFor([] { return mainWindow && mainWindow->AllList(); }, 30000)) {
+    if (!WaitFor([] { return MainWindow() && MainWindow()->AllList(); }, 30000)) {
         out << "the login did not open the main window\n";
         return 1;
     }
-    QPointer<CWMain> shop = mainWindow;
+    QPointer<CWMain> shop = MainWindow();
     // The soak ends the session itself.
     QObject::disconnect(shop, &CWidget::Close, nullptr, nullptr);
     CAllList* pane = shop->AllList();

@@ -1,0 +1,79 @@
+#include "session/csession.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+#include "app/accountlock.h"
+#include "app/settings.h"
+#include "app/sound.h"
+#include "detail/autoprint.h"
+#include "main/reminder.h"
+#include "net/connectionstate.h"
+#include "net/request.h"
+#include "orders/corder.h"
+#include "orders/orderbook.h"
+#include "orders/orderpolls.h"
+
+CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLock,
+                   QNetworkAccessManager* givenNetwork, QObject* parent)
+    : QObject(parent),
+      user(account),
+      lock(std::move(accountLock)),
+      network(givenNetwork ? givenNetwork : Request::CreateManager(this)),
+      book(new COrderBook(this)),
+      polls(new COrderPolls(book, network, &user, this)),
+      connection(new CConnectionState(this)),
+      sounds(new Sound::Service(this)),
+      settings(new CSettings(user.GetAccount(), this)),
+      reminder(new CNewOrderReminder(settings, sounds, this)),
+      autoPrint(new CAutoPrint(settings, user.GetAccount(), this))
+{
+    network->setParent(this);
+    currentUser = &user;
+
+    TakeAccountLock();
+
+    polls->SetSounds(sounds);
+    connect(polls, &COrderPolls::PollSucceeded, connection, &CConnectionState::Succeeded);
+    connect(polls, &COrderPolls::PollFailed, connection, &CConnectionState::Failed);
+    connect(connection, &CConnectionState::Restored, polls, &COrderPolls::CatchUp);
+    connect(polls, &COrderPolls::DetailFetched, autoPrint, &CAutoPrint::DetailReady);
+    polls->SetFetchNewDetails(settings->AutoPrint());
+    connect(settings, &CSettings::Changed, polls, [this] { polls->SetFetchNewDetails(settings->AutoPrint()); });
+}
+
+CSession::~CSession()
+{
+    if (currentUser == &user)
+        currentUser = nullptr;
+    // Replies still running go with the manager: none may call back into a reader as it goes.
+    for (QNetworkReply* running : network->findChildren<QNetworkReply*>()) {
+        QObject::disconnect(running, &QNetworkReply::finished, nullptr, nullptr);
+        QObject::disconnect(running, &QNetworkReply::errorOccurred, nullptr, nullptr);
+    }
+    delete polls;
+    delete network;
+    lock.reset();
+}
+
+bool CSession::HoldsAccountLock() const
+{
+    return lock && lock->IsHeld();
+}
+
+// The login normally hands over the lock it took before its request. Taking it here never waits:
+// a session that lost a race with another process must not freeze waiting for it.
+void CSession::TakeAccountLock()
+{
+    if (user.GetAccount() <= 0)
+        return;
+    if (!lock || lock->Account() != user.GetAccount())
+        lock = std::make_unique<AccountLock>(user.GetAccount());
+    if (!lock->IsHeld())
+        lock->Take();
+}
+
+void CSession::Start()
+{
+    polls->Start();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+#include "app/accountlock.h"
+#include "session/cuser.h"
+
+class CAutoPrint;
+class CConnectionState;
+class CNewOrderReminder;
+class COrderBook;
+class COrderPolls;
+class CSettings;
+class QNetworkAccessManager;
+namespace Sound {
+class Service;
+}
+
+// One logged-in staff member's session, everything that lives as long as it and is not a window:
+// the account, the one network manager every request of the session goes through, the order book
+// and the polls that keep it in step with the platform, the state of the connection they report,
+// the account's lock file, the sounds, the account's settings and the helpers that follow them
+// (the reminder for unopened new orders, the automatic receipt printing).
+//
+// The login makes it on success and hands it to the main window, which deletes it when it goes.
+// While it lives, `currentUser` points at its account.
+class CSession : public QObject
+{
+    Q_OBJECT
+public:
+    // `lock`: the account lock the login took; without one (or one of another account) the session
+    // takes the lock itself, never waiting for it. `network`: the manager the login used, adopted
+    // by the session; without one the session makes its own.
+    explicit CSession(const CUser& user, std::unique_ptr<AccountLock> lock = nullptr,
+                      QNetworkAccessManager* network = nullptr, QObject* parent = nullptr);
+    ~CSession() override;
+
+    CUser* User() { return &user; }
+    const CUser* User() const { return &user; }
+    qint64 Account() const { return user.GetAccount(); }
+    QNetworkAccessManager* Network() const { return network; }
+    COrderBook* Book() const { return book; }
+    COrderPolls* Polls() const { return polls; }
+    CConnectionState* Connection() const { return connection; }
+    Sound::Service* Sounds() const { return sounds; }
+    CSettings* Settings() const { return settings; }
+    CNewOrderReminder* Reminder() const { return reminder; }
+    CAutoPrint* AutoPrint() const { return autoPrint; }
+    // Whether this session holds the account's lock file (a full disk may keep it from doing so).
+    bool HoldsAccountLock() const;
+    // Takes the account's lock file if the session does not hold it yet; never waits for it.
+    void TakeAccountLock();
+
+    // Reads the full list and starts the polls.
+    void Start();
+
+private:
+    CUser user;
+    std::unique_ptr<AccountLock> lock;
+    QNetworkAccessManager* network;
+    COrderBook* book;
+    COrderPolls* polls;
+    CConnectionState* connection;
+    Sound::Service* sounds;
+    CSettings* settings;
+    CNewOrderReminder* reminder;
+    CAutoPrint* autoPrint;
+};
