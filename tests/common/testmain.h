@@ -53,3 +53,15 @@ inline void PrepareScaling(const QByteArray& forcedDpi = QByteArray())
         QTEST_SET_MAIN_SOURCE_PATH                                                                           \
         return QTest::qExec(&tc, argc, argv);                                                                \
     }
+
+// The same for a test that needs no widget: a QCoreApplication, no display and no resources.
+#define TARVIK_TEST_GUILESS_MAIN(TestObject)                                                                 \
+    int main(int argc, char* argv[])                                                                         \
+    {                                                                                                        \
+        QTemporaryDir dataHome;                                                                              \
+        TestSupport::PrepareEnvironment(dataHome);                                                           \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
