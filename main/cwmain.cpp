@@ -5,8 +5,6 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,10 +12,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStringListModel>
@@ -37,7 +33,7 @@
 #include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
 #include "main/reminder.h"
-#include "main/updatepolicy.h"
+#include "main/softwareupdate.h"
 #include "net/connectionstate.h"
 #include "net/request.h"
 #include "orders/corder.h"
@@ -63,17 +59,11 @@ constexpr int searchHeight = 30;
 constexpr int offlineBandTop = 78;
 constexpr int offlineBandHeight = 24;
 
-const QString downloadFailedText = QStringLiteral("更新下载失败，重试！\n");
-
-// Installers live in a folder of their own, beside nothing else the client keeps.
-const QString updatesFolder = QStringLiteral("updates");
-
 } // namespace
 
 CWMain::CWMain(CSession* givenSession, QWidget* parent, Qt::WindowFlags f)
     : CWidget(parent, f), session(givenSession)
 {
-    currentVersion = AppVersion;
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_MouseTracking);
     setWindowIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
@@ -94,19 +84,15 @@ CWMain::CWMain(CSession* givenSession, QWidget* parent, Qt::WindowFlags f)
 
     BuildHead();
     UpdateLoginStamp();
-    HttpUpdate();
+    update->HttpUpdate();
     if (session)
         session->Start();
 }
 
 CWMain::~CWMain()
 {
-    // Replies still running are destroyed with the manager; none may call back into this window.
-    if (networkManager) {
-        networkManager->disconnect(this);
-        for (QNetworkReply* running : networkManager->findChildren<QNetworkReply*>())
-            running->disconnect(this);
-    }
+    // The update goes before the widgets it drives: nothing it still hears may reach this window.
+    delete update;
     // The windows this one opened work for the session, which goes with this window: they go first.
     delete settingsWindow.data();
     delete userInfoWindow.data();
@@ -186,11 +172,7 @@ void CWMain::BuildHead()
 
     BuildShortcutButtons();
 
-    updateButton = new QPushButton(BottomBand());
-    updateButton->setObjectName(QStringLiteral("ppbtnUpdate"));
-    updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
-    updateButton->hide();
-
+    BuildUpdate();
     BuildTray();
     BuildConnectionBand();
 }
@@ -364,10 +346,6 @@ bool CWMain::SaveAllUserInfo()
 }
 
 void CWMain::slotError(QNetworkReply::NetworkError) {}
-
-void CWMain::slotErrorUpdate(QNetworkReply::NetworkError) {}
-
-void CWMain::slotErrorDownUpdate(QNetworkReply::NetworkError) {}
 
 void CWMain::OpenHomePage()
 {
@@ -628,226 +606,65 @@ void CWMain::ShowTrayMessage(const QString& text, const QString& title)
     Tray::ShowMessage(trayIcon, title.isEmpty() ? AppName : title, text, QSystemTrayIcon::Information, 10000);
 }
 
-// ---- software update ----
+// ---- software update: the button, the bar and the tray say what the update object is doing ----
 
-void CWMain::RouteUpdateButton(void (CWMain::*target)())
+void CWMain::BuildUpdate()
 {
-    updateButton->disconnect();
-    connect(updateButton, &QPushButton::clicked, this, target);
-}
-
-void CWMain::HttpUpdate()
-{
-    if (!networkManager)
-        networkManager = Request::CreateManager(this);
-    QNetworkReply* reply = Request::Send(networkManager, Api::UpdateSoftware(), QByteArray(), this,
-                                         &CWMain::ReplyHttpUpdate, &CWMain::slotErrorUpdate);
-    Q_UNUSED(reply)
-}
-
-void CWMain::ReplyHttpUpdate(QNetworkReply* reply)
-{
-    if (!reply)
-        return;
-    reply->deleteLater();
-    const Request::Answer answer = Request::Read(reply);
-    if (answer.networkError) {
-        if (updateButton) {
-            RouteUpdateButton(&CWMain::HttpUpdate);
-            updateButton->setText(QStringLiteral("获取更新失败，点击重试！"));
-            updateButton->setFixedWidth(updateButton->width());
-            updateButton->setEnabled(true);
-            updateButton->show();
-        }
-        ShowTrayMessage(QStringLiteral("获取更新失败!请检查网络连接，谢谢！"));
-        return;
-    }
-    if (!updateButton || !answer.Succeeded())
-        return;
-
-    const QVariantMap info = answer.InfoMap();
-    const QString build = info.value(QStringLiteral("build")).toString();
-    downloadUrl = QUrl(info.value(QStringLiteral("url")).toString());
-    downloadDigest = info.value(QStringLiteral("sha256")).toString().trimmed().toLower();
-    if (SlotCheckUpdate(build)) {
-        if (UpdatePolicy::FromPackage()) {
-            updateButton->setText(QStringLiteral("有新版本，请用包管理器更新"));
-            RouteUpdateButton(&CWMain::ShowPackageUpdateHint);
-        } else {
-            updateButton->setText(QStringLiteral("有新版本，下载更新"));
-            RouteUpdateButton(&CWMain::HttpDownUpdate);
-        }
-        updateButton->setEnabled(true);
-        updateButton->show();
-    } else {
-        // A retried check that finds nothing newer takes its retry button away.
-        updateButton->hide();
-    }
-}
-
-bool CWMain::SlotCheckUpdate(QString strVersion)
-{
-    // Dotted versions compare part by part: the first part that differs decides, and a missing
-    // part counts as 0, so 1.0.6 equals 1.0.6.0 and 1.0.5.3000 is older than 1.0.6.2290.
-    const QStringList offered = strVersion.split(QLatin1Char('.'));
-    const QStringList current = currentVersion.split(QLatin1Char('.'));
-    auto part = [](const QStringList& parts, int i) {
-        return i < parts.size() ? parts.at(i).toLongLong(nullptr, 10) : 0;
-    };
-    for (int i = 0; i < qMax(offered.size(), current.size()); ++i) {
-        const qint64 mine = part(current, i);
-        const qint64 theirs = part(offered, i);
-        if (mine != theirs)
-            return theirs > mine;
-    }
-    return false;
-}
-
-QString CWMain::InstallerPath(qint64 account, const QUrl& url)
-{
-    // The address is the server's to choose; whatever it says, the file lands in the updates
-    // folder under a name that can replace nothing but an earlier installer.
-    return JoinPath({AccountDir(account), updatesFolder, UpdatePolicy::InstallerName(url)});
-}
-
-void CWMain::ShowPackageUpdateHint()
-{
-    ShowTrayMessage(QStringLiteral("本程序由系统的软件包安装，请用软件包管理器（如 apt）更新到新版本。"),
-                    QStringLiteral("安装信息"));
-}
-
-void CWMain::HttpDownUpdate()
-{
-    if (!networkManager)
-        return;
-    // The button is disabled while a download runs; a second call must not start another.
-    if (downloadReply && downloadReply->isRunning())
-        return;
-    // A packaged copy is the package manager's to replace; a file from here would go around it.
-    if (UpdatePolicy::FromPackage()) {
-        ShowPackageUpdateHint();
-        return;
-    }
-    const QString refused = UpdatePolicy::RefuseAddress(downloadUrl, !downloadDigest.isEmpty());
-    if (!refused.isEmpty()) {
-        DownloadFailed(downloadFailedText + refused);
-        return;
-    }
-
-    // The installer goes to disk as it arrives; it takes its name only once it is whole and checked,
-    // so a stopped or refused download never leaves a file that the install click could start.
-    const QString path = currentUser ? InstallerPath(currentUser->GetAccount(), downloadUrl) : QString();
-    installerSave = std::make_unique<QSaveFile>(path);
-    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()) ||
-        !installerSave->open(QIODevice::WriteOnly)) {
-        DropInstallerFile();
-        DownloadFailed(downloadFailedText + QStringLiteral("无法保存安装文件：") +
-                       QDir::toNativeSeparators(path));
-        return;
-    }
-    installerHash.reset();
-    downloadedBytes = 0;
-    downloadAt = downloadUrl;
-    downloadRefusal.clear();
-
-    QNetworkRequest request(downloadUrl);
-    request.setTransferTimeout(Request::TransferTimeout());
-    // Every redirect is looked at before it is followed (CheckDownRedirect).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    downloadReply = networkManager->get(request);
-    if (!downloadReply) {
-        DropInstallerFile();
-        return;
-    }
-    if (updateButton) {
-        updateButton->setEnabled(false);
-        updateButton->setText(QStringLiteral("准备下载..."));
-        updateButton->show();
-    }
-    connect(downloadReply, &QNetworkReply::finished, this,
-            [this, reply = downloadReply.data()] { ReplyFinishedDownUpdate(reply); });
-    connect(downloadReply, &QNetworkReply::downloadProgress, this, &CWMain::SlotDownProgress);
-    connect(downloadReply, &QNetworkReply::errorOccurred, this, &CWMain::slotErrorDownUpdate);
-    connect(downloadReply, &QNetworkReply::readyRead, this, &CWMain::ReadDownUpdate);
-    connect(downloadReply, &QNetworkReply::redirected, this, &CWMain::CheckDownRedirect);
-    // Its size is checked as it is written; the whole of it must come within the deadline.
-    Request::Bound(downloadReply, 0, UpdatePolicy::DownloadDeadline());
-}
-
-void CWMain::CheckDownRedirect(const QUrl& target)
-{
-    QNetworkReply* reply = downloadReply;
-    if (!reply || sender() != reply)
-        return;
-    const QUrl next = downloadAt.resolved(target);
-    if (!UpdatePolicy::RedirectAllowed(downloadAt, next, !downloadDigest.isEmpty())) {
-        RefuseDownload(QStringLiteral("更新被转到了不可信的地址，已拒绝下载。"));
-        return;
-    }
-    downloadAt = next;
-    emit reply->redirectAllowed();
-}
-
-void CWMain::ReadDownUpdate()
-{
-    QNetworkReply* reply = downloadReply;
-    if (!reply || sender() != reply || !downloadRefusal.isEmpty())
-        return;
-    const QString refused = TakeDownloadedBytes(reply);
-    if (!refused.isEmpty())
-        RefuseDownload(refused);
-}
-
-// Checks the answer's head and moves what has arrived into the file; returns why the download must
-// stop, or an empty text.
-QString CWMain::TakeDownloadedBytes(QNetworkReply* reply)
-{
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() >= 400) {
-        // An HTTP error ends the reply with a network error of its own; its page is not kept.
-        reply->readAll();
-        return QString();
-    }
-    if (status.isValid() && status.toInt() != 200)
-        return QStringLiteral("服务器没有给出安装文件（HTTP %1）。").arg(status.toInt());
-    if (UpdatePolicy::IsTextType(reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()))
-        return QStringLiteral("服务器给出的是网页，不是安装文件。");
-    const QString tooLarge = QStringLiteral("安装文件过大，已停止下载。");
-    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > UpdatePolicy::SizeLimit())
-        return tooLarge;
-    const QByteArray chunk = reply->read(qMin(reply->bytesAvailable(), UpdatePolicy::SizeLimit() + 1));
-    downloadedBytes += chunk.size();
-    if (downloadedBytes > UpdatePolicy::SizeLimit())
-        return tooLarge;
-    installerHash.addData(chunk);
-    if (!installerSave || installerSave->write(chunk) != chunk.size())
-        return QStringLiteral("无法保存安装文件：") +
-               QDir::toNativeSeparators(installerSave ? installerSave->fileName() : QString());
-    return QString();
-}
-
-void CWMain::RefuseDownload(const QString& why)
-{
-    // The reply's finished() carries the reason to ReplyFinishedDownUpdate.
-    downloadRefusal = why;
-    if (downloadReply)
-        downloadReply->abort();
-}
-
-void CWMain::DropInstallerFile()
-{
-    if (installerSave)
-        installerSave->cancelWriting();
-    installerSave.reset(); // an uncommitted save file removes what it wrote
-}
-
-void CWMain::SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal)
-{
-    if (!updateButton)
-        return;
+    updateButton = new QPushButton(BottomBand());
+    updateButton->setObjectName(QStringLiteral("ppbtnUpdate"));
+    updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
+    updateButton->setFixedWidth(updateButton->width());
     updateButton->hide();
+
+    // Through the session's manager; a window without a session checks through one of its own.
+    QNetworkAccessManager* network = session ? session->Network() : Request::CreateManager(this);
+    update = new CSoftwareUpdate(network, session ? session->Account() : 0, this);
+    update->SetInstallerStarter(&Desktop::StartDetached);
+    connect(updateButton, &QPushButton::clicked, update, &CSoftwareUpdate::Proceed);
+    connect(update, &CSoftwareUpdate::StateEntered, this, &CWMain::ShowUpdateState);
+    connect(update, &CSoftwareUpdate::Progress, this, &CWMain::ShowUpdateProgress);
+    const QString installInfo = QStringLiteral("安装信息");
+    connect(update, &CSoftwareUpdate::LeftToPackageManager, this, [this, installInfo] {
+        ShowTrayMessage(QStringLiteral("本程序由系统的软件包安装，请用软件包管理器（如 apt）更新到新版本。"),
+                        installInfo);
+    });
+    connect(update, &CSoftwareUpdate::InstallerMissing, this, [this, installInfo] {
+        ShowTrayMessage(QStringLiteral("文件已不存在！已重新下载。 "), installInfo);
+    });
+    connect(update, &CSoftwareUpdate::InstallerNotStarted, this, [this, installInfo](const QString& path) {
+        ShowTrayMessage(QStringLiteral("无法启动安装程序！\n软件文件：") + QDir::toNativeSeparators(path),
+                        installInfo);
+    });
+}
+
+void CWMain::ShowUpdateState()
+{
+    using State = CSoftwareUpdate::State;
+    static const QMap<State, QString> texts = {
+        {State::CheckFailed, QStringLiteral("获取更新失败，点击重试！")},
+        {State::Offered, QStringLiteral("有新版本，下载更新")},
+        {State::PackageManager, QStringLiteral("有新版本，请用包管理器更新")},
+        {State::Preparing, QStringLiteral("准备下载...")},
+        {State::DownloadFailed, QStringLiteral("更新下载失败，重试！")},
+        {State::Ready, QStringLiteral("点击安装！")}};
+    const State state = update->CurrentState();
+    updateButton->setText(texts.value(state, updateButton->text()));
+    updateButton->setEnabled(state != State::Preparing);
+    updateButton->setVisible(state != State::Nothing);
+    if (progressBar && state != State::Preparing)
+        progressBar->hide();
+    const QString why = update->FailureReason();
+    if (state == State::CheckFailed)
+        ShowTrayMessage(QStringLiteral("获取更新失败!请检查网络连接，谢谢！"));
+    else if (state == State::DownloadFailed)
+        ShowTrayMessage(texts.value(state) + QLatin1Char('\n') +
+                        (why.isEmpty() ? QStringLiteral("都是网络的错！") : why));
+    else if (state == State::Ready)
+        ShowTrayMessage(QStringLiteral("新版已下载完成！"));
+}
+
+void CWMain::ShowUpdateProgress(qint64 bytesReceived, qint64 bytesTotal)
+{
     if (!progressBar) {
         progressBar = new QProgressBar(BottomBand());
         progressBar->setFixedHeight(updateButton->height() / 2);
@@ -856,91 +673,7 @@ void CWMain::SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal)
     }
     progressBar->setRange(0, int(bytesTotal));
     progressBar->setValue(int(bytesReceived));
-    progressBar->repaint();
-    progressBar->show();
-    if (bytesReceived == bytesTotal) {
-        progressBar->hide();
-        if (updateButton->isHidden())
-            updateButton->show();
-    }
-}
-
-void CWMain::DownloadFailed(const QString& trayText)
-{
-    if (updateButton) {
-        RouteUpdateButton(&CWMain::HttpDownUpdate);
-        updateButton->setText(QStringLiteral("更新下载失败，重试！"));
-        updateButton->setEnabled(true);
-        updateButton->show();
-    }
-    if (progressBar) {
-        progressBar->repaint();
-        progressBar->hide();
-    }
-    ShowTrayMessage(trayText);
-}
-
-void CWMain::ReplyFinishedDownUpdate(QNetworkReply* reply)
-{
-    if (!reply)
-        return;
-    reply->deleteLater();
-    if (reply != downloadReply)
-        return;
-    QString refused = downloadRefusal;
-    if (refused.isEmpty() && Request::Stopped(reply) == Request::Stop::Deadline)
-        refused = QStringLiteral("下载用时过长，已停止。");
-    if (refused.isEmpty() && reply->error() != QNetworkReply::NoError) {
-        DropInstallerFile();
-        DownloadFailed(downloadFailedText + QStringLiteral("都是网络的错！"));
-        return;
-    }
-    if (refused.isEmpty())
-        refused = TakeDownloadedBytes(reply);
-    if (refused.isEmpty() && !downloadDigest.isEmpty() &&
-        QString::fromLatin1(installerHash.result().toHex()) != downloadDigest)
-        refused = QStringLiteral("安装文件校验失败，已删除。");
-    // Announcing a file that is not there (or half there) would only fail later at the install
-    // click: the installer is written in one piece or not at all.
-    const QString path = installerSave ? installerSave->fileName() : QString();
-    if (refused.isEmpty() && !(installerSave && installerSave->commit()))
-        refused = QStringLiteral("无法保存安装文件：") + QDir::toNativeSeparators(path);
-    if (!refused.isEmpty()) {
-        DropInstallerFile();
-        DownloadFailed(downloadFailedText + refused);
-        return;
-    }
-    installerSave.reset();
-    installerFile = path;
-
-    if (updateButton) {
-        if (progressBar)
-            progressBar->hide();
-        RouteUpdateButton(&CWMain::slotClickInstall);
-        updateButton->setText(QStringLiteral("点击安装！"));
-        updateButton->setEnabled(true);
-        updateButton->show();
-    }
-    ShowTrayMessage(QStringLiteral("新版已下载完成！"));
-}
-
-void CWMain::slotClickInstall()
-{
-    if (!currentUser)
-        return;
-    const QString path =
-        installerFile.isEmpty() ? InstallerPath(currentUser->GetAccount(), downloadUrl) : installerFile;
-    if (!QFile::exists(path)) {
-        if (trayIcon)
-            ShowTrayMessage(QStringLiteral("文件已不存在！已重新下载。 "), QStringLiteral("安装信息"));
-        HttpDownUpdate();
-        return;
-    }
-#ifndef Q_OS_WIN
-    // A download arrives without the executable bit, and the system refuses to run it without one.
-    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
-#endif
-    if (!Desktop::StartDetached(path) && trayIcon)
-        ShowTrayMessage(QStringLiteral("无法启动安装程序！\n软件文件：") + QDir::toNativeSeparators(path),
-                        QStringLiteral("安装信息"));
+    // The bar takes the button's place until the last byte is in.
+    progressBar->setVisible(bytesReceived != bytesTotal);
+    updateButton->setVisible(bytesReceived == bytesTotal);
 }

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSystemTrayIcon>
-#include <QUrl>
 
 #include <memory>
 
@@ -19,6 +17,7 @@ class COrder;
 class COrderWidget;
 class CSession;
 class CSettings;
+class CSoftwareUpdate;
 class CWIncome;
 class CWSettings;
 class CWebLabel;
@@ -30,7 +29,6 @@ class QMenu;
 class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
-class QSaveFile;
 class QScrollArea;
 class QTabWidget;
 
@@ -50,10 +48,6 @@ public:
     static const QString searchHint; // "搜索：好友、订单"
 
     bool HoldsLoginStamp() const;
-
-    // Where a downloaded installer goes: the "updates" folder of the account's folder, under the
-    // download address's file name reduced to a safe one that ends in the installer suffix.
-    static QString InstallerPath(qint64 account, const QUrl& url);
 
     // For the window's tests and for tools that drive it.
     CWebLabel* AvatarLabel() const { return avatarLabel; }
@@ -85,26 +79,15 @@ public:
     // Told when a new order's row starts blinking and when it is opened.
     CNewOrderReminder* Reminder() const;
     CAutoPrint* AutoPrint() const;
-    QString CurrentVersion() const { return currentVersion; }
-    void SetCurrentVersion(const QString& version) { currentVersion = version; }
-    QUrl DownloadUrl() const { return downloadUrl; }
-    QString DownloadDigest() const { return downloadDigest; } // the SHA-256 the platform named, hex
+    // Checks for a newer build once, at construction; the update button and bar follow it.
+    CSoftwareUpdate* Update() const { return update; }
 
 public slots:
     void ShowMenu();
     void OpenHomePage();
     void OpenCashPage();
-    bool SlotCheckUpdate(QString strVersion);
-    void HttpUpdate();
-    void HttpDownUpdate();
-    void ReplyHttpUpdate(QNetworkReply* reply);
-    void ReplyFinishedDownUpdate(QNetworkReply* reply);
-    void slotClickInstall();
     void onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason);
-    void SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal);
     void slotError(QNetworkReply::NetworkError);
-    void slotErrorUpdate(QNetworkReply::NetworkError);
-    void slotErrorDownUpdate(QNetworkReply::NetworkError);
     void OpenUserInfo();
     void OpenIncome();
     void SetUserInfoNULL();
@@ -139,14 +122,9 @@ private:
     void TellReminderWhetherSeen(bool outOfSight);
     void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());
-    void RouteUpdateButton(void (CWMain::*target)());
-    void DownloadFailed(const QString& trayText);
-    void ShowPackageUpdateHint();
-    void ReadDownUpdate();
-    void CheckDownRedirect(const QUrl& target);
-    QString TakeDownloadedBytes(QNetworkReply* reply);
-    void RefuseDownload(const QString& why);
-    void DropInstallerFile();
+    void BuildUpdate();
+    void ShowUpdateState();
+    void ShowUpdateProgress(qint64 bytesReceived, qint64 bytesTotal);
     void SearchEntered();
     void OpenFromSearch(const QString& id);
 
@@ -173,19 +151,7 @@ private:
 
     QProgressBar* progressBar = nullptr;
     QPushButton* updateButton = nullptr;
-    QString currentVersion;
-    QNetworkAccessManager* networkManager = nullptr;
-    QPointer<QNetworkReply> downloadReply;
-    QUrl downloadUrl;
-    QString downloadDigest; // lower-case hex SHA-256 from the update check; empty when none came
-    QString installerFile;  // the file the last download was written to
-    // The running download: written as it arrives into a file that takes the installer's name only
-    // once it is whole and checked; the address it is on now (after redirects) and why it was stopped.
-    std::unique_ptr<QSaveFile> installerSave;
-    QCryptographicHash installerHash{QCryptographicHash::Sha256};
-    qint64 downloadedBytes = 0;
-    QUrl downloadAt;
-    QString downloadRefusal;
+    CSoftwareUpdate* update = nullptr;
 
     // The id the search opened during the event being handled (see OpenFromSearch).
     QString justOpened;

@@ -2,11 +2,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCompleter>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
 #include <QMenu>
+#include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -18,8 +20,10 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
+#include "app/desktop.h"
 #include "app/settings.h"
 #include "app/traymessage.h"
+#include "common/fakenetwork.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
@@ -30,6 +34,8 @@
 #include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
 #include "main/reminder.h"
+#include "main/softwareupdate.h"
+#include "main/updatepolicy.h"
 #include "net/connectionstate.h"
 #include "app/sound.h"
 #include "orders/corder.h"
@@ -653,6 +659,108 @@ private slots:
         QVERIFY(!window->Settings() && !window->Reminder() && !window->AutoPrint());
         window->OpenSettings();
         QVERIFY(!window->SettingsWindow());
+    }
+
+    // The update button, its bar and the tray follow the update from the first check to the installer.
+    void update_buttonBarAndTrayFollowTheUpdate()
+    {
+        struct Platform
+        {
+            bool checkFails = true;
+            bool downloadFails = true;
+            QString build = QStringLiteral("9.0");
+        };
+        const auto answers = std::make_shared<Platform>();
+        const QByteArray script("#!/bin/sh\nexit 0\n");
+        const QString url = platform->baseUrl() + QStringLiteral("/download/tarvik-setup-9.0.sh");
+        const QString digest = QCryptographicHash::hash(script, QCryptographicHash::Sha256).toHex();
+        FakeNetworkManager::Install([=](const RecordedRequest& request) {
+            if (request.request.url() == QUrl(url))
+                return answers->downloadFails ? FakeResponse::Error(QNetworkReply::RemoteHostClosedError)
+                                              : FakeResponse::Json(script);
+            if (!request.request.url().path().endsWith(QStringLiteral("/UpdateSoftware")))
+                return FakeResponse::Real();
+            if (answers->checkFails)
+                return FakeResponse::Error(QNetworkReply::ConnectionRefusedError);
+            return FakeResponse::Json(
+                QStringLiteral(R"({"status":1,"info":{"build":"%1","url":"%2","sha256":"%3"}})")
+                    .arg(answers->build, url, digest)
+                    .toUtf8());
+        });
+        const QString installer = CSoftwareUpdate::InstallerPath(PlatformProcess::DemoAccount, QUrl(url));
+        const auto restore = qScopeGuard([installer] {
+            FakeNetworkManager::Uninstall();
+            UpdatePolicy::SetFromPackage(-1);
+            QDir(QFileInfo(installer).absolutePath()).removeRecursively();
+        });
+        openWindow();
+        QPushButton* button = window->UpdateButton();
+        QCOMPARE(button->objectName(), QStringLiteral("ppbtnUpdate"));
+        QCOMPARE(button->parentWidget(), window->BottomBand());
+
+        QTRY_COMPARE(button->text(), QStringLiteral("获取更新失败，点击重试！"));
+        QVERIFY(button->isVisible() && button->isEnabled());
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("获取更新失败!请检查网络连接，谢谢！"));
+        QCOMPARE(Tray::LastMessage().title, AppName);
+        // Half the width, at the avatar's x, 4 px above the bottom band's lower edge.
+        QCOMPARE(button->geometry(), QRect(8, 330, 140, 24));
+
+        answers->checkFails = false;
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(button->text(), QStringLiteral("有新版本，下载更新"));
+        QVERIFY(button->isVisible() && button->isEnabled());
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(button->text(), QStringLiteral("更新下载失败，重试！"));
+        QVERIFY(button->isVisible() && button->isEnabled());
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("更新下载失败，重试！\n都是网络的错！"));
+
+        // The bar takes the button's place while bytes come in.
+        answers->downloadFails = false;
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(button->text(), QStringLiteral("准备下载..."));
+        QVERIFY(!button->isEnabled());
+        window->Update()->SlotDownProgress(5, 17);
+        QProgressBar* bar = window->ProgressBar();
+        QVERIFY(bar && bar->isVisible() && !button->isVisible());
+        QCOMPARE(bar->value(), 5);
+        QCOMPARE(bar->maximum(), 17);
+        QCOMPARE(bar->height(), 12);
+        QCOMPARE(bar->pos(), QPoint(8, 336));
+        window->Update()->SlotDownProgress(17, 17);
+        QVERIFY(!bar->isVisible() && button->isVisible());
+        QTRY_COMPARE(button->text(), QStringLiteral("点击安装！"));
+        QVERIFY(button->isVisible() && button->isEnabled() && !bar->isVisible());
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("新版已下载完成！"));
+        QCOMPARE(Tray::LastMessage().title, AppName);
+
+        QVERIFY(QFile::remove(installer));
+        const QString startedBefore = Desktop::LastStarted();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(Tray::LastMessage().text, QStringLiteral("文件已不存在！已重新下载。 "));
+        QCOMPARE(Tray::LastMessage().title, QStringLiteral("安装信息"));
+        QCOMPARE(button->text(), QStringLiteral("准备下载..."));
+        QCOMPARE(Desktop::LastStarted(), startedBefore);
+        QTRY_COMPARE(button->text(), QStringLiteral("点击安装！"));
+
+        const int messages = Tray::MessageCount();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(Desktop::LastStarted(), installer);
+        QCOMPARE(Tray::MessageCount(), messages); // no failure to report
+        QVERIFY(window && window->isVisible());   // the client stays open
+
+        UpdatePolicy::SetFromPackage(1);
+        window->Update()->HttpUpdate();
+        QTRY_COMPARE(button->text(), QStringLiteral("有新版本，请用包管理器更新"));
+        QVERIFY(button->isEnabled());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(Tray::LastMessage().text.contains(QStringLiteral("软件包管理器")));
+        QCOMPARE(Tray::LastMessage().title, QStringLiteral("安装信息"));
+
+        // A check that finds nothing newer takes the button away.
+        answers->build = QStringLiteral("1.0");
+        window->Update()->HttpUpdate();
+        QTRY_VERIFY(!button->isVisible());
     }
 
     void closing_endsTheProgramAndFreesTheAccount_data()

@@ -4,32 +4,33 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
-#include <QProgressBar>
-#include <QPushButton>
+#include <QSignalSpy>
 
+#include "app/accountlock.h"
 #include "app/constants.h"
-#include "app/desktop.h"
-#include "app/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/localhttpserver.h"
 #include "common/platformprocess.h"
-#include "common/testmain.h"
-#include "main/cwmain.h"
+#include "common/coretestmain.h"
+#include "main/softwareupdate.h"
 #include "main/updatepolicy.h"
 #include "net/request.h"
-#include "session/csession.h"
-#include "ui/quietplatform.h"
 
-// The software update of the main window against the local platform server.
+using State = CSoftwareUpdate::State;
+
+// The software update on its own, against the local platform server. What the main window shows
+// of it is tested with the window (tst_cwmain).
 class TestUpdate : public QObject
 {
     Q_OBJECT
 
     QScopedPointer<PlatformProcess> platform;
     QScopedPointer<LocalHttpServer> webHost; // stands in for the web host: redirects
-    QPointer<CWMain> window;
-    CUser user; // the demo account, logged in
-    QByteArray installer; // what the platform serves for hostileBuild
+    QScopedPointer<QNetworkAccessManager> network;
+    QScopedPointer<CSoftwareUpdate> update;
+    QStringList started;       // what the update asked to start
+    bool startSucceeds = true; // whether starting it works
+    QByteArray installer;      // what the platform serves for hostileBuild
     const QString hostileBuild = QStringLiteral("1.0.6.2297");
 
     static QString sha256(const QByteArray& bytes)
@@ -80,17 +81,18 @@ class TestUpdate : public QObject
                    .toInt() == 1;
     }
 
-    // A main window for the logged-in demo account whose update check has been answered.
-    void openWindow()
+    // The update of the demo account, on a manager made the way the client makes its own (so a fake
+    // installed before answers it), its check sent.
+    void startUpdate()
     {
-        window = new CWMain(new CSession(user));
-        // Closing a main window quits the program; here that would end every later event loop.
-        QObject::disconnect(window, &CWidget::Close, qApp, nullptr);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        network.reset(Request::CreateManager(nullptr));
+        update.reset(new CSoftwareUpdate(network.data(), PlatformProcess::DemoAccount));
+        update->SetInstallerStarter([this](const QString& program) {
+            started << program;
+            return startSucceeds;
+        });
+        update->HttpUpdate();
     }
-
-    QPushButton* button() const { return window->UpdateButton(); }
 
     QString installerPath(const QString& build) const
     {
@@ -98,31 +100,23 @@ class TestUpdate : public QObject
                          QStringLiteral("tarvik-setup-") + build + QStringLiteral(".sh")});
     }
 
-    // Offers `build`, opens the window and waits for the offer on the button.
-    void openWithOffer(const QString& build)
+    // Offers `build` and waits for the update to offer it in turn.
+    void startWithOffer(const QString& build)
     {
         QVERIFY(offer(build));
-        openWindow();
-        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
-        QVERIFY(button()->isVisible());
-        QVERIFY(button()->isEnabled());
+        startUpdate();
+        QTRY_COMPARE(update->CurrentState(), State::Offered);
     }
 
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
+        qRegisterMetaType<State>();
+        qRegisterMetaType<QNetworkReply*>();
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
         qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
         qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
-        const PlatformProcess::Session session =
-            platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
-        QVERIFY(session.isValid());
-        user.SetAccount(PlatformProcess::DemoAccount);
-        user.SetId(session.id);
-        user.SetKey(session.key);
-        user.SetToken(session.token);
 
         // The platform serves only the build it offers.
         QVERIFY(offer(hostileBuild));
@@ -142,12 +136,12 @@ private slots:
         qputenv("TARVIK_WEB_HOST", webHost->hostPort().toLatin1());
     }
 
-    // The frame's fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
     void cleanup()
     {
-        delete window;
+        update.reset();
+        network.reset();
+        started.clear();
+        startSucceeds = true;
         FakeNetworkManager::Uninstall();
         UpdatePolicy::SetSizeLimit(0);
         UpdatePolicy::SetFromPackage(-1);
@@ -177,8 +171,7 @@ private slots:
     {
         QFETCH(QString, offered);
         QFETCH(bool, newer);
-        CWMain probe(nullptr);
-        QObject::disconnect(&probe, &CWidget::Close, qApp, nullptr);
+        CSoftwareUpdate probe(nullptr, 0);
         QCOMPARE(probe.CurrentVersion(), QStringLiteral("1.0.6.2290"));
         QCOMPARE(probe.SlotCheckUpdate(offered), newer);
         // Missing parts count as 0 on the client's side too.
@@ -200,55 +193,46 @@ private slots:
         QFETCH(QString, offered);
         QFETCH(bool, shown);
         QVERIFY(offer(offered));
-        openWindow();
-        QTRY_VERIFY(!window->DownloadUrl().isEmpty()); // the check was answered
-        QCOMPARE(window->DownloadUrl().fileName(), QStringLiteral("tarvik-setup-") + offered + ".sh");
-        QCOMPARE(button()->isVisible(), shown);
-        if (shown) {
-            QCOMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
-            QCOMPARE(button()->objectName(), QStringLiteral("ppbtnUpdate"));
-            // Half the width, at the avatar's x, 4 px above the bottom band's lower edge.
-            QCOMPARE(button()->geometry(), QRect(8, 330, 140, 24));
-            QCOMPARE(button()->parentWidget(), window->BottomBand());
-        }
+        startUpdate();
+        QSignalSpy entered(update.data(), &CSoftwareUpdate::StateEntered);
+        QTRY_COMPARE(entered.count(), 1); // the check was answered
+        QCOMPARE(update->DownloadUrl().fileName(), QStringLiteral("tarvik-setup-") + offered + ".sh");
+        QCOMPARE(update->CurrentState(), shown ? State::Offered : State::Nothing);
+        QCOMPARE(entered.at(0).at(0).value<State>(), update->CurrentState());
     }
 
     void download_showsProgressThenInstalls()
     {
-        openWithOffer(QStringLiteral("1.0.6.2291"));
-        QVERIFY(!QFile::exists(installerPath("1.0.6.2291")));
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QCOMPARE(button()->text(), QStringLiteral("准备下载..."));
-        QVERIFY(!button()->isEnabled());
-
-        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
-        QVERIFY(button()->isVisible());
-        QVERIFY(button()->isEnabled());
-        QCOMPARE(Tray::LastMessage().text, QStringLiteral("新版已下载完成！"));
-        QCOMPARE(Tray::LastMessage().title, AppName);
-        QProgressBar* bar = window->ProgressBar();
-        QVERIFY(bar);
-        QVERIFY(!bar->isVisible());
-        const QByteArray served = platform->get(window->DownloadUrl().toString()).body;
-        QVERIFY(served.size() >= 384 * 1024);
-        QCOMPARE(bar->maximum(), served.size());
-        QCOMPARE(bar->value(), bar->maximum());
-        QCOMPARE(bar->height(), 12);
-        QCOMPARE(bar->pos(), QPoint(8, 336));
-
-        // Written whole into the account's folder, next to the login stamp.
+        startWithOffer(QStringLiteral("1.0.6.2291"));
+        QSignalSpy progress(update.data(), &CSoftwareUpdate::Progress);
+        QSignalSpy notStarted(update.data(), &CSoftwareUpdate::InstallerNotStarted);
         const QString path = installerPath("1.0.6.2291");
+        QVERIFY(!QFile::exists(path));
+        update->Proceed();
+        QCOMPARE(update->CurrentState(), State::Preparing);
+
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
+        const QByteArray served = platform->get(update->DownloadUrl().toString()).body;
+        QVERIFY(served.size() >= 384 * 1024);
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(progress.last().at(0).toLongLong(), qint64(served.size()));
+        QCOMPARE(progress.last().at(1).toLongLong(), qint64(served.size()));
+
+        // Written whole into the account's folder.
         QFile written(path);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), served);
-        QVERIFY(window->HoldsLoginStamp());
 
-        const int messages = Tray::MessageCount();
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QCOMPARE(Desktop::LastStarted(), path);
+        update->Proceed();
+        QCOMPARE(started, QStringList{path});
         QVERIFY(QFileInfo(path).isExecutable());
-        QCOMPARE(Tray::MessageCount(), messages); // no failure to report
-        QVERIFY(window && window->isVisible());   // the client stays open
+        QCOMPARE(notStarted.count(), 0);
+
+        // An installer that does not start is named.
+        startSucceeds = false;
+        update->Proceed();
+        QCOMPARE(notStarted.count(), 1);
+        QCOMPARE(notStarted.at(0).at(0).toString(), path);
     }
 
     void downloadFailure_retriesFromTheSameButton_data()
@@ -260,84 +244,80 @@ private slots:
     void downloadFailure_retriesFromTheSameButton()
     {
         QFETCH(QString, fault);
-        openWithOffer(QStringLiteral("1.0.6.2292"));
+        startWithOffer(QStringLiteral("1.0.6.2292"));
         // Qt sends a request on a closed connection once more by itself: two closes fail one call.
         QVERIFY(platform->setFault(QStringLiteral("download"), fault, QVariant(), fault == "close" ? 2 : 1));
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("更新下载失败，重试！"));
-        QVERIFY(button()->isVisible());
-        QVERIFY(button()->isEnabled());
-        QCOMPARE(Tray::LastMessage().text, QStringLiteral("更新下载失败，重试！\n都是网络的错！"));
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::DownloadFailed);
+        QCOMPARE(update->FailureReason(), QString()); // the network's fault
         QVERIFY(!QFile::exists(installerPath("1.0.6.2292")));
-        if (window->ProgressBar())
-            QVERIFY(!window->ProgressBar()->isVisible());
 
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
         QVERIFY(QFile::exists(installerPath("1.0.6.2292")));
     }
 
     void installerGone_downloadsAgain()
     {
-        openWithOffer(QStringLiteral("1.0.6.2293"));
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
+        startWithOffer(QStringLiteral("1.0.6.2293"));
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
         const QString path = installerPath("1.0.6.2293");
         QVERIFY(QFile::remove(path));
-        const QString startedBefore = Desktop::LastStarted();
+        QSignalSpy missing(update.data(), &CSoftwareUpdate::InstallerMissing);
 
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QCOMPARE(Tray::LastMessage().text, QStringLiteral("文件已不存在！已重新下载。 "));
-        QCOMPARE(Tray::LastMessage().title, QStringLiteral("安装信息"));
-        QCOMPARE(button()->text(), QStringLiteral("准备下载..."));
-        QCOMPARE(Desktop::LastStarted(), startedBefore);
-        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
+        update->Proceed();
+        QCOMPARE(missing.count(), 1);
+        QCOMPARE(update->CurrentState(), State::Preparing);
+        QVERIFY(started.isEmpty());
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
         QVERIFY(QFile::exists(path));
     }
 
     void unwritableInstaller_neverReachesInstall()
     {
-        openWithOffer(QStringLiteral("1.0.6.2294"));
+        startWithOffer(QStringLiteral("1.0.6.2294"));
         // A folder where the file should go: no rename can put the installer there (even as root).
         const QString path = installerPath("1.0.6.2294");
         QVERIFY(QDir().mkpath(path));
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("更新下载失败，重试！"));
-        QVERIFY(button()->isEnabled());
-        QVERIFY(Tray::LastMessage().text.startsWith(QStringLiteral("更新下载失败，重试！\n")));
-        QVERIFY(Tray::LastMessage().text != QStringLiteral("新版已下载完成！"));
+        QSignalSpy entered(update.data(), &CSoftwareUpdate::StateEntered);
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::DownloadFailed);
+        QVERIFY2(update->FailureReason().startsWith(QStringLiteral("无法保存安装文件")),
+                 qPrintable(update->FailureReason()));
+        for (const QVariantList& arguments : entered)
+            QVERIFY(arguments.at(0).value<State>() != State::Ready);
         QVERIFY(QFileInfo(path).isDir());
 
-        // Once the way is clear, the same button downloads again.
+        // Once the way is clear, the same step downloads again.
         QVERIFY(QDir(path).removeRecursively());
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
         QVERIFY(QFileInfo(path).isFile());
     }
 
-    void checkFailure_offersRetry()
+    void failedCheck_retried_data()
     {
-        QVERIFY(
-            platform->setFault(QStringLiteral("UpdateSoftware"), QStringLiteral("http500"), QVariant(), 1));
-        QVERIFY(offer(QStringLiteral("1.0.6.2295")));
-        openWindow();
-        QTRY_COMPARE(button()->text(), QStringLiteral("获取更新失败，点击重试！"));
-        QVERIFY(button()->isVisible());
-        QCOMPARE(Tray::LastMessage().text, QStringLiteral("获取更新失败!请检查网络连接，谢谢！"));
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
+        QTest::addColumn<QString>("offered");
+        QTest::addColumn<State>("then");
+        QTest::newRow("offers the update") << "1.0.6.2295" << State::Offered;
+        QTest::newRow("nothing newer") << "1.0.6.2290" << State::Nothing;
     }
-
-    void retriedCheckWithNothingNewer_hidesTheButton()
+    void failedCheck_retried()
     {
+        QFETCH(QString, offered);
+        QFETCH(State, then);
         QVERIFY(
             platform->setFault(QStringLiteral("UpdateSoftware"), QStringLiteral("http500"), QVariant(), 1));
-        QVERIFY(offer(QStringLiteral("1.0.6.2290")));
-        openWindow();
-        QTRY_VERIFY(button()->isVisible());
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_VERIFY(!window->DownloadUrl().isEmpty());
-        QVERIFY(!button()->isVisible());
+        QVERIFY(offer(offered));
+        startUpdate();
+        QTRY_COMPARE(update->CurrentState(), State::CheckFailed);
+        QVERIFY(update->DownloadUrl().isEmpty());
+        QSignalSpy entered(update.data(), &CSoftwareUpdate::StateEntered);
+        update->Proceed();
+        QTRY_COMPARE(entered.count(), 1);
+        QCOMPARE(update->CurrentState(), then);
+        QVERIFY(!update->DownloadUrl().isEmpty());
     }
 
     void unusableCheckReply_changesNothing_data()
@@ -352,12 +332,13 @@ private slots:
         QFETCH(QString, fault);
         QVERIFY(offer(QStringLiteral("1.0.6.2296")));
         QVERIFY(platform->setFault(QStringLiteral("UpdateSoftware"), fault));
-        const int messages = Tray::MessageCount();
-        openWindow();
-        QTest::qWait(400);
-        QVERIFY(!button()->isVisible());
-        QVERIFY(window->DownloadUrl().isEmpty());
-        QCOMPARE(Tray::MessageCount(), messages);
+        startUpdate();
+        QSignalSpy answered(network.data(), &QNetworkAccessManager::finished);
+        QSignalSpy entered(update.data(), &CSoftwareUpdate::StateEntered);
+        QTRY_COMPARE(answered.count(), 1);
+        QCOMPARE(entered.count(), 0);
+        QCOMPARE(update->CurrentState(), State::Nothing);
+        QVERIFY(update->DownloadUrl().isEmpty());
     }
 
     void hostileUpdate_isRefusedAndLeavesNoFile_data()
@@ -366,7 +347,7 @@ private slots:
         QTest::addColumn<QString>("digest");   // "right", "wrong" or "none"
         QTest::addColumn<QString>("fault");    // on the platform's installer
         QTest::addColumn<qint64>("sizeLimit"); // 0: the default
-        QTest::addColumn<QString>("reason");   // in the tray message
+        QTest::addColumn<QString>("reason");   // in the failure's reason
         QTest::addColumn<bool>("fetched");     // whether a download went out at all
 
         const QString onApi = QStringLiteral("http://{api}/download/tarvik-setup-1.0.6.2297.sh");
@@ -411,33 +392,32 @@ private slots:
         if (!fault.isEmpty())
             QVERIFY(platform->setFault(QStringLiteral("download"), fault));
         UpdatePolicy::SetSizeLimit(sizeLimit);
-        openWindow();
-        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
-        QCOMPARE(window->DownloadDigest(), sent);
+        startUpdate();
+        QTRY_COMPARE(update->CurrentState(), State::Offered);
+        QCOMPARE(update->DownloadDigest(), sent);
 
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("更新下载失败，重试！"));
-        QVERIFY(button()->isEnabled());
-        QVERIFY2(Tray::LastMessage().text.startsWith(QStringLiteral("更新下载失败，重试！\n")) &&
-                     Tray::LastMessage().text.contains(reason),
-                 qPrintable(Tray::LastMessage().text));
+        QSignalSpy entered(update.data(), &CSoftwareUpdate::StateEntered);
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::DownloadFailed);
+        QVERIFY2(update->FailureReason().contains(reason), qPrintable(update->FailureReason()));
         QCOMPARE(downloadsSent() > 0, fetched);
         QCOMPARE(filesBesideTheStamp(), QStringList());
-        const QString started = Desktop::LastStarted();
-        QTest::mouseClick(button(), Qt::LeftButton); // the retry is refused the same way
-        QTRY_COMPARE(button()->text(), QStringLiteral("更新下载失败，重试！"));
-        QCOMPARE(Desktop::LastStarted(), started);
+        update->Proceed(); // the retry is refused the same way
+        QTRY_COMPARE(entered.count(), fetched ? 4 : 2);
+        QCOMPARE(update->CurrentState(), State::DownloadFailed);
+        QVERIFY(update->FailureReason().contains(reason));
+        QVERIFY(started.isEmpty());
     }
 
     void redirectOnTheSameHost_isFollowed()
     {
         answerUpdateCheck(QStringLiteral("http://") + webHost->hostPort() + QStringLiteral("/same"),
                           sha256(installer));
-        openWindow();
-        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
-        QFile written(CWMain::InstallerPath(PlatformProcess::DemoAccount, window->DownloadUrl()));
+        startUpdate();
+        QTRY_COMPARE(update->CurrentState(), State::Offered);
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
+        QFile written(CSoftwareUpdate::InstallerPath(PlatformProcess::DemoAccount, update->DownloadUrl()));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), installer);
     }
@@ -448,14 +428,15 @@ private slots:
         answerUpdateCheck(QStringLiteral("http://") + platform->hostPort() +
                               QStringLiteral("/download/tarvik-setup-1.0.6.2297.sh"),
                           sha256(installer));
-        openWindow();
-        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，请用包管理器更新"));
-        QVERIFY(button()->isEnabled());
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QVERIFY(Tray::LastMessage().text.contains(QStringLiteral("软件包管理器")));
-        window->HttpDownUpdate(); // not even a direct call downloads
+        startUpdate();
+        QTRY_COMPARE(update->CurrentState(), State::PackageManager);
+        QSignalSpy hint(update.data(), &CSoftwareUpdate::LeftToPackageManager);
+        update->Proceed();
+        QCOMPARE(hint.count(), 1);
+        update->HttpDownUpdate(); // not even a direct call downloads
+        QCOMPARE(hint.count(), 2);
         QCOMPARE(downloadsSent(), 0);
-        QCOMPARE(button()->text(), QStringLiteral("有新版本，请用包管理器更新"));
+        QCOMPARE(update->CurrentState(), State::PackageManager);
     }
 
     void installerPath_data()
@@ -484,8 +465,9 @@ private slots:
     {
         QFETCH(QString, url);
         QFETCH(QString, name);
-        QCOMPARE(CWMain::InstallerPath(42, QUrl(url)), JoinPath({AccountDir(42), QStringLiteral("updates"),
-                                                                 name + UpdatePolicy::InstallerSuffix()}));
+        QCOMPARE(
+            CSoftwareUpdate::InstallerPath(42, QUrl(url)),
+            JoinPath({AccountDir(42), QStringLiteral("updates"), name + UpdatePolicy::InstallerSuffix()}));
     }
 
     // A platform that names one of the client's own files as its installer, with the right digest,
@@ -510,6 +492,9 @@ private slots:
         const QByteArray script("#!/bin/sh\nexit 0\n");
         const QDir account(AccountDir(PlatformProcess::DemoAccount));
         QVERIFY(QDir().mkpath(account.path()));
+        // The session's stamp, held as the main window holds it.
+        AccountLock stamp(PlatformProcess::DemoAccount);
+        QCOMPARE(stamp.Take(), AccountLock::Outcome::Taken);
         const QStringList own = {account.filePath(QStringLiteral("printed.txt")),
                                  account.filePath(QStringLiteral("settings.ini"))};
         for (const QString& path : own) {
@@ -525,18 +510,12 @@ private slots:
                 return FakeResponse::Json(script);
             return FakeResponse::Json(reply.toUtf8());
         });
-        openWindow();
-        QTRY_COMPARE(button()->text(), QStringLiteral("有新版本，下载更新"));
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QTRY_COMPARE(button()->text(), QStringLiteral("点击安装！"));
-        FakeNetworkManager::Uninstall();
+        startUpdate();
+        QTRY_COMPARE(update->CurrentState(), State::Offered);
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
 
-        // The order lists ask too; only the update's own requests count here.
-        QList<RecordedRequest> sent;
-        for (const RecordedRequest& request : FakeNetworkManager::Recorded())
-            if (request.operation == QNetworkAccessManager::GetOperation ||
-                request.request.url().path().endsWith(QStringLiteral("/UpdateSoftware")))
-                sent.append(request);
+        const QList<RecordedRequest> sent = FakeNetworkManager::Recorded();
         QCOMPARE(sent.size(), 2);
         QVERIFY(sent.at(0).request.url().path().endsWith(QStringLiteral("/api/UpdateSoftware")));
         QCOMPARE(sent.at(0).body, QByteArray());
@@ -551,12 +530,29 @@ private slots:
         QFile installer(account.filePath(QStringLiteral("updates/") + kept));
         QVERIFY(installer.open(QIODevice::ReadOnly));
         QCOMPARE(installer.readAll(), script);
-        QVERIFY(window->HoldsLoginStamp());
+        QVERIFY(stamp.IsHeld());
         // Another process still finds the account taken.
         QLockFile other(AccountLockFile(PlatformProcess::DemoAccount));
         QVERIFY(!other.tryLock(0));
     }
+
+    // An update that goes while its download runs leaves no file behind, and its reply goes too.
+    void destroyedWhileDownloading_leavesNothing()
+    {
+        startWithOffer(QStringLiteral("1.0.6.2298"));
+        QVERIFY(platform->setFault(QStringLiteral("download"), QStringLiteral("hang")));
+        update->Proceed();
+        QCOMPARE(update->CurrentState(), State::Preparing);
+        QPointer<QNetworkReply> reply;
+        for (QNetworkReply* running : network->findChildren<QNetworkReply*>())
+            if (running->isRunning())
+                reply = running;
+        QVERIFY(reply);
+        update.reset();
+        QTRY_VERIFY(!reply);
+        QCOMPARE(filesBesideTheStamp(), QStringList());
+    }
 };
 
-TARVIK_TEST_MAIN(TestUpdate)
+TARVIK_GUILESS_TEST_MAIN(TestUpdate)
 #include "tst_update.moc"

@@ -1,0 +1,300 @@
+#include "main/softwareupdate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QSaveFile>
+
+#include "app/constants.h"
+#include "main/updatepolicy.h"
+#include "net/request.h"
+
+namespace {
+
+// Installers live in a folder of their own, beside nothing else the client keeps.
+const QString updatesFolder = QStringLiteral("updates");
+
+QString CannotSave(const QString& path)
+{
+    return QStringLiteral("无法保存安装文件：") + QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+CSoftwareUpdate::CSoftwareUpdate(QNetworkAccessManager* network, qint64 account, QObject* parent)
+    : QObject(parent), network(network), account(account), currentVersion(AppVersion)
+{
+}
+
+// A download still running goes with its reply; the file it was writing is dropped unnamed.
+CSoftwareUpdate::~CSoftwareUpdate() = default;
+
+void CSoftwareUpdate::Enter(State next)
+{
+    state = next;
+    emit StateEntered(next);
+}
+
+void CSoftwareUpdate::Proceed()
+{
+    if (state == State::CheckFailed)
+        HttpUpdate();
+    else if (state == State::Ready)
+        slotClickInstall();
+    else
+        HttpDownUpdate();
+}
+
+void CSoftwareUpdate::HttpUpdate()
+{
+    QNetworkReply* reply = Request::Post(network, Api::UpdateSoftware(), QByteArray());
+    if (!reply)
+        return;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { ReplyHttpUpdate(reply); });
+    connect(reply, &QNetworkReply::errorOccurred, this, &CSoftwareUpdate::slotErrorUpdate);
+    // The manager may outlive this update; an answer nobody waits for any more is not kept.
+    connect(this, &QObject::destroyed, reply, &QObject::deleteLater);
+}
+
+void CSoftwareUpdate::slotErrorUpdate(QNetworkReply::NetworkError) {}
+
+void CSoftwareUpdate::slotErrorDownUpdate(QNetworkReply::NetworkError) {}
+
+void CSoftwareUpdate::ReplyHttpUpdate(QNetworkReply* reply)
+{
+    if (!reply)
+        return;
+    reply->deleteLater();
+    const Request::Answer answer = Request::Read(reply);
+    if (answer.networkError) {
+        Enter(State::CheckFailed);
+        return;
+    }
+    // A refused or unreadable answer changes nothing.
+    if (!answer.Succeeded())
+        return;
+
+    const QVariantMap info = answer.InfoMap();
+    const QString build = info.value(QStringLiteral("build")).toString();
+    downloadUrl = QUrl(info.value(QStringLiteral("url")).toString());
+    downloadDigest = info.value(QStringLiteral("sha256")).toString().trimmed().toLower();
+    if (!SlotCheckUpdate(build))
+        Enter(State::Nothing); // a retried check that finds nothing newer takes its retry away
+    else if (UpdatePolicy::FromPackage())
+        Enter(State::PackageManager);
+    else
+        Enter(State::Offered);
+}
+
+bool CSoftwareUpdate::SlotCheckUpdate(QString strVersion)
+{
+    // Dotted versions compare part by part: the first part that differs decides, and a missing
+    // part counts as 0, so 1.0.6 equals 1.0.6.0 and 1.0.5.3000 is older than 1.0.6.2290.
+    const QStringList offered = strVersion.split(QLatin1Char('.'));
+    const QStringList current = currentVersion.split(QLatin1Char('.'));
+    auto part = [](const QStringList& parts, int i) {
+        return i < parts.size() ? parts.at(i).toLongLong(nullptr, 10) : 0;
+    };
+    for (int i = 0; i < qMax(offered.size(), current.size()); ++i) {
+        const qint64 mine = part(current, i);
+        const qint64 theirs = part(offered, i);
+        if (mine != theirs)
+            return theirs > mine;
+    }
+    return false;
+}
+
+QString CSoftwareUpdate::InstallerPath(qint64 account, const QUrl& url)
+{
+    // The address is the server's to choose; whatever it says, the file lands in the updates
+    // folder under a name that can replace nothing but an earlier installer.
+    return JoinPath({AccountDir(account), updatesFolder, UpdatePolicy::InstallerName(url)});
+}
+
+void CSoftwareUpdate::HttpDownUpdate()
+{
+    if (!network)
+        return;
+    // The button is disabled while a download runs; a second call must not start another.
+    if (downloadReply && downloadReply->isRunning())
+        return;
+    // A packaged copy is the package manager's to replace; a file from here would go around it.
+    if (UpdatePolicy::FromPackage()) {
+        emit LeftToPackageManager();
+        return;
+    }
+    const QString refused = UpdatePolicy::RefuseAddress(downloadUrl, !downloadDigest.isEmpty());
+    if (!refused.isEmpty()) {
+        DownloadFailed(refused);
+        return;
+    }
+
+    // The installer goes to disk as it arrives; it takes its name only once it is whole and checked,
+    // so a stopped or refused download never leaves a file that the install click could start.
+    const QString path = account ? InstallerPath(account, downloadUrl) : QString();
+    installerSave = std::make_unique<QSaveFile>(path);
+    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()) ||
+        !installerSave->open(QIODevice::WriteOnly)) {
+        DropInstallerFile();
+        DownloadFailed(CannotSave(path));
+        return;
+    }
+    installerHash.reset();
+    downloadedBytes = 0;
+    downloadAt = downloadUrl;
+    downloadRefusal.clear();
+
+    QNetworkRequest request(downloadUrl);
+    request.setTransferTimeout(Request::TransferTimeout());
+    // Every redirect is looked at before it is followed (CheckDownRedirect).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setMaximumRedirectsAllowed(5);
+    QNetworkReply* reply = network->get(request);
+    downloadReply = reply;
+    if (!reply) {
+        DropInstallerFile();
+        return;
+    }
+    Enter(State::Preparing);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { ReplyFinishedDownUpdate(reply); });
+    connect(reply, &QNetworkReply::downloadProgress, this, &CSoftwareUpdate::SlotDownProgress);
+    connect(reply, &QNetworkReply::errorOccurred, this, &CSoftwareUpdate::slotErrorDownUpdate);
+    connect(reply, &QNetworkReply::readyRead, this, &CSoftwareUpdate::ReadDownUpdate);
+    connect(reply, &QNetworkReply::redirected, this, &CSoftwareUpdate::CheckDownRedirect);
+    connect(this, &QObject::destroyed, reply, &QObject::deleteLater);
+    // Its size is checked as it is written; the whole of it must come within the deadline.
+    Request::Bound(reply, 0, UpdatePolicy::DownloadDeadline());
+}
+
+void CSoftwareUpdate::CheckDownRedirect(const QUrl& target)
+{
+    QNetworkReply* reply = downloadReply;
+    if (!reply || sender() != reply)
+        return;
+    const QUrl next = downloadAt.resolved(target);
+    if (!UpdatePolicy::RedirectAllowed(downloadAt, next, !downloadDigest.isEmpty())) {
+        RefuseDownload(QStringLiteral("更新被转到了不可信的地址，已拒绝下载。"));
+        return;
+    }
+    downloadAt = next;
+    emit reply->redirectAllowed();
+}
+
+void CSoftwareUpdate::ReadDownUpdate()
+{
+    QNetworkReply* reply = downloadReply;
+    if (!reply || sender() != reply || !downloadRefusal.isEmpty())
+        return;
+    const QString refused = TakeDownloadedBytes(reply);
+    if (!refused.isEmpty())
+        RefuseDownload(refused);
+}
+
+// Checks the answer's head and moves what has arrived into the file; returns why the download must
+// stop, or an empty text.
+QString CSoftwareUpdate::TakeDownloadedBytes(QNetworkReply* reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() >= 400) {
+        // An HTTP error ends the reply with a network error of its own; its page is not kept.
+        reply->readAll();
+        return QString();
+    }
+    if (status.isValid() && status.toInt() != 200)
+        return QStringLiteral("服务器没有给出安装文件（HTTP %1）。").arg(status.toInt());
+    if (UpdatePolicy::IsTextType(reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()))
+        return QStringLiteral("服务器给出的是网页，不是安装文件。");
+    const QString tooLarge = QStringLiteral("安装文件过大，已停止下载。");
+    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > UpdatePolicy::SizeLimit())
+        return tooLarge;
+    const QByteArray chunk = reply->read(qMin(reply->bytesAvailable(), UpdatePolicy::SizeLimit() + 1));
+    downloadedBytes += chunk.size();
+    if (downloadedBytes > UpdatePolicy::SizeLimit())
+        return tooLarge;
+    installerHash.addData(chunk);
+    if (!installerSave || installerSave->write(chunk) != chunk.size())
+        return CannotSave(installerSave ? installerSave->fileName() : QString());
+    return QString();
+}
+
+void CSoftwareUpdate::RefuseDownload(const QString& why)
+{
+    // The reply's finished() carries the reason to ReplyFinishedDownUpdate.
+    downloadRefusal = why;
+    if (downloadReply)
+        downloadReply->abort();
+}
+
+void CSoftwareUpdate::DropInstallerFile()
+{
+    if (installerSave)
+        installerSave->cancelWriting();
+    installerSave.reset(); // an uncommitted save file removes what it wrote
+}
+
+void CSoftwareUpdate::SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal)
+{
+    emit Progress(bytesReceived, bytesTotal);
+}
+
+void CSoftwareUpdate::DownloadFailed(const QString& why)
+{
+    failureReason = why;
+    Enter(State::DownloadFailed);
+}
+
+void CSoftwareUpdate::ReplyFinishedDownUpdate(QNetworkReply* reply)
+{
+    if (!reply)
+        return;
+    reply->deleteLater();
+    if (reply != downloadReply)
+        return;
+    QString refused = downloadRefusal;
+    if (refused.isEmpty() && Request::Stopped(reply) == Request::Stop::Deadline)
+        refused = QStringLiteral("下载用时过长，已停止。");
+    if (refused.isEmpty() && reply->error() != QNetworkReply::NoError) {
+        DropInstallerFile();
+        DownloadFailed(QString());
+        return;
+    }
+    if (refused.isEmpty())
+        refused = TakeDownloadedBytes(reply);
+    if (refused.isEmpty() && !downloadDigest.isEmpty() &&
+        QString::fromLatin1(installerHash.result().toHex()) != downloadDigest)
+        refused = QStringLiteral("安装文件校验失败，已删除。");
+    // Announcing a file that is not there (or half there) would only fail later at the install
+    // click: the installer is written in one piece or not at all.
+    const QString path = installerSave ? installerSave->fileName() : QString();
+    if (refused.isEmpty() && !(installerSave && installerSave->commit()))
+        refused = CannotSave(path);
+    if (!refused.isEmpty()) {
+        DropInstallerFile();
+        DownloadFailed(refused);
+        return;
+    }
+    installerSave.reset();
+    installerFile = path;
+    Enter(State::Ready);
+}
+
+void CSoftwareUpdate::slotClickInstall()
+{
+    if (!account)
+        return;
+    const QString path = installerFile.isEmpty() ? InstallerPath(account, downloadUrl) : installerFile;
+    if (!QFile::exists(path)) {
+        emit InstallerMissing();
+        HttpDownUpdate();
+        return;
+    }
+#ifndef Q_OS_WIN
+    // A download arrives without the executable bit, and the system refuses to run it without one.
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+#endif
+    if (!installerStarter || !installerStarter(path))
+        emit InstallerNotStarted(path);
+}
