@@ -11,7 +11,6 @@
 #include "orders/corder.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
-#include "ui/quietplatform.h"
 
 // The confirmation table on its own, with a fake platform answering "ToFinishOrder".
 class TestCWServerTable : public QObject
@@ -49,12 +48,8 @@ class TestCWServerTable : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
     void initTestCase()
     {
-        QuietPlatform::Install();
         user.SetId(5);
         user.SetKey(QStringLiteral("k&y"));
         user.SetToken(QStringLiteral("tok"));

@@ -8,7 +8,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 
-#include "../ui/quietplatform.h"
 #include "app/desktop.h"
 #include "app/sound.h"
 #include "common/fakenetwork.h"
@@ -117,7 +116,6 @@ class TestCOrderWidget : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
         qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
@@ -146,9 +144,6 @@ private slots:
             if (qobject_cast<COrderWidget*>(widget))
                 delete widget;
     }
-
-    // The frame's fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
 
     void detail_fillsTheRecordAndSizesTheWindow_data()
     {

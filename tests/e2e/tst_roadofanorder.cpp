@@ -33,7 +33,6 @@
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
-#include "ui/quietplatform.h"
 
 namespace {
 
@@ -196,7 +195,6 @@ class TestRoadOfAnOrder : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         // The single-instance probe of the second start listens on a socket of its own.
         qputenv("TMPDIR", sockets.path().toLocal8Bit());
         platform.reset(new PlatformProcess({QStringLiteral("--seed"), QStringLiteral("--log")}));

@@ -17,7 +17,6 @@
 #include "orders/corder.h"
 #include "session/cuser.h"
 #include "ui/msgbox.h"
-#include "ui/quietplatform.h"
 
 Q_DECLARE_METATYPE(COrder*)
 
@@ -178,7 +177,6 @@ class TestCWIncome : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         qRegisterMetaType<COrder*>();
         CWIncome::SetPollSecond(pollSecond);
         platform.reset(new PlatformProcess({QStringLiteral("--seed"), QStringLiteral("--log")}));

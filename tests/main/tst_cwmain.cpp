@@ -40,7 +40,6 @@
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "ui/cweblabel.h"
-#include "ui/quietplatform.h"
 
 // The main window after a login against the local platform server.
 class TestCWMain : public QObject
@@ -100,7 +99,6 @@ class TestCWMain : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         // The single-instance probe of the helper program listens on a socket of its own.
         qputenv("TMPDIR", sockets.path().toLocal8Bit());
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
@@ -112,9 +110,6 @@ private slots:
             platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
         QVERIFY(session.isValid());
     }
-
-    // The frame's fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
 
     void init() { logIn(QStringLiteral("小王")); }
 

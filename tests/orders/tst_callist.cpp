@@ -11,7 +11,6 @@
 #include "orders/orderpane.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
-#include "ui/quietplatform.h"
 
 // The order pane against the local platform: the full list, both polls, the hand-off to the
 // confirmation table and confirming there, and the polls living through every kind of fault.
@@ -58,12 +57,8 @@ class TestCAllList : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
     void initTestCase()
     {
-        QuietPlatform::Install();
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
         qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());

@@ -14,7 +14,6 @@
 #include "net/request.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
-#include "ui/quietplatform.h"
 
 // The order pane's exact rules, with a fake platform whose answers each test sets.
 class TestOrderPolls : public QObject
@@ -66,12 +65,8 @@ class TestOrderPolls : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
     void initTestCase()
     {
-        QuietPlatform::Install();
         user.SetId(5);
         user.SetKey(QStringLiteral("k&y"));
         user.SetToken(QStringLiteral("t=1"));

@@ -4,7 +4,6 @@
 #include "detail/corderwidget.h"
 #include "common/orderfixture.h"
 #include "orders/orderpane.h"
-#include "ui/quietplatform.h"
 
 // Groups and rows the way a person uses them: folding, selecting, blinking, the detail window and
 // the moves it asks for. No network: the pane has no session and the orders come from the test.
@@ -54,10 +53,6 @@ class TestOrderWidgets : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
-    void initTestCase() { QuietPlatform::Install(); }
 
     void cleanup()
     {

@@ -1,5 +1,4 @@
 #include "common/testmain.h"
-#include "quietplatform.h"
 
 #include "ui/cwidget.h"
 #include "ui/msgbox.h"
@@ -38,7 +37,6 @@ class TestMsgBox : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QuietPlatform::Install(); }
     void placement_data();
     void placement();
     void oneArgumentBox_hidesAfterFiveSeconds();
