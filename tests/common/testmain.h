@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QEventLoop>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -34,6 +36,28 @@ inline void PrepareScaling(const QByteArray& forcedDpi = QByteArray())
     const QByteArray dpi = forcedDpi.isEmpty() ? qgetenv("TARVIK_TEST_DPI") : forcedDpi;
     qputenv("QT_FONT_DPI", dpi.isEmpty() ? QByteArray("96") : dpi);
     EnableDisplayScaling();
+}
+
+// Runs the event loop until `done` holds or `timeoutMs` have passed; says whether it holds.
+// QTRY_* and QTest::qWaitFor sleep 10 ms between rounds of events, so a chain of a thousand
+// timers of a few milliseconds takes ten seconds there; here the loop sleeps only until the next
+// timer or reply is due, and `done` is asked each time it is about to.
+template <typename Predicate> bool WaitUntil(Predicate done, int timeoutMs = 5000)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop,
+                     [&] {
+                         if (done())
+                             loop.quit();
+                     });
+    deadline.start(timeoutMs);
+    loop.exec();
+    return done();
 }
 
 // Runs the test object the way QTest::qExec does. Windows neither fade nor glide: an animation

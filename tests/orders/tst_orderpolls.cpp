@@ -387,8 +387,11 @@ private slots:
         // The buyer's request comes back on every poll of an hour, 3 seconds apart.
         payFinish = {QJsonObject{{"id", 42}, {"status", 1}, {"ertime", asked}}};
         SoundLog sounds;
+        int polls = 0;
         OrderPane pane(&user);
-        QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() >= 1200, 120000);
+        connect(pane.list->Polls(), &COrderPolls::PollSucceeded, this,
+                [&polls](const QString& endpoint) { polls += endpoint == QLatin1String("PayFinishOrder"); });
+        QVERIFY(TestSupport::WaitUntil([&polls] { return polls >= 1200; }, 120000));
         CWServerTable* table = pane.list->ServerTable();
         QVERIFY(table);
         QCOMPARE(table->Table()->rowCount(), 1);

@@ -159,7 +159,7 @@ private slots:
         QPointer<COrderWidget> window = pane.list->DetailWindow(1234);
         QVERIFY(window);
         QCOMPARE(window->windowTitle(), QStringLiteral("1234 订单详情"));
-        QTest::qWait(600);
+        QTest::qWait(200); // two blinks, while tests run
         QVERIFY(!row->IconLabel()->isHidden()); // stays still
 
         QTest::mouseDClick(row, Qt::LeftButton);
