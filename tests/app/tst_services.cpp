@@ -116,6 +116,7 @@ private slots:
         QFETCH(QString, sound);
         QMediaPlayer player;
         QSignalSpy errors(&player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error));
+        player.setPlaybackRate(8); // every sample is still decoded, in an eighth of the time
         Sound::Play(&player, sound);
         QTRY_VERIFY_WITH_TIMEOUT(player.mediaStatus() == QMediaPlayer::EndOfMedia ||
                                      player.mediaStatus() == QMediaPlayer::InvalidMedia,

@@ -118,8 +118,7 @@ private slots:
     {
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         const PlatformProcess::Session session =
             platform->login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
         QVERIFY(session.isValid());
@@ -130,7 +129,7 @@ private slots:
 
     void init()
     {
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         platform->clearFaults();
         Request::SetTransferTimeout(30000);
     }
@@ -373,7 +372,7 @@ private slots:
         // The platform answers again: one click fills the window, and a second fill does not
         // stack its rows over the first one's.
         platform->clearFaults();
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (attempt == 1) {
                 window->RetryButton()->show();

@@ -27,8 +27,8 @@ const QString listFailure = QStringLiteral("获取失败！请检查网络连接
 const QString noOrders = QStringLiteral("暂无订单\n要努力哟！");
 const char* const ways[] = {"day", "week", "mon", "all"};
 
-// One second of the balance poll lasts this long here, so a poll comes every 150 ms.
-constexpr int pollSecond = 30;
+// One second of the balance poll lasts this long here, so a poll comes every 50 ms.
+constexpr int pollSecond = 10;
 
 struct Row
 {
@@ -195,7 +195,7 @@ private slots:
 
     void init()
     {
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         QVERIFY(platform->clearFaults());
         useSession(user, session);
     }
@@ -496,7 +496,7 @@ private slots:
     // until the list has come, and the failure shows after it.
     void cashFailure_whilePeriodLoads_keepsTheLoadingIndicator()
     {
-        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("delay"), 1500, 1));
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("delay"), 700, 1));
         QVERIFY(platform->setFault(QStringLiteral("CashUpdate"), QStringLiteral("refuse"),
                                    QStringLiteral("余额暂不可用")));
         CWIncome* window = open();

@@ -103,9 +103,7 @@ private slots:
         qputenv("TMPDIR", sockets.path().toLocal8Bit());
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_WEB_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         session =
             platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
         QVERIFY(session.isValid());

@@ -58,8 +58,7 @@ private slots:
     {
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
     }
 
     void init() { user = CUser(); }
