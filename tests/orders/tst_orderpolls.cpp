@@ -281,7 +281,7 @@ private slots:
     // other row alone.
     void healing_correctsWhatThePollsMissed()
     {
-        PollClock::SetSecondLength(2); // the 10-minute reading comes after 1.2 s
+        PollClock::SetSecondLength(1); // the 10-minute reading comes after 0.6 s
         const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
         fullList = {entry(20, 2, stamp(t)), entry(21, 1, stamp(t))};
         OrderPane pane(&user);
