@@ -143,9 +143,9 @@ int main(int argc, char* argv[])
                                        QStringLiteral("The PEM private key of --tls-cert."),
                                        QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
-                       offerOption, pageOption, benchOption, logOption, requestTimeoutOption, headTimeoutOption,
-                       codeTriesOption,
-                       sessionTriesOption, codeLockOption, certOption, keyOption});
+                       offerOption, pageOption, benchOption, logOption, requestTimeoutOption,
+                       headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
+                       keyOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(

@@ -392,7 +392,9 @@ private slots:
         platform->changeOrder(moving, QJsonObject{{"status", 2}});
         // Two failed rounds of each poll, or of their time-outs: both are asked again after a failure.
         QVERIFY(TestSupport::WaitUntil(
-            [&failures] { return failures.value("UpdateStaffOrderList") >= 2 && failures.value("PayFinishOrder") >= 2; },
+            [&failures] {
+                return failures.value("UpdateStaffOrderList") >= 2 && failures.value("PayFinishOrder") >= 2;
+            },
             10000));
         QVERIFY(!pane.list->Book()->Find(fresh));
         QCOMPARE(pane.list->Book()->Find(moving)->GetStatus(), 1);

@@ -159,8 +159,8 @@ private slots:
         QPointer<COrderWidget> window = pane.list->DetailWindow(1234);
         QVERIFY(window);
         QCOMPARE(window->windowTitle(), QStringLiteral("1234 订单详情"));
-        QTest::qWait(200); // two blinks, while tests run
-        QVERIFY(!row->IconLabel()->isHidden()); // stays still
+        QTest::qWait(200); // two blinks while tests run: the icon stays still
+        QVERIFY(!row->IconLabel()->isHidden());
 
         QTest::mouseDClick(row, Qt::LeftButton);
         QCOMPARE(pane.list->DetailWindow(1234), window.data());
