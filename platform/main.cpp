@@ -120,6 +120,10 @@ int main(int argc, char* argv[])
         QStringLiteral("request-timeout"),
         QStringLiteral("Seconds a client may take to send a whole request, head and body (default 10)."),
         QStringLiteral("SECONDS"), QStringLiteral("10"));
+    const QCommandLineOption headTimeoutOption(
+        QStringLiteral("head-timeout"),
+        QStringLiteral("Seconds a new connection may take to send a whole request head (default 3)."),
+        QStringLiteral("SECONDS"), QStringLiteral("3"));
     const QCommandLineOption codeTriesOption(
         QStringLiteral("code-tries"),
         QStringLiteral("Wrong buyer's codes an order takes before it is locked (default 5)."),
@@ -139,8 +143,9 @@ int main(int argc, char* argv[])
                                        QStringLiteral("The PEM private key of --tls-cert."),
                                        QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
-                       offerOption, pageOption, benchOption, logOption, requestTimeoutOption, codeTriesOption,
-                       sessionTriesOption, codeLockOption, certOption, keyOption});
+                       offerOption, pageOption, benchOption, logOption, requestTimeoutOption,
+                       headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
+                       keyOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(
@@ -166,6 +171,9 @@ int main(int argc, char* argv[])
     const double requestTimeout = parser.value(requestTimeoutOption).toDouble(&ok);
     if (!ok || requestTimeout < 3 || requestTimeout > 3600)
         return Fail(QStringLiteral("--request-timeout: 3 to 3600 seconds"));
+    const double headTimeout = parser.value(headTimeoutOption).toDouble(&ok);
+    if (!ok || headTimeout < 0.1 || headTimeout > 60)
+        return Fail(QStringLiteral("--head-timeout: 0.1 to 60 seconds"));
     CodeLimits codeLimits;
     codeLimits.orderTries = parser.value(codeTriesOption).toInt(&ok);
     if (!ok || codeLimits.orderTries < 1)
@@ -212,6 +220,7 @@ int main(int argc, char* argv[])
     settings.codeLimits = codeLimits;
     Server server(store, faults, settings);
     server.SetLogging(parser.isSet(logOption));
+    server.SetHeadTimeout(static_cast<int>(headTimeout * 1000));
     server.SetRequestTimeout(static_cast<int>(requestTimeout * 1000));
     if (parser.isSet(certOption) &&
         !server.EnableTls(parser.value(certOption), parser.value(keyOption), &error))

@@ -210,9 +210,10 @@ private:
 class ConnectionStream : public httplib::Stream
 {
 public:
-    ConnectionStream(int fd, SSL* ssl, int readTimeoutMs, int writeTimeoutMs, int requestTimeoutMs)
+    ConnectionStream(int fd, SSL* ssl, int readTimeoutMs, int writeTimeoutMs, int headTimeoutMs,
+                     int requestTimeoutMs)
         : fd(fd), ssl(ssl), readTimeoutMs(readTimeoutMs), writeTimeoutMs(writeTimeoutMs),
-          requestTimeoutMs(requestTimeoutMs)
+          headTimeoutMs(headTimeoutMs), requestTimeoutMs(requestTimeoutMs)
     {
     }
 
@@ -222,7 +223,7 @@ public:
         timedOut = false;
         lineEnded = false;
         const Clock::time_point now = Clock::now();
-        headDeadline = now + std::chrono::milliseconds(HttpServer::HeadTimeoutMs);
+        headDeadline = now + std::chrono::milliseconds(headTimeoutMs);
         requestDeadline = now + std::chrono::milliseconds(requestTimeoutMs);
     }
     bool TimedOut() const { return timedOut; }
@@ -366,6 +367,7 @@ private:
     SSL* const ssl;
     const int readTimeoutMs;
     const int writeTimeoutMs;
+    const int headTimeoutMs;
     const int requestTimeoutMs;
     std::string buffer;
     size_t offset = 0;
@@ -426,7 +428,7 @@ SSL* HttpServer::AcceptTls(int fd) const
     if (!ssl)
         return nullptr;
     SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(HeadTimeoutMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(headTimeoutMs);
     if (SSL_set_fd(ssl, fd) == 1) {
         for (;;) {
             ERR_clear_error();
@@ -475,10 +477,11 @@ bool HttpServer::ServeConnection(int fd)
     bool served = false;
     {
         ConnectionStream stream(fd, ssl, milliseconds(read_timeout_sec_, read_timeout_usec_),
-                                milliseconds(write_timeout_sec_, write_timeout_usec_), requestTimeoutMs);
+                                milliseconds(write_timeout_sec_, write_timeout_usec_), headTimeoutMs,
+                                requestTimeoutMs);
         bool first = true;
         for (size_t count = keep_alive_max_count_; count > 0 && !closing; --count) {
-            const int wait = first ? HeadTimeoutMs : static_cast<int>(keep_alive_timeout_sec_ * 1000);
+            const int wait = first ? headTimeoutMs : static_cast<int>(keep_alive_timeout_sec_ * 1000);
             first = false;
             if (!stream.HasPendingBytes() && !WaitForNextRequest(fd, wait))
                 break;

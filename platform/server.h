@@ -19,7 +19,7 @@ namespace Velm {
 // cpp-httplib's server with connection handling of our own. The library gives each connection a
 // worker for as long as the client takes to send its request, ten seconds a read, so a few dozen
 // clients that send half a request would hold every worker. Here a request head must be complete
-// within HeadTimeoutMs of its first byte and the whole request, body included, within the request
+// within the head's time-out (3 s) of its first byte and the whole request, body included, within the request
 // time-out, however slowly it trickles in; the worker pool grows when every worker is busy, far
 // enough that hundreds of such clients still leave workers for the others.
 // With a certificate the same connection handling runs over TLS (OpenSSL, as cpp-httplib's own
@@ -27,7 +27,7 @@ namespace Velm {
 class HttpServer : public httplib::Server
 {
 public:
-    static constexpr int HeadTimeoutMs = 3000;
+    static constexpr int DefaultHeadTimeoutMs = 3000;
     static constexpr int DefaultRequestTimeoutMs = 10000;
     static constexpr size_t ReadyWorkers = 48;
     static constexpr size_t MostWorkers = 2048;
@@ -38,7 +38,14 @@ public:
     HttpServer();
     ~HttpServer() override;
     // From the first byte of a request until its last; at least the head's own time-out.
-    void SetRequestTimeout(int ms) { requestTimeoutMs = std::max(ms, HeadTimeoutMs); }
+    void SetRequestTimeout(int ms) { requestTimeoutMs = std::max(ms, headTimeoutMs); }
+    // From a new connection, or the first byte of a request, until the end of its head (and of a
+    // TLS handshake). Tests shorten it to see stalled connections closed without waiting seconds.
+    void SetHeadTimeout(int ms)
+    {
+        headTimeoutMs = ms;
+        requestTimeoutMs = std::max(requestTimeoutMs, ms);
+    }
     // Loads a PEM certificate (chain) and its key; from then on every connection speaks TLS.
     bool EnableTls(const std::string& certFile, const std::string& keyFile, std::string* error);
     bool IsTls() const { return tls != nullptr; }
@@ -60,10 +67,11 @@ private:
     // requests KeepAliveSeconds.
     bool WaitForNextRequest(int fd, int timeoutMs) const;
 
-    // The TLS handshake of a new connection, within HeadTimeoutMs; null when it failed.
+    // The TLS handshake of a new connection, within the head's time-out; null when it failed.
     SSL* AcceptTls(int fd) const;
 
     std::atomic<bool> closing{false};
+    int headTimeoutMs = DefaultHeadTimeoutMs;
     int requestTimeoutMs = DefaultRequestTimeoutMs;
     SSL_CTX* tls = nullptr;
 };
@@ -80,6 +88,7 @@ public:
 
     // Before Bind: see HttpServer.
     void SetRequestTimeout(int ms) { http.SetRequestTimeout(ms); }
+    void SetHeadTimeout(int ms) { http.SetHeadTimeout(ms); }
     bool EnableTls(const QString& certFile, const QString& keyFile, QString* error);
     // Binds to host:port (port 0 picks a free one); returns the port, or -1.
     int Bind(const QString& host, int port);

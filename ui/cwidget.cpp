@@ -20,6 +20,8 @@ constexpr int buttonSize = 30;
 constexpr int fadeMsecs = 200;
 constexpr int resizeMsecs = 100;
 
+bool animated = true;
+
 int grown(int visible)
 {
     // QWidget refuses anything past QWIDGETSIZE_MAX, which "no maximum" already is.
@@ -614,9 +616,25 @@ void CWidget::AnimationMove(QPoint pos)
     StartAnimation("pos", QWidget::pos(), target, resizeMsecs, &CWidget::EmitFinishedAnimationResize);
 }
 
+void CWidget::SetAnimated(bool on)
+{
+    animated = on;
+}
+
+bool CWidget::Animated()
+{
+    return animated;
+}
+
 void CWidget::StartAnimation(const QByteArray& property, const QVariant& from, const QVariant& to, int msecs,
                              void (CWidget::*whenFinished)())
 {
+    if (!animated) {
+        setProperty(property.constData(), to);
+        if (whenFinished)
+            QMetaObject::invokeMethod(this, whenFinished, Qt::QueuedConnection);
+        return;
+    }
     // The window owns the animation: it deletes itself when it stops, and a window destroyed (or a
     // program ending) while it still runs takes it along instead of leaving it behind.
     auto* animation = new QPropertyAnimation(this, property, this);

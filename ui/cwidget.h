@@ -37,6 +37,12 @@ public:
 
     static constexpr int shadowMargin = 10;
 
+    // Off in tests: every fade and animated resize then reaches its end at once and reports it on
+    // the next turn of the event loop, as an animation would, and a new order's row blinks five
+    // times as fast. The program keeps them on.
+    static void SetAnimated(bool on);
+    static bool Animated();
+
     explicit CWidget(QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
     explicit CWidget(QSize size, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
     ~CWidget() override;

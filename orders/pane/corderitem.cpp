@@ -10,6 +10,7 @@
 
 #include "app/resources.h"
 #include "orders/corder.h"
+#include "ui/cwidget.h"
 
 COrderItem* COrderItem::selectedItem = nullptr;
 
@@ -104,7 +105,7 @@ void COrderItem::StartFlash()
         flashTimer = new QTimer;
         connect(flashTimer, &QTimer::timeout, this, &COrderItem::AnimateNewOrder);
     }
-    flashTimer->start(flashMsecs);
+    flashTimer->start(CWidget::Animated() ? flashMsecs : flashMsecs / 5);
     flashing = true;
     if (order && order->GetStatus() == StatusPaid.first)
         ShowIcon(true);

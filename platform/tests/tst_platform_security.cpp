@@ -14,7 +14,7 @@
 
 namespace {
 
-const int CodeLockSeconds = 2;
+const int CodeLockSeconds = 1;
 const int SessionTries = 12;
 const int RequestTimeoutSeconds = 3;
 

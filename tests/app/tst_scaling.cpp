@@ -5,7 +5,6 @@
 #include "app/resources.h"
 #include "common/testmain.h"
 #include "session/cwlogin.h"
-#include "ui/quietplatform.h"
 
 // The client on a display set to 150 %: every window one and a half times its size, and a sharp
 // version of every picture. (tst_cwidget and tst_msgbox run a second time at 150 % as well.)
@@ -14,7 +13,6 @@ class TestScaling : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QuietPlatform::Install(); }
 
     void loginWindow_isOneAndAHalfTimesItsSize()
     {

@@ -122,7 +122,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, 10000);
         QVERIFY(!sounds.IsPlaying(sound));
         sounds.Play(sound);
-        QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 2, 10000);
+        QVERIFY(sounds.IsPlaying(sound));
         QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(1).toString()));
         QCOMPARE(stopped.at(0).at(0).toString(), sound);
     }

@@ -83,6 +83,14 @@ QString PlatformProcess::baseUrl() const
     return scheme + QStringLiteral("://") + hostPort();
 }
 
+void PlatformProcess::serveClient() const
+{
+    for (const char* host : {"TARVIK_API_HOST", "TARVIK_IMAGE_HOST", "TARVIK_WEB_HOST"})
+        qputenv(host, hostPort().toLatin1());
+    for (const char* variable : {"TARVIK_API_SCHEME", "TARVIK_IMAGE_SCHEME"})
+        qputenv(variable, scheme.toLatin1());
+}
+
 PlatformProcess::HttpResult PlatformProcess::send(const QByteArray& method, const QString& url,
                                                   const QByteArray& body, const QByteArray& contentType,
                                                   int timeoutMs)

@@ -54,6 +54,9 @@ public:
     quint16 port() const { return listeningPort; }
     QString hostPort() const; // "127.0.0.1:PORT"
     QString baseUrl() const;  // "http://127.0.0.1:PORT" ("https://" with --tls-cert)
+    // Points the client, in this process and in those it starts, at this server: its API, picture
+    // and web hosts, in this server's scheme (TARVIK_API_HOST and the others).
+    void serveClient() const;
 
     // POST to /api/<endpoint> with `form` sent as it is (UTF-8), the way the client sends it.
     // Returns the reply object, or an empty object when the answer is not a JSON object.

@@ -12,7 +12,6 @@
 #include "orders/corder.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
-#include "ui/quietplatform.h"
 
 // The confirmation table on its own, with a fake platform answering "ToFinishOrder".
 class TestCWServerTable : public QObject
@@ -50,12 +49,8 @@ class TestCWServerTable : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
     void initTestCase()
     {
-        QuietPlatform::Install();
         PollClock::SetSecondLength(20);
     }
 

@@ -5,13 +5,12 @@
 // PDF, whose path is printed as "receipt PATH". The program quits by itself at the end.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 
-#include "app/resources.h"
+#include "common/clientlook.h"
 #include "common/platformprocess.h"
 #include "common/orderfixture.h"
 #include "detail/corderwidget.h"
@@ -31,10 +30,7 @@ static QJsonObject item(const char* picture, const char* name, int num, double p
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    InitTarvikResources();
-    QFile sheet(QStringLiteral(":/qss/velm.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    TestSupport::LookLikeTheClient(app);
     const int seconds = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20;
     const int status = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 1;
 
@@ -43,8 +39,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "%s\n", qPrintable(platform.errorString()));
         return 1;
     }
-    qputenv("TARVIK_API_HOST", platform.hostPort().toLatin1());
-    qputenv("TARVIK_IMAGE_HOST", platform.hostPort().toLatin1());
+    platform.serveClient();
     const auto session = MakeSession(platform.login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword));
 
     const qint64 id = platform.createOrder(

@@ -8,7 +8,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 
-#include "../ui/quietplatform.h"
 #include "app/desktop.h"
 #include "app/sound.h"
 #include "common/fakenetwork.h"
@@ -127,11 +126,9 @@ class TestCOrderWidget : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         login = platform->login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
         QVERIFY(login.isValid());
     }
@@ -140,7 +137,7 @@ private slots:
     {
         staff = MakeSession(login);
         book = staff->Book();
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         platform->clearFaults();
         Request::SetTransferTimeout(30000);
     }
@@ -156,9 +153,6 @@ private slots:
         book = nullptr;
         staff.reset();
     }
-
-    // The frame's fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
 
     void detail_fillsTheRecordAndSizesTheWindow_data()
     {
@@ -388,7 +382,7 @@ private slots:
         // The platform answers again: one click fills the window, and a second fill does not
         // stack its rows over the first one's.
         platform->clearFaults();
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (attempt == 1) {
                 window->RetryButton()->show();
@@ -700,7 +694,7 @@ private slots:
         QTRY_VERIFY(window->PrintButton()->isVisible());
         QSignalSpy closed(window.data(), &CWidget::Close);
         QTest::keyClick(window, Qt::Key_W);
-        QTest::qWait(300);
+        QTest::qWait(50); // a fade is instant in tests: it would have closed the window by now
         QVERIFY(window);
         QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
         QTRY_VERIFY(!window);

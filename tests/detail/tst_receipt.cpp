@@ -2,7 +2,6 @@
 #include <QProcess>
 #include <QPushButton>
 
-#include "../ui/quietplatform.h"
 #include "app/desktop.h"
 #include "common/fakenetwork.h"
 #include "common/orderfixture.h"
@@ -77,7 +76,6 @@ class TestReceipt : public QObject
     }
 
 private slots:
-    void initTestCase() { QuietPlatform::Install(); }
 
     void receipt_data()
     {
@@ -209,7 +207,6 @@ private slots:
         QVERIFY(lines.contains(QStringLiteral("联系人：李四")));
         QVERIFY(lines.contains(QStringLiteral("买家留言：暂无留言")));
         delete window;
-        QTest::qWait(300); // the frame's animations delete themselves when they end
     }
 };
 

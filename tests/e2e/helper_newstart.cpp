@@ -5,7 +5,6 @@
 // "logged-in ACCOUNT" once the main window holds the account's lock. The line "close" on standard
 // input closes the main window with its close button; when the event loop ends the helper prints
 // "quit" and exits with the loop's code.
-#include <QFile>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTest>
@@ -15,8 +14,8 @@
 
 #include "app/singleapplication.h"
 #include "app/traymessage.h"
+#include "common/clientlook.h"
 #include "main/cwmain.h"
-#include "net/request.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "common/mainwindow.h"
@@ -31,9 +30,7 @@ int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     theApp = new SingleApplication(argc, argv);
-    QFile styleSheet(QStringLiteral(":/qss/velm.qss"));
-    if (styleSheet.open(QIODevice::ReadOnly))
-        theApp->setStyleSheet(Request::TextUpToNul(styleSheet.readAll()));
+    TestSupport::LookLikeTheClient(*theApp);
 
     auto* login = new CWLogin;
     login->show();

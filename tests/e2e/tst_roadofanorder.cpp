@@ -18,6 +18,7 @@
 #include "app/desktop.h"
 #include "app/screens.h"
 #include "app/traymessage.h"
+#include "common/clientlook.h"
 #include "common/mainwindow.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
@@ -26,7 +27,6 @@
 #include "income/cwincome.h"
 #include "main/cwmain.h"
 #include "main/cwuserinfo.h"
-#include "net/request.h"
 #include "orders/orderpane.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
@@ -34,13 +34,12 @@
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
-#include "ui/quietplatform.h"
 
 namespace {
 
-// One "second" of the order polls lasts this long here: a new-order poll every 5 s, the pay/finish
-// poll every 750 ms, a confirmed row leaves the table 1.25 s after its reply.
-constexpr int pollSecond = 250;
+// One "second" of the order polls lasts this long here: a new-order poll every 2 s, the pay/finish
+// poll every 300 ms, a confirmed row leaves the table 0.5 s after its reply.
+constexpr int pollSecond = 100;
 // Slack for a transfer and its handling on a loaded machine (or under the sanitizers).
 constexpr int slack = 15000;
 
@@ -197,13 +196,11 @@ class TestRoadOfAnOrder : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         // The single-instance probe of the second start listens on a socket of its own.
         qputenv("TMPDIR", sockets.path().toLocal8Bit());
         platform.reset(new PlatformProcess({QStringLiteral("--seed"), QStringLiteral("--log")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        for (const char* host : {"TARVIK_API_HOST", "TARVIK_IMAGE_HOST", "TARVIK_WEB_HOST"})
-            qputenv(host, platform->hostPort().toLatin1());
+        platform->serveClient();
         checker = platform->login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
         QVERIFY(checker.isValid());
         balanceAtStart = platformBalance();
@@ -213,9 +210,7 @@ private slots:
         receiptFile() = receipts.filePath(QStringLiteral("receipt.pdf"));
 
         // The program's own look, as start-up loads it.
-        QFile styleSheet(QStringLiteral(":/qss/velm.qss"));
-        QVERIFY(styleSheet.open(QIODevice::ReadOnly));
-        qApp->setStyleSheet(Request::TextUpToNul(styleSheet.readAll()));
+        QVERIFY(TestSupport::LookLikeTheClient(*qApp));
 
         // Another account was remembered earlier: the one logged in now must come first.
         CUser earlier;
@@ -237,8 +232,6 @@ private slots:
             if (qobject_cast<CWidget*>(widget))
                 delete widget;
         delete sounds;
-        // The frames' fade animations delete themselves when they end: let the last ones end.
-        QTest::qWait(400);
     }
 
     void step1_loginOpensTheMainWindow()

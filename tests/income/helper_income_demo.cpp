@@ -4,8 +4,8 @@
 // tab 0 to 3 (default 1, "七 日"), seconds before it quits by itself (default 30), account and
 // password default to the first demo account of velm-platform --seed.
 #include "app/constants.h"
-#include "app/resources.h"
 #include "app/screens.h"
+#include "common/clientlook.h"
 #include "income/cwincome.h"
 #include "net/request.h"
 #include "session/csession.h"
@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEventLoop>
-#include <QFile>
 #include <QTabWidget>
 #include <QTextStream>
 #include <QTimer>
@@ -49,10 +48,7 @@ bool logIn(CUser& user)
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    InitTarvikResources();
-    QFile sheet(QStringLiteral(":/qss/velm.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    TestSupport::LookLikeTheClient(app);
 
     const QStringList args = app.arguments();
     const int tab = args.size() > 1 ? args.at(1).toInt() : 1;

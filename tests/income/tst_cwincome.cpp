@@ -18,7 +18,6 @@
 #include "orders/orderbook.h"
 #include "session/csession.h"
 #include "ui/msgbox.h"
-#include "ui/quietplatform.h"
 
 Q_DECLARE_METATYPE(COrder*)
 
@@ -29,8 +28,8 @@ const QString listFailure = QStringLiteral("获取失败！请检查网络连接
 const QString noOrders = QStringLiteral("暂无订单\n要努力哟！");
 const char* const ways[] = {"day", "week", "mon", "all"};
 
-// One second of the balance poll lasts this long here, so a poll comes every 150 ms.
-constexpr int pollSecond = 30;
+// One second of the balance poll lasts this long here, so a poll comes every 50 ms.
+constexpr int pollSecond = 10;
 
 struct Row
 {
@@ -182,7 +181,6 @@ class TestCWIncome : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         qRegisterMetaType<COrder*>();
         CWIncome::SetPollSecond(pollSecond);
         platform.reset(new PlatformProcess({QStringLiteral("--seed"), QStringLiteral("--log")}));
@@ -201,7 +199,7 @@ private slots:
 
     void init()
     {
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         QVERIFY(platform->clearFaults());
         useSession(user, session);
     }
@@ -503,7 +501,7 @@ private slots:
     // until the list has come, and the failure shows after it.
     void cashFailure_whilePeriodLoads_keepsTheLoadingIndicator()
     {
-        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("delay"), 1500, 1));
+        QVERIFY(platform->setFault(QStringLiteral("AddShopCash"), QStringLiteral("delay"), 700, 1));
         QVERIFY(platform->setFault(QStringLiteral("CashUpdate"), QStringLiteral("refuse"),
                                    QStringLiteral("余额暂不可用")));
         CWIncome* window = open();

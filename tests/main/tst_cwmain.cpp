@@ -46,7 +46,6 @@
 #include "session/csession.h"
 #include "session/cwlogin.h"
 #include "ui/cweblabel.h"
-#include "ui/quietplatform.h"
 
 // The main window after a login against the local platform server.
 class TestCWMain : public QObject
@@ -109,21 +108,15 @@ class TestCWMain : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         // The single-instance probe of the helper program listens on a socket of its own.
         qputenv("TMPDIR", sockets.path().toLocal8Bit());
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_WEB_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         session =
             platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
         QVERIFY(session.isValid());
     }
-
-    // The frame's fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
 
     void init() { logIn(QStringLiteral("小王")); }
 
@@ -323,7 +316,7 @@ private slots:
 
         const QSize before = window->size();
         QTest::mouseDClick(window->TopBand(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 20));
-        QTest::qWait(250);
+        QTest::qWait(50); // animations are instant in tests
         QVERIFY(!window->Maximized());
         QCOMPARE(window->size(), before);
 

@@ -8,7 +8,6 @@
 #include "app/settings.h"
 #include "common/testmain.h"
 #include "main/cwsettings.h"
-#include "ui/quietplatform.h"
 
 // The settings window saves each change at once; a store opened later reads what it saved.
 class TestCWSettings : public QObject
@@ -18,7 +17,6 @@ class TestCWSettings : public QObject
     qint64 account = 13900000000;
 
 private slots:
-    void initTestCase() { QuietPlatform::Install(); }
     void init() { ++account; }
 
     void defaults_areAllOff()

@@ -9,7 +9,6 @@
 #include "session/csession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
-#include "ui/quietplatform.h"
 
 // The profile window against the local platform server.
 class TestUserInfo : public QObject
@@ -62,11 +61,9 @@ class TestUserInfo : public QObject
 private slots:
     void initTestCase()
     {
-        QuietPlatform::Install();
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
     }
 
     void init() { user = CUser(); }

@@ -55,10 +55,7 @@ void TlsTest::initTestCase()
         QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("key.pem"))});
     QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
     QVERIFY(platform->baseUrl().startsWith(QLatin1String("https://")));
-    qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-    qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
-    qputenv("TARVIK_API_SCHEME", "https");
-    qputenv("TARVIK_IMAGE_SCHEME", "https");
+    platform->serveClient();
     QVERIFY(Api::LoginMd5().startsWith(QStringLiteral("https://") + platform->hostPort()));
 }
 

@@ -6,14 +6,13 @@
 // message) and confirm-table.png (rows waiting, confirming, failed and done).
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QJsonObject>
 #include <QProcess>
 #include <QScrollArea>
 #include <QTableWidget>
 #include <QtTest>
 
-#include "app/resources.h"
+#include "common/clientlook.h"
 #include "common/platformprocess.h"
 #include "confirm/cwservertable.h"
 #include "orders/pane/callist.h"
@@ -43,17 +42,14 @@ bool WaitFor(const std::function<bool()>& ready, int msecs)
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    InitTarvikResources();
-    QFile sheet(QStringLiteral(":/qss/velm.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    TestSupport::LookLikeTheClient(app);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(out);
 
     PlatformProcess platform({QStringLiteral("--seed")});
     if (!platform.isRunning())
         qFatal("velm-platform: %s", qPrintable(platform.errorString()));
-    qputenv("TARVIK_API_HOST", platform.hostPort().toLatin1());
+    platform.serveClient();
     const auto session =
         MakeSession(platform.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword)));
 

@@ -1,6 +1,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTableWidget>
 
 #include "common/platformprocess.h"
@@ -11,7 +12,6 @@
 #include "orders/orderpane.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
-#include "ui/quietplatform.h"
 
 // The order pane against the local platform: the full list, both polls, the hand-off to the
 // confirmation table and confirming there, and the polls living through every kind of fault.
@@ -58,15 +58,11 @@ class TestCAllList : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
     void initTestCase()
     {
-        QuietPlatform::Install();
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
+        platform->serveClient();
         const PlatformProcess::Session session =
             platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
         QVERIFY(session.isValid());
@@ -80,6 +76,7 @@ private slots:
     {
         platform->clearFaults();
         Request::SetTransferTimeout(30000);
+        PollClock::SetSecondLength(20);
     }
 
     void fullList_fillsTheGroupsInOrder()
@@ -150,7 +147,9 @@ private slots:
 
         // The platform reports the newest known order on every poll (same second); it adds nothing.
         const int known = pane.list->Book()->Orders().size();
-        QTest::qWait(3 * PollClock::Msecs(20));
+        QSignalSpy polled(pane.list->Polls(), &COrderPolls::PollSucceeded);
+        QVERIFY(TestSupport::WaitUntil(
+            [&polled] { return polled.count(QVariantList{QStringLiteral("UpdateStaffOrderList")}) >= 2; }));
         QCOMPARE(pane.list->Book()->Orders().size(), known);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
         QVERIFY(pane.polls()->NewOrderTime().secsTo(QDateTime::currentDateTime()) < 60);
@@ -375,19 +374,28 @@ private slots:
     {
         QFETCH(QString, kind);
         Request::SetTransferTimeout(300);
+        PollClock::SetSecondLength(10); // the new-order poll every 200 ms
         // The full list itself fails twice before the pane gets it.
         QVERIFY(
             platform->setFault(QStringLiteral("StaffOrderList"), kind, QVariant(), kind == "close" ? 4 : 2));
+        QHash<QString, int> failures; // of each poll, while the faults hold
         OrderPane pane(user);
         QVERIFY(loaded(pane));
         const qint64 moving = create(1);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(moving), 5000);
 
+        connect(pane.list->Polls(), &COrderPolls::PollFailed, this,
+                [&failures](const QString& endpoint) { ++failures[endpoint]; });
         QVERIFY(platform->setFault(QStringLiteral("UpdateStaffOrderList"), kind));
         QVERIFY(platform->setFault(QStringLiteral("PayFinishOrder"), kind));
         const qint64 fresh = create(1);
         platform->changeOrder(moving, QJsonObject{{"status", 2}});
-        QTest::qWait(1500); // several rounds of both polls, or of their time-outs
+        // Two failed rounds of each poll, or of their time-outs: both are asked again after a failure.
+        QVERIFY(TestSupport::WaitUntil(
+            [&failures] {
+                return failures.value("UpdateStaffOrderList") >= 2 && failures.value("PayFinishOrder") >= 2;
+            },
+            10000));
         QVERIFY(!pane.list->Book()->Find(fresh));
         QCOMPARE(pane.list->Book()->Find(moving)->GetStatus(), 1);
 

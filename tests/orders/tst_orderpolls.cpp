@@ -14,7 +14,6 @@
 #include "net/request.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
-#include "ui/quietplatform.h"
 
 // The order pane's exact rules, with a fake platform whose answers each test sets.
 class TestOrderPolls : public QObject
@@ -66,12 +65,8 @@ class TestOrderPolls : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
     void initTestCase()
     {
-        QuietPlatform::Install();
         user.SetId(5);
         user.SetKey(QStringLiteral("k&y"));
         user.SetToken(QStringLiteral("t=1"));
@@ -286,7 +281,7 @@ private slots:
     // other row alone.
     void healing_correctsWhatThePollsMissed()
     {
-        PollClock::SetSecondLength(2); // the 10-minute reading comes after 1.2 s
+        PollClock::SetSecondLength(1); // the 10-minute reading comes after 0.6 s
         const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
         fullList = {entry(20, 2, stamp(t)), entry(21, 1, stamp(t))};
         OrderPane pane(user);
@@ -392,8 +387,11 @@ private slots:
         // The buyer's request comes back on every poll of an hour, 3 seconds apart.
         payFinish = {QJsonObject{{"id", 42}, {"status", 1}, {"ertime", asked}}};
         SoundLog sounds;
+        int polls = 0;
         OrderPane pane(user);
-        QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() >= 1200, 120000);
+        connect(pane.polls(), &COrderPolls::PollSucceeded, this,
+                [&polls](const QString& endpoint) { polls += endpoint == QLatin1String("PayFinishOrder"); });
+        QVERIFY(TestSupport::WaitUntil([&polls] { return polls >= 1200; }, 120000));
         CWServerTable* table = pane.list->ServerTable();
         QVERIFY(table);
         QCOMPARE(table->Table()->rowCount(), 1);

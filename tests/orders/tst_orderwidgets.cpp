@@ -4,7 +4,6 @@
 #include "detail/corderwidget.h"
 #include "common/orderfixture.h"
 #include "orders/orderpane.h"
-#include "ui/quietplatform.h"
 
 // Groups and rows the way a person uses them: folding, selecting, blinking, the detail window and
 // the moves it asks for. No network: the pane has no session and the orders come from the test.
@@ -54,10 +53,6 @@ class TestOrderWidgets : public QObject
     }
 
 private slots:
-    // The frames' fade animations delete themselves when they end: let the last ones end.
-    void cleanupTestCase() { QTest::qWait(300); }
-
-    void initTestCase() { QuietPlatform::Install(); }
 
     void cleanup()
     {
@@ -164,8 +159,8 @@ private slots:
         QPointer<COrderWidget> window = pane.list->DetailWindow(1234);
         QVERIFY(window);
         QCOMPARE(window->windowTitle(), QStringLiteral("1234 订单详情"));
-        QTest::qWait(600);
-        QVERIFY(!row->IconLabel()->isHidden()); // stays still
+        QTest::qWait(200); // two blinks while tests run: the icon stays still
+        QVERIFY(!row->IconLabel()->isHidden());
 
         QTest::mouseDClick(row, Qt::LeftButton);
         QCOMPARE(pane.list->DetailWindow(1234), window.data());

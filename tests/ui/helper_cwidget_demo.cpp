@@ -1,19 +1,15 @@
 // Shows a bare window frame with a title, to look at the frame on a real display:
 //   helper_cwidget_demo [seconds]   (default 30; the program quits by itself afterwards)
-#include "app/resources.h"
+#include "common/clientlook.h"
 #include "ui/cwidget.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QTimer>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    InitTarvikResources();
-    QFile sheet(QStringLiteral(":/qss/velm.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    TestSupport::LookLikeTheClient(app);
 
     CWidget window;
     window.SetTitle(QStringLiteral("Tarvik 窗口框架"));

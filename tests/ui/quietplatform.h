@@ -21,9 +21,12 @@ inline void filter(QtMsgType type, const QMessageLogContext& context, const QStr
     previous()(type, context, message);
 }
 
+// Once is enough: the run of every test installs it (tests/common/testmain.h).
 inline void Install()
 {
-    previous() = qInstallMessageHandler(filter);
+    const QtMessageHandler old = qInstallMessageHandler(filter);
+    if (old != filter)
+        previous() = old;
 }
 
 } // namespace QuietPlatform

@@ -21,8 +21,8 @@
 #include <unistd.h>
 
 #include "app/desktop.h"
-#include "app/resources.h"
 #include "app/sound.h"
+#include "common/clientlook.h"
 #include "main/cwmain.h"
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
@@ -118,7 +118,7 @@ CUser LogIn(PlatformProcess& platform)
     user.SetId(session.id);
     user.SetKey(session.key);
     user.SetToken(session.token);
-    qputenv("TARVIK_API_HOST", platform.hostPort().toLatin1());
+    platform.serveClient();
     return user;
 }
 
@@ -360,10 +360,7 @@ int main(int argc, char* argv[])
     QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
     QApplication app(argc, argv);
-    InitTarvikResources();
-    QFile sheet(QStringLiteral(":/qss/velm.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    TestSupport::LookLikeTheClient(app);
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
         if (type != QtDebugMsg && type != QtInfoMsg && !text.contains(QLatin1String("window opacity")) &&
             !text.endsWith(QLatin1String(", corrected")))

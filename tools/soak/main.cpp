@@ -33,7 +33,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "app/resources.h"
+#include "common/clientlook.h"
 #include "common/platformprocess.h"
 #include "confirm/cwservertable.h"
 #include "detail/corderwidget.h"
@@ -644,10 +644,7 @@ int main(int argc, char* argv[])
     qputenv("XDG_RUNTIME_DIR", dataHome.path().toLocal8Bit());
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    InitTarvikResources();
-    QFile sheet(QStringLiteral(":/qss/velm.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    TestSupport::LookLikeTheClient(app);
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
         if (type != QtDebugMsg && type != QtInfoMsg && !text.contains(QLatin1String("window opacity")))
             fprintf(stderr, "%s\n", qPrintable(text));
@@ -705,9 +702,7 @@ int main(int argc, char* argv[])
     platformPid = pid_t(platform.process().processId());
     for (int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTERM, SIGINT})
         std::signal(signal, KillPlatformAndDie);
-    qputenv("TARVIK_API_HOST", platform.hostPort().toLatin1());
-    qputenv("TARVIK_IMAGE_HOST", platform.hostPort().toLatin1());
-    qputenv("TARVIK_WEB_HOST", platform.hostPort().toLatin1());
+    platform.serveClient();
     const PlatformProcess::Session soakSession =
         platform.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
     const Snapshot start = TakeSnapshot(platform, soakSession);
