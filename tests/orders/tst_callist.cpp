@@ -147,7 +147,7 @@ private slots:
 
         // The platform reports the newest known order on every poll (same second); it adds nothing.
         const int known = pane.list->Book()->Orders().size();
-        QSignalSpy polled(pane.list->Polls(), &COrderPolls::PollSucceeded);
+        QSignalSpy polled(pane.polls(), &COrderPolls::PollSucceeded);
         QVERIFY(TestSupport::WaitUntil(
             [&polled] { return polled.count(QVariantList{QStringLiteral("UpdateStaffOrderList")}) >= 2; }));
         QCOMPARE(pane.list->Book()->Orders().size(), known);
@@ -384,7 +384,7 @@ private slots:
         const qint64 moving = create(1);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(moving), 5000);
 
-        connect(pane.list->Polls(), &COrderPolls::PollFailed, this,
+        connect(pane.polls(), &COrderPolls::PollFailed, this,
                 [&failures](const QString& endpoint) { ++failures[endpoint]; });
         QVERIFY(platform->setFault(QStringLiteral("UpdateStaffOrderList"), kind));
         QVERIFY(platform->setFault(QStringLiteral("PayFinishOrder"), kind));
