@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Compares two builds of the client on this machine in one run:
 #   tools/benchcompare.sh BEFORE_BUILD_DIR AFTER_BUILD_DIR [--rounds N] [--idle-seconds S] [--no-x]
+#                         [--keep DIR]
 # Each build dir must hold tarvik, platform/velm-platform and tools/tarvik-orderbench (the targets
 # tarvik, velm-platform and tarvik-orderbench). Every round runs both builds' order bench once
 # (--runs 1, one start of the real program), before then after in odd rounds and after then
 # before in even ones, so that whatever else the machine does weighs on both alike. Prints one
-# Markdown table of the medians over the rounds: measure | before | after | target.
-# Default: 5 rounds, 60 idle seconds each: about 25 minutes on a 2-core machine.
+# Markdown table of the medians over the rounds: measure | before | after | target. --keep DIR
+# keeps every round's tables and values there.
+# Default: 5 rounds, 60 idle seconds each: about 16 minutes on a 2-core machine.
 set -euo pipefail
 
 usage() {
-  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
   exit "${1:-0}"
 }
 
@@ -21,11 +23,13 @@ shift 2
 ROUNDS=5
 IDLE=60
 EXTRA=()
+KEEP=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --rounds) ROUNDS=$2; shift 2 ;;
     --idle-seconds) IDLE=$2; shift 2 ;;
     --no-x) EXTRA+=(--no-x); shift ;;
+    --keep) KEEP=$2; shift 2 ;;
     -h|--help) usage 0 ;;
     *) echo "benchcompare: unknown argument $1" >&2; usage 2 ;;
   esac
@@ -38,6 +42,10 @@ done
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
+if [ -n "$KEEP" ]; then
+  mkdir -p "$KEEP"
+  trap 'cp "$WORK"/* "$KEEP"/ 2>/dev/null; rm -rf "$WORK"' EXIT
+fi
 
 run() { # run NAME DIR ROUND
   local log="$WORK/$1-$3.log"
