@@ -768,6 +768,9 @@ int main(int argc, char* argv[])
             rows << measure << '\t' << QString::number(value, 'f', 3) << '\t' << unit << '\t' << target << '\n';
         };
         row(QStringLiteral("full list of 10 000 orders"), large.ingest.totalMs, "ms", le + "200 ms");
+        row(QString::fromUtf8("— of which HTTP (request to body received)"), large.ingest.httpMs, "ms", QString());
+        row(QString::fromUtf8("— of which the client (parse, orders, rows, layout)"), large.ingest.clientMs(), "ms",
+            QString());
         row(QStringLiteral("new order handled, sound included"), large.newOrderMs, "ms", le + "2 ms");
         row(QString::fromUtf8("— of which asking for the new order's sound"), large.newOrderSoundMs, "ms", QString());
         row(QStringLiteral("pay/finish reply of 200 entries"), large.payFinishMs, "ms", le + "10 ms");
