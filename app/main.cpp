@@ -40,6 +40,10 @@ int main(int argc, char* argv[])
 
     Desktop::PinTimeZone();
     EnableDisplayScaling();
+    // Every window is painted by the raster engine and none holds OpenGL content. Without this, Qt
+    // on X picks each top-level window's visual through GLX "in case", which loads the system's
+    // OpenGL driver into the process: 50 MiB of resident memory with Mesa's llvmpipe.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     theApp = new SingleApplication(argc, argv);
     // From here on every message (ours and Qt's) also lands in <data folder>/logs/tarvik.log.
     Log::Install();
