@@ -10,28 +10,49 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh docs
 
-# Floors from the bottom up; one line a module: floor, folder, what it owns.
+# Nodes from the bottom up, each a folder's part in one of the two libraries (which files are the
+# core's is read from TARVIK_CORE_FILES in CMakeLists.txt); one line a node: floor, library:folder,
+# what it owns. The core links no Qt Widgets: nothing in it can reach a window.
 MODULES=(
-  "1 net Request:: — the one request envelope:\nform body, headers, time-out, JSON check, error text"
-  "2 app constants (version, data paths, endpoints),\nsingle instance, Sound::, Tray::, Desktop::, AccountLock"
-  "3 ui CWidget frameless window base,\nCMsgBox message box, CWebLabel network picture"
-  "4 session CUser (the logged-in account), UserStore (users.xml),\nCWLogin: the login exchange and window"
-  "5 orders COrderBook: the one owner of the orders,\nCOrderPolls: full list and polls, COrder records"
-  "6 detail COrderWidget: order detail, finishing,\nreview replies; receipt printing"
-  "6 income CWIncome: balance and income by period"
-  "6 confirm CWServerTable: the orders awaiting\nconfirmation"
-  "7 orders/pane CAllList / COrderList / COrderItem: the order pane,\nfollowing the book; opens detail windows and the table"
-  "8 main CWMain: main window, tray, search, update;\nCWUserInfo: the profile window"
-  "9 program app/main.cpp, the tarvik executable:\nthe application object, the style sheet, the login window"
+  "2 core:net Request:: — the one request envelope: form body,\nheaders, deadline, size cap, the one reply reader;\nCConnectionState"
+  "1 core:app constants, the log, money, settings, atomic saves,\nAccountLock, Sound::Service (each sound loaded once)"
+  "3 core:orders COrderBook: the one owner of the orders,\nCOrderPolls: full list and polls, COrder records"
+  "3 core:income daily income, the CSV export"
+  "3 core:detail CAutoPrint: which receipts print by themselves"
+  "4 core:main CSoftwareUpdate: check, download, verify, start;\nCNewOrderReminder; the update policy"
+  "4 core:session CUser, UserStore (users.xml), PasswordVault;\nCSession: one logged-in session and all it owns"
+  "5 ui:app the application, screens, pictures,\nTray::, Desktop:: (browser, printer, installer)"
+  "6 ui:ui CWidget frameless window base,\nCMsgBox message box, CWebLabel network picture"
+  "7 ui:detail COrderWidget: order detail, finishing,\nreview replies; receipt printing"
+  "7 ui:income CWIncome: balance, income by period, chart"
+  "7 ui:confirm CWServerTable: the orders awaiting\nconfirmation"
+  "8 ui:orders CAllList / COrderList / COrderItem: the order pane,\nfollowing the session's book"
+  "9 ui:main CWMain: main window, tray, search; owns the session;\nCWUserInfo, CWSettings"
+  "10 ui:session CWLogin: the login window; makes the session"
+  "11 ui:program app/main.cpp, the tarvik executable"
 )
 
-# files NAME: the sources of a module; the executable's main.cpp is a floor of its own.
+CORE_FILES=$(sed -n '/^set(TARVIK_CORE_FILES/,/)/p' CMakeLists.txt | tr -d '()' | tr ' ' '\n' |
+  grep / || true)
+is_core() { # is_core PATH-WITHOUT-SUFFIX
+  printf '%s\n' $CORE_FILES | grep -qx "$1"
+}
+# node PATH: the node a source or header belongs to
+node() {
+  local file=$1 stem=${1%.*} dir
+  dir=$(dirname "$file")
+  [ "$file" = app/main.cpp ] && { echo ui:program; return; }
+  [ "$dir" = orders/pane ] && dir=orders
+  if is_core "$stem"; then echo "core:$dir"; else echo "ui:$dir"; fi
+}
+# files NODE: the sources of a node
 files() {
-  if [ "$1" = program ]; then
-    echo app/main.cpp
-  else
-    ls "$1"/*.h "$1"/*.cpp | grep -vx app/main.cpp
-  fi
+  local want=$1 f
+  for f in app/*.[hc]* session/*.[hc]* net/*.[hc]* orders/*.[hc]* orders/pane/*.[hc]* detail/*.[hc]* \
+           confirm/*.[hc]* income/*.[hc]* main/*.[hc]* ui/*.[hc]*; do
+    [ "$(node "$f")" = "$want" ] && echo "$f"
+  done
+  return 0
 }
 
 declare -A floor
@@ -51,9 +72,17 @@ out=docs/architecture.dot
   echo "  edge [color=\"#8a8a8a\", arrowsize=0.6];"
   for line in "${MODULES[@]}"; do
     read -r level name owns <<< "$line"
-    title="$name/"
-    [ "$name" = program ] && title=tarvik
+    title="${name#*:}/"
+    [ "$name" = ui:program ] && title=tarvik
     echo "  \"$name\" [label=<<b>$title</b><br/>${owns//\\n/<br/>}>];"
+  done
+  # The two libraries, each a box of its own.
+  for lib in core ui; do
+    label="tarvik_core: Qt Core, Network, Multimedia (no Widgets)"
+    [ $lib = ui ] && label="tarvik_ui: the windows (Qt Widgets) and the tarvik executable"
+    echo "  subgraph cluster_$lib { label=\"$label\"; fontname=\"Helvetica\"; fontsize=11; color=\"#9a9a9a\";"
+    for name in "${names[@]}"; do [ "${name%%:*}" = $lib ] && echo "    \"$name\";"; done
+    echo "  }"
   done
   for level in $(printf '%s\n' "${floor[@]}" | sort -u); do
     same=""
@@ -73,8 +102,8 @@ out=docs/architecture.dot
   # picture shows the nearest floor each module stands on.
   down="digraph {"
   for name in "${names[@]}"; do
-    for used in $(grep -ho '^#include "[a-z/]*/' $(files "$name") | sed 's/#include "//; s|/$||' |
-      sort -u); do
+    for used in $(grep -ho '^#include "[a-z/]*\.h"' $(files "$name") | sed 's/#include "//; s/"$//' |
+      while read -r header; do node "$header"; done | sort -u); do
       [ "$used" != "$name" ] && [ -n "${floor[$used]:-}" ] || continue
       if [ "${floor[$used]}" -gt "${floor[$name]}" ]; then
         echo "  \"$name\" -> \"$used\" [style=dashed, color=\"#c0504d\", penwidth=1.4, constraint=false];"

@@ -75,5 +75,7 @@ void CSession::TakeAccountLock()
 
 void CSession::Start()
 {
+    // Loaded now, while nothing waits: a new order's sound then only has to start.
+    sounds->Preload(Sound::Names());
     polls->Start();
 }
