@@ -48,10 +48,13 @@ if [ -n "$KEEP" ]; then
 fi
 
 run() { # run NAME DIR ROUND
-  local log="$WORK/$1-$3.log"
+  local log="$WORK/$1-$3.log" dir
+  dir=$(cd "$2" && pwd)
   echo "round $3: $1 ($2)" >&2
-  if ! QT_QPA_PLATFORM=offscreen "$2/tools/tarvik-orderbench" --runs 1 --client-runs 1 --idle-seconds "$IDLE" \
-      --tarvik "$2/tarvik" --tsv "$WORK/$1-$3.tsv" "${EXTRA[@]}" > "$log" 2>&1; then
+  # From inside the build tree, where the program finds its sounds ("audio" beside tarvik): from
+  # anywhere else every sound would be missing and the sound rows would time the error.
+  if ! (cd "$dir" && QT_QPA_PLATFORM=offscreen "$dir/tools/tarvik-orderbench" --runs 1 --client-runs 1 \
+      --idle-seconds "$IDLE" --tarvik "$dir/tarvik" --tsv "$WORK/$1-$3.tsv" "${EXTRA[@]}") > "$log" 2>&1; then
     echo "benchcompare: the $1 bench failed in round $3; its output:" >&2
     cat "$log" >&2
     exit 1
