@@ -21,13 +21,14 @@ class CAutoPrint : public QObject
     Q_OBJECT
 public:
     // Where one receipt went: the PDF file it was saved as (empty when it went to a printer), or the
-    // printer's name; `printed` false when it could not be printed ("no printer" when none could be
-    // set up).
+    // printer's name or the file's path; `printed` false when it could not be printed ("no printer"
+    // when none could be set up); `toFile` when there was no printer and it went to a PDF.
     struct Outcome
     {
         bool printed = false;
         QString file;
         QString where;
+        bool toFile = false;
     };
     // Prints one receipt on the default printer, or as a PDF where there is none. The windows give
     // the one their print button uses; without one every receipt fails with "no printer".

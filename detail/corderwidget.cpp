@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,17 +13,14 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
-#include <memory>
-
 #include "app/constants.h"
-#include "app/desktop.h"
 #include "app/log.h"
 #include "app/sound.h"
-#include "session/csession.h"
 #include "detail/receipt.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
+#include "session/csession.h"
 #include "session/cuser.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
@@ -615,21 +610,16 @@ void COrderWidget::slotReplayError(QNetworkReply::NetworkError) {}
 
 void COrderWidget::ShowPrintWindow()
 {
-    std::unique_ptr<QPrinter> printer(Desktop::CreateReceiptPrinter());
-    if (!printer)
+    if (!order)
         return;
-    printPreview(printer.get());
+    const CAutoPrint::Outcome outcome = Receipt::PrintOnDefault(*order);
     // Without a printer the receipt became a file: the staff member has to know where it went.
-    const bool toFile =
-        printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty();
-    const QString file = QDir::toNativeSeparators(printer->outputFileName());
-    printer.reset();
-    if (!toFile)
+    if (!outcome.toFile)
         return;
-    if (QFileInfo(file).size() > 0)
-        ShowMsgBox(QStringLiteral("未找到打印机，小票已保存：\n") + file);
+    if (outcome.printed)
+        ShowMsgBox(QStringLiteral("未找到打印机，小票已保存：\n") + outcome.where);
     else
-        ShowMsgBox(QStringLiteral("未找到打印机，小票未能保存：\n") + file, 0);
+        ShowMsgBox(QStringLiteral("未找到打印机，小票未能保存：\n") + outcome.where, 0);
 }
 
 void COrderWidget::printPreview(QPrinter* printer)

@@ -156,9 +156,10 @@ CAutoPrint::Outcome PrintOnDefault(const COrder& order)
     const QString printerName = printer->printerName();
     const bool painted = Paint(printer.get(), order);
     printer.reset(); // a PDF is complete on disk only once its printer is gone
+    const QString where = toFile ? QDir::toNativeSeparators(file) : printerName;
     if (!painted || (toFile && QFileInfo(file).size() <= 0))
-        return {false, QString(), toFile ? QDir::toNativeSeparators(file) : printerName};
-    return {true, file, toFile ? QDir::toNativeSeparators(file) : printerName};
+        return {false, QString(), where, toFile};
+    return {true, file, where, toFile};
 }
 
 } // namespace Receipt
