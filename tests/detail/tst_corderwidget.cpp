@@ -383,6 +383,7 @@ private slots:
         // stack its rows over the first one's.
         platform->clearFaults();
         platform->serveClient();
+        Request::SetTransferTimeout(30000);
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (attempt == 1) {
                 window->RetryButton()->show();
