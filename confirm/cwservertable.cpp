@@ -99,13 +99,19 @@ void CWServerTable::SetUp()
 }
 
 // An order served elsewhere (its detail window, another PC) while it waits here is done with.
+// While its own confirmation travels the reply settles the row: a poll that hears of the served
+// order first must not take the "完成" and its sound from the staff member who confirmed it.
 void CWServerTable::OnStatusChanged(COrder* order)
 {
     if (!order || !table || FindOrder(order->GetId()) != order || order->GetStatus() == StatusPaid.first)
         return;
+    if (confirmState.value(order->GetId(), Idle) == Idle)
+        ShowMovedOn(order);
+}
+
+void CWServerTable::ShowMovedOn(COrder* order)
+{
     const qlonglong id = order->GetId();
-    if (confirmState.value(id, Idle) == Confirmed)
-        return;
     confirmState.insert(id, Confirmed);
     if (QTableWidgetItem* cell = confirmCells.value(id))
         ShowDone(cell, QStringLiteral("已完成"), order->GetStatus());
@@ -303,7 +309,11 @@ void CWServerTable::ReplyFinishOrderOk()
     else
         qCWarning(lcOrders, "confirming order %lld failed: %s", static_cast<long long>(id),
                   qUtf8Printable(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
-    if (cell && !confirmed) {
+    COrder* order = FindOrder(id);
+    if (cell && !confirmed && order && order->GetStatus() != StatusPaid.first) {
+        // The answer was lost, but the order has moved on meanwhile: nothing is left to retry.
+        ShowMovedOn(order);
+    } else if (cell && !confirmed) {
         MarkFailed(cell, id, message);
     } else if (cell && table) {
         confirmState.insert(id, Confirmed);
@@ -314,7 +324,7 @@ void CWServerTable::ReplyFinishOrderOk()
             if (sounds)
                 sounds->Play(QStringLiteral("audio/server.mp3"));
         }
-        if (COrder* order = FindOrder(id)) {
+        if (order) {
             // Applied only while the order is still paid: a newer status that reached the book
             // while the confirmation travelled stands, and the row shows it.
             if (book && book->ApplyAction(order, StatusPaid.first, newStatus, "ToFinishOrder") == COrderBook::Stale)

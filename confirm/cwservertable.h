@@ -90,6 +90,7 @@ private:
     void Attach(CSession* session);
     void RefreshTitle();
     void OnStatusChanged(COrder* order);
+    void ShowMovedOn(COrder* order);
     void ShowDone(QTableWidgetItem* cell, const QString& text, int status);
     void MarkFailed(QTableWidgetItem* cell, qlonglong id, const QString& message);
 

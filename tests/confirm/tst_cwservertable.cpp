@@ -104,17 +104,39 @@ private slots:
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 5"));
     }
 
-    // An order served elsewhere (its detail window) while it waits here is done with.
+    // An order served elsewhere (its detail window) while it waits here is done with. While the
+    // row's own confirmation travels, a poll reporting the served order leaves the row to the reply.
+    void orderServedElsewhere_leavesTheTable_data()
+    {
+        QTest::addColumn<QString>("confirming"); // the row's own confirmation, if any
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<int>("sounds");
+        QTest::newRow("idle") << "" << "已完成" << 0;
+        QTest::newRow("confirmed, the poll first") << "{\"status\":1,\"info\":\"ok\"}" << "完成" << 1;
+        QTest::newRow("answer lost, the poll first") << "<html>" << "已完成" << 0;
+    }
     void orderServedElsewhere_leavesTheTable()
     {
+        QFETCH(QString, confirming);
+        QFETCH(QString, cell);
+        QFETCH(int, sounds);
+        confirmAnswer = FakeResponse::Hold(confirming.toUtf8());
         CWServerTable table(session.get());
         COrder* waiting = order(70);
         table.AddOrders({waiting, order(71)});
+        QSignalSpy played(Sound::monitor(), &Sound::Monitor::Played);
+        if (!confirming.isEmpty())
+            table.SlotOrderOk(table.ConfirmCell(70));
         Report(*book, waiting, 2);
-        QCOMPARE(table.ConfirmCell(70)->text(), QStringLiteral("已完成"));
+        QCOMPARE(table.ConfirmCell(70)->text(), confirming.isEmpty() ? cell : QStringLiteral("确认中..."));
+        FakeNetworkManager::ReleaseHeld();
+        QTRY_COMPARE(table.PendingReplies(), 0);
+        QCOMPARE(table.ConfirmCell(70)->text(), cell);
+        QCOMPARE(played.size(), sounds);
+        QVERIFY(table.MsgBoxLabel() == nullptr || !table.MsgBoxLabel()->isVisible());
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
         QTRY_VERIFY(!table.ConfirmCell(70));
-        QCOMPARE(confirmations().size(), 0);
+        QCOMPARE(confirmations().size(), confirming.isEmpty() ? 0 : 1);
     }
 
     void clicks_onlyTheConfirmCellConfirms_once()
