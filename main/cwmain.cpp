@@ -30,6 +30,7 @@
 #include "detail/corderwidget.h"
 #include "detail/receipt.h"
 #include "income/cwincome.h"
+#include "main/connectionband.h"
 #include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
 #include "main/reminder.h"
@@ -40,8 +41,8 @@
 #include "orders/orderbook.h"
 #include "orders/orderpolls.h"
 #include "orders/pane/callist.h"
-#include "session/cuser.h"
 #include "session/csession.h"
+#include "session/cuser.h"
 #include "ui/cweblabel.h"
 
 const QString CWMain::searchHint = QStringLiteral("搜索：好友、订单");
@@ -283,52 +284,31 @@ void CWMain::BuildConnectionBand()
         connect(settingsButton, &QPushButton::clicked, this, &CWMain::OpenSettings);
     }
 
-    offlineBand = new QLabel(TopBand());
-    offlineBand->setObjectName(QStringLiteral("lblOffline"));
-    offlineBand->setAlignment(Qt::AlignCenter);
-    offlineBand->setStyleSheet(
-        QStringLiteral("QLabel#lblOffline{background: rgba(200, 24, 24, 0.92); color: #fff;"
-                       "font-size: 14px; font-weight: bold;}"));
+    offlineBand = new CConnectionBand(ConnectionState(), TopBand());
     offlineBand->setGeometry(0, offlineBandTop, width(), offlineBandHeight);
-    offlineBand->setAttribute(Qt::WA_TransparentForMouseEvents);
-    offlineBand->hide();
-
     if (!session)
         return;
-    CConnectionState* connection = session->Connection();
-    connect(connection, &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
-    connect(connection, &CConnectionState::Ticking, this, &CWMain::ShowConnectionLostFor);
-    connect(connection, &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
+    connect(session->Connection(), &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
+    connect(session->Connection(), &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
 }
 
+// The band in the head follows the connection by itself; the tray icon and its tooltip say it too.
 void CWMain::ShowConnectionLost(const QDateTime& since)
 {
-    ShowConnectionLostFor(ConnectionState()->SecondsLost());
-    offlineBand->show();
-    offlineBand->raise();
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm_offline.ico")));
     trayIcon->setToolTip(QStringLiteral("网络连接中断，自 ") + since.toString(QStringLiteral("hh:mm:ss")) +
                          QStringLiteral(" 起"));
 }
 
-void CWMain::ShowConnectionLostFor(int seconds)
-{
-    // A platform that answers and refuses is not a dead line: the band says what it said.
-    const QString refusal = ConnectionState()->Refusal();
-    if (refusal.isEmpty()) {
-        offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
-        return;
-    }
-    offlineBand->ensurePolished();
-    offlineBand->setText(offlineBand->fontMetrics().elidedText(QStringLiteral("订单同步被拒绝：") + refusal,
-                                                               Qt::ElideRight, offlineBand->width() - 8));
-}
-
 void CWMain::ShowConnectionRestored()
 {
-    offlineBand->hide();
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
     trayIcon->setToolTip(QStringLiteral("Velm"));
+}
+
+QLabel* CWMain::OfflineBand() const
+{
+    return offlineBand;
 }
 
 bool CWMain::HoldsLoginStamp() const

@@ -11,6 +11,7 @@
 
 class CAllList;
 class CAutoPrint;
+class CConnectionBand;
 class CConnectionState;
 class CNewOrderReminder;
 class COrder;
@@ -67,7 +68,7 @@ public:
     CWIncome* IncomeWindow() const;
     CAllList* AllList() const { return allList; }
     QPushButton* SettingsButton() const { return settingsButton; }
-    QLabel* OfflineBand() const { return offlineBand; }
+    QLabel* OfflineBand() const;
     CWSettings* SettingsWindow() const;
 
     CSession* Session() const { return session.get(); }
@@ -95,7 +96,6 @@ public slots:
     void OpenSettings();
     void SetSettingsNULL();
     void ShowConnectionLost(const QDateTime& since);
-    void ShowConnectionLostFor(int seconds);
     void ShowConnectionRestored();
     void SlotOpenOrderDetail(COrder* pOrder);
     void SearchTextChanged(QString text);
@@ -147,7 +147,7 @@ private:
     QPointer<CWIncome> incomeWindow;
     QPointer<CWSettings> settingsWindow;
     QPushButton* settingsButton = nullptr;
-    QLabel* offlineBand = nullptr;
+    CConnectionBand* offlineBand = nullptr;
 
     QProgressBar* progressBar = nullptr;
     QPushButton* updateButton = nullptr;
