@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -35,6 +34,7 @@
 #include "main/cwuserinfo.h"
 #include "main/reminder.h"
 #include "main/softwareupdate.h"
+#include "main/updatebutton.h"
 #include "net/connectionstate.h"
 #include "net/request.h"
 #include "orders/corder.h"
@@ -586,74 +586,24 @@ void CWMain::ShowTrayMessage(const QString& text, const QString& title)
     Tray::ShowMessage(trayIcon, title.isEmpty() ? AppName : title, text, QSystemTrayIcon::Information, 10000);
 }
 
-// ---- software update: the button, the bar and the tray say what the update object is doing ----
-
 void CWMain::BuildUpdate()
 {
-    updateButton = new QPushButton(BottomBand());
-    updateButton->setObjectName(QStringLiteral("ppbtnUpdate"));
-    updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
-    updateButton->setFixedWidth(updateButton->width());
-    updateButton->hide();
-
     // Through the session's manager; a window without a session checks through one of its own.
     QNetworkAccessManager* network = session ? session->Network() : Request::CreateManager(this);
     update = new CSoftwareUpdate(network, session ? session->Account() : 0, this);
     update->SetInstallerStarter(&Desktop::StartDetached);
-    connect(updateButton, &QPushButton::clicked, update, &CSoftwareUpdate::Proceed);
-    connect(update, &CSoftwareUpdate::StateEntered, this, &CWMain::ShowUpdateState);
-    connect(update, &CSoftwareUpdate::Progress, this, &CWMain::ShowUpdateProgress);
-    const QString installInfo = QStringLiteral("安装信息");
-    connect(update, &CSoftwareUpdate::LeftToPackageManager, this, [this, installInfo] {
-        ShowTrayMessage(QStringLiteral("本程序由系统的软件包安装，请用软件包管理器（如 apt）更新到新版本。"),
-                        installInfo);
-    });
-    connect(update, &CSoftwareUpdate::InstallerMissing, this, [this, installInfo] {
-        ShowTrayMessage(QStringLiteral("文件已不存在！已重新下载。 "), installInfo);
-    });
-    connect(update, &CSoftwareUpdate::InstallerNotStarted, this, [this, installInfo](const QString& path) {
-        ShowTrayMessage(QStringLiteral("无法启动安装程序！\n软件文件：") + QDir::toNativeSeparators(path),
-                        installInfo);
-    });
+    updateButton = new CUpdateButton(update, BottomBand());
+    updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
+    updateButton->setFixedWidth(updateButton->width());
+    connect(updateButton, &CUpdateButton::TrayMessage, this, &CWMain::ShowTrayMessage);
 }
 
-void CWMain::ShowUpdateState()
+QPushButton* CWMain::UpdateButton() const
 {
-    using State = CSoftwareUpdate::State;
-    static const QMap<State, QString> texts = {
-        {State::CheckFailed, QStringLiteral("获取更新失败，点击重试！")},
-        {State::Offered, QStringLiteral("有新版本，下载更新")},
-        {State::PackageManager, QStringLiteral("有新版本，请用包管理器更新")},
-        {State::Preparing, QStringLiteral("准备下载...")},
-        {State::DownloadFailed, QStringLiteral("更新下载失败，重试！")},
-        {State::Ready, QStringLiteral("点击安装！")}};
-    const State state = update->CurrentState();
-    updateButton->setText(texts.value(state, updateButton->text()));
-    updateButton->setEnabled(state != State::Preparing);
-    updateButton->setVisible(state != State::Nothing);
-    if (progressBar && state != State::Preparing)
-        progressBar->hide();
-    const QString why = update->FailureReason();
-    if (state == State::CheckFailed)
-        ShowTrayMessage(QStringLiteral("获取更新失败!请检查网络连接，谢谢！"));
-    else if (state == State::DownloadFailed)
-        ShowTrayMessage(texts.value(state) + QLatin1Char('\n') +
-                        (why.isEmpty() ? QStringLiteral("都是网络的错！") : why));
-    else if (state == State::Ready)
-        ShowTrayMessage(QStringLiteral("新版已下载完成！"));
+    return updateButton;
 }
 
-void CWMain::ShowUpdateProgress(qint64 bytesReceived, qint64 bytesTotal)
+QProgressBar* CWMain::ProgressBar() const
 {
-    if (!progressBar) {
-        progressBar = new QProgressBar(BottomBand());
-        progressBar->setFixedHeight(updateButton->height() / 2);
-        progressBar->move(updateButton->x(),
-                          updateButton->y() + (updateButton->height() - progressBar->height()) / 2);
-    }
-    progressBar->setRange(0, int(bytesTotal));
-    progressBar->setValue(int(bytesReceived));
-    // The bar takes the button's place until the last byte is in.
-    progressBar->setVisible(bytesReceived != bytesTotal);
-    updateButton->setVisible(bytesReceived == bytesTotal);
+    return updateButton->ProgressBar();
 }

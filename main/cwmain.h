@@ -19,6 +19,7 @@ class COrderWidget;
 class CSession;
 class CSettings;
 class CSoftwareUpdate;
+class CUpdateButton;
 class CWIncome;
 class CWSettings;
 class CWebLabel;
@@ -60,8 +61,8 @@ public:
     QPushButton* CashLinkButton() const { return cashLinkButton; }
     QPushButton* IncomeButton() const { return incomeButton; }
     QPushButton* ServerTableButton() const { return serverTableButton; }
-    QPushButton* UpdateButton() const { return updateButton; }
-    QProgressBar* ProgressBar() const { return progressBar; }
+    QPushButton* UpdateButton() const;
+    QProgressBar* ProgressBar() const;
     QSystemTrayIcon* TrayIcon() const { return trayIcon; }
     QMenu* TrayMenu() const { return trayMenu; }
     CWUserInfo* UserInfoWindow() const;
@@ -123,8 +124,6 @@ private:
     void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());
     void BuildUpdate();
-    void ShowUpdateState();
-    void ShowUpdateProgress(qint64 bytesReceived, qint64 bytesTotal);
     void SearchEntered();
     void OpenFromSearch(const QString& id);
 
@@ -149,8 +148,7 @@ private:
     QPushButton* settingsButton = nullptr;
     CConnectionBand* offlineBand = nullptr;
 
-    QProgressBar* progressBar = nullptr;
-    QPushButton* updateButton = nullptr;
+    CUpdateButton* updateButton = nullptr;
     CSoftwareUpdate* update = nullptr;
 
     // The id the search opened during the event being handled (see OpenFromSearch).
