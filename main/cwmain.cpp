@@ -346,23 +346,35 @@ void CWMain::onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason)
     activateWindow();
 }
 
-void CWMain::OpenUserInfo()
+// The profile, income and settings windows: one of each at a time, and only for a session. Asked
+// again, the open one comes forward; a new one, sized by `make`, is centred on this window's screen
+// and forgotten through `forget` when it closes.
+template <class Window, class Make>
+void CWMain::OpenOne(QPointer<Window>& window, void (CWMain::*forget)(), Make make)
 {
-    if (userInfoWindow) {
-        userInfoWindow->showNormal();
-        userInfoWindow->activateWindow();
+    if (window) {
+        window->showNormal();
+        window->activateWindow();
         return;
     }
     if (!session)
         return;
-    userInfoWindow = new CWUserInfo(session.get());
-    userInfoWindow->resize(560, 580);
+    window = make();
     const QRect area = AvailableAreaOf(this);
-    userInfoWindow->move(area.left() + (area.width() - userInfoWindow->width()) / 2,
-                         area.top() + (area.height() - userInfoWindow->height()) / 2);
-    userInfoWindow->SetTitle(QStringLiteral("我的资料"));
-    connect(userInfoWindow, &CWidget::Close, this, &CWMain::SetUserInfoNULL);
-    userInfoWindow->show();
+    window->move(area.left() + (area.width() - window->width()) / 2,
+                 area.top() + (area.height() - window->height()) / 2);
+    connect(window, &CWidget::Close, this, forget);
+    window->show();
+}
+
+void CWMain::OpenUserInfo()
+{
+    OpenOne(userInfoWindow, &CWMain::SetUserInfoNULL, [this] {
+        auto* window = new CWUserInfo(session.get());
+        window->resize(560, 580);
+        window->SetTitle(QStringLiteral("我的资料"));
+        return window;
+    });
 }
 
 CWUserInfo* CWMain::UserInfoWindow() const
@@ -382,24 +394,15 @@ CWIncome* CWMain::IncomeWindow() const
 
 void CWMain::OpenIncome()
 {
-    if (incomeWindow) {
-        incomeWindow->showNormal();
-        incomeWindow->activateWindow();
-        return;
-    }
-    if (!session)
-        return;
-    incomeWindow = new CWIncome(session.get());
-    incomeWindow->resize(1200, 700);
-    incomeWindow->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
-    const QRect area = AvailableAreaOf(this);
-    incomeWindow->move(area.left() + (area.width() - incomeWindow->width()) / 2,
-                       area.top() + (area.height() - incomeWindow->height()) / 2);
-    incomeWindow->SetTitle(QStringLiteral("收入流水"));
-    incomeWindow->MoveTitle(5, 5);
-    connect(incomeWindow, &CWidget::Close, this, &CWMain::SetIncomeNULL);
-    connect(incomeWindow, &CWIncome::SignalOpenOrderDetail, this, &CWMain::SlotOpenOrderDetail);
-    incomeWindow->show();
+    OpenOne(incomeWindow, &CWMain::SetIncomeNULL, [this] {
+        auto* window = new CWIncome(session.get());
+        window->resize(1200, 700);
+        window->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
+        window->SetTitle(QStringLiteral("收入流水"));
+        window->MoveTitle(5, 5);
+        connect(window, &CWIncome::SignalOpenOrderDetail, this, &CWMain::SlotOpenOrderDetail);
+        return window;
+    });
 }
 
 void CWMain::SetIncomeNULL()
@@ -448,19 +451,7 @@ CWSettings* CWMain::SettingsWindow() const
 
 void CWMain::OpenSettings()
 {
-    if (settingsWindow) {
-        settingsWindow->showNormal();
-        settingsWindow->activateWindow();
-        return;
-    }
-    if (!session)
-        return;
-    settingsWindow = new CWSettings(session->Settings());
-    const QRect area = AvailableAreaOf(this);
-    settingsWindow->move(area.left() + (area.width() - settingsWindow->width()) / 2,
-                         area.top() + (area.height() - settingsWindow->height()) / 2);
-    connect(settingsWindow, &CWidget::Close, this, &CWMain::SetSettingsNULL);
-    settingsWindow->show();
+    OpenOne(settingsWindow, &CWMain::SetSettingsNULL, [this] { return new CWSettings(session->Settings()); });
 }
 
 void CWMain::SetSettingsNULL()

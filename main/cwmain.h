@@ -124,6 +124,8 @@ private:
     void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());
     void BuildUpdate();
+    template <class Window, class Make>
+    void OpenOne(QPointer<Window>& window, void (CWMain::*forget)(), Make make);
     void SearchEntered();
     void OpenFromSearch(const QString& id);
 
