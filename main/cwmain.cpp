@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -30,18 +29,20 @@
 #include "detail/corderwidget.h"
 #include "detail/receipt.h"
 #include "income/cwincome.h"
+#include "main/connectionband.h"
 #include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
 #include "main/reminder.h"
 #include "main/softwareupdate.h"
+#include "main/updatebutton.h"
 #include "net/connectionstate.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "orders/orderpolls.h"
 #include "orders/pane/callist.h"
-#include "session/cuser.h"
 #include "session/csession.h"
+#include "session/cuser.h"
 #include "ui/cweblabel.h"
 
 const QString CWMain::searchHint = QStringLiteral("搜索：好友、订单");
@@ -283,52 +284,31 @@ void CWMain::BuildConnectionBand()
         connect(settingsButton, &QPushButton::clicked, this, &CWMain::OpenSettings);
     }
 
-    offlineBand = new QLabel(TopBand());
-    offlineBand->setObjectName(QStringLiteral("lblOffline"));
-    offlineBand->setAlignment(Qt::AlignCenter);
-    offlineBand->setStyleSheet(
-        QStringLiteral("QLabel#lblOffline{background: rgba(200, 24, 24, 0.92); color: #fff;"
-                       "font-size: 14px; font-weight: bold;}"));
+    offlineBand = new CConnectionBand(ConnectionState(), TopBand());
     offlineBand->setGeometry(0, offlineBandTop, width(), offlineBandHeight);
-    offlineBand->setAttribute(Qt::WA_TransparentForMouseEvents);
-    offlineBand->hide();
-
     if (!session)
         return;
-    CConnectionState* connection = session->Connection();
-    connect(connection, &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
-    connect(connection, &CConnectionState::Ticking, this, &CWMain::ShowConnectionLostFor);
-    connect(connection, &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
+    connect(session->Connection(), &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
+    connect(session->Connection(), &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
 }
 
+// The band in the head follows the connection by itself; the tray icon and its tooltip say it too.
 void CWMain::ShowConnectionLost(const QDateTime& since)
 {
-    ShowConnectionLostFor(ConnectionState()->SecondsLost());
-    offlineBand->show();
-    offlineBand->raise();
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm_offline.ico")));
     trayIcon->setToolTip(QStringLiteral("网络连接中断，自 ") + since.toString(QStringLiteral("hh:mm:ss")) +
                          QStringLiteral(" 起"));
 }
 
-void CWMain::ShowConnectionLostFor(int seconds)
-{
-    // A platform that answers and refuses is not a dead line: the band says what it said.
-    const QString refusal = ConnectionState()->Refusal();
-    if (refusal.isEmpty()) {
-        offlineBand->setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
-        return;
-    }
-    offlineBand->ensurePolished();
-    offlineBand->setText(offlineBand->fontMetrics().elidedText(QStringLiteral("订单同步被拒绝：") + refusal,
-                                                               Qt::ElideRight, offlineBand->width() - 8));
-}
-
 void CWMain::ShowConnectionRestored()
 {
-    offlineBand->hide();
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
     trayIcon->setToolTip(QStringLiteral("Velm"));
+}
+
+QLabel* CWMain::OfflineBand() const
+{
+    return offlineBand;
 }
 
 bool CWMain::HoldsLoginStamp() const
@@ -366,23 +346,35 @@ void CWMain::onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason)
     activateWindow();
 }
 
-void CWMain::OpenUserInfo()
+// The profile, income and settings windows: one of each at a time, and only for a session. Asked
+// again, the open one comes forward; a new one, sized by `make`, is centred on this window's screen
+// and forgotten through `forget` when it closes.
+template <class Window, class Make>
+void CWMain::OpenOne(QPointer<Window>& window, void (CWMain::*forget)(), Make make)
 {
-    if (userInfoWindow) {
-        userInfoWindow->showNormal();
-        userInfoWindow->activateWindow();
+    if (window) {
+        window->showNormal();
+        window->activateWindow();
         return;
     }
     if (!session)
         return;
-    userInfoWindow = new CWUserInfo(session.get());
-    userInfoWindow->resize(560, 580);
+    window = make();
     const QRect area = AvailableAreaOf(this);
-    userInfoWindow->move(area.left() + (area.width() - userInfoWindow->width()) / 2,
-                         area.top() + (area.height() - userInfoWindow->height()) / 2);
-    userInfoWindow->SetTitle(QStringLiteral("我的资料"));
-    connect(userInfoWindow, &CWidget::Close, this, &CWMain::SetUserInfoNULL);
-    userInfoWindow->show();
+    window->move(area.left() + (area.width() - window->width()) / 2,
+                 area.top() + (area.height() - window->height()) / 2);
+    connect(window, &CWidget::Close, this, forget);
+    window->show();
+}
+
+void CWMain::OpenUserInfo()
+{
+    OpenOne(userInfoWindow, &CWMain::SetUserInfoNULL, [this] {
+        auto* window = new CWUserInfo(session.get());
+        window->resize(560, 580);
+        window->SetTitle(QStringLiteral("我的资料"));
+        return window;
+    });
 }
 
 CWUserInfo* CWMain::UserInfoWindow() const
@@ -402,24 +394,15 @@ CWIncome* CWMain::IncomeWindow() const
 
 void CWMain::OpenIncome()
 {
-    if (incomeWindow) {
-        incomeWindow->showNormal();
-        incomeWindow->activateWindow();
-        return;
-    }
-    if (!session)
-        return;
-    incomeWindow = new CWIncome(session.get());
-    incomeWindow->resize(1200, 700);
-    incomeWindow->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
-    const QRect area = AvailableAreaOf(this);
-    incomeWindow->move(area.left() + (area.width() - incomeWindow->width()) / 2,
-                       area.top() + (area.height() - incomeWindow->height()) / 2);
-    incomeWindow->SetTitle(QStringLiteral("收入流水"));
-    incomeWindow->MoveTitle(5, 5);
-    connect(incomeWindow, &CWidget::Close, this, &CWMain::SetIncomeNULL);
-    connect(incomeWindow, &CWIncome::SignalOpenOrderDetail, this, &CWMain::SlotOpenOrderDetail);
-    incomeWindow->show();
+    OpenOne(incomeWindow, &CWMain::SetIncomeNULL, [this] {
+        auto* window = new CWIncome(session.get());
+        window->resize(1200, 700);
+        window->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
+        window->SetTitle(QStringLiteral("收入流水"));
+        window->MoveTitle(5, 5);
+        connect(window, &CWIncome::SignalOpenOrderDetail, this, &CWMain::SlotOpenOrderDetail);
+        return window;
+    });
 }
 
 void CWMain::SetIncomeNULL()
@@ -468,19 +451,7 @@ CWSettings* CWMain::SettingsWindow() const
 
 void CWMain::OpenSettings()
 {
-    if (settingsWindow) {
-        settingsWindow->showNormal();
-        settingsWindow->activateWindow();
-        return;
-    }
-    if (!session)
-        return;
-    settingsWindow = new CWSettings(session->Settings());
-    const QRect area = AvailableAreaOf(this);
-    settingsWindow->move(area.left() + (area.width() - settingsWindow->width()) / 2,
-                         area.top() + (area.height() - settingsWindow->height()) / 2);
-    connect(settingsWindow, &CWidget::Close, this, &CWMain::SetSettingsNULL);
-    settingsWindow->show();
+    OpenOne(settingsWindow, &CWMain::SetSettingsNULL, [this] { return new CWSettings(session->Settings()); });
 }
 
 void CWMain::SetSettingsNULL()
@@ -606,74 +577,24 @@ void CWMain::ShowTrayMessage(const QString& text, const QString& title)
     Tray::ShowMessage(trayIcon, title.isEmpty() ? AppName : title, text, QSystemTrayIcon::Information, 10000);
 }
 
-// ---- software update: the button, the bar and the tray say what the update object is doing ----
-
 void CWMain::BuildUpdate()
 {
-    updateButton = new QPushButton(BottomBand());
-    updateButton->setObjectName(QStringLiteral("ppbtnUpdate"));
-    updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
-    updateButton->setFixedWidth(updateButton->width());
-    updateButton->hide();
-
     // Through the session's manager; a window without a session checks through one of its own.
     QNetworkAccessManager* network = session ? session->Network() : Request::CreateManager(this);
     update = new CSoftwareUpdate(network, session ? session->Account() : 0, this);
     update->SetInstallerStarter(&Desktop::StartDetached);
-    connect(updateButton, &QPushButton::clicked, update, &CSoftwareUpdate::Proceed);
-    connect(update, &CSoftwareUpdate::StateEntered, this, &CWMain::ShowUpdateState);
-    connect(update, &CSoftwareUpdate::Progress, this, &CWMain::ShowUpdateProgress);
-    const QString installInfo = QStringLiteral("安装信息");
-    connect(update, &CSoftwareUpdate::LeftToPackageManager, this, [this, installInfo] {
-        ShowTrayMessage(QStringLiteral("本程序由系统的软件包安装，请用软件包管理器（如 apt）更新到新版本。"),
-                        installInfo);
-    });
-    connect(update, &CSoftwareUpdate::InstallerMissing, this, [this, installInfo] {
-        ShowTrayMessage(QStringLiteral("文件已不存在！已重新下载。 "), installInfo);
-    });
-    connect(update, &CSoftwareUpdate::InstallerNotStarted, this, [this, installInfo](const QString& path) {
-        ShowTrayMessage(QStringLiteral("无法启动安装程序！\n软件文件：") + QDir::toNativeSeparators(path),
-                        installInfo);
-    });
+    updateButton = new CUpdateButton(update, BottomBand());
+    updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
+    updateButton->setFixedWidth(updateButton->width());
+    connect(updateButton, &CUpdateButton::TrayMessage, this, &CWMain::ShowTrayMessage);
 }
 
-void CWMain::ShowUpdateState()
+QPushButton* CWMain::UpdateButton() const
 {
-    using State = CSoftwareUpdate::State;
-    static const QMap<State, QString> texts = {
-        {State::CheckFailed, QStringLiteral("获取更新失败，点击重试！")},
-        {State::Offered, QStringLiteral("有新版本，下载更新")},
-        {State::PackageManager, QStringLiteral("有新版本，请用包管理器更新")},
-        {State::Preparing, QStringLiteral("准备下载...")},
-        {State::DownloadFailed, QStringLiteral("更新下载失败，重试！")},
-        {State::Ready, QStringLiteral("点击安装！")}};
-    const State state = update->CurrentState();
-    updateButton->setText(texts.value(state, updateButton->text()));
-    updateButton->setEnabled(state != State::Preparing);
-    updateButton->setVisible(state != State::Nothing);
-    if (progressBar && state != State::Preparing)
-        progressBar->hide();
-    const QString why = update->FailureReason();
-    if (state == State::CheckFailed)
-        ShowTrayMessage(QStringLiteral("获取更新失败!请检查网络连接，谢谢！"));
-    else if (state == State::DownloadFailed)
-        ShowTrayMessage(texts.value(state) + QLatin1Char('\n') +
-                        (why.isEmpty() ? QStringLiteral("都是网络的错！") : why));
-    else if (state == State::Ready)
-        ShowTrayMessage(QStringLiteral("新版已下载完成！"));
+    return updateButton;
 }
 
-void CWMain::ShowUpdateProgress(qint64 bytesReceived, qint64 bytesTotal)
+QProgressBar* CWMain::ProgressBar() const
 {
-    if (!progressBar) {
-        progressBar = new QProgressBar(BottomBand());
-        progressBar->setFixedHeight(updateButton->height() / 2);
-        progressBar->move(updateButton->x(),
-                          updateButton->y() + (updateButton->height() - progressBar->height()) / 2);
-    }
-    progressBar->setRange(0, int(bytesTotal));
-    progressBar->setValue(int(bytesReceived));
-    // The bar takes the button's place until the last byte is in.
-    progressBar->setVisible(bytesReceived != bytesTotal);
-    updateButton->setVisible(bytesReceived == bytesTotal);
+    return updateButton->ProgressBar();
 }

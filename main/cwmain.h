@@ -11,6 +11,7 @@
 
 class CAllList;
 class CAutoPrint;
+class CConnectionBand;
 class CConnectionState;
 class CNewOrderReminder;
 class COrder;
@@ -18,6 +19,7 @@ class COrderWidget;
 class CSession;
 class CSettings;
 class CSoftwareUpdate;
+class CUpdateButton;
 class CWIncome;
 class CWSettings;
 class CWebLabel;
@@ -59,15 +61,15 @@ public:
     QPushButton* CashLinkButton() const { return cashLinkButton; }
     QPushButton* IncomeButton() const { return incomeButton; }
     QPushButton* ServerTableButton() const { return serverTableButton; }
-    QPushButton* UpdateButton() const { return updateButton; }
-    QProgressBar* ProgressBar() const { return progressBar; }
+    QPushButton* UpdateButton() const;
+    QProgressBar* ProgressBar() const;
     QSystemTrayIcon* TrayIcon() const { return trayIcon; }
     QMenu* TrayMenu() const { return trayMenu; }
     CWUserInfo* UserInfoWindow() const;
     CWIncome* IncomeWindow() const;
     CAllList* AllList() const { return allList; }
     QPushButton* SettingsButton() const { return settingsButton; }
-    QLabel* OfflineBand() const { return offlineBand; }
+    QLabel* OfflineBand() const;
     CWSettings* SettingsWindow() const;
 
     CSession* Session() const { return session.get(); }
@@ -95,7 +97,6 @@ public slots:
     void OpenSettings();
     void SetSettingsNULL();
     void ShowConnectionLost(const QDateTime& since);
-    void ShowConnectionLostFor(int seconds);
     void ShowConnectionRestored();
     void SlotOpenOrderDetail(COrder* pOrder);
     void SearchTextChanged(QString text);
@@ -123,8 +124,8 @@ private:
     void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());
     void BuildUpdate();
-    void ShowUpdateState();
-    void ShowUpdateProgress(qint64 bytesReceived, qint64 bytesTotal);
+    template <class Window, class Make>
+    void OpenOne(QPointer<Window>& window, void (CWMain::*forget)(), Make make);
     void SearchEntered();
     void OpenFromSearch(const QString& id);
 
@@ -147,10 +148,9 @@ private:
     QPointer<CWIncome> incomeWindow;
     QPointer<CWSettings> settingsWindow;
     QPushButton* settingsButton = nullptr;
-    QLabel* offlineBand = nullptr;
+    CConnectionBand* offlineBand = nullptr;
 
-    QProgressBar* progressBar = nullptr;
-    QPushButton* updateButton = nullptr;
+    CUpdateButton* updateButton = nullptr;
     CSoftwareUpdate* update = nullptr;
 
     // The id the search opened during the event being handled (see OpenFromSearch).

@@ -1,0 +1,35 @@
+#include "main/connectionband.h"
+
+#include "net/connectionstate.h"
+
+CConnectionBand::CConnectionBand(CConnectionState* state, QWidget* parent) : QLabel(parent), connection(state)
+{
+    setObjectName(QStringLiteral("lblOffline"));
+    setAlignment(Qt::AlignCenter);
+    setStyleSheet(QStringLiteral("QLabel#lblOffline{background: rgba(200, 24, 24, 0.92); color: #fff;"
+                                 "font-size: 14px; font-weight: bold;}"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    hide();
+    if (!connection)
+        return;
+    connect(connection, &CConnectionState::Lost, this, [this] {
+        ShowLostFor(connection->SecondsLost());
+        show();
+        raise();
+    });
+    connect(connection, &CConnectionState::Ticking, this, &CConnectionBand::ShowLostFor);
+    connect(connection, &CConnectionState::Restored, this, &QWidget::hide);
+}
+
+void CConnectionBand::ShowLostFor(int seconds)
+{
+    // A platform that answers and refuses is not a dead line: the band says what it said.
+    const QString refusal = connection->Refusal();
+    if (refusal.isEmpty()) {
+        setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
+        return;
+    }
+    ensurePolished();
+    setText(
+        fontMetrics().elidedText(QStringLiteral("订单同步被拒绝：") + refusal, Qt::ElideRight, width() - 8));
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QLabel>
+
+class CConnectionState;
+
+// The red band across the main window's head while the connection to the platform is lost: how
+// long it has been lost, or, when the platform answers and refuses, what it said. It follows the
+// connection state by itself; the window that holds it only places it.
+class CConnectionBand : public QLabel
+{
+    Q_OBJECT
+public:
+    // Without a connection state (no session) the band stays hidden.
+    CConnectionBand(CConnectionState* state, QWidget* parent);
+
+private:
+    void ShowLostFor(int seconds);
+
+    CConnectionState* connection;
+};
