@@ -381,6 +381,7 @@ private slots:
         state->Check();
         QVERIFY(band->isVisible());
         QCOMPARE(band->text(), QStringLiteral("订单同步被拒绝：登录已过期，请重新登录！"));
+        QVERIFY(window->TrayIcon()->toolTip().startsWith(QStringLiteral("订单同步被拒绝，自 ")));
     }
 
     // The real polls fail: the band comes; once they succeed again it goes and the client asks for
