@@ -292,7 +292,11 @@ Answer Read(QNetworkReply* reply)
         answer.errorString = stopped.isEmpty() ? reply->errorString() : stopped;
     }
     // An aborted reply is closed and has nothing left to read.
-    answer.text = TextUpToNul(reply->isOpen() ? reply->readAll() : QByteArray());
+    QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    const int nul = body.indexOf('\0');
+    if (nul >= 0)
+        body.truncate(nul);
+    answer.text = QString::fromUtf8(body);
     // One line per failed request: "why did we miss order X" starts with which calls failed, and when.
     const QString endpoint = reply->url().fileName();
     if (answer.networkError) {
@@ -302,19 +306,22 @@ Answer Read(QNetworkReply* reply)
     }
     answer.platformTime = PlatformTime(reply);
 
-    // The document goes as soon as the map is made: a large answer is not held twice.
-    {
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(answer.text.toUtf8(), &parseError);
-        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-            qCWarning(lcRequests, "%s failed: the answer is not a JSON object (%d characters)",
-                      qUtf8Printable(endpoint), int(answer.text.size()));
-            return answer;
-        }
-        answer.isObject = true;
-        answer.map = document.object().toVariantMap();
+    // The bytes are parsed as they came. Only a body the parser turns down is parsed again from
+    // the text, where invalid UTF-8 has been replaced: so both read every answer alike, and a
+    // large one is not encoded a second time.
+    QJsonParseError parseError;
+    QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    body.clear();
+    if (parseError.error != QJsonParseError::NoError)
+        document = QJsonDocument::fromJson(answer.text.toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        qCWarning(lcRequests, "%s failed: the answer is not a JSON object (%d characters)",
+                  qUtf8Printable(endpoint), int(answer.text.size()));
+        return answer;
     }
-    answer.status = answer.map.value(QStringLiteral("status")).toInt();
+    answer.isObject = true;
+    answer.object = document.object();
+    answer.status = answer.object.value(QStringLiteral("status")).toVariant().toInt();
     return answer;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
@@ -115,7 +116,7 @@ struct Answer
     QString errorString;       // the reply's own error text, or why Bound() stopped it
     QString text;              // the body as UTF-8 text, up to the first NUL byte
     bool isObject = false;     // the text parsed as a JSON object
-    QVariantMap map;           // the object's contents
+    QJsonObject object;        // the object itself; read as QVariants only where asked
     int status = 0;            // "status" as an integer (a numeric string counts)
     QDateTime platformTime;    // the reply's Date header in local time; invalid when it had none
 
@@ -128,7 +129,8 @@ struct Answer
         return status == 1 ? Outcome::Succeeded : Outcome::Refused;
     }
     bool Succeeded() const { return Result() == Outcome::Succeeded; }
-    QVariant Info() const { return map.value(QStringLiteral("info")); }
+    QJsonValue InfoJson() const { return object.value(QStringLiteral("info")); }
+    QVariant Info() const { return InfoJson().toVariant(); }
     QString InfoText() const { return Info().toString(); }
     QVariantMap InfoMap() const { return Info().toMap(); }
     QVariantList InfoList() const { return Info().toList(); }

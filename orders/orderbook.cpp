@@ -29,20 +29,31 @@ CCommodity* commodityFrom(const QVariantMap& entry)
     return item;
 }
 
-qint64 idOf(const QVariantMap& entry)
+// An entry's field, from a map or straight from a reply's JSON, read as the same QVariant.
+QVariant Field(const QVariantMap& entry, const QString& key)
 {
-    return entry.value(QStringLiteral("id")).toLongLong();
+    return entry.value(key);
 }
 
-void FillFromEntry(COrder* order, const QVariantMap& entry)
+QVariant Field(const QJsonObject& entry, const QString& key)
 {
-    order->SetMember(entry.value(QStringLiteral("member")).toString());
-    order->SetAmount(entry.value(QStringLiteral("amount")).toDouble());
-    order->SetStatus(entry.value(QStringLiteral("status")).toInt());
-    order->SetCtime(ReadStamp(entry.value(QStringLiteral("ctime"))));
-    order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
-    order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
-    order->SetErtime(ReadStamp(entry.value(QStringLiteral("ertime"))));
+    return entry.value(key).toVariant();
+}
+
+template <class Entry> qint64 idOf(const Entry& entry)
+{
+    return Field(entry, QStringLiteral("id")).toLongLong();
+}
+
+template <class Entry> void FillFromEntry(COrder* order, const Entry& entry)
+{
+    order->SetMember(Field(entry, QStringLiteral("member")).toString());
+    order->SetAmount(Field(entry, QStringLiteral("amount")).toDouble());
+    order->SetStatus(Field(entry, QStringLiteral("status")).toInt());
+    order->SetCtime(ReadStamp(Field(entry, QStringLiteral("ctime"))));
+    order->SetStime(ReadStamp(Field(entry, QStringLiteral("stime"))));
+    order->SetPtime(ReadStamp(Field(entry, QStringLiteral("ptime"))));
+    order->SetErtime(ReadStamp(Field(entry, QStringLiteral("ertime"))));
 }
 
 } // namespace
@@ -83,6 +94,16 @@ COrder* COrderBook::Create(qint64 id)
 }
 
 COrder* COrderBook::Take(const QVariantMap& entry, Arrival how, bool* created)
+{
+    return TakeEntry(entry, how, created);
+}
+
+COrder* COrderBook::Take(const QJsonObject& entry, Arrival how, bool* created)
+{
+    return TakeEntry(entry, how, created);
+}
+
+template <class Entry> COrder* COrderBook::TakeEntry(const Entry& entry, Arrival how, bool* created)
 {
     if (created)
         *created = false;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QVariantMap>
@@ -54,6 +55,9 @@ public:
     // The order an entry of the full list or a poll names: the known one, untouched, or a new one
     // made from the entry. `created` tells which. An entry without a valid id makes nothing.
     COrder* Take(const QVariantMap& entry, Arrival how, bool* created = nullptr);
+    // The same, read straight from the JSON of a reply: a full list of ten thousand orders is not
+    // turned into QVariantMaps first.
+    COrder* Take(const QJsonObject& entry, Arrival how, bool* created = nullptr);
     // Tells of orders taken while the book's signals were blocked (a whole reply at once).
     void Announce(const QList<COrder*>& taken, Arrival how);
     // What became of a status the platform or an action reported.
@@ -89,6 +93,7 @@ signals:
     void StatusChanged(COrder* order, int previous);
 
 private:
+    template <class Entry> COrder* TakeEntry(const Entry& entry, Arrival how, bool* created);
     // Beyond the order's ertime: how often its status changed, and whether its status came from an
     // own action after the stamp it holds.
     struct Fact

@@ -1,5 +1,6 @@
 #include "orders/orderpolls.h"
 
+#include <QJsonArray>
 #include <QNetworkAccessManager>
 #include <QTimer>
 
@@ -231,11 +232,12 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
     }
     refusedLists = 0;
 
-    const QVariantMap info = answer.InfoMap();
-    book->SetShop(info.value(QStringLiteral("shop_id")).toLongLong(),
-                  info.value(QStringLiteral("shop_name")).toString(),
-                  info.value(QStringLiteral("shop_catid")).toInt());
-    const QVariantList entries = info.value(QStringLiteral("commos")).toList();
+    // Read from the JSON as it came: ten thousand entries are not made into QVariantMaps first.
+    const QJsonObject info = answer.InfoJson().toObject();
+    book->SetShop(info.value(QStringLiteral("shop_id")).toVariant().toLongLong(),
+                  info.value(QStringLiteral("shop_name")).toVariant().toString(),
+                  info.value(QStringLiteral("shop_catid")).toVariant().toInt());
+    const QJsonArray entries = info.value(QStringLiteral("commos")).toArray();
 
     // The cursors are set before anyone hears of the orders, so that whatever reacts to them sees
     // the polls ready. They start at the platform's clock, or failing that the newest order it
@@ -247,9 +249,9 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
     created.reserve(entries.size());
     {
         QSignalBlocker quiet(book);
-        for (const QVariant& entry : entries) {
+        for (const QJsonValue& entry : entries) {
             bool isNew = false;
-            if (COrder* order = book->Take(entry.toMap(), COrderBook::Listed, &isNew)) {
+            if (COrder* order = book->Take(entry.toObject(), COrderBook::Listed, &isNew)) {
                 listed.append(order);
                 if (isNew)
                     created.append(order);

@@ -169,6 +169,9 @@ private slots:
             << "{\"status\":";
         QTest::newRow("invalid UTF-8 is replaced, not dropped")
             << QByteArray("ab\xff") << false << false << "" << QString::fromUtf8("ab\xef\xbf\xbd");
+        QTest::newRow("an object with invalid UTF-8 still reads")
+            << QByteArray("{\"status\":1,\"info\":\"a\xff\"}") << true << true
+            << QString::fromUtf8("a\xef\xbf\xbd") << QString::fromUtf8("{\"status\":1,\"info\":\"a\xef\xbf\xbd\"}");
     }
     void reading()
     {
@@ -234,7 +237,7 @@ private slots:
         QCOMPARE(answer.text, text);
         QVERIFY(!answer.isObject);
         QCOMPARE(answer.status, 0);
-        QVERIFY(answer.map.isEmpty());
+        QVERIFY(answer.object.isEmpty());
         QVERIFY(!answer.Succeeded());
     }
 

@@ -42,7 +42,7 @@ private slots:
             return base.addSecs(offset.mid(1).toInt()).toString("yyyy-MM-dd hh:mm:ss");
         };
         COrderBook book;
-        COrder* order = book.Take({{"id", 7}, {"status", 1}, {"ctime", at("+0")}, {"ertime", at("+0")}},
+        COrder* order = book.Take(QVariantMap{{"id", 7}, {"status", 1}, {"ctime", at("+0")}, {"ertime", at("+0")}},
                                   COrderBook::Listed);
         QSignalSpy changed(&book, &COrderBook::StatusChanged);
         quint64 asked = 0;
