@@ -75,7 +75,9 @@ void CSession::TakeAccountLock()
 
 void CSession::Start()
 {
-    // Loaded now, while nothing waits: a new order's sound then only has to start.
-    sounds->Preload(Sound::Names());
+    // The sounds are loaded once the first full list is in, so that a new order's sound then only
+    // has to start. Loaded earlier, the media players' set-up held up the first list by a tenth of
+    // a second. Loading them again after a later list finds them there and does nothing.
+    connect(polls, &COrderPolls::Loaded, sounds, [this] { sounds->Preload(Sound::Names()); });
     polls->Start();
 }
