@@ -2,6 +2,7 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTimer>
 
 #include "app/accountlock.h"
 #include "app/settings.h"
@@ -13,6 +14,11 @@
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "orders/orderpolls.h"
+
+namespace {
+// After the first full list has been laid out and painted.
+constexpr int preloadDelayMsecs = 500;
+} // namespace
 
 CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLock,
                    QNetworkAccessManager* givenNetwork, QObject* parent)
@@ -75,9 +81,11 @@ void CSession::TakeAccountLock()
 
 void CSession::Start()
 {
-    // The sounds are loaded once the first full list is in, so that a new order's sound then only
-    // has to start. Loaded earlier, the media players' set-up held up the first list by a tenth of
-    // a second. Loading them again after a later list finds them there and does nothing.
-    connect(polls, &COrderPolls::Loaded, sounds, [this] { sounds->Preload(Sound::Names()); });
+    // The sounds are loaded a moment after the first full list is in, so that a new order's sound
+    // then only has to start. Loaded earlier, the media players' set-up held up the first list by a
+    // tenth of a second. Loading them again after a later list finds them there and does nothing.
+    connect(polls, &COrderPolls::Loaded, sounds, [this] {
+        QTimer::singleShot(preloadDelayMsecs, sounds, [this] { sounds->Preload(Sound::Names()); });
+    });
     polls->Start();
 }
