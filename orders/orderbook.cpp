@@ -18,6 +18,12 @@ bool present(const QVariantMap& map, const QString& key)
     return it != map.constEnd() && !it->isNull();
 }
 
+bool present(const QJsonObject& object, const QString& key)
+{
+    const auto it = object.constFind(key);
+    return it != object.constEnd() && !it.value().isNull();
+}
+
 CCommodity* commodityFrom(const QVariantMap& entry)
 {
     auto* item = new CCommodity;
@@ -160,24 +166,35 @@ COrderBook::Outcome COrderBook::Apply(COrder* order, int status, const QDateTime
 
 COrderBook::Outcome COrderBook::ApplyEntry(COrder* order, const QVariantMap& entry, const char* source)
 {
+    return ApplyFrom(order, entry, source);
+}
+
+COrderBook::Outcome COrderBook::ApplyEntry(COrder* order, const QJsonObject& entry, const char* source)
+{
+    return ApplyFrom(order, entry, source);
+}
+
+template <class Entry>
+COrderBook::Outcome COrderBook::ApplyFrom(COrder* order, const Entry& entry, const char* source)
+{
     if (!order)
         return Stale;
-    const int status = entry.value(QStringLiteral("status")).toInt();
+    const int status = Field(entry, QStringLiteral("status")).toInt();
     const QDateTime stamp = present(entry, QStringLiteral("ertime"))
-                                ? ReadStamp(entry.value(QStringLiteral("ertime")))
+                                ? ReadStamp(Field(entry, QStringLiteral("ertime")))
                                 : QDateTime();
     if (IsStale(order, status, stamp)) {
         if (status != order->GetStatus())
             LogStale(order, source, status, stamp);
         // An old entry may still fill what the record lacks.
         if (!order->GetStime().isValid() && present(entry, QStringLiteral("stime")))
-            order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
+            order->SetStime(ReadStamp(Field(entry, QStringLiteral("stime"))));
         if (!order->GetPtime().isValid() && present(entry, QStringLiteral("ptime")))
-            order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
+            order->SetPtime(ReadStamp(Field(entry, QStringLiteral("ptime"))));
         return Stale;
     }
-    order->SetStime(ReadStamp(entry.value(QStringLiteral("stime"))));
-    order->SetPtime(ReadStamp(entry.value(QStringLiteral("ptime"))));
+    order->SetStime(ReadStamp(Field(entry, QStringLiteral("stime"))));
+    order->SetPtime(ReadStamp(Field(entry, QStringLiteral("ptime"))));
     return Apply(order, status, stamp, source);
 }
 

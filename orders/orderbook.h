@@ -75,6 +75,7 @@ public:
     // status when the entry is not older than what the book knows. `source` names the reply in the
     // log.
     Outcome ApplyEntry(COrder* order, const QVariantMap& entry, const char* source);
+    Outcome ApplyEntry(COrder* order, const QJsonObject& entry, const char* source);
     // The full detail (StaffOrder2's "info") written into a known order; `asked` is the order's
     // revision when the request went out. False when the detail names another order.
     bool ApplyDetail(COrder* order, const QVariantMap& info, quint64 asked);
@@ -94,6 +95,7 @@ signals:
 
 private:
     template <class Entry> COrder* TakeEntry(const Entry& entry, Arrival how, bool* created);
+    template <class Entry> Outcome ApplyFrom(COrder* order, const Entry& entry, const char* source);
     // Beyond the order's ertime: how often its status changed, and whether its status came from an
     // own action after the stamp it holds.
     struct Fact

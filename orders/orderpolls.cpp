@@ -456,8 +456,9 @@ void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
     int added = 0;
     int corrected = 0;
     bool becamePaid = false;
-    for (const QVariant& value : answer.InfoMap().value(QStringLiteral("commos")).toList()) {
-        const QVariantMap entry = value.toMap();
+    const QJsonArray entries = answer.InfoJson().toObject().value(QStringLiteral("commos")).toArray();
+    for (const QJsonValue& value : entries) {
+        const QJsonObject entry = value.toObject();
         bool created = false;
         COrder* order = book->Take(entry, COrderBook::New, &created);
         if (!order)
@@ -470,7 +471,7 @@ void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
             continue;
         }
         const int had = order->GetStatus();
-        const int says = entry.value(QStringLiteral("status")).toInt();
+        const int says = entry.value(QStringLiteral("status")).toVariant().toInt();
         if (says == had || book->ApplyEntry(order, entry, "StaffOrderList") != COrderBook::Changed)
             continue;
         ++corrected;

@@ -51,7 +51,7 @@ private slots:
             if (part[0] == "ask") {
                 asked = book.RevisionOf(7);
             } else if (part[0] == "E") {
-                book.ApplyEntry(order, {{"id", 7}, {"status", part[1].toInt()}, {"ertime", at(part[2])}}, "test");
+                book.ApplyEntry(order, QJsonObject{{"id", 7}, {"status", part[1].toInt()}, {"ertime", at(part[2])}}, "test");
             } else if (part[0] == "D") {
                 QVariantMap info{{"id", 7}, {"status", part[1].toInt()}, {"taker", "王五"}};
                 if (part.size() > 2)
