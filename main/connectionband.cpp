@@ -21,15 +21,20 @@ CConnectionBand::CConnectionBand(CConnectionState* state, QWidget* parent) : QLa
     connect(connection, &CConnectionState::Restored, this, &QWidget::hide);
 }
 
+QString CConnectionBand::Heading(const CConnectionState* state)
+{
+    return state && !state->Refusal().isEmpty() ? QStringLiteral("订单同步被拒绝") : QStringLiteral("网络连接中断");
+}
+
 void CConnectionBand::ShowLostFor(int seconds)
 {
     // A platform that answers and refuses is not a dead line: the band says what it said.
     const QString refusal = connection->Refusal();
     if (refusal.isEmpty()) {
-        setText(QStringLiteral("网络连接中断 · 已 %1 秒").arg(seconds));
+        setText(Heading(connection) + QStringLiteral(" · 已 %1 秒").arg(seconds));
         return;
     }
     ensurePolished();
-    setText(
-        fontMetrics().elidedText(QStringLiteral("订单同步被拒绝：") + refusal, Qt::ElideRight, width() - 8));
+    setText(fontMetrics().elidedText(Heading(connection) + QStringLiteral("：") + refusal, Qt::ElideRight,
+                                     width() - 8));
 }

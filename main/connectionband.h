@@ -14,6 +14,9 @@ public:
     // Without a connection state (no session) the band stays hidden.
     CConnectionBand(CConnectionState* state, QWidget* parent);
 
+    // What the loss is called, here and in the tray: a dead line, or a platform that refuses.
+    static QString Heading(const CConnectionState* state);
+
 private:
     void ShowLostFor(int seconds);
 

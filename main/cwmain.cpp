@@ -296,10 +296,8 @@ void CWMain::BuildConnectionBand()
 void CWMain::ShowConnectionLost(const QDateTime& since)
 {
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm_offline.ico")));
-    // A platform that refuses is not a dead line: the tooltip, like the band, says which it is.
-    const QString refusal = session ? session->Connection()->Refusal() : QString();
-    trayIcon->setToolTip((refusal.isEmpty() ? QStringLiteral("网络连接中断") : QStringLiteral("订单同步被拒绝")) +
-                         QStringLiteral("，自 ") + since.toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" 起"));
+    trayIcon->setToolTip(CConnectionBand::Heading(ConnectionState()) + QStringLiteral("，自 ") +
+                         since.toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" 起"));
 }
 
 void CWMain::ShowConnectionRestored()
