@@ -327,7 +327,8 @@ void CWServerTable::ReplyFinishOrderOk()
         if (order) {
             // Applied only while the order is still paid: a newer status that reached the book
             // while the confirmation travelled stands, and the row shows it.
-            if (book && book->ApplyAction(order, StatusPaid.first, newStatus, "ToFinishOrder") == COrderBook::Stale)
+            if (book && book->ApplyAction(order, StatusPaid.first, newStatus, "ToFinishOrder",
+                                          answer.platformTime) == COrderBook::Stale)
                 ShowDone(cell, done, order->GetStatus());
             StartRemoveOrderItem(order, 5);
         }
@@ -349,11 +350,13 @@ void CWServerTable::StartRemoveOrderItem(COrder* pOrder, int second)
     removal->start(PollClock::Msecs(second));
 }
 
+// Sweeps every row whose order is no longer paid, but a row whose confirmation is still travelling:
+// its reply settles it ("完成" and its sound) and sweeps it later.
 void CWServerTable::RemoveOrderItem()
 {
     for (int i = 0; i < orders.size();) {
         COrder* order = orders.at(i);
-        if (order && order->GetStatus() == StatusPaid.first) {
+        if (order && (order->GetStatus() == StatusPaid.first || confirmState.value(order->GetId()) == InFlight)) {
             ++i;
             continue;
         }

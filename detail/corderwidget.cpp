@@ -526,12 +526,20 @@ bool COrderWidget::ActionAccepted(QNetworkReply* finished, const QString& button
     const Request::Answer answer = Request::Read(finished);
     if (answer.Succeeded()) {
         actionFrom = from; // ActionDone applies it from there
+        actionAnsweredAt = answer.platformTime;
         return true;
     }
     const bool unreadable = answer.networkError || !answer.isObject;
-    ShowMsgBox(unreadable ? networkFailure : refusalPrefix + answer.InfoText(), 0);
-    if (order && order->GetStatus() != from) {
-        // The order moved on meanwhile: its own action row replaces this one.
+    const bool movedOn = order && order->GetStatus() != from;
+    if (unreadable && movedOn) {
+        // The answer was lost, but the order has moved on meanwhile (perhaps by this very action):
+        // there is nothing to retry and no failure to report, only its new status.
+        ShowMsgBox(QStringLiteral("订单状态已更新：") + order->GetStatusName(), 5);
+    } else {
+        ShowMsgBox(unreadable ? networkFailure : refusalPrefix + answer.InfoText(), 0);
+    }
+    if (movedOn) {
+        // Its own action row replaces this one.
         FollowStatus();
         return false;
     }
@@ -561,7 +569,7 @@ void COrderWidget::ActionDone(int newStatus, const QString& message)
     const char* action = newStatus == StatusServed.first ? "service finished" : "review answered";
     // The window's own change: it keeps the buyer's review in sight after a reply.
     settingStatus = true;
-    const COrderBook::Outcome outcome = book->ApplyAction(order, from, newStatus, action);
+    const COrderBook::Outcome outcome = book->ApplyAction(order, from, newStatus, action, actionAnsweredAt);
     if (!self)
         return;
     settingStatus = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QNetworkReply>
 #include <QPointer>
@@ -147,4 +148,5 @@ private:
     bool settingStatus = false; // the window itself is changing its order's status
     quint64 detailAsked = 0;    // the order's revision in the book when the detail was asked for
     int actionFrom = -1;        // the status a finish or reply in flight started from
+    QDateTime actionAnsweredAt; // the platform's clock when it accepted that action
 };

@@ -193,7 +193,6 @@ void CWMain::BuildTabs()
     if (session) {
         allList = new CAllList(session.get(), ordersArea);
         ordersArea->setWidget(allList);
-        WatchOrders();
     }
     tabWidget->addTab(ordersArea, QStringLiteral("订单"));
 
@@ -408,14 +407,6 @@ void CWMain::OpenIncome()
 void CWMain::SetIncomeNULL()
 {
     incomeWindow = nullptr;
-}
-
-// The rows that blink and are opened drive the reminder.
-void CWMain::WatchOrders()
-{
-    CNewOrderReminder* reminder = session->Reminder();
-    connect(allList, &CAllList::RowBlinking, reminder, &CNewOrderReminder::OrderArrived);
-    connect(allList, &CAllList::RowAcknowledged, reminder, &CNewOrderReminder::OrderAcknowledged);
 }
 
 // A tray message for a new order is due only while this window is out of sight.

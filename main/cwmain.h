@@ -119,7 +119,6 @@ private:
     void BuildTabs();
     void BuildShortcutButtons();
     void BuildTray();
-    void WatchOrders();
     void TellReminderWhetherSeen(bool outOfSight);
     void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());

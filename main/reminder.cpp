@@ -2,18 +2,22 @@
 
 #include <QTimer>
 
-#include <algorithm>
-
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/sound.h"
+#include "orders/neworders.h"
 
 const QString CNewOrderReminder::SoundFile = QStringLiteral("audio/neworder.mp3");
 
-CNewOrderReminder::CNewOrderReminder(CSettings* settings, Sound::Service* sounds, QObject* parent)
-    : QObject(parent), settings(settings), sounds(sounds), timer(new QTimer(this))
+CNewOrderReminder::CNewOrderReminder(CSettings* settings, Sound::Service* sounds, CNewOrders* newOrders,
+                                     QObject* parent)
+    : QObject(parent), settings(settings), sounds(sounds), newOrders(newOrders), timer(new QTimer(this))
 {
     connect(timer, &QTimer::timeout, this, &CNewOrderReminder::Repeat);
+    if (newOrders) {
+        connect(newOrders, &CNewOrders::Arrived, this, &CNewOrderReminder::OrderArrived);
+        connect(newOrders, &CNewOrders::Acknowledged, this, &CNewOrderReminder::OrderAcknowledged);
+    }
     if (settings)
         connect(settings, &CSettings::Changed, this, &CNewOrderReminder::Rearm);
 }
@@ -29,9 +33,7 @@ void CNewOrderReminder::SetWindowOutOfSight(bool value)
 
 QList<qint64> CNewOrderReminder::Waiting() const
 {
-    QList<qint64> ids = waiting.values();
-    std::sort(ids.begin(), ids.end());
-    return ids;
+    return newOrders ? newOrders->Waiting() : QList<qint64>();
 }
 
 bool CNewOrderReminder::IsRepeating() const
@@ -47,11 +49,8 @@ void CNewOrderReminder::SetSecondLength(int msecs)
     Rearm();
 }
 
-void CNewOrderReminder::OrderArrived(qint64 id)
+void CNewOrderReminder::OrderArrived(qint64)
 {
-    if (waiting.contains(id))
-        return;
-    waiting.insert(id);
     Rearm();
     if (outOfSight)
         NoticeWaiting();
@@ -59,17 +58,15 @@ void CNewOrderReminder::OrderArrived(qint64 id)
 
 void CNewOrderReminder::OrderAcknowledged(qint64 id)
 {
-    if (!waiting.remove(id))
-        return;
     noticed.remove(id);
-    if (waiting.isEmpty())
+    if (Waiting().isEmpty())
         timer->stop();
 }
 
 void CNewOrderReminder::Rearm()
 {
     const int seconds = settings ? settings->ReminderInterval() : 0;
-    if (seconds <= 0 || waiting.isEmpty()) {
+    if (seconds <= 0 || Waiting().isEmpty()) {
         timer->stop();
         return;
     }
@@ -81,13 +78,15 @@ void CNewOrderReminder::Rearm()
 
 void CNewOrderReminder::Repeat()
 {
-    if (waiting.isEmpty()) {
+    const QList<qint64> ids = Waiting();
+    if (ids.isEmpty()) {
         timer->stop();
         return;
     }
-    qCDebug(lcOrders, "reminder: %d new order(s) not opened yet", int(waiting.size()));
+    qCDebug(lcOrders, "reminder: %d new order(s) not opened yet", int(ids.size()));
     if (sounds)
         sounds->Play(SoundFile);
+    emit Reminded(ids);
     // The tray may have been switched on while the orders waited.
     if (outOfSight)
         NoticeWaiting();

@@ -137,12 +137,18 @@ void COrderBook::Announce(const QList<COrder*>& taken, Arrival how)
 // Within one second the stamps cannot tell which came first, but an order's life can: it only moves
 // on (paid, served, reviewed, completed, or refunded), so a buyer's review stamped in the second of
 // the client's own finish is newer than the finish, and a report of the paid order is not.
+// A report that would take the order back and is stamped no later than the platform's clock when
+// it accepted the client's action was made before that action, however late it arrives.
 bool COrderBook::IsStale(const COrder* order, int status, const QDateTime& stamp) const
 {
     const auto stage = [](int code) {
         return code == StatusRefunded.first ? int(StatusCompleted.first) + 1 : code;
     };
-    const bool ownNewer = facts.value(order->GetId()).ownNewer && stage(status) < stage(order->GetStatus());
+    const Fact fact = facts.value(order->GetId());
+    const bool backward = stage(status) < stage(order->GetStatus());
+    const bool ownNewer = fact.ownNewer && backward;
+    if (backward && stamp.isValid() && fact.actedAt.isValid() && !(fact.actedAt < stamp))
+        return true;
     const QDateTime known = order->GetErtime();
     if (!stamp.isValid() || !known.isValid())
         return ownNewer;
@@ -152,12 +158,16 @@ bool COrderBook::IsStale(const COrder* order, int status, const QDateTime& stamp
 COrderBook::Outcome COrderBook::Apply(COrder* order, int status, const QDateTime& stamp, const char* source)
 {
     const QDateTime known = order->GetErtime();
+    // Later than the stamp the book knew, or, knowing none, than the payment: a status that stays
+    // as it was comes back as news only then.
+    const QDateTime before = known.isValid() ? known : order->GetPtime();
+    const bool later = stamp.isValid() && (!before.isValid() || before < stamp);
     if (stamp.isValid() && (!known.isValid() || known < stamp)) {
         order->SetErtime(stamp);
         facts[order->GetId()].ownNewer = false;
     }
     if (status == order->GetStatus())
-        return Same;
+        return later ? Renewed : Same;
     qCDebug(lcOrders, "order %lld: status %d -> %d from %s, stamped %s", static_cast<long long>(order->GetId()),
             order->GetStatus(), status, source, StampText(stamp).constData());
     SetStatus(order, status);
@@ -296,18 +306,27 @@ COrder* COrderBook::Adopt(const COrder& copy)
     return order;
 }
 
-COrderBook::Outcome COrderBook::ApplyAction(COrder* order, int from, int to, const char* action)
+COrderBook::Outcome COrderBook::ApplyAction(COrder* order, int from, int to, const char* action,
+                                            const QDateTime& answeredAt)
 {
     if (!order)
         return Stale;
+    if (answeredAt.isValid() && order->GetStatus() == to) {
+        Fact& fact = facts[order->GetId()];
+        if (!fact.actedAt.isValid() || fact.actedAt < answeredAt)
+            fact.actedAt = answeredAt;
+    }
     if (order->GetStatus() == to)
         return Same; // a poll brought the action's result first
     if (order->GetStatus() != from) {
         LogStale(order, action, to, QDateTime());
         return Stale;
     }
+    Fact& fact = facts[order->GetId()];
+    fact.ownNewer = true;
+    if (answeredAt.isValid() && (!fact.actedAt.isValid() || fact.actedAt < answeredAt))
+        fact.actedAt = answeredAt;
     SetStatus(order, to);
-    facts[order->GetId()].ownNewer = true;
     return Changed;
 }
 

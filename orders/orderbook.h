@@ -23,7 +23,8 @@ class COrder;
 //   between the request and the reply (the revision the caller took when it sent it);
 // - the client's own action (finish, reply, confirmation) applies its result only while the order
 //   still has the status it started from. Once applied it is newer than every stamp the book
-//   knew: a later report of the old state with one of those stamps no longer undoes it.
+//   knew, and newer than every stamp up to the platform's clock when it answered the action (the
+//   reply's Date): a report of an earlier state stamped before then no longer undoes it.
 // Ignored statuses are logged (tarvik.orders, debug), each with what the book held instead.
 class COrderBook : public QObject
 {
@@ -63,7 +64,10 @@ public:
     // What became of a status the platform or an action reported.
     enum Outcome
     {
-        Same,    // the order already had it
+        Same,    // the order already had it, and the report is no newer than what the book knew
+        Renewed, // the order already had it, and the report is stamped later than anything the book
+                 // knew of it (and than its payment): the same status as a fresh fact, such as a
+                 // buyer asking the shop to confirm a paid order
         Changed, // the order took it
         Stale    // older than what the book knows: ignored
     };
@@ -86,8 +90,10 @@ public:
     COrder* Adopt(const COrder& copy);
 
     // The platform accepted the client's own action on the order, which moves it from `from` to
-    // `to`. Applied only while the order still has `from`.
-    Outcome ApplyAction(COrder* order, int from, int to, const char* action);
+    // `to`, and answered at `answeredAt` by its own clock (invalid when its reply did not say).
+    // Applied only while the order still has `from`.
+    Outcome ApplyAction(COrder* order, int from, int to, const char* action,
+                        const QDateTime& answeredAt = QDateTime());
 
 signals:
     void OrderAdded(COrder* order, COrderBook::Arrival how);
@@ -96,12 +102,13 @@ signals:
 private:
     template <class Entry> COrder* TakeEntry(const Entry& entry, Arrival how, bool* created);
     template <class Entry> Outcome ApplyFrom(COrder* order, const Entry& entry, const char* source);
-    // Beyond the order's ertime: how often its status changed, and whether its status came from an
-    // own action after the stamp it holds.
+    // Beyond the order's ertime: how often its status changed, whether its status came from an
+    // own action after the stamp it holds, and the platform's clock when it accepted that action.
     struct Fact
     {
         quint64 revision = 0;
         bool ownNewer = false;
+        QDateTime actedAt;
     };
 
     COrder* Create(qint64 id);

@@ -9,6 +9,7 @@
 #include "app/sound.h"
 #include "net/request.h"
 #include "orders/corder.h"
+#include "orders/neworders.h"
 #include "orders/orderbook.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
@@ -291,7 +292,7 @@ void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
         return;
     const Request::Answer answer = Request::Read(finished);
     finished->deleteLater();
-    int added = 0;
+    const quint64 arrivalsBefore = Arrivals();
     if (Report(QStringLiteral("UpdateStaffOrderList"), answer)) {
         NotePlatformTime(answer.platformTime);
         for (const QVariant& value : Commos(answer)) {
@@ -303,13 +304,12 @@ void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
             Advance(newOrderTime, ReadStamp(entry.value(QStringLiteral("ctime"))));
             if (!created)
                 continue;
-            ++added;
             LogNew(order, QStringLiteral("UpdateStaffOrderList"));
             if (fetchNewDetails && order->GetStatus() == StatusPaid.first)
                 FetchDetail(order->GetId());
         }
     }
-    Ring(added > 0, false);
+    Ring(arrivalsBefore, false);
     RestartHttpNewOrder(20);
 }
 
@@ -320,7 +320,7 @@ void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
     const Request::Answer answer = Request::Read(finished);
     finished->deleteLater();
     QList<COrder*> confirmations;
-    bool becamePaid = false;
+    const quint64 arrivalsBefore = Arrivals();
     if (Report(QStringLiteral("PayFinishOrder"), answer)) {
         NotePlatformTime(answer.platformTime);
         for (const QVariant& value : Commos(answer)) {
@@ -341,22 +341,25 @@ void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
             }
             COrder* order = book->Find(id);
             if (!order) {
+                // Paid, and changed after its payment: whatever else it is, its buyer asks.
                 FetchDetail(id);
+                const QDateTime paidAt = ReadStamp(entry.value(QStringLiteral("ptime")));
+                if (reported == StatusPaid.first && paidAt.isValid() && paidAt < stamp && toFetch.contains(id))
+                    askedWhileUnknown.insert(id);
                 continue;
             }
-            const COrderBook::Outcome outcome = book->ApplyEntry(order, entry, "PayFinishOrder");
-            if (outcome == COrderBook::Changed && reported == StatusPaid.first)
-                becamePaid = true;
-            // Reported again as paid, and not older than what the book knows: the buyer asks the
-            // shop to confirm the service. The table ignores an order it already shows.
-            if (outcome == COrderBook::Same && reported == StatusPaid.first)
+            // Reported again as paid, stamped later than whatever the client learnt of the order:
+            // the buyer asks the shop to confirm the service. The table ignores an order it
+            // already shows.
+            if (book->ApplyEntry(order, entry, "PayFinishOrder") == COrderBook::Renewed &&
+                reported == StatusPaid.first)
                 confirmations.append(order);
         }
         ForgetSeenBefore(payFinishTime.addSecs(-1));
     }
     if (!confirmations.isEmpty())
         emit ConfirmationAsked(confirmations);
-    Ring(becamePaid, !confirmations.isEmpty());
+    Ring(arrivalsBefore, !confirmations.isEmpty());
     RestartHttpPayFinishOrder(3);
 }
 
@@ -365,11 +368,12 @@ QString COrderPolls::SeenKey(qint64 id, int status, const QDateTime& stamp)
     return QStringLiteral("%1/%2/%3").arg(id).arg(status).arg(stamp.toString(timeFormat));
 }
 
-// Entries stamped at or before `asked` are never sent again.
+// Entries stamped before `asked` are never sent again. Those stamped in its very second are kept: a
+// platform whose filter includes that second sends them again on every poll.
 void COrderPolls::ForgetSeenBefore(const QDateTime& asked)
 {
     for (auto it = seen.begin(); it != seen.end();) {
-        if (it.value() < asked || it.value() == asked)
+        if (it.value() < asked)
             it = seen.erase(it);
         else
             ++it;
@@ -384,6 +388,7 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id, quint64 asked)
     if (answer.networkError || !answer.isObject)
         return; // asked for again with the next pay/finish poll
     toFetch.remove(id);
+    const bool askedToConfirm = askedWhileUnknown.remove(id);
     StartFetches();
     if (answer.status != 1)
         return; // the platform does not know it either
@@ -391,14 +396,16 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id, quint64 asked)
     if (info.value(QStringLiteral("id")).toLongLong() != id)
         return;
     const bool known = book->Find(id) != nullptr;
+    const quint64 arrivalsBefore = Arrivals();
     COrder* order = book->TakeDetail(info, COrderBook::Fetched, asked);
     if (!order)
         return;
-    if (!known) {
+    if (!known)
         LogNew(order, QStringLiteral("PayFinishOrder"));
-        if (order->GetStatus() == StatusPaid.first)
-            Ring(true, false);
-    }
+    const bool confirmation = askedToConfirm && order->GetStatus() == StatusPaid.first;
+    if (confirmation)
+        emit ConfirmationAsked({order});
+    Ring(arrivalsBefore, confirmation);
     emit DetailFetched(order);
 }
 
@@ -455,7 +462,7 @@ void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
     const QString source = catchUp ? QStringLiteral("StaffOrderList (catch-up)") : QStringLiteral("StaffOrderList");
     int added = 0;
     int corrected = 0;
-    bool becamePaid = false;
+    const quint64 arrivalsBefore = Arrivals();
     const QJsonArray entries = answer.InfoJson().toObject().value(QStringLiteral("commos")).toArray();
     for (const QJsonValue& value : entries) {
         const QJsonObject entry = value.toObject();
@@ -475,13 +482,12 @@ void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
         if (says == had || book->ApplyEntry(order, entry, "StaffOrderList") != COrderBook::Changed)
             continue;
         ++corrected;
-        becamePaid = becamePaid || says == StatusPaid.first;
         qCWarning(lcOrders, "order %lld: client status %d, platform status %d, corrected",
                   static_cast<long long>(order->GetId()), had, says);
     }
     if (catchUp || added > 0 || corrected > 0)
         qCInfo(lcPolls, "full list compared: %d order(s) the client did not know, %d corrected", added, corrected);
-    Ring(added > 0 || becamePaid, false);
+    Ring(arrivalsBefore, false);
     emit CaughtUp(added);
 }
 
@@ -495,10 +501,16 @@ void COrderPolls::LogNew(const COrder* order, const QString& poll)
 
 // ---- sounds
 
+quint64 COrderPolls::Arrivals() const
+{
+    return newOrders ? newOrders->Arrivals() : 0;
+}
+
 // One sound per reply. The new-order sound matters most: a confirmation's sound never cuts it
 // off but waits until it has been heard.
-void COrderPolls::Ring(bool newOrder, bool confirmation)
+void COrderPolls::Ring(quint64 arrivalsBefore, bool confirmation)
 {
+    const bool newOrder = Arrivals() > arrivalsBefore;
     if (!sounds || (!newOrder && !confirmation))
         return;
     if (newOrder)

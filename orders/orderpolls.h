@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class CNewOrders;
 class COrder;
 class COrderBook;
 namespace Request {
@@ -34,8 +35,12 @@ class QTimer;
 //
 // The pay/finish poll asks from one second before its cursor and counts each (order, status,
 // stamp) once. An entry about an order the book does not know (an order beyond the first page of
-// the full list) is fetched in full and added; one that names a paid order still paid, and not
-// older than what the book knows, asks for confirmation.
+// the full list) is fetched in full and added. A paid order reported paid again, stamped later
+// than anything the client learnt of it by any road (and later than its payment), asks for
+// confirmation; the same stamp again is only the platform telling what the client already knows.
+//
+// Each reply rings once: the new-order sound when new paid orders arrived with it (CNewOrders
+// counts them), the confirmation sound when buyers asked for confirmation.
 //
 // Every 10 minutes, and after a lost connection, the full list is read again and compared with the
 // book (`CatchUp`): what the client missed or holds wrongly is put right, each correction logged.
@@ -55,6 +60,8 @@ public:
     void Start();
     // Where the new-order and confirmation sounds are asked for; none: silent.
     void SetSounds(Sound::Service* service) { sounds = service; }
+    // Who counts the new paid orders; none: no new-order sound.
+    void SetNewOrders(CNewOrders* counter) { newOrders = counter; }
     CUser* User() const { return user; }
     COrderBook* Book() const { return book; }
     QDateTime NewOrderTime() const { return newOrderTime; }
@@ -108,7 +115,9 @@ private:
     void CompareWithList(const Request::Answer& answer, bool catchUp);
     static QString SeenKey(qint64 id, int status, const QDateTime& stamp);
     void ForgetSeenBefore(const QDateTime& asked);
-    void Ring(bool newOrder, bool confirmation);
+    quint64 Arrivals() const;
+    // One sound for what a reply brought: new orders if any arrived since `arrivalsBefore`.
+    void Ring(quint64 arrivalsBefore, bool confirmation);
     bool Report(const QString& endpoint, const Request::Answer& answer);
     void LogNew(const COrder* order, const QString& poll);
 
@@ -120,6 +129,7 @@ private:
     QTimer* payFinishTimer = nullptr;
     QTimer* healTimer = nullptr;
     Sound::Service* sounds = nullptr;
+    CNewOrders* newOrders = nullptr;
     QDateTime newOrderTime;
     QDateTime payFinishTime;
     QDateTime platformTime; // the platform's clock at its latest reply
@@ -133,6 +143,8 @@ private:
     // asked for again after a failure until the platform answers.
     QHash<QNetworkReply*, qint64> fetching;
     QSet<qint64> toFetch;
+    // Unknown orders whose report asked for confirmation: the fetched order goes to the table.
+    QSet<qint64> askedWhileUnknown;
     // Orders turned away while the waiting list was full: counted, and logged once rather than each
     // (a hostile reply may name hundreds of thousands).
     int turnedAway = 0;

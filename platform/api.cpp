@@ -245,7 +245,8 @@ QJsonObject Api::PayFinish(const Staff& staff, const Form& form)
     if (!ReadTime(form, QStringLiteral("ertime"), &ertime, &error))
         return error;
     QVector<Order> orders;
-    if (!store.OrdersUpdatedAfter(staff.shopId, ertime, settings.pageSize, &orders))
+    const qint64 after = settings.inclusiveErtime ? ertime - 1 : ertime;
+    if (!store.OrdersUpdatedAfter(staff.shopId, after, settings.pageSize, &orders))
         return Failure(InternalError());
     QJsonArray commos;
     for (const Order& order : orders) {

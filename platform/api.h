@@ -19,6 +19,9 @@ public:
     const int pageSize;
     // Set before the server starts.
     CodeLimits codeLimits;
+    // PayFinishOrder also answers the changes stamped in the very second it is asked from, as some
+    // platforms do ("ertime" >= rather than >).
+    bool inclusiveErtime = false;
     QString OfferVersion() const;
     void SetOfferVersion(const QString& version);
 

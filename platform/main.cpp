@@ -116,6 +116,9 @@ int main(int argc, char* argv[])
         QStringLiteral("bench-orders"),
         QStringLiteral("Add N generated orders of the last 30 days at start-up."), QStringLiteral("N"));
     const QCommandLineOption logOption(QStringLiteral("log"), QStringLiteral("Print every request."));
+    const QCommandLineOption inclusiveErtimeOption(
+        QStringLiteral("inclusive-ertime"),
+        QStringLiteral("PayFinishOrder also answers changes stamped in the second of its \"ertime\"."));
     const QCommandLineOption requestTimeoutOption(
         QStringLiteral("request-timeout"),
         QStringLiteral("Seconds a client may take to send a whole request, head and body (default 10)."),
@@ -143,7 +146,7 @@ int main(int argc, char* argv[])
                                        QStringLiteral("The PEM private key of --tls-cert."),
                                        QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
-                       offerOption, pageOption, benchOption, logOption, requestTimeoutOption,
+                       offerOption, pageOption, benchOption, logOption, inclusiveErtimeOption, requestTimeoutOption,
                        headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
                        keyOption});
     parser.process(app);
@@ -218,6 +221,7 @@ int main(int argc, char* argv[])
     Faults faults;
     Settings settings(pageSize, parser.value(offerOption));
     settings.codeLimits = codeLimits;
+    settings.inclusiveErtime = parser.isSet(inclusiveErtimeOption);
     Server server(store, faults, settings);
     server.SetLogging(parser.isSet(logOption));
     server.SetHeadTimeout(static_cast<int>(headTimeout * 1000));

@@ -12,6 +12,7 @@
 #include "net/connectionstate.h"
 #include "net/request.h"
 #include "orders/corder.h"
+#include "orders/neworders.h"
 #include "orders/orderbook.h"
 #include "orders/orderpolls.h"
 
@@ -27,11 +28,12 @@ CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLoc
       lock(std::move(accountLock)),
       network(givenNetwork ? givenNetwork : Request::CreateManager(this)),
       book(new COrderBook(this)),
+      newOrders(new CNewOrders(book, this)),
       polls(new COrderPolls(book, network, &user, this)),
       connection(new CConnectionState(this)),
       sounds(new Sound::Service(this)),
       settings(new CSettings(user.GetAccount(), this)),
-      reminder(new CNewOrderReminder(settings, sounds, this)),
+      reminder(new CNewOrderReminder(settings, sounds, newOrders, this)),
       autoPrint(new CAutoPrint(settings, user.GetAccount(), this))
 {
     network->setParent(this);
@@ -40,6 +42,7 @@ CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLoc
     TakeAccountLock();
 
     polls->SetSounds(sounds);
+    polls->SetNewOrders(newOrders);
     connect(polls, &COrderPolls::PollSucceeded, connection, &CConnectionState::Succeeded);
     connect(polls, &COrderPolls::PollFailed, connection, &CConnectionState::Failed);
     connect(connection, &CConnectionState::Restored, polls, &COrderPolls::CatchUp);

@@ -10,6 +10,7 @@
 class CAutoPrint;
 class CConnectionState;
 class CNewOrderReminder;
+class CNewOrders;
 class COrderBook;
 class COrderPolls;
 class CSettings;
@@ -21,8 +22,9 @@ class Service;
 // One logged-in staff member's session, everything that lives as long as it and is not a window:
 // the account, the one network manager every request of the session goes through, the order book
 // and the polls that keep it in step with the platform, the state of the connection they report,
-// the account's lock file, the sounds, the account's settings and the helpers that follow them
-// (the reminder for unopened new orders, the automatic receipt printing).
+// the account's lock file, the sounds, the new orders nobody has dealt with yet, the account's
+// settings and the helpers that follow them (the reminder for those orders, the automatic receipt
+// printing).
 //
 // The login makes it on success and hands it to the main window, which deletes it when it goes.
 // While it lives, `currentUser` points at its account.
@@ -43,6 +45,8 @@ public:
     QNetworkAccessManager* Network() const { return network; }
     COrderBook* Book() const { return book; }
     COrderPolls* Polls() const { return polls; }
+    // The new paid orders nobody has dealt with yet.
+    CNewOrders* NewOrders() const { return newOrders; }
     CConnectionState* Connection() const { return connection; }
     Sound::Service* Sounds() const { return sounds; }
     CSettings* Settings() const { return settings; }
@@ -61,6 +65,7 @@ private:
     std::unique_ptr<AccountLock> lock;
     QNetworkAccessManager* network;
     COrderBook* book;
+    CNewOrders* newOrders;
     COrderPolls* polls;
     CConnectionState* connection;
     Sound::Service* sounds;

@@ -7,13 +7,14 @@
 #include "confirm/cwservertable.h"
 #include "detail/corderwidget.h"
 #include "orders/corder.h"
+#include "orders/neworders.h"
 #include "orders/orderpolls.h"
 #include "orders/pane/corderitem.h"
 #include "orders/pane/corderlist.h"
 #include "session/csession.h"
 
 CAllList::CAllList(CSession* session, QWidget* parent)
-    : QWidget(parent), session(session), book(session->Book())
+    : QWidget(parent), session(session), book(session->Book()), newOrders(session->NewOrders())
 {
     resize(paneWidth, 0);
     for (int status : GroupStatuses()) {
@@ -28,6 +29,8 @@ CAllList::CAllList(CSession* session, QWidget* parent)
     connect(book, &COrderBook::OrderAdded, this, &CAllList::OnOrderAdded);
     connect(book, &COrderBook::StatusChanged, this, &CAllList::OnStatusChanged);
     connect(session->Polls(), &COrderPolls::ConfirmationAsked, this, &CAllList::OnConfirmationAsked);
+    connect(newOrders, &CNewOrders::Arrived, this, &CAllList::FollowWaiting);
+    connect(newOrders, &CNewOrders::Acknowledged, this, &CAllList::FollowWaiting);
 }
 
 CAllList::~CAllList()
@@ -38,6 +41,7 @@ CAllList::~CAllList()
     for (const QPointer<QObject>& window : windows)
         delete window.data();
     disconnect(book, nullptr, this, nullptr);
+    disconnect(newOrders, nullptr, this, nullptr);
     qDeleteAll(lists);
     lists.clear();
 }
@@ -67,8 +71,7 @@ void CAllList::OnOrderAdded(COrder* order, COrderBook::Arrival how)
     // An order a window opened before any list brought it gets its row once its status changes.
     if (how == COrderBook::Adopted)
         return;
-    const bool fresh = how != COrderBook::Listed;
-    PlaceRow(order, fresh, fresh);
+    PlaceRow(order, how != COrderBook::Listed);
 }
 
 void CAllList::OnStatusChanged(COrder* order, int previous)
@@ -85,17 +88,13 @@ void CAllList::OnStatusChanged(COrder* order, int previous)
         return;
     }
     if (!listed) {
-        // Paid again, or first paid: an order staff must act on announces itself.
-        PlaceRow(order, true, order->GetStatus() == StatusPaid.first);
+        PlaceRow(order, true);
         return;
     }
     to->AddOrder(order, true, row);
     if (row && (order->GetStatus() == StatusServed.first || order->GetStatus() == StatusCompleted.first))
         row->ShowNewOrderIcon(false);
-    if (order->GetStatus() == StatusPaid.first && !(row && row->IsFlashing())) {
-        to->FindItem(id)->StartFlash();
-        emit RowBlinking(id);
-    }
+    FollowWaiting(id);
 }
 
 COrderItem* CAllList::FindOrderItem(qint64 id) const
@@ -105,28 +104,38 @@ COrderItem* CAllList::FindOrderItem(qint64 id) const
     return list ? list->FindItem(id) : nullptr;
 }
 
-void CAllList::PlaceRow(COrder* order, bool atTop, bool flash)
+void CAllList::PlaceRow(COrder* order, bool atTop)
 {
     COrderList* list = FindList(order->GetStatus());
     if (!list || list->Contains(order->GetId()))
         return;
     list->AddOrder(order, atTop);
-    if (!flash)
+    FollowWaiting(order->GetId());
+}
+
+void CAllList::FollowWaiting(qint64 id)
+{
+    const COrder* order = book->Find(id);
+    COrderList* list = order ? FindList(order->GetStatus()) : nullptr;
+    if (!list || !list->Contains(id))
         return;
-    list->FindItem(order->GetId())->StartFlash();
-    emit RowBlinking(order->GetId());
+    if (newOrders->IsWaiting(id)) {
+        // Rows are made as they are first needed: a waiting order's row is made now, to blink.
+        COrderItem* row = list->FindItem(id);
+        if (row && !row->IsFlashing())
+            row->StartFlash();
+    } else if (COrderItem* row = list->MadeItem(id); row && row->IsFlashing()) {
+        row->StopFlash();
+    }
 }
 
 void CAllList::WireRow(COrderItem* row)
 {
     connect(row, &COrderItem::OpenRequested, this, &CAllList::SlotOpenOrderDetail);
-    connect(row, &COrderItem::Acknowledged, this, [this, row] { emit RowAcknowledged(row->GetOrder()->GetId()); });
 }
 
 void CAllList::DropRow(COrderItem* row)
 {
-    if (row->IsFlashing())
-        emit RowAcknowledged(row->GetOrder()->GetId());
     // Later, not now: this may run inside a signal of the row's own detail window.
     row->hide();
     row->deleteLater();
@@ -200,6 +209,8 @@ void CAllList::SlotOpenOrderDetail(COrder* pOrder)
     COrder* order = book->Find(pOrder->GetId()) == pOrder ? pOrder : book->Adopt(*pOrder);
     if (!order)
         return;
+    // Opened by whatever road, a new order has been seen to.
+    newOrders->Acknowledge(order->GetId());
     if (COrderWidget* open = DetailWindow(order->GetId())) {
         open->showNormal();
         open->raise();

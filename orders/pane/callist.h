@@ -11,15 +11,18 @@ class COrder;
 class COrderItem;
 class COrderList;
 class COrderPolls;
+class CNewOrders;
 class COrderWidget;
 class CSession;
 class CWServerTable;
 
 // The order pane: one group per order status with a row for each order of the session that has a
-// group. It shows what the session's order book holds: a new order blinks at the top of its group; an order whose status changes moves to the top
-// of its new group, or loses its row while its status has none and gets it back when it reaches
-// one. It also opens the detail windows (one per order) and hands orders that await confirmation to
-// the confirmation table.
+// group. It shows what the session's order book holds: an order that arrives during the session
+// goes to the top of its group, and blinks while the session counts it as a new order nobody has
+// dealt with (CNewOrders); an order whose status changes moves to the top of its new group, or
+// loses its row while its status has none and gets it back when it reaches one. It also opens the
+// detail windows (one per order; opening one acknowledges a new order) and hands orders that await
+// confirmation to the confirmation table.
 class CAllList : public QWidget
 {
     Q_OBJECT
@@ -43,21 +46,19 @@ public slots:
     void OpenServerTable();
     void SlotOpenOrderDetail(COrder* pOrder);
 
-signals:
-    // A new order's row started blinking, and the row that stopped it by being opened.
-    void RowBlinking(qint64 id);
-    void RowAcknowledged(qint64 id);
-
 private:
     void OnOrderAdded(COrder* order, COrderBook::Arrival how);
     void OnStatusChanged(COrder* order, int previous);
     void OnConfirmationAsked(const QList<COrder*>& orders);
-    void PlaceRow(COrder* order, bool atTop, bool flash);
+    void PlaceRow(COrder* order, bool atTop);
+    // The row blinks while its order waits as a new one.
+    void FollowWaiting(qint64 id);
     void DropRow(COrderItem* row);
     void WireRow(COrderItem* row);
 
     CSession* session;
     COrderBook* book;
+    CNewOrders* newOrders;
     QList<COrderList*> lists;
     // One detail window per order. Held as QObject: a window is forgotten from its destroyed(),
     // when it is no longer a COrderWidget.

@@ -111,6 +111,16 @@ void COrderItem::StartFlash()
         ShowIcon(true);
 }
 
+void COrderItem::StopFlash()
+{
+    flashing = false;
+    delete flashTimer;
+    flashTimer = nullptr;
+    iconVisible = true;
+    if (iconLabel)
+        iconLabel->show();
+}
+
 void COrderItem::AnimateNewOrder()
 {
     iconVisible = !iconVisible;
@@ -183,19 +193,6 @@ void COrderItem::mouseReleaseEvent(QMouseEvent* event)
 
 void COrderItem::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    const bool wasFlashing = flashing;
-    flashing = false;
-    if (flashTimer) {
-        flashTimer->stop();
-        delete flashTimer;
-        flashTimer = nullptr;
-    }
-    iconVisible = true;
-    if (iconLabel)
-        iconLabel->show();
     event->accept();
-    // The window first: acknowledging may let the pane move or drop this row.
     OpenOrderDetail();
-    if (wasFlashing)
-        emit Acknowledged();
 }

@@ -8,8 +8,9 @@ class QPalette;
 class QTimer;
 
 // One row of an order group: icon, order number, amount and creation time. A row of a new order
-// blinks its icon until it is double-clicked. The row asks for its order's detail window (a double
-// click or its menu); the pane that holds it opens the window and moves the row between groups.
+// blinks its icon until the pane stops it (the order was opened or dealt with). The row asks for its
+// order's detail window (a double click or its menu); the pane that holds it opens the window and
+// moves the row between groups.
 //
 // A shop keeps thousands of rows, so a row creates its four labels only when it is first painted
 // (folded groups and rows scrolled out of sight never are); until then the row remembers what its
@@ -25,6 +26,8 @@ public:
     static constexpr int flashMsecs = 500;
 
     void StartFlash();
+    // The icon stays, shown for good.
+    void StopFlash();
     // The new-order icon stays after the blinking stops, until the order is served.
     void ShowNewOrderIcon(bool show) { ShowIcon(show); }
     COrder* GetOrder() const { return order; }
@@ -48,8 +51,6 @@ public slots:
 
 signals:
     void OpenRequested(COrder* order);
-    // The staff member opened the row of a blinking order.
-    void Acknowledged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

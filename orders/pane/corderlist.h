@@ -32,6 +32,8 @@ public:
     bool Contains(qint64 id) const { return rowOf.contains(id); }
     // The order's row, made now if it has none yet; null when the order is not in the group.
     COrderItem* FindItem(qint64 id);
+    // The order's row if it has been made; never makes one.
+    COrderItem* MadeItem(qint64 id) const { return rowOf.value(id); }
     // Every row, top to bottom (made now where needed).
     QList<QPointer<COrderItem>> Items();
     QList<qint64> Ids() const;

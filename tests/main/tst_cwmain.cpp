@@ -34,6 +34,7 @@
 #include "main/cwsettings.h"
 #include "main/cwuserinfo.h"
 #include "main/reminder.h"
+#include "orders/neworders.h"
 #include "main/softwareupdate.h"
 #include "main/updatepolicy.h"
 #include "net/connectionstate.h"
@@ -436,9 +437,9 @@ private slots:
         first->TrayNoticeBox()->setChecked(true);
         QVERIFY(window->Settings()->TrayNotice());
         window->hide();
-        window->Reminder()->OrderArrived(26120899001);
+        window->Session()->Book()->Take(QVariantMap{{"id", 26120899001LL}, {"status", 1}}, COrderBook::New);
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("新订单 26120899001"));
-        window->Reminder()->OrderAcknowledged(26120899001);
+        window->Session()->NewOrders()->Acknowledge(26120899001);
         first->TrayNoticeBox()->setChecked(false);
         window->show();
 

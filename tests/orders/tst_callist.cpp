@@ -1,6 +1,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTableWidget>
 
@@ -141,8 +142,8 @@ private slots:
                  QPixmap(":/img/img/orderNew.png").toImage());
         QTRY_VERIFY_WITH_TIMEOUT(row->IconLabel()->isHidden(), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!row->IconLabel()->isHidden(), 2000);
-        // A new order that is not paid blinks the plain icon.
-        QVERIFY(pane.list->FindOrderItem(served)->IsFlashing());
+        // A new order that is not paid asks nothing of the shop: its row does not blink.
+        QVERIFY(!pane.list->FindOrderItem(served)->IsFlashing());
         QVERIFY(!pane.list->FindOrderItem(served)->ShowsNewOrderIcon());
 
         // The platform reports the newest known order on every poll (same second); it adds nothing.
@@ -188,7 +189,8 @@ private slots:
         const qint64 id = create(0);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->Book()->Find(id), 5000);
         QVERIFY(!pane.list->FindOrderItem(id));
-        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+        // Nothing to act on yet: no sound either.
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 0);
 
         platform->changeOrder(id, QJsonObject{{QStringLiteral("status"), 1}});
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(id), 5000);
@@ -196,8 +198,75 @@ private slots:
         QCOMPARE(pane.ids(1).first(), id);
         QVERIFY(row->IsFlashing());
         QVERIFY(row->ShowsNewOrderIcon());
-        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 2);
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
         QVERIFY(!pane.list->ServerTable());
+    }
+
+    // The new-order poll lists a paid order before the pay/finish poll reports its payment: the
+    // payment's report, stamped as the client already knows the order, asks nothing. Its buyer's
+    // request, a later stamp, does.
+    void newPaidOrder_listedFirst_thenReported_asksNoConfirmation()
+    {
+        OrderPane pane(user);
+        QVERIFY(loaded(pane));
+        SoundLog sounds;
+        QVERIFY(platform->setFault(QStringLiteral("PayFinishOrder"), QStringLiteral("refuse")));
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString at = now.toString("yyyy-MM-dd hh:mm:ss");
+        // Paid a second after it was placed: the pay/finish poll reports it as well.
+        const qint64 id = platform->createOrder(
+            {{"status", 1}, {"ctime", at}, {"ptime", at}, {"ertime", now.addSecs(1).toString("yyyy-MM-dd hh:mm:ss")}});
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(id), 5000);
+        QSignalSpy polled(pane.polls(), &COrderPolls::PollSucceeded);
+        QVERIFY(platform->clearFaults());
+        QVERIFY(TestSupport::WaitUntil(
+            [&polled] { return polled.count(QVariantList{QStringLiteral("PayFinishOrder")}) >= 3; }));
+        QVERIFY(!pane.list->ServerTable());
+        QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 0);
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+        QVERIFY(pane.list->FindOrderItem(id)->IsFlashing());
+
+        platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable() && pane.list->ServerTable()->ConfirmCell(id), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sounds.count(QStringLiteral("audio/notify.wav")), 1, 5000);
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+    }
+
+    // A platform whose "ertime" filter includes its own second sends the entries stamped there on
+    // every poll: each counts once. The buyer's request rings once, not every 3 seconds.
+    void inclusiveErtime_eachReportCountsOnce()
+    {
+        PlatformProcess inclusive({QStringLiteral("--seed"), QStringLiteral("--inclusive-ertime")});
+        QVERIFY2(inclusive.isRunning(), qPrintable(inclusive.errorString()));
+        inclusive.serveClient();
+        const auto back = qScopeGuard([this] { platform->serveClient(); });
+        const PlatformProcess::Session login =
+            inclusive.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
+        QVERIFY(login.isValid());
+        CUser staff;
+        staff.SetId(login.id);
+        staff.SetKey(login.key);
+        staff.SetToken(login.token);
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto stamp = [&now](int offset) { return now.addSecs(offset).toString("yyyy-MM-dd hh:mm:ss"); };
+        const qint64 asking = inclusive.createOrder({{"status", 1}, {"ctime", stamp(-30)}, {"ptime", stamp(-30)}});
+        const qint64 served = inclusive.createOrder({{"status", 1}, {"ctime", stamp(-30)}, {"ptime", stamp(-30)}});
+        QVERIFY(asking && served);
+
+        OrderPane pane(staff);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(asking), 10000);
+        SoundLog sounds;
+        QSignalSpy polled(pane.polls(), &COrderPolls::PollSucceeded);
+        // The buyer asks at S; a second later another order is served: the poll then asks from S.
+        inclusive.changeOrder(asking, QJsonObject{{"confirm", true}, {"ertime", stamp(-5)}});
+        inclusive.changeOrder(served, QJsonObject{{"status", 2}, {"ertime", stamp(-4)}});
+        QTRY_COMPARE_WITH_TIMEOUT(pane.ids(2).value(0), served, 5000);
+        QVERIFY(TestSupport::WaitUntil(
+            [&polled] { return polled.count(QVariantList{QStringLiteral("PayFinishOrder")}) >= 8; }));
+        QVERIFY(pane.list->ServerTable());
+        QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 1);
+        QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 1);
+        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 0);
     }
 
     void statusChange_movesTheRow()

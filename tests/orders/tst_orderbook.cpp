@@ -14,7 +14,8 @@ private slots:
     //   "E s +t"  a list or pay/finish entry: status s stamped t seconds later
     //   "D s"     a detail without stamp, asked for at the last "ask"; "D s +t" one with a stamp
     //   "ask"     a detail request goes out
-    //   "A f>t"   the client's own action, from status f to t, was accepted by the platform
+    //   "A f>t"   the client's own action, from status f to t, was accepted by the platform;
+    //             "A f>t @+t" with the platform's clock at its answer, t seconds later
     void newestFactWins_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -31,6 +32,10 @@ private slots:
         QTest::newRow("review after the own finish") << QStringList{"A 1>2", "E 3 +1"} << 3 << 2;
         QTest::newRow("review in the second of the own finish") << QStringList{"A 1>2", "E 3 +0"} << 3 << 2;
         QTest::newRow("detail asked after the own finish") << QStringList{"A 1>2", "ask", "D 3"} << 3 << 2;
+        QTest::newRow("report made before the own finish, arriving after it")
+            << QStringList{"E 1 +2", "A 1>2 @+9", "E 1 +5"} << 2 << 1;
+        QTest::newRow("report of paid after the own finish's answer") << QStringList{"A 1>2 @+9", "E 1 +10"} << 1 << 2;
+        QTest::newRow("review before the own finish's answer") << QStringList{"A 1>2 @+9", "E 3 +5"} << 3 << 2;
     }
     void newestFactWins()
     {
@@ -60,11 +65,47 @@ private slots:
                 QCOMPARE(order->GetTaker(), QStringLiteral("王五")); // a late detail still fills the rest
             } else {
                 const QStringList fromTo = part[1].split('>');
-                book.ApplyAction(order, fromTo[0].toInt(), fromTo[1].toInt(), "test");
+                const QDateTime answered = part.size() > 2 ? QDateTime::fromString(at(part[2].mid(1)), "yyyy-MM-dd hh:mm:ss")
+                                                           : QDateTime();
+                book.ApplyAction(order, fromTo[0].toInt(), fromTo[1].toInt(), "test", answered);
             }
         }
         QCOMPARE(order->GetStatus(), status);
         QCOMPARE(changed.size(), changes);
+    }
+
+    // The same status again is news only when it is stamped later than anything the book knew of
+    // the order, or, knowing no stamp, than its payment: a buyer asking for confirmation.
+    void sameStatusAgain_isNewsOnlyWhenLater_data()
+    {
+        QTest::addColumn<QString>("known"); // the order's stamp as the book learnt it, "" none
+        QTest::addColumn<QString>("paid");  // its payment
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("the stamp it was learnt with") << "10:00:05" << "10:00:05" << "10:00:05" << int(COrderBook::Same);
+        QTest::newRow("an older stamp") << "10:00:05" << "10:00:05" << "10:00:01" << int(COrderBook::Stale);
+        QTest::newRow("a later stamp") << "10:00:05" << "10:00:05" << "10:00:06" << int(COrderBook::Renewed);
+        QTest::newRow("no stamp known, the payment's") << "" << "10:00:05" << "10:00:05" << int(COrderBook::Same);
+        QTest::newRow("no stamp known, after the payment") << "" << "10:00:05" << "10:01:00" << int(COrderBook::Renewed);
+    }
+    void sameStatusAgain_isNewsOnlyWhenLater()
+    {
+        QFETCH(QString, known);
+        QFETCH(QString, paid);
+        QFETCH(QString, report);
+        QFETCH(int, outcome);
+        const auto at = [](const QString& time) { return QString(QStringLiteral("2026-12-08 ") + time); };
+        COrderBook book;
+        QVariantMap entry{{"id", 7}, {"status", 1}, {"ptime", at(paid)}};
+        if (!known.isEmpty())
+            entry.insert("ertime", at(known));
+        COrder* order = book.Take(entry, COrderBook::New);
+        QSignalSpy changed(&book, &COrderBook::StatusChanged);
+        QCOMPARE(int(book.ApplyEntry(order, QVariantMap{{"id", 7}, {"status", 1}, {"ptime", at(paid)},
+                                                         {"ertime", at(report)}},
+                                     "test")),
+                 outcome);
+        QCOMPARE(changed.size(), 0);
     }
 };
 

@@ -168,19 +168,30 @@ private slots:
 
     // The pay/finish poll names an order the client never listed (beyond the full list's first
     // page): it is fetched, gets its row and, being paid, blinks and rings. A failed fetch is
-    // asked for again.
+    // asked for again. Changed after its payment, the report was its buyer asking for confirmation:
+    // the fetched order goes to the table as well.
+    void payFinishNamesAnUnknownOrder_fetchesAndShowsIt_data()
+    {
+        QTest::addColumn<int>("paidBefore"); // seconds between its payment and the report's stamp
+        QTest::addColumn<QStringList>("sounds");
+        QTest::newRow("just paid") << 0 << QStringList{"audio/neworder.mp3"};
+        QTest::newRow("its buyer asks") << 600 << QStringList{"audio/neworder.mp3", "audio/notify.wav"};
+    }
     void payFinishNamesAnUnknownOrder_fetchesAndShowsIt()
     {
-        const QString now = stamp(QDateTime::currentDateTime());
-        fullList = {entry(10, 2, now)};
+        QFETCH(int, paidBefore);
+        QFETCH(QStringList, sounds);
+        const QDateTime now = QDateTime::currentDateTime();
+        fullList = {entry(10, 2, stamp(now))};
         details = {FakeResponse::Error(QNetworkReply::ConnectionRefusedError),
                    FakeResponse::Json(answer(QJsonObject{{"id", 900},
                                                          {"status", 1},
                                                          {"amount", 99999.99},
-                                                         {"ctime", now},
+                                                         {"ctime", stamp(now)},
                                                          {"taker", "王五"}}))};
-        payFinish = {QJsonObject{{"id", 900}, {"status", 1}, {"ertime", now}}};
-        SoundLog sounds;
+        payFinish = {QJsonObject{{"id", 900}, {"status", 1}, {"ptime", stamp(now.addSecs(-paidBefore))},
+                                 {"ertime", stamp(now)}}};
+        SoundLog played;
         OrderPane pane(user);
         QTRY_VERIFY(pane.list->FindOrderItem(900));
         QCOMPARE(sent("StaffOrder2").size(), 2);
@@ -189,10 +200,12 @@ private slots:
         QVERIFY(row->IsFlashing());
         QCOMPARE(row->GetOrder()->GetTaker(), QStringLiteral("王五"));
         QCOMPARE(row->GetOrder()->GetShopName(), QStringLiteral("老街牛肉面馆"));
-        QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(played.played, sounds, 6000);
+        QCOMPARE(pane.list->ServerTable() && pane.list->ServerTable()->ConfirmCell(900), paidBefore > 0);
         // Known from now on: later reports fetch nothing more.
         QTest::qWait(PollClock::Msecs(3) * 3);
         QCOMPARE(sent("StaffOrder2").size(), 2);
+        QCOMPARE(played.played, sounds);
     }
 
     // A reply naming more unknown orders than may wait: a few are fetched at a time, the rest are

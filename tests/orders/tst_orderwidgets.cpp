@@ -3,6 +3,8 @@
 #include "common/testmain.h"
 #include "detail/corderwidget.h"
 #include "common/orderfixture.h"
+#include "main/reminder.h"
+#include "orders/neworders.h"
 #include "orders/orderpane.h"
 
 // Groups and rows the way a person uses them: folding, selecting, blinking, the detail window and
@@ -170,14 +172,53 @@ private slots:
         QTRY_VERIFY(!window);
         QVERIFY(!pane.list->DetailWindow(1234));
 
-        // The context menu opens it as well, without stopping a blink.
-        row->StartFlash();
+        // The context menu opens a new order as well, and that too deals with its blinking.
+        order(pane, 1235, 1, true);
+        COrderItem* next = pane.group(1)->Items().first();
+        QVERIFY(next->IsFlashing());
         QString action;
         chooseFromNextMenu(&action);
-        QTest::mouseClick(row, Qt::RightButton);
+        QTest::mouseClick(next, Qt::RightButton);
         QCOMPARE(action, QStringLiteral("查看信息"));
-        QVERIFY(pane.list->DetailWindow(1234));
-        QVERIFY(row->IsFlashing());
+        QVERIFY(pane.list->DetailWindow(1235));
+        QVERIFY(!next->IsFlashing());
+        QVERIFY(pane.session->NewOrders()->Waiting().isEmpty());
+    }
+
+    // A new order blinks, and the reminder counts it, until it is dealt with by any road.
+    void newOrder_dealtWith_stopsBlinkingAndReminding_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<bool>("waits");
+        QTest::newRow("nothing yet") << "" << true;
+        QTest::newRow("opened from search") << "search" << false;
+        QTest::newRow("finished in its window") << "finish" << false;
+        QTest::newRow("served elsewhere") << "served" << false;
+        QTest::newRow("reported paid again") << "paid" << true;
+    }
+    void newOrder_dealtWith_stopsBlinkingAndReminding()
+    {
+        QFETCH(QString, road);
+        QFETCH(bool, waits);
+        OrderPane pane;
+        COrder* fresh = order(pane, 77, 1, true);
+        order(pane, 78, 1, true);
+        pane.group(1)->Fold();
+        settle();
+        QVERIFY(pane.list->FindOrderItem(77)->IsFlashing());
+        if (road == QLatin1String("search"))
+            pane.list->SlotOpenOrderDetail(fresh); // the main window's search opens it this way
+        else if (road == QLatin1String("finish"))
+            pane.list->Book()->ApplyAction(fresh, 1, 2, "test");
+        else if (road == QLatin1String("served"))
+            Report(*pane.list->Book(), fresh, 2);
+        else if (road == QLatin1String("paid"))
+            Report(*pane.list->Book(), fresh, 1);
+        settle();
+        QCOMPARE(pane.list->FindOrderItem(77)->IsFlashing(), waits);
+        const QList<qint64> waiting = waits ? QList<qint64>{77, 78} : QList<qint64>{78};
+        QCOMPARE(pane.session->Reminder()->Waiting(), waiting);
+        QVERIFY(pane.list->FindOrderItem(78)->IsFlashing());
     }
 
     // Whoever changes a status (the detail window, the confirmation table, a poll) tells the book;
@@ -231,8 +272,8 @@ private slots:
         COrderItem* row = pane.list->FindOrderItem(1234);
         QCOMPARE(row->ShowsNewOrderIcon(), newOrderIcon);
         QVERIFY(row->isVisible());
-        // An order staff must act on blinks again.
-        QCOMPARE(row->IsFlashing(), from == 1 || to == 1);
+        // Only an order that has just become paid blinks: leaving "paid" dealt with it.
+        QCOMPARE(row->IsFlashing(), to == 1);
     }
 
     // An order opened from search or income before any list brought it: no row until it is paid,
