@@ -432,9 +432,16 @@ private slots:
         QTest::addColumn<int>("reported");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("changes");
-        QTest::newRow("review, then ok") << "report first" << 3 << 3 << 1;
-        QTest::newRow("ok, then review") << "ok first" << 3 << 3 << 2;
-        QTest::newRow("ok, then an older report of paid") << "ok first" << 1 << 2 << 1;
+        QTest::addColumn<QByteArray>("answer"); // the finish's
+        QTest::addColumn<QString>("box");
+        const QByteArray ok = "{\"status\":1,\"info\":\"ok\"}";
+        QTest::newRow("review, then ok") << "report first" << 3 << 3 << 1 << ok << "";
+        QTest::newRow("ok, then review") << "ok first" << 3 << 3 << 2 << ok << "成功：结束服务";
+        QTest::newRow("ok, then an older report of paid") << "ok first" << 1 << 2 << 1 << ok << "成功：结束服务";
+        // The answer is lost, but a poll told meanwhile that the order is served: no failure to
+        // report beside its new status.
+        QTest::newRow("answer lost, served meanwhile")
+            << "report first" << 2 << 2 << 1 << QByteArray("<html>") << "订单状态已更新：已服务";
     }
     void ownFinish_crossingReports()
     {
@@ -442,13 +449,15 @@ private slots:
         QFETCH(int, reported);
         QFETCH(int, status);
         QFETCH(int, changes);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, box);
         // The platform's clock runs a minute ahead of what the book knows of the order.
         const QDateTime known = QDateTime::currentDateTime().addSecs(-120);
         FakeNetworkManager::SetPlatformClock(known.addSecs(60));
-        useFake([](const RecordedRequest& r) {
+        useFake([answer](const RecordedRequest& r) {
             if (r.request.url().path().endsWith(QLatin1String("/StaffOrder2")))
                 return FakeResponse::Json("{\"status\":1,\"info\":{\"id\":59,\"status\":1}}");
-            return FakeResponse::Hold("{\"status\":1,\"info\":\"ok\"}");
+            return FakeResponse::Hold(answer);
         });
         COrder& record = NewOrder(*book, 59);
         record.SetStatus(1);
@@ -467,6 +476,8 @@ private slots:
         }
         QCOMPARE(record.GetStatus(), status);
         QCOMPARE(changed.size(), changes);
+        if (!box.isEmpty())
+            QTRY_COMPARE(boxText(window), box);
         if (status != 3)
             return;
         QVERIFY(window->ActionButton()->isVisible());
