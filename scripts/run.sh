@@ -238,6 +238,8 @@ click $((VX + 217)) $((VY + 230))
 xdotool key ctrl+a type --delay 30 "$DEMO_ACCOUNT"
 click $((VX + 217)) $((VY + 260))
 xdotool key ctrl+a type --delay 30 "$DEMO_PASSWORD"
+# The orders the platform makes from here on are the ones that count as new for this session.
+login_line=$(wc -l < "$PLATFORM_LOG")
 xdotool key Return
 main=$(wait_window '^Tarvik$' 15) || fail "the main window did not appear within 15 s of pressing Enter in the login window"
 wait_gone "$login" 5 || fail "the login window stayed open after the login"
@@ -253,15 +255,19 @@ sleep 2
 click $((PANE_X + 40)) $((PANE_Y + 14))
 xdotool mousemove $((VX + VW / 2)) $((VY + 60)) # off the rows: no hover highlight
 sleep 1
-# The simulated buyers order every few seconds; the client asks for new orders every 20 s. Once
-# the platform has made one, the top row of "已支付" changes within one poll. A buyer asking for
-# confirmation meanwhile brings up the confirmation table over the main window: the main window
-# is raised before each look.
+# The simulated buyers order every few seconds; the client asks for new orders every 20 s. The
+# script waits for the client's own log to name an order the platform made after the login: then
+# that order, or one newer still, is the top row of "已支付". Pixels alone cannot tell: a buyer
+# asking for confirmation changes the pane too, and a frozen client shows nothing new at all.
 echo "waiting for a simulated order (the platform makes one every ${TARVIK_SIM_PACE:-8} to $((2 * ${TARVIK_SIM_PACE:-8})) s, the client asks every 20 s)"
-NEW_ORDER='^\[[0-9:]*\] new order [0-9]'
+# made_after_login: the numbers of the orders the platform made since the login, one a line.
+made_after_login() {
+  tail -n +"$((login_line + 1))" "$PLATFORM_LOG" | sed -n 's/^\[[0-9:]*\] new order \([0-9]*\):.*/\1/p'
+  [ -z "$admin_order" ] || echo "$admin_order"
+}
 admin_order=""
 deadline=$((SECONDS + 40))
-until grep -q "$NEW_ORDER" "$PLATFORM_LOG"; do
+until [ -n "$(made_after_login)" ]; do
   if [ "$SECONDS" -ge "$deadline" ]; then
     # A slow pace (TARVIK_SIM_PACE): a buyer orders through the admin API instead.
     echo "no simulated order within 40 s: one is made through the admin API"
@@ -272,20 +278,19 @@ until grep -q "$NEW_ORDER" "$PLATFORM_LOG"; do
     [ -n "$admin_order" ] || fail "the admin API answered without an order number: $answer"
     break
   fi
+  kill -0 "$client" 2>/dev/null || fail "the client ended while waiting for a new order"
   sleep 0.5
 done
-top_row() {
-  xdotool windowraise "$main"
-  pixels $((PANE_X + 50)) $((PANE_Y + 28)) 170 53
-}
-seeded_top=$(top_row)
-deadline=$((SECONDS + 25))
-while [ "$(top_row)" = "$seeded_top" ]; do
-  # The client may have asked just before the look above; then the detail window tells.
-  [ "$SECONDS" -lt "$deadline" ] || break
+first_new=$(made_after_login | head -n 1)
+echo "the platform made order $first_new after the login; waiting for the client to take it"
+# One new-order poll (20 s) and then some for a busy machine.
+deadline=$((SECONDS + 45))
+until grep -q "new order $first_new " "$CLIENT_LOG"; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "order $first_new, made after the login, never reached the client (its log: $CLIENT_LOG)"
   kill -0 "$client" 2>/dev/null || fail "the client ended while waiting for a new order"
-  sleep 1
+  sleep 0.5
 done
+echo "the client has order $first_new"
 # The new row blinks its icon every half second: of a few screenshots, the one kept shows the icon.
 xdotool windowraise "$main"
 sleep 0.4
@@ -305,7 +310,7 @@ xdotool mousemove --sync $((PANE_X + 120)) $((PANE_Y + 28 + 26)) click --repeat 
 detail=$(wait_window '订单详情$' 10) || fail "double-clicking the top row of \"已支付\" opened no detail window"
 title=$(xdotool getwindowname "$detail")
 order_id=${title%% *}
-[ "$order_id" = "$admin_order" ] || grep -q "] new order $order_id:" "$PLATFORM_LOG" ||
+made_after_login | grep -qx "$order_id" ||
   fail "the top row of \"已支付\" is order $order_id, not one made after the login"
 settle "$detail" 15 || echo "(the detail window of $order_id kept changing)"
 shot "$detail" 03-detail
