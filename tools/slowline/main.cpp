@@ -116,7 +116,7 @@ private:
             return;
         }
         using Clock = std::chrono::steady_clock;
-        const double burst = double(rate) / 20;
+        const double burst = qMax(1.0, double(rate) / 20);
         double tokens = 0;
         Clock::time_point refilled = Clock::now();
         std::vector<char> pending; // from the platform, not yet passed on
@@ -208,10 +208,8 @@ protected:
             exchange.endedAt = Now();
             if (reply->error() == QNetworkReply::NoError)
                 exchange.outcome = QStringLiteral("whole");
-            else if (Request::Stopped(reply) == Request::Stop::Deadline)
-                exchange.outcome = QStringLiteral("cut: not whole by its deadline");
             else if (Request::Stopped(reply) != Request::Stop::None)
-                exchange.outcome = QStringLiteral("cut: ") + reply->errorString();
+                exchange.outcome = QStringLiteral("cut: ") + Request::StopReason(reply);
             else
                 exchange.outcome = QStringLiteral("failed: ") + reply->errorString();
         });
@@ -250,7 +248,7 @@ int main(int argc, char* argv[])
                                            QStringLiteral("S"), QStringLiteral("120"));
     parser.addOptions({rateOption, ordersOption, secondsOption});
     parser.process(app);
-    const qint64 rate = qMax(100LL, parser.value(rateOption).toLongLong());
+    const qint64 rate = qMax(1LL, parser.value(rateOption).toLongLong());
     const int orders = qMax(1, parser.value(ordersOption).toInt());
     const int seconds = qMax(1, parser.value(secondsOption).toInt());
 
