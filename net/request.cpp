@@ -165,11 +165,12 @@ private:
         if (why == Stop::TooLarge)
             reason = QStringLiteral("the answer is larger than %1 MiB, stopped").arg(MiB(maxBytes));
         else if (why == Stop::TooSlow)
-            reason = QStringLiteral("fewer than %1 KiB of the answer came in the last %2 s (%3 bytes so far), "
-                                    "stopped")
-                         .arg(FloorBytes / 1024)
-                         .arg(Seconds(floorWindowMsecs))
-                         .arg(receivedBytes);
+            reason =
+                QStringLiteral("fewer than %1 KiB of the answer came in the last %2 s (%3 bytes so far), "
+                               "stopped")
+                    .arg(FloorBytes / 1024)
+                    .arg(Seconds(floorWindowMsecs))
+                    .arg(receivedBytes);
         else
             reason = QStringLiteral("the answer was not whole within %1 s (%2 bytes so far), stopped")
                          .arg(Seconds(allowedMsecs))

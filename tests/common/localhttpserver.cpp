@@ -73,7 +73,8 @@ FloodServer::FloodServer(const QByteArray& head, const Pace& pace)
         while (!stop && socket->state() != QAbstractSocket::UnconnectedState) {
             const bool more = pace.bodyBytes < 0 || body < pace.bodyBytes;
             if (more && socket->bytesToWrite() == 0 && clock.elapsed() >= chunks * pace.everyMsecs) {
-                const qint64 size = pace.bodyBytes < 0 ? chunk.size() : qMin(qint64(chunk.size()), pace.bodyBytes - body);
+                const qint64 size =
+                    pace.bodyBytes < 0 ? chunk.size() : qMin(qint64(chunk.size()), pace.bodyBytes - body);
                 socket->write(chunk.constData(), size);
                 body += size;
                 ++chunks;

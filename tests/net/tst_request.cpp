@@ -348,9 +348,9 @@ private slots:
                                   << FloodServer::Pace{1, 10, -1, {}} << 300 << 30000
                                   << "fewer than 8 KiB of the answer came in the last 0.3 s";
         // 60 KiB/s, well over the floor; 240 KiB announced give the 0.2 s deadline two more and a bit.
-        QTest::newRow("past its deadline") << ok + "Content-Length: 245760\r\n\r\n"
-                                           << FloodServer::Pace{6 * 1024, 100, -1, {}} << 30000 << 200
-                                           << "not whole within 0.6 s";
+        QTest::newRow("past its deadline")
+            << ok + "Content-Length: 245760\r\n\r\n"
+            << FloodServer::Pace{6 * 1024, 100, -1, {}} << 30000 << 200 << "not whole within 0.6 s";
     }
     void boundedAnswer_failsWithItsReason()
     {

@@ -11,8 +11,8 @@
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
 #include "detail/corderwidget.h"
-#include "orders/orderpane.h"
 #include "net/request.h"
+#include "orders/orderpane.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
 
@@ -328,15 +328,17 @@ private slots:
     // poll, and the poll is asked again.
     void payFinishTrickling_isCutAndAskedAgain()
     {
-        FloodServer line("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 9000\r\n\r\n", 10);
+        FloodServer line("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 9000\r\n\r\n",
+                         10);
         const QByteArray apiHost = qgetenv("TARVIK_API_HOST");
         qputenv("TARVIK_API_HOST", line.hostPort().toLatin1());
         const auto restore = qScopeGuard([apiHost] { qputenv("TARVIK_API_HOST", apiHost); });
         payFinishOnTheLine = true;
         Request::SetTransferTimeout(300);
         // The reason goes to the log; a dead line is no refusal, so the band gets no text of its own.
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                                               "PayFinishOrder poll failed: fewer than 8 KiB .* in the last 0.3 s")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral(
+                                 "PayFinishOrder poll failed: fewer than 8 KiB .* in the last 0.3 s")));
         OrderPane pane(user);
         QSignalSpy failed(pane.polls(), &COrderPolls::PollFailed);
         QTRY_COMPARE(sent("PayFinishOrder").size(), 2);

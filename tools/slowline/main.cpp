@@ -109,7 +109,8 @@ private:
     {
         const int server = ::socket(AF_INET, SOCK_STREAM, 0);
         const sockaddr_in target = Loopback(targetPort);
-        if (server < 0 || ::connect(server, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0) {
+        if (server < 0 ||
+            ::connect(server, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0) {
             ::close(client);
             if (server >= 0)
                 ::close(server);
@@ -141,7 +142,8 @@ private:
                     pending.insert(pending.end(), buffer, buffer + got);
             }
             const Clock::time_point now = Clock::now();
-            tokens = qMin(burst, tokens + double(rate) * std::chrono::duration<double>(now - refilled).count());
+            tokens =
+                qMin(burst, tokens + double(rate) * std::chrono::duration<double>(now - refilled).count());
             refilled = now;
             const size_t passed = qMin(pending.size(), size_t(tokens));
             if (passed > 0) {
@@ -271,9 +273,8 @@ int main(int argc, char* argv[])
     }
     qputenv("TARVIK_API_HOST", QStringLiteral("127.0.0.1:%1").arg(line.Port()).toLatin1());
 
-    Request::SetManagerFactory([](QObject* parent) -> QNetworkAccessManager* {
-        return new WatchingManager(parent);
-    });
+    Request::SetManagerFactory(
+        [](QObject* parent) -> QNetworkAccessManager* { return new WatchingManager(parent); });
     CUser user;
     user.SetAccount(PlatformProcess::DemoAccount);
     user.SetId(login.id);
@@ -304,7 +305,8 @@ int main(int argc, char* argv[])
         << rate << " bytes/s (" << Seconds(double(list.body.size()) / double(rate))
         << " s for the list), session " << seconds << " s |\n|---|---|\n";
     out << "| full list whole at | " << Seconds(loadedAt) << " s, " << booked << " orders in the book |\n";
-    out << "| connection lost at | " << Seconds(lostAt) << " s (restored at " << Seconds(restoredAt) << " s) |\n";
+    out << "| connection lost at | " << Seconds(lostAt) << " s (restored at " << Seconds(restoredAt)
+        << " s) |\n";
     QHash<QString, QPair<int, int>> counts; // sent, whole
     for (const Exchange& exchange : qAsConst(exchanges)) {
         counts[exchange.endpoint].first += 1;
