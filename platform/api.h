@@ -19,6 +19,7 @@ public:
     const int pageSize;
     // Set before the server starts.
     CodeLimits codeLimits;
+    bool updateDigest = false; // "UpdateSoftware" names the installer's SHA-256 as well
     QString OfferVersion() const;
     void SetOfferVersion(const QString& version);
 

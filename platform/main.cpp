@@ -109,6 +109,9 @@ int main(int argc, char* argv[])
         QStringLiteral("Version that UpdateSoftware offers (default " TARVIK_VERSION
                        ", the client's own: no update)."),
         QStringLiteral("X"), QStringLiteral(TARVIK_VERSION));
+    const QCommandLineOption digestOption(
+        QStringLiteral("update-digest"),
+        QStringLiteral("UpdateSoftware names the installer's SHA-256 (\"sha256\") besides build and url."));
     const QCommandLineOption pageOption(QStringLiteral("page-size"),
                                         QStringLiteral("Orders per page of the order list (default 1000)."),
                                         QStringLiteral("N"), QStringLiteral("1000"));
@@ -143,7 +146,7 @@ int main(int argc, char* argv[])
                                        QStringLiteral("The PEM private key of --tls-cert."),
                                        QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
-                       offerOption, pageOption, benchOption, logOption, requestTimeoutOption,
+                       offerOption, digestOption, pageOption, benchOption, logOption, requestTimeoutOption,
                        headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
                        keyOption});
     parser.process(app);
@@ -218,6 +221,7 @@ int main(int argc, char* argv[])
     Faults faults;
     Settings settings(pageSize, parser.value(offerOption));
     settings.codeLimits = codeLimits;
+    settings.updateDigest = parser.isSet(digestOption);
     Server server(store, faults, settings);
     server.SetLogging(parser.isSet(logOption));
     server.SetHeadTimeout(static_cast<int>(headTimeout * 1000));
