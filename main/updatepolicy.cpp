@@ -109,7 +109,7 @@ bool RedirectAllowed(const QUrl& from, const QUrl& to, bool hasDigest)
 {
     if (IsHttps(to))
         return to.isValid() && !to.host().isEmpty();
-    return IsHttp(to) && IsHttp(from) && SameHost(from, to) && RefuseAddress(to, hasDigest).isEmpty();
+    return IsHttp(to) && IsHttp(from) && RefuseAddress(to, hasDigest).isEmpty();
 }
 
 bool IsTextType(const QByteArray& contentType)

@@ -34,8 +34,8 @@ QString RefuseAddress(const QUrl& url, bool hasDigest);
 // Whether an installer from `url` is checked by nothing: it comes over plain http without a digest.
 bool Unverified(const QUrl& url, bool hasDigest);
 
-// Whether a redirect from `from` to `to` may be followed: to https anywhere, or to plain http on
-// the host (and port) the request was on, when RefuseAddress() has nothing against it.
+// Whether a redirect from `from` to `to` may be followed: to https anywhere, or from plain http to
+// plain http where RefuseAddress() has nothing against it (one of the platform's own hosts).
 bool RedirectAllowed(const QUrl& from, const QUrl& to, bool hasDigest);
 
 bool SameHost(const QUrl& a, const QUrl& b);

@@ -136,9 +136,13 @@ private slots:
         const QString foreign = QStringLiteral("http://localhost:%1/download/tarvik-setup-%2.sh")
                                     .arg(platform->port())
                                     .arg(hostileBuild);
-        webHost.reset(new LocalHttpServer([this, foreign](const QByteArray& path) {
+        const QString onPlatform =
+            platform->baseUrl() + QStringLiteral("/download/tarvik-setup-%1.sh").arg(hostileBuild);
+        webHost.reset(new LocalHttpServer([this, foreign, onPlatform](const QByteArray& path) {
             if (path == "/foreign")
                 return LocalHttpServer::Answer(302, "Location: " + foreign.toUtf8() + "\r\n");
+            if (path == "/platform")
+                return LocalHttpServer::Answer(302, "Location: " + onPlatform.toUtf8() + "\r\n");
             if (path == "/same")
                 return LocalHttpServer::Answer(302, "Location: /installer\r\n");
             return LocalHttpServer::Answer(200, "Content-Type: application/octet-stream\r\n", installer);
@@ -492,14 +496,26 @@ private slots:
         QVERIFY(started.isEmpty());
     }
 
-    void redirectOnTheSameHost_isFollowed()
+    // From the web host to itself, or to another of the platform's own hosts over plain http.
+    void redirectOnThePlatformsHosts_isFollowed_data()
     {
-        answerUpdateCheck(QStringLiteral("http://") + webHost->hostPort() + QStringLiteral("/same"),
-                          sha256(installer));
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("withDigest");
+        QTest::newRow("same host") << "/same" << true;
+        QTest::newRow("to the API and image host, no digest") << "/platform" << false;
+    }
+    void redirectOnThePlatformsHosts_isFollowed()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, withDigest);
+        QVERIFY(offer(hostileBuild));
+        answerUpdateCheck(QStringLiteral("http://") + webHost->hostPort() + path,
+                          withDigest ? sha256(installer) : QString());
         startUpdate();
         QTRY_COMPARE(update->CurrentState(), State::Offered);
         update->Proceed();
         QTRY_COMPARE(update->CurrentState(), State::Ready);
+        QCOMPARE(update->InstallerUnverified(), !withDigest);
         QFile written(CSoftwareUpdate::InstallerPath(PlatformProcess::DemoAccount, update->DownloadUrl()));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), installer);
