@@ -440,9 +440,6 @@ private slots:
         QTest::newRow("html error page") << onApi << "right"
                                          << "http"
                                          << "notjson" << 0LL << "网页" << true;
-        QTest::newRow("html error page, no digest") << onApi << "none"
-                                                    << "http"
-                                                    << "notjson" << 0LL << "网页" << true;
         QTest::newRow("wrong digest") << onApi << "wrong"
                                       << "http"
                                       << "" << 0LL << "校验失败" << true;
