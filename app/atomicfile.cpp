@@ -70,42 +70,91 @@ void SyncFolder(const QString& folder)
 
 bool Write(const QString& path, const QByteArray& bytes, QString* error)
 {
-    const QString shown = QDir::toNativeSeparators(path);
-    auto fail = [&](const QString& why) {
-        qCWarning(lcFiles, "%s could not be saved, the previous file is kept: %s", qUtf8Printable(shown),
-                  qUtf8Printable(why));
-        if (error)
-            *error = why;
-        return false;
-    };
+    Writer writer(path);
+    const bool saved = writer.Open() && writer.Append(bytes) && writer.Commit();
+    if (!saved && error)
+        *error = writer.ErrorString();
+    return saved;
+}
 
+Writer::Writer(const QString& path) : path(path) {}
+
+// An uncommitted temporary file is removed with it.
+Writer::~Writer() = default;
+
+bool Writer::Fail(const QString& why)
+{
+    qCWarning(lcFiles, "%s could not be saved, the previous file is kept: %s",
+              qUtf8Printable(QDir::toNativeSeparators(path)), qUtf8Printable(why));
+    error = why;
+    temp.reset();
+    return false;
+}
+
+bool Writer::Open()
+{
+    if (temp || !error.isEmpty())
+        return false;
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     if (!QDir().mkpath(folder))
-        return fail(QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(folder)));
-
+        return Fail(QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(folder)));
     // In the same folder, so that the rename stays on one file system and is atomic.
-    QTemporaryFile temp(folder + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
-    if (!temp.open())
-        return fail(temp.errorString());
-    if (temp.write(bytes) != bytes.size() || !temp.flush())
-        return fail(temp.errorString());
-    if (!SyncToDisk(temp.handle()))
-        return fail(LastSystemError());
-    temp.close();
-    if (temp.error() != QFileDevice::NoError)
-        return fail(temp.errorString());
+    temp = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/.") + info.fileName() +
+                                            QStringLiteral(".XXXXXX"));
+    if (!temp->open())
+        return Fail(temp->errorString());
+    return true;
+}
 
+bool Writer::Append(const QByteArray& bytes)
+{
+    if (!temp || finished || !error.isEmpty())
+        return false;
+    if (temp->write(bytes) != bytes.size())
+        return Fail(temp->errorString());
+    return true;
+}
+
+bool Writer::Finish()
+{
+    if (!temp || !error.isEmpty())
+        return false;
+    if (finished)
+        return true;
+    if (!temp->flush())
+        return Fail(temp->errorString());
+    if (!SyncToDisk(temp->handle()))
+        return Fail(LastSystemError());
+    temp->close();
+    if (temp->error() != QFileDevice::NoError)
+        return Fail(temp->errorString());
+    finished = true;
+    return true;
+}
+
+QString Writer::WrittenPath() const
+{
+    return temp ? temp->fileName() : QString();
+}
+
+bool Writer::Commit()
+{
+    if (!Finish())
+        return false;
+    const QFileInfo info(path);
     const QString linkedTo = info.isSymLink() ? info.symLinkTarget() : QString();
-    if (!ReplaceWith(temp.fileName(), path))
-        return fail(LastSystemError());
-    temp.setAutoRemove(false); // it has become `path`
-    SyncFolder(folder);
+    if (!ReplaceWith(temp->fileName(), path))
+        return Fail(LastSystemError());
+    temp->setAutoRemove(false); // it has become `path`
+    temp.reset();
+    SyncFolder(info.absolutePath());
 
     if (!linkedTo.isEmpty())
         qCWarning(lcFiles,
                   "%s was a symbolic link to %s: it is now a file of its own, and %s was left as it was",
-                  qUtf8Printable(shown), qUtf8Printable(QDir::toNativeSeparators(linkedTo)),
+                  qUtf8Printable(QDir::toNativeSeparators(path)),
+                  qUtf8Printable(QDir::toNativeSeparators(linkedTo)),
                   qUtf8Printable(QDir::toNativeSeparators(linkedTo)));
     return true;
 }

@@ -2,11 +2,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QSaveFile>
+#include <QTimer>
 
+#include "app/atomicfile.h"
 #include "app/constants.h"
 #include "main/updatepolicy.h"
 #include "net/request.h"
@@ -15,6 +15,9 @@ namespace {
 
 // Installers live in a folder of their own, beside nothing else the client keeps.
 const QString updatesFolder = QStringLiteral("updates");
+// The installer is read back for its digest a piece per turn of the event loop: a large one does not
+// hold the window.
+constexpr qint64 readBackPieceBytes = 4 * 1024 * 1024;
 
 QString CannotSave(const QString& path)
 {
@@ -117,8 +120,8 @@ void CSoftwareUpdate::HttpDownUpdate()
 {
     if (!network)
         return;
-    // The button is disabled while a download runs; a second call must not start another.
-    if (downloadReply && downloadReply->isRunning())
+    // The button is disabled while a download runs or is checked; a second call must not start another.
+    if (installerWriter)
         return;
     // A packaged copy is the package manager's to replace; a file from here would go around it.
     if (UpdatePolicy::FromPackage()) {
@@ -134,14 +137,17 @@ void CSoftwareUpdate::HttpDownUpdate()
     // The installer goes to disk as it arrives; it takes its name only once it is whole and checked,
     // so a stopped or refused download never leaves a file that the install click could start.
     const QString path = account ? InstallerPath(account, downloadUrl) : QString();
-    installerSave = std::make_unique<QSaveFile>(path);
-    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()) ||
-        !installerSave->open(QIODevice::WriteOnly)) {
+    if (path.isEmpty()) {
+        DownloadFailed(CannotSave(path));
+        return;
+    }
+    installerWriter = std::make_unique<AtomicFile::Writer>(path);
+    if (!installerWriter->Open()) {
         DropInstallerFile();
         DownloadFailed(CannotSave(path));
         return;
     }
-    installerHash.reset();
+    unverified = UpdatePolicy::Unverified(downloadUrl, !downloadDigest.isEmpty());
     downloadedBytes = 0;
     downloadAt = downloadUrl;
     downloadRefusal.clear();
@@ -214,9 +220,8 @@ QString CSoftwareUpdate::TakeDownloadedBytes(QNetworkReply* reply)
     downloadedBytes += chunk.size();
     if (downloadedBytes > UpdatePolicy::SizeLimit())
         return tooLarge;
-    installerHash.addData(chunk);
-    if (!installerSave || installerSave->write(chunk) != chunk.size())
-        return CannotSave(installerSave ? installerSave->fileName() : QString());
+    if (!installerWriter || !installerWriter->Append(chunk))
+        return CannotSave(installerWriter ? installerWriter->Path() : QString());
     return QString();
 }
 
@@ -230,9 +235,8 @@ void CSoftwareUpdate::RefuseDownload(const QString& why)
 
 void CSoftwareUpdate::DropInstallerFile()
 {
-    if (installerSave)
-        installerSave->cancelWriting();
-    installerSave.reset(); // an uncommitted save file removes what it wrote
+    readBack.reset();
+    installerWriter.reset(); // an uncommitted writer removes what it wrote
 }
 
 void CSoftwareUpdate::SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -263,20 +267,65 @@ void CSoftwareUpdate::ReplyFinishedDownUpdate(QNetworkReply* reply)
     }
     if (refused.isEmpty())
         refused = TakeDownloadedBytes(reply);
-    if (refused.isEmpty() && !downloadDigest.isEmpty() &&
-        QString::fromLatin1(installerHash.result().toHex()) != downloadDigest)
-        refused = QStringLiteral("安装文件校验失败，已删除。");
     // Announcing a file that is not there (or half there) would only fail later at the install
-    // click: the installer is written in one piece or not at all.
-    const QString path = installerSave ? installerSave->fileName() : QString();
-    if (refused.isEmpty() && !(installerSave && installerSave->commit()))
-        refused = CannotSave(path);
+    // click: a disk that fills at the last bytes fails the download here.
+    if (refused.isEmpty() && !installerWriter->Finish())
+        refused = CannotSave(installerWriter->Path());
     if (!refused.isEmpty()) {
         DropInstallerFile();
         DownloadFailed(refused);
         return;
     }
-    installerSave.reset();
+    if (downloadDigest.isEmpty()) {
+        CommitInstaller();
+        return;
+    }
+    // The digest is taken over the file as the disk holds it, not over the bytes as they came.
+    installerHash.reset();
+    readBack = std::make_unique<QFile>(installerWriter->WrittenPath());
+    if (!readBack->open(QIODevice::ReadOnly)) {
+        const QString path = installerWriter->Path();
+        DropInstallerFile();
+        DownloadFailed(CannotSave(path));
+        return;
+    }
+    ReadBackInstaller();
+}
+
+void CSoftwareUpdate::ReadBackInstaller()
+{
+    if (!readBack)
+        return;
+    const QByteArray piece = readBack->read(readBackPieceBytes);
+    if (!piece.isEmpty()) {
+        installerHash.addData(piece);
+        QTimer::singleShot(0, this, &CSoftwareUpdate::ReadBackInstaller);
+        return;
+    }
+    const bool readWhole = readBack->error() == QFileDevice::NoError;
+    readBack.reset();
+    QString refused;
+    if (!readWhole)
+        refused = CannotSave(installerWriter->Path());
+    else if (QString::fromLatin1(installerHash.result().toHex()) != downloadDigest)
+        refused = QStringLiteral("安装文件校验失败，已删除。");
+    if (!refused.isEmpty()) {
+        DropInstallerFile();
+        DownloadFailed(refused);
+        return;
+    }
+    CommitInstaller();
+}
+
+void CSoftwareUpdate::CommitInstaller()
+{
+    const QString path = installerWriter->Path();
+    if (!installerWriter->Commit()) {
+        DropInstallerFile();
+        DownloadFailed(CannotSave(path));
+        return;
+    }
+    installerWriter.reset();
     installerFile = path;
     Enter(State::Ready);
 }

@@ -9,8 +9,12 @@
 #include <functional>
 #include <memory>
 
+class QFile;
 class QNetworkAccessManager;
-class QSaveFile;
+
+namespace AtomicFile {
+class Writer;
+}
 
 // The software update: asks the platform once for its latest build, downloads the installer into
 // the account's "updates" folder, checks it and starts it. It shows nothing itself: the main window
@@ -29,7 +33,7 @@ public:
         PackageManager, // a newer build is offered, and this copy is the package manager's to replace
         Preparing,      // the download runs
         DownloadFailed, // the download failed or was refused (FailureReason()); HttpDownUpdate() retries
-        Ready,          // the installer is written and checked; slotClickInstall() starts it
+        Ready, // the installer is written (and checked, when it can be); slotClickInstall() starts it
     };
     Q_ENUM(State)
 
@@ -54,6 +58,9 @@ public:
     void SetCurrentVersion(const QString& version) { currentVersion = version; }
     QUrl DownloadUrl() const { return downloadUrl; }
     QString DownloadDigest() const { return downloadDigest; } // the SHA-256 the platform named, hex
+    // The installer of the last download came over plain http with no digest to check it against:
+    // the platform's word is all that vouches for it.
+    bool InstallerUnverified() const { return unverified; }
 
 signals:
     // Sent each time a state is entered, the same one again included (a second failed download).
@@ -87,6 +94,8 @@ private:
     void CheckDownRedirect(const QUrl& target);
     QString TakeDownloadedBytes(QNetworkReply* reply);
     void RefuseDownload(const QString& why);
+    void ReadBackInstaller();
+    void CommitInstaller();
     void DropInstallerFile();
 
     QNetworkAccessManager* network;
@@ -98,10 +107,13 @@ private:
     QPointer<QNetworkReply> downloadReply;
     QUrl downloadUrl;
     QString downloadDigest; // lower-case hex SHA-256 from the update check; empty when none came
-    QString installerFile;  // the file the last download was written to
+    bool unverified = false;
+    QString installerFile; // the file the last download was written to
     // The running download: written as it arrives into a file that takes the installer's name only
-    // once it is whole and checked; the address it is on now (after redirects) and why it was stopped.
-    std::unique_ptr<QSaveFile> installerSave;
+    // once it is whole and checked (the digest is taken over the file read back from the disk); the
+    // address it is on now (after redirects) and why it was stopped.
+    std::unique_ptr<AtomicFile::Writer> installerWriter;
+    std::unique_ptr<QFile> readBack;
     QCryptographicHash installerHash{QCryptographicHash::Sha256};
     qint64 downloadedBytes = 0;
     QUrl downloadAt;

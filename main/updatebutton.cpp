@@ -6,6 +6,12 @@
 
 #include "main/softwareupdate.h"
 
+namespace {
+
+const QString unverifiedText = QStringLiteral("安装程序未经校验");
+
+} // namespace
+
 CUpdateButton::CUpdateButton(CSoftwareUpdate* givenUpdate, QWidget* parent)
     : QPushButton(parent), update(givenUpdate)
 {
@@ -39,7 +45,12 @@ void CUpdateButton::ShowState()
         {State::DownloadFailed, QStringLiteral("更新下载失败，重试！")},
         {State::Ready, QStringLiteral("点击安装！")}};
     const State state = update->CurrentState();
-    setText(texts.value(state, text()));
+    // An installer nothing could check says so before it is started.
+    const bool unverified = state == State::Ready && update->InstallerUnverified();
+    setText(unverified ? unverifiedText : texts.value(state, text()));
+    setToolTip(unverified
+                   ? QStringLiteral("安装程序经未加密的连接从平台下载，没有校验值可以核对。点击即开始安装。")
+                   : QString());
     setEnabled(state != State::Preparing);
     setVisible(state != State::Nothing);
     if (progressBar && state != State::Preparing)
@@ -50,6 +61,10 @@ void CUpdateButton::ShowState()
     else if (state == State::DownloadFailed)
         emit TrayMessage(texts.value(state) + QLatin1Char('\n') +
                              (why.isEmpty() ? QStringLiteral("都是网络的错！") : why),
+                         QString());
+    else if (unverified)
+        emit TrayMessage(QStringLiteral("新版已下载完成！\n") + unverifiedText +
+                             QStringLiteral("，点击按钮开始安装。"),
                          QString());
     else if (state == State::Ready)
         emit TrayMessage(QStringLiteral("新版已下载完成！"), QString());

@@ -91,18 +91,25 @@ QString RefuseAddress(const QUrl& url, bool hasDigest)
         return QStringLiteral("更新地址无效，已拒绝下载。");
     if (IsHttps(url))
         return QString();
-    if (!SameHost(url, HostUrl(ApiHost())) && !SameHost(url, HostUrl(WebHost())))
+    const bool platformHost = SameHost(url, HostUrl(ApiHost())) || SameHost(url, HostUrl(ImageHost())) ||
+                              SameHost(url, HostUrl(WebHost()));
+    if (!platformHost)
         return QStringLiteral("更新地址不在平台的服务器上，已拒绝下载。");
-    if (!hasDigest)
+    if (!hasDigest && ApiScheme() == QLatin1String("https"))
         return QStringLiteral("更新地址未加密且没有校验值，已拒绝下载。");
     return QString();
+}
+
+bool Unverified(const QUrl& url, bool hasDigest)
+{
+    return IsHttp(url) && !hasDigest;
 }
 
 bool RedirectAllowed(const QUrl& from, const QUrl& to, bool hasDigest)
 {
     if (IsHttps(to))
         return to.isValid() && !to.host().isEmpty();
-    return IsHttp(to) && IsHttp(from) && SameHost(from, to) && hasDigest;
+    return IsHttp(to) && IsHttp(from) && RefuseAddress(to, hasDigest).isEmpty();
 }
 
 bool IsTextType(const QByteArray& contentType)

@@ -5,8 +5,10 @@
 #include <QUrl>
 
 // What the software update may fetch and keep. The platform names the installer's address and,
-// normally, its SHA-256; whatever the network in between does, the client only runs a file that
-// came over https or from the platform's own host with a matching digest.
+// where it gives one, its SHA-256. The client fetches over https from anywhere, and over plain http
+// only from the platform's own hosts: with a digest, the file is checked against it; without one,
+// only while the platform's answer itself came over plain http, where nothing stronger than its
+// word exists, and the user is told the installer is unverified.
 namespace UpdatePolicy {
 
 // The largest installer the client accepts; a download that grows beyond it is stopped.
@@ -24,12 +26,16 @@ void SetDownloadDeadline(int msecs); // 0 or less restores the default
 bool FromPackage();
 void SetFromPackage(int fromPackage); // 1 or 0 for tests; -1 returns to the built-in answer
 
-// Why the client will not fetch `url`, or an empty text when it may: only http and https, plain
-// http only from the configured API or web host and only with a digest to check the file against.
+// Why the client will not fetch `url`, or an empty text when it may: only http and https; plain
+// http only from the configured API, image or web host, and, when the API is https, only with a
+// digest to check the file against (an answer that came over https can vouch for it).
 QString RefuseAddress(const QUrl& url, bool hasDigest);
 
-// Whether a redirect from `from` to `to` may be followed: to https anywhere, or to plain http on
-// the host (and port) the request was on, when a digest will check the file.
+// Whether an installer from `url` is checked by nothing: it comes over plain http without a digest.
+bool Unverified(const QUrl& url, bool hasDigest);
+
+// Whether a redirect from `from` to `to` may be followed: to https anywhere, or from plain http to
+// plain http where RefuseAddress() has nothing against it (one of the platform's own hosts).
 bool RedirectAllowed(const QUrl& from, const QUrl& to, bool hasDigest);
 
 bool SameHost(const QUrl& a, const QUrl& b);

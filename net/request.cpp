@@ -1,6 +1,7 @@
 #include "net/request.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -9,6 +10,9 @@
 #include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
+#include <QVector>
+
+#include <limits>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -37,13 +41,20 @@ QString MiB(qint64 bytes)
     return QString::number(bytes / (1024 * 1024));
 }
 
+QString Seconds(qint64 msecs)
+{
+    return QString::number(double(msecs) / 1000.0, 'g', 4);
+}
+
 // Lives as the reply's child and goes with it.
 class ReplyBound : public QObject
 {
 public:
-    ReplyBound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs)
-        : QObject(reply), reply(reply), maxBytes(maxBytes), deadlineMsecs(deadlineMsecs)
+    // `paced`: the deadline grows with the answer's length and a floor on its rate holds (BoundAnswer).
+    ReplyBound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs, bool paced)
+        : QObject(reply), reply(reply), maxBytes(maxBytes), deadlineMsecs(deadlineMsecs), paced(paced)
     {
+        clock.start();
         if (maxBytes > 0) {
             // Qt's network thread can stall up to a chunk short of a full buffer: a buffer that
             // fills has passed the limit all the same.
@@ -67,9 +78,17 @@ public:
         });
         if (deadlineMsecs > 0) {
             deadline.setSingleShot(true);
-            connect(&deadline, &QTimer::timeout, this, [this] { Abort(Stop::Deadline); });
+            connect(&deadline, &QTimer::timeout, this, &ReplyBound::CheckDeadline);
             connect(reply, &QNetworkReply::finished, &deadline, &QTimer::stop);
             deadline.start(deadlineMsecs);
+        }
+        if (paced && floorWindowMsecs > 0) {
+            // Looked at six times a window: a line that stalls is cut within a sixth of one late.
+            floorWatch.setInterval(qMax(10, floorWindowMsecs / floorLooksPerWindow));
+            connect(&floorWatch, &QTimer::timeout, this, &ReplyBound::CheckFloor);
+            connect(reply, &QNetworkReply::finished, &floorWatch, &QTimer::stop);
+            floorWatch.start();
+            samples.append({0, 0});
         }
     }
 
@@ -83,32 +102,95 @@ public:
     }
 
 private:
+    struct Sample
+    {
+        qint64 at;       // on `clock`
+        qint64 received; // bytes of body by then
+    };
+
+    // The deadline of a paced answer: one for its start, one more for every BytesPerDeadline of its
+    // length, announced or (without an announcement) come so far.
+    qint64 AllowedMsecs() const
+    {
+        if (!paced)
+            return deadlineMsecs;
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        const qint64 length = qBound(qint64(0), qMax(announced, receivedBytes), MaxReplyBytes);
+        return deadlineMsecs + deadlineMsecs * length / BytesPerDeadline;
+    }
+
+    void CheckDeadline()
+    {
+        const qint64 allowed = AllowedMsecs();
+        const qint64 elapsed = clock.elapsed();
+        if (elapsed >= allowed)
+            Abort(Stop::Deadline, allowed);
+        else
+            deadline.start(int(qMin(allowed - elapsed, qint64(std::numeric_limits<int>::max()))));
+    }
+
+    // Cut when fewer than FloorBytes came over the last window. A look that comes late (the event
+    // loop was held, and the bytes that came meanwhile may not be counted yet) starts the window
+    // afresh: the client, not the line, was slow.
+    void CheckFloor()
+    {
+        const qint64 now = clock.elapsed();
+        if (now - samples.last().at > floorWindowMsecs / 2)
+            samples.clear();
+        samples.append({now, receivedBytes});
+        int windowStart = -1; // the latest look at least a window back
+        for (int i = 0; i < samples.size() && now - samples.at(i).at >= floorWindowMsecs; ++i)
+            windowStart = i;
+        if (windowStart < 0)
+            return;
+        if (receivedBytes - samples.at(windowStart).received < FloorBytes) {
+            Abort(Stop::TooSlow);
+            return;
+        }
+        samples.remove(0, windowStart);
+    }
+
     void CheckBuffer()
     {
         if (reply->bytesAvailable() > maxBytes)
             Abort(Stop::TooLarge);
     }
 
-    void Abort(Stop why)
+    void Abort(Stop why, qint64 allowedMsecs = 0)
     {
         if (reply->isFinished() || Stopped(reply) != Stop::None)
             return;
         reply->setProperty(stopProperty, int(why));
-        reply->setProperty(
-            stopReasonProperty,
-            why == Stop::TooLarge
-                ? QStringLiteral("the answer is larger than %1 MiB, stopped").arg(MiB(maxBytes))
-                : QStringLiteral("the answer was not whole within %1 s, stopped")
-                      .arg(deadlineMsecs / 1000.0));
+        QString reason;
+        if (why == Stop::TooLarge)
+            reason = QStringLiteral("the answer is larger than %1 MiB, stopped").arg(MiB(maxBytes));
+        else if (why == Stop::TooSlow)
+            reason =
+                QStringLiteral("fewer than %1 KiB of the answer came in the last %2 s (%3 bytes so far), "
+                               "stopped")
+                    .arg(FloorBytes / 1024)
+                    .arg(Seconds(floorWindowMsecs))
+                    .arg(receivedBytes);
+        else
+            reason = QStringLiteral("the answer was not whole within %1 s (%2 bytes so far), stopped")
+                         .arg(Seconds(allowedMsecs))
+                         .arg(receivedBytes);
+        reply->setProperty(stopReasonProperty, reason);
         reply->abort(); // finishes the reply with an error at once
     }
 
+    static constexpr int floorLooksPerWindow = 6;
     QNetworkReply* reply;
     const qint64 maxBytes;
     const int deadlineMsecs;
+    const bool paced;
+    const int floorWindowMsecs = transferTimeout;
     qint64 receivedBytes = 0;
+    QElapsedTimer clock;
     QTimer deadline;
     QTimer watch;
+    QTimer floorWatch;
+    QVector<Sample> samples; // the floor's looks, oldest first
 };
 
 } // namespace
@@ -188,12 +270,23 @@ void SetTransferDeadline(int msecs)
 void Bound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs)
 {
     if (reply)
-        new ReplyBound(reply, maxBytes, deadlineMsecs);
+        new ReplyBound(reply, maxBytes, deadlineMsecs, false);
+}
+
+void BoundAnswer(QNetworkReply* reply)
+{
+    if (reply)
+        new ReplyBound(reply, MaxReplyBytes, transferDeadline, true);
 }
 
 Stop Stopped(const QNetworkReply* reply)
 {
     return reply ? Stop(reply->property(stopProperty).toInt()) : Stop::None;
+}
+
+QString StopReason(const QNetworkReply* reply)
+{
+    return reply ? reply->property(stopReasonProperty).toString() : QString();
 }
 
 QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize)
@@ -212,7 +305,7 @@ QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, 
     if (!manager)
         return nullptr;
     QNetworkReply* reply = manager->post(BuildRequest(endpointUrl, body.size()), body);
-    Bound(reply, MaxReplyBytes, transferDeadline);
+    BoundAnswer(reply);
     return reply;
 }
 
@@ -288,7 +381,7 @@ Answer Read(QNetworkReply* reply)
     if (reply->error() != QNetworkReply::NoError) {
         answer.networkError = true;
         answer.errorCode = reply->error();
-        const QString stopped = reply->property(stopReasonProperty).toString();
+        const QString stopped = StopReason(reply);
         answer.errorString = stopped.isEmpty() ? reply->errorString() : stopped;
     }
     // An aborted reply is closed and has nothing left to read.

@@ -42,36 +42,48 @@ void SetManagerFactory(ManagerFactory factory); // null restores the real one
 bool TrustCaFile(QString* error);
 
 // No request may wait for ever: a server that accepts and never answers would stop a poll for good.
-// The timeout arrives as a network error of the reply.
+// The timeout arrives as a network error of the reply. It is also the span over which an API answer
+// must keep coming (FloorBytes).
 int TransferTimeout(); // milliseconds, 30 000 unless changed
 void SetTransferTimeout(int msecs);
 
-// No API answer comes near this: the full list of 10 000 orders is about 3 MB.
+// No API answer comes near this: the full list of 10 000 orders is about 2 MB.
 constexpr qint64 MaxReplyBytes = 32LL * 1024 * 1024;
 
-// The transfer timeout only fires when nothing arrives; an answer that trickles in a byte at a
-// time would hold a poll for ever. So the whole transfer has a deadline of its own as well.
+// The transfer timeout only fires when nothing arrives; an answer that trickles in a byte at a time
+// would hold a poll for ever. So an API answer is cut when fewer than FloorBytes arrived in the last
+// TransferTimeout(), and it has a deadline as well that a working line meets however large the
+// answer: TransferDeadline() for its start and one more for every BytesPerDeadline it announces
+// (Content-Length), or, announcing none, that has come so far. At the defaults: a trickle is cut
+// after 30 s, a line must bring 8 KiB every 30 s, and the full list of 10 000 orders (about 2 MB)
+// may take nine minutes, enough for a line of 4 KB/s.
 int TransferDeadline(); // milliseconds, 30 000 unless changed
 void SetTransferDeadline(int msecs);
+constexpr qint64 FloorBytes = 8 * 1024;
+constexpr qint64 BytesPerDeadline = 120 * 1024;
 
 enum class Stop
 {
     None,
     TooLarge, // the answer announced or brought more than its limit
     Deadline, // the answer was not whole by its deadline
+    TooSlow,  // fewer than FloorBytes came in the last TransferTimeout()
 };
 
 // Bounds a running reply: more than `maxBytes` of body (0: no size limit), or a transfer still
 // running after `deadlineMsecs`, aborts it, and it finishes as a failed request. The reply's buffer
 // is held to a little over maxBytes, so a download (GET) pauses there even while the event loop is busy
 // (Qt's network thread ignores that buffer for a POST: an API answer is stopped as soon as the
-// event loop sees it pass the limit). Post() bounds every API request this way; pictures and the
-// installer download are bounded by their own limits.
+// event loop sees it pass the limit). Pictures and the installer download are bounded this way.
 void Bound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs);
-Stop Stopped(const QNetworkReply* reply); // why Bound() aborted the reply
+// Bounds an API answer: MaxReplyBytes, the floor on its rate and the deadline that grows with its
+// length (above). Post() bounds every API request this way.
+void BoundAnswer(QNetworkReply* reply);
+Stop Stopped(const QNetworkReply* reply);       // why Bound() aborted the reply
+QString StopReason(const QNetworkReply* reply); // the same for the log; empty when it was not stopped
 
 QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize);
-// Posts the body, bounded by MaxReplyBytes and TransferDeadline().
+// Posts the body, bounded by BoundAnswer().
 QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body);
 
 // Ties a reply to the object that reads it: when that object goes first, the reply is cut loose

@@ -22,6 +22,7 @@ public:
     // PayFinishOrder also answers the changes stamped in the very second it is asked from, as some
     // platforms do ("ertime" >= rather than >).
     bool inclusiveErtime = false;
+    bool updateDigest = false; // "UpdateSoftware" names the installer's SHA-256 as well
     QString OfferVersion() const;
     void SetOfferVersion(const QString& version);
 

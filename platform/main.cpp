@@ -109,6 +109,9 @@ int main(int argc, char* argv[])
         QStringLiteral("Version that UpdateSoftware offers (default " TARVIK_VERSION
                        ", the client's own: no update)."),
         QStringLiteral("X"), QStringLiteral(TARVIK_VERSION));
+    const QCommandLineOption digestOption(
+        QStringLiteral("update-digest"),
+        QStringLiteral("UpdateSoftware names the installer's SHA-256 (\"sha256\") besides build and url."));
     const QCommandLineOption pageOption(QStringLiteral("page-size"),
                                         QStringLiteral("Orders per page of the order list (default 1000)."),
                                         QStringLiteral("N"), QStringLiteral("1000"));
@@ -146,7 +149,8 @@ int main(int argc, char* argv[])
                                        QStringLiteral("The PEM private key of --tls-cert."),
                                        QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
-                       offerOption, pageOption, benchOption, logOption, inclusiveErtimeOption, requestTimeoutOption,
+                       offerOption, digestOption, pageOption, benchOption, logOption, inclusiveErtimeOption,
+                       requestTimeoutOption,
                        headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
                        keyOption});
     parser.process(app);
@@ -222,6 +226,7 @@ int main(int argc, char* argv[])
     Settings settings(pageSize, parser.value(offerOption));
     settings.codeLimits = codeLimits;
     settings.inclusiveErtime = parser.isSet(inclusiveErtimeOption);
+    settings.updateDigest = parser.isSet(digestOption);
     Server server(store, faults, settings);
     server.SetLogging(parser.isSet(logOption));
     server.SetHeadTimeout(static_cast<int>(headTimeout * 1000));

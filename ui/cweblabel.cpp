@@ -1,12 +1,15 @@
 #include "ui/cweblabel.h"
 
+#include "app/atomicfile.h"
 #include "app/constants.h"
 #include "app/desktop.h"
 #include "net/request.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QMovie>
@@ -37,6 +40,23 @@ bool isSafeCopyPath(const QString& path)
     if (!CWebLabel::IsPlainFileName(parts.last()))
         return false;
     return !parts.contains(QStringLiteral(".."));
+}
+
+// The copy is written whole or not at all, through a file of its own even where a link lay, and only
+// into a folder that is there: the label makes none. A copy that cannot be written goes to the log;
+// it is not worth bothering the user.
+void SaveLocalCopy(const QPixmap& picture, const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.dir().exists())
+        return;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    // The format follows the name, as the copy's readers expect; a name without a known one gets none.
+    const QByteArray format = info.suffix().toLatin1();
+    if (!format.isEmpty() && picture.save(&buffer, format.constData()))
+        AtomicFile::Write(path, bytes);
 }
 
 } // namespace
@@ -200,7 +220,7 @@ void CWebLabel::replyFinished(QNetworkReply* finished)
     DropLoadingMovie();
     emit FinishedDownload();
     if (!localPath.isEmpty())
-        picture.save(localPath); // a copy that cannot be written is not worth bothering the user
+        SaveLocalCopy(picture, localPath);
 }
 
 QImage CWebLabel::ReadPicture(QIODevice* source, bool* tooLarge)

@@ -610,7 +610,8 @@ void PlatformApiTest::updateAndInstaller()
     // No session fields, empty body, as the client sends it.
     QJsonObject reply = platform->post(QStringLiteral("UpdateSoftware"), QString());
     QCOMPARE(reply.value("status").toInt(), 1);
-    QCOMPARE(Keys(reply.value("info").toObject()), Sorted({"build", "sha256", "url"}));
+    // Build and address only, as the platform answers; the digest is an option.
+    QCOMPARE(Keys(reply.value("info").toObject()), Sorted({"build", "url"}));
     // By default the client's own version: no update.
     QCOMPARE(reply.value("info").toObject().value("build").toString(), AppVersion);
 
@@ -627,9 +628,18 @@ void PlatformApiTest::updateAndInstaller()
     QVERIFY(installer.body.startsWith("#!/bin/sh"));
     QVERIFY(installer.body.contains("1.0.7.0"));
     QVERIFY2(installer.body.size() > 100 * 1024, "large enough for the client's progress bar to move");
-    QCOMPARE(reply.value("info").toObject().value("sha256").toString(),
-             QString::fromLatin1(QCryptographicHash::hash(installer.body, QCryptographicHash::Sha256).toHex()));
     QCOMPARE(platform->get(QStringLiteral("/download/other.exe")).httpStatus, 404);
+
+    PlatformProcess withDigest(
+        {QStringLiteral("--update-digest"), QStringLiteral("--offer-version"), QStringLiteral("1.0.7.0")});
+    QVERIFY2(withDigest.isRunning(), qPrintable(withDigest.errorString()));
+    const QJsonObject info =
+        withDigest.post(QStringLiteral("UpdateSoftware"), QString()).value("info").toObject();
+    QCOMPARE(Keys(info), Sorted({"build", "sha256", "url"}));
+    QCOMPARE(info.value("sha256").toString(),
+             QString::fromLatin1(QCryptographicHash::hash(withDigest.get(info.value("url").toString()).body,
+                                                          QCryptographicHash::Sha256)
+                                     .toHex()));
 }
 
 void PlatformApiTest::picturesAndPages()

@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLineEdit>
 
@@ -17,6 +18,8 @@
 #include "common/testmain.h"
 #include "main/cwmain.h"
 #include "main/cwsettings.h"
+#include "main/softwareupdate.h"
+#include "net/request.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
 #include "session/userstore.h"
@@ -137,6 +140,49 @@ private slots:
                  QStringLiteral("存储用户数据失败！\n账号锁文件无法写入，本机可能重复登录此账号。"));
         QCOMPARE(contents(UsersFile()), before);
         QVERIFY(!QFile::exists(AccountLockFile(account))); // no empty lock left behind
+    }
+
+    // An installer the full disk cuts short is never offered to start, checked against a digest or
+    // not. It is smaller than a file's write buffer, so only the last flush meets the full disk.
+    void fullDisk_installerIsNotOffered_data()
+    {
+        QTest::addColumn<bool>("withDigest");
+        QTest::newRow("no digest") << false;
+        QTest::newRow("digest") << true;
+    }
+    void fullDisk_installerIsNotOffered()
+    {
+        QFETCH(bool, withDigest);
+        const QByteArray script = "#!/bin/sh\nexit 0\n" + QByteArray(8 * 1024, '#');
+        const QString url =
+            QStringLiteral("http://") + ApiHost() + QStringLiteral("/download/tarvik-setup-9.0.sh");
+        const QString digest =
+            withDigest
+                ? QString::fromLatin1(QCryptographicHash::hash(script, QCryptographicHash::Sha256).toHex())
+                : QString();
+        FakeNetworkManager::Install([=](const RecordedRequest& sent) {
+            if (sent.operation == QNetworkAccessManager::GetOperation)
+                return FakeResponse::Json(script);
+            return FakeResponse::Json(
+                QStringLiteral(R"({"status":1,"info":{"build":"9.0","url":"%1","sha256":"%2"}})")
+                    .arg(url, digest)
+                    .toUtf8());
+        });
+        const QByteArray scheme = qgetenv("TARVIK_API_SCHEME");
+        qputenv("TARVIK_API_SCHEME", "http"); // the platform's own host over plain http is taken
+        const auto restore = qScopeGuard([scheme] { qputenv("TARVIK_API_SCHEME", scheme); });
+        const QString installer = CSoftwareUpdate::InstallerPath(account, QUrl(url));
+        QVERIFY(QDir().mkpath(QFileInfo(installer).path()));
+        fillDisk();
+
+        CSoftwareUpdate update(Request::CreateManager(this), account);
+        update.HttpUpdate();
+        QTRY_COMPARE(update.CurrentState(), CSoftwareUpdate::State::Offered);
+        update.Proceed();
+        QTRY_COMPARE(update.CurrentState(), CSoftwareUpdate::State::DownloadFailed);
+        QVERIFY2(update.FailureReason().startsWith(QStringLiteral("无法保存安装文件")),
+                 qPrintable(update.FailureReason()));
+        QCOMPARE(QDir(QFileInfo(installer).path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void linkedUsersFile_isReplaced_itsTargetUntouched()

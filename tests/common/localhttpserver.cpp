@@ -1,5 +1,6 @@
 #include "common/localhttpserver.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -44,9 +45,14 @@ void LocalHttpServer::Accept(QTcpSocket* socket)
 }
 
 FloodServer::FloodServer(const QByteArray& head, int trickleMsecs)
+    : FloodServer(head, Pace{trickleMsecs > 0 ? 1 : 64 * 1024, trickleMsecs, -1, QByteArray()})
+{
+}
+
+FloodServer::FloodServer(const QByteArray& head, const Pace& pace)
 {
     std::atomic<int> listening{-1};
-    worker = std::thread([this, head, trickleMsecs, &listening] {
+    worker = std::thread([this, head, pace, &listening] {
         QTcpServer server;
         listening = server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
         if (!server.waitForNewConnection(10000))
@@ -58,12 +64,28 @@ FloodServer::FloodServer(const QByteArray& head, int trickleMsecs)
         asked = true;
         QObject::connect(socket.data(), &QTcpSocket::bytesWritten, [this](qint64 bytes) { sent += bytes; });
         socket->write(head);
-        const QByteArray chunk(trickleMsecs > 0 ? 1 : 64 * 1024, ' ');
-        while (!stop && socket->state() == QAbstractSocket::ConnectedState) {
-            if (socket->bytesToWrite() == 0)
-                socket->write(chunk);
+        const QByteArray chunk(pace.chunkBytes, ' ');
+        QElapsedTimer clock;
+        clock.start();
+        qint64 body = 0;
+        qint64 chunks = 0;
+        // Until the client goes, or the tail has been written out after a disconnect.
+        while (!stop && socket->state() != QAbstractSocket::UnconnectedState) {
+            const bool more = pace.bodyBytes < 0 || body < pace.bodyBytes;
+            if (more && socket->bytesToWrite() == 0 && clock.elapsed() >= chunks * pace.everyMsecs) {
+                const qint64 size =
+                    pace.bodyBytes < 0 ? chunk.size() : qMin(qint64(chunk.size()), pace.bodyBytes - body);
+                socket->write(chunk.constData(), size);
+                body += size;
+                ++chunks;
+                if (body == pace.bodyBytes) {
+                    socket->write(pace.tail);
+                    socket->disconnectFromHost(); // after what is written, and ends an answer of no length
+                }
+            }
             socket->waitForBytesWritten(200);
-            QThread::msleep(trickleMsecs);
+            if (pace.everyMsecs > 0)
+                QThread::msleep(ulong(qMax(qint64(0), chunks * pace.everyMsecs - clock.elapsed())));
         }
     });
     while (listening < 0)

@@ -41,11 +41,22 @@ private:
 
 // Answers one request from a thread of its own, so it keeps sending while the test's event loop is
 // busy, as a real server does: `head` (status line and headers, blank line included), then blanks
-// as fast as the client takes them, or one blank every `trickleMsecs`, until the client goes.
+// as fast as the client takes them, or one blank every `trickleMsecs`, until the client goes; or
+// paced: `chunkBytes` blanks every `everyMsecs` (on a steady schedule) until `bodyBytes` are sent,
+// then `tail`, and the connection stays open until the client goes.
 class FloodServer
 {
 public:
+    struct Pace
+    {
+        int chunkBytes = 64 * 1024;
+        int everyMsecs = 0;
+        qint64 bodyBytes = -1; // -1: no end
+        QByteArray tail;
+    };
+
     explicit FloodServer(const QByteArray& head, int trickleMsecs = 0);
+    FloodServer(const QByteArray& head, const Pace& pace);
     ~FloodServer();
 
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(port); }

@@ -726,6 +726,7 @@ private slots:
         QVERIFY(!bar->isVisible() && button->isVisible());
         QTRY_COMPARE(button->text(), QStringLiteral("点击安装！"));
         QVERIFY(button->isVisible() && button->isEnabled() && !bar->isVisible());
+        QVERIFY(button->toolTip().isEmpty()); // checked against its digest: nothing to warn of
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("新版已下载完成！"));
         QCOMPARE(Tray::LastMessage().title, AppName);
 
@@ -756,6 +757,40 @@ private slots:
         answers->build = QStringLiteral("1.0");
         window->Update()->HttpUpdate();
         QTRY_VERIFY(!button->isVisible());
+    }
+
+    // The platform named no digest: the installer, fetched over plain http from its host, is taken on
+    // its word, and the button says so before it is started.
+    void update_unverifiedInstaller_isSaidBeforeItStarts()
+    {
+        const QByteArray script("#!/bin/sh\nexit 0\n");
+        const QString url = platform->baseUrl() + QStringLiteral("/download/tarvik-setup-9.1.sh");
+        FakeNetworkManager::Install([=](const RecordedRequest& request) {
+            if (request.request.url() == QUrl(url))
+                return FakeResponse::Json(script);
+            if (!request.request.url().path().endsWith(QStringLiteral("/UpdateSoftware")))
+                return FakeResponse::Real();
+            return FakeResponse::Json(
+                QStringLiteral(R"({"status":1,"info":{"build":"9.1","url":"%1"}})").arg(url).toUtf8());
+        });
+        const QString installer = CSoftwareUpdate::InstallerPath(PlatformProcess::DemoAccount, QUrl(url));
+        const auto restore = qScopeGuard([installer] {
+            FakeNetworkManager::Uninstall();
+            QDir(QFileInfo(installer).absolutePath()).removeRecursively();
+        });
+        openWindow();
+        QPushButton* button = window->UpdateButton();
+        QTRY_COMPARE(button->text(), QStringLiteral("有新版本，下载更新"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(button->text(), QStringLiteral("安装程序未经校验"));
+        QVERIFY(button->isVisible() && button->isEnabled());
+        QVERIFY(button->toolTip().contains(QStringLiteral("点击即开始安装")));
+        QCOMPARE(Tray::LastMessage().text,
+                 QStringLiteral("新版已下载完成！\n安装程序未经校验，点击按钮开始安装。"));
+        QVERIFY(Desktop::LastStarted() != installer);
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(Desktop::LastStarted(), installer);
     }
 
     void closing_endsTheProgramAndFreesTheAccount_data()

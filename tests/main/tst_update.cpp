@@ -24,7 +24,8 @@ class TestUpdate : public QObject
 {
     Q_OBJECT
 
-    QScopedPointer<PlatformProcess> platform;
+    QScopedPointer<PlatformProcess> platform;       // answers the update check as the platform does
+    QScopedPointer<PlatformProcess> digestPlatform; // started with --update-digest
     QScopedPointer<LocalHttpServer> webHost; // stands in for the web host: redirects
     QScopedPointer<QNetworkAccessManager> network;
     QScopedPointer<CSoftwareUpdate> update;
@@ -74,11 +75,20 @@ class TestUpdate : public QObject
         return files;
     }
 
-    bool offer(const QString& build)
+    bool offer(const QString& build, PlatformProcess* on = nullptr)
     {
-        return platform->admin("POST", QStringLiteral("offer"), QJsonObject{{QStringLiteral("build"), build}})
+        return (on ? on : platform.data())
+                   ->admin("POST", QStringLiteral("offer"), QJsonObject{{QStringLiteral("build"), build}})
                    .value(QStringLiteral("status"))
                    .toInt() == 1;
+    }
+
+    // The client's API and image hosts; the web host is the redirecting stand-in throughout.
+    static void pointClientAt(const QString& apiHost, const QString& imageHost, const QString& apiScheme)
+    {
+        qputenv("TARVIK_API_HOST", apiHost.toLatin1());
+        qputenv("TARVIK_IMAGE_HOST", imageHost.toLatin1());
+        qputenv("TARVIK_API_SCHEME", apiScheme.toLatin1());
     }
 
     // The update of the demo account, on a manager made the way the client makes its own (so a fake
@@ -115,8 +125,9 @@ private slots:
         qRegisterMetaType<QNetworkReply*>();
         platform.reset(new PlatformProcess({QStringLiteral("--seed")}));
         QVERIFY2(platform->isRunning(), qPrintable(platform->errorString()));
-        qputenv("TARVIK_API_HOST", platform->hostPort().toLatin1());
-        qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1());
+        digestPlatform.reset(new PlatformProcess({QStringLiteral("--update-digest")}));
+        QVERIFY2(digestPlatform->isRunning(), qPrintable(digestPlatform->errorString()));
+        pointClientAt(platform->hostPort(), platform->hostPort(), QStringLiteral("http"));
 
         // The platform serves only the build it offers.
         QVERIFY(offer(hostileBuild));
@@ -125,9 +136,13 @@ private slots:
         const QString foreign = QStringLiteral("http://localhost:%1/download/tarvik-setup-%2.sh")
                                     .arg(platform->port())
                                     .arg(hostileBuild);
-        webHost.reset(new LocalHttpServer([this, foreign](const QByteArray& path) {
+        const QString onPlatform =
+            platform->baseUrl() + QStringLiteral("/download/tarvik-setup-%1.sh").arg(hostileBuild);
+        webHost.reset(new LocalHttpServer([this, foreign, onPlatform](const QByteArray& path) {
             if (path == "/foreign")
                 return LocalHttpServer::Answer(302, "Location: " + foreign.toUtf8() + "\r\n");
+            if (path == "/platform")
+                return LocalHttpServer::Answer(302, "Location: " + onPlatform.toUtf8() + "\r\n");
             if (path == "/same")
                 return LocalHttpServer::Answer(302, "Location: /installer\r\n");
             return LocalHttpServer::Answer(200, "Content-Type: application/octet-stream\r\n", installer);
@@ -145,6 +160,7 @@ private slots:
         FakeNetworkManager::Uninstall();
         UpdatePolicy::SetSizeLimit(0);
         UpdatePolicy::SetFromPackage(-1);
+        pointClientAt(platform->hostPort(), platform->hostPort(), QStringLiteral("http"));
         platform->clearFaults();
         QDir(AccountDir(PlatformProcess::DemoAccount)).removeRecursively();
     }
@@ -233,6 +249,55 @@ private slots:
         update->Proceed();
         QCOMPARE(notStarted.count(), 1);
         QCOMPARE(notStarted.at(0).at(0).toString(), path);
+    }
+
+    // The platform's answer as it comes: by default build and address only, the installer on one of
+    // the platform's own hosts over plain http, which the client takes on the platform's word and
+    // calls unverified; with --update-digest the SHA-256 as well, which the file is checked against.
+    void platformAnswer_downloadsAndSaysWhetherChecked_data()
+    {
+        QTest::addColumn<bool>("withDigest"); // the platform started with --update-digest
+        QTest::addColumn<bool>(
+            "onImageHost"); // the API is another host: the installer's is only the image host
+        QTest::addColumn<QString>("apiScheme");
+        QTest::addColumn<bool>("unverified");
+        QTest::newRow("no digest, API host") << false << false << "http" << true;
+        QTest::newRow("no digest, image host") << false << true << "http" << true;
+        QTest::newRow("digest") << true << false << "http" << false;
+        QTest::newRow("digest, API over https") << true << true << "https" << false;
+    }
+    void platformAnswer_downloadsAndSaysWhetherChecked()
+    {
+        QFETCH(bool, withDigest);
+        QFETCH(bool, onImageHost);
+        QFETCH(QString, apiScheme);
+        QFETCH(bool, unverified);
+        PlatformProcess* source = withDigest ? digestPlatform.data() : platform.data();
+        const QString build = QStringLiteral("1.0.6.2299");
+        QVERIFY(offer(build, source));
+        const QJsonObject info =
+            source->post(QStringLiteral("UpdateSoftware"), QString()).value("info").toObject();
+        QCOMPARE(info.contains(QStringLiteral("sha256")), withDigest);
+        if (onImageHost) {
+            // Nobody serves that API host: the check gets the platform's answer relayed.
+            pointClientAt(QStringLiteral("api.velm.invalid"), source->hostPort(), apiScheme);
+            answerUpdateCheck(info.value("url").toString(), info.value("sha256").toString());
+        } else {
+            pointClientAt(source->hostPort(), source->hostPort(), apiScheme);
+        }
+        startUpdate();
+        QTRY_COMPARE(update->CurrentState(), State::Offered);
+        QCOMPARE(update->DownloadUrl().scheme(), QStringLiteral("http"));
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::Ready);
+
+        const QByteArray served = source->get(update->DownloadUrl().toString()).body;
+        QCOMPARE(update->DownloadDigest(), withDigest ? sha256(served) : QString());
+        QCOMPARE(update->InstallerUnverified(), unverified);
+        QFile written(installerPath(build));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), served);
+        QCOMPARE(filesBesideTheStamp(), QStringList{QStringLiteral("updates/tarvik-setup-") + build + ".sh"});
     }
 
     void downloadFailure_retriesFromTheSameButton_data()
@@ -345,38 +410,56 @@ private slots:
     {
         QTest::addColumn<QString>("url");      // {api} and {web}: the hosts' host:port
         QTest::addColumn<QString>("digest");   // "right", "wrong" or "none"
+        QTest::addColumn<QString>("apiScheme");
         QTest::addColumn<QString>("fault");    // on the platform's installer
         QTest::addColumn<qint64>("sizeLimit"); // 0: the default
         QTest::addColumn<QString>("reason");   // in the failure's reason
         QTest::addColumn<bool>("fetched");     // whether a download went out at all
 
         const QString onApi = QStringLiteral("http://{api}/download/tarvik-setup-1.0.6.2297.sh");
+        const QString foreign =
+            QStringLiteral("http://localhost:{apiport}/download/tarvik-setup-1.0.6.2297.sh");
         QTest::newRow("file url") << "file:///bin/sh"
                                   << "right"
+                                  << "http"
                                   << "" << 0LL << "更新地址无效" << false;
         QTest::newRow("data url") << "data:application/octet-stream;base64,IyEvYmluL3NoCmV4aXQgMAo="
                                   << "right"
+                                  << "http"
                                   << "" << 0LL << "更新地址无效" << false;
-        QTest::newRow("plain http on a foreign host")
-            << "http://localhost:{apiport}/download/tarvik-setup-1.0.6.2297.sh"
-            << "right"
+        QTest::newRow("plain http on a foreign host") << foreign << "right"
+                                                      << "http"
+                                                      << "" << 0LL << "不在平台的服务器上" << false;
+        QTest::newRow("plain http on a foreign host, no digest")
+            << foreign << "none"
+            << "http"
             << "" << 0LL << "不在平台的服务器上" << false;
-        QTest::newRow("plain http without digest") << onApi << "none"
-                                                   << "" << 0LL << "没有校验值" << false;
+        QTest::newRow("plain http without digest, API over https") << onApi << "none"
+                                                                   << "https"
+                                                                   << "" << 0LL << "没有校验值" << false;
         QTest::newRow("html error page") << onApi << "right"
+                                         << "http"
                                          << "notjson" << 0LL << "网页" << true;
         QTest::newRow("wrong digest") << onApi << "wrong"
+                                      << "http"
                                       << "" << 0LL << "校验失败" << true;
-        QTest::newRow("oversize") << onApi << "right"
+        QTest::newRow("oversize") << onApi << "none"
+                                  << "http"
                                   << "" << 100 * 1024LL << "过大" << true;
         QTest::newRow("redirect to a foreign http host") << "http://{web}/foreign"
                                                          << "right"
+                                                         << "http"
                                                          << "" << 0LL << "不可信" << true;
+        QTest::newRow("redirect to a foreign http host, no digest") << "http://{web}/foreign"
+                                                                    << "none"
+                                                                    << "http"
+                                                                    << "" << 0LL << "不可信" << true;
     }
     void hostileUpdate_isRefusedAndLeavesNoFile()
     {
         QFETCH(QString, url);
         QFETCH(QString, digest);
+        QFETCH(QString, apiScheme);
         QFETCH(QString, fault);
         QFETCH(qint64, sizeLimit);
         QFETCH(QString, reason);
@@ -388,6 +471,7 @@ private slots:
                              : digest == "wrong" ? sha256("something else")
                                                  : QString();
         QVERIFY(offer(hostileBuild)); // the platform serves only the build it offers
+        pointClientAt(platform->hostPort(), platform->hostPort(), apiScheme);
         answerUpdateCheck(url, sent);
         if (!fault.isEmpty())
             QVERIFY(platform->setFault(QStringLiteral("download"), fault));
@@ -409,14 +493,26 @@ private slots:
         QVERIFY(started.isEmpty());
     }
 
-    void redirectOnTheSameHost_isFollowed()
+    // From the web host to itself, or to another of the platform's own hosts over plain http.
+    void redirectOnThePlatformsHosts_isFollowed_data()
     {
-        answerUpdateCheck(QStringLiteral("http://") + webHost->hostPort() + QStringLiteral("/same"),
-                          sha256(installer));
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("withDigest");
+        QTest::newRow("same host") << "/same" << true;
+        QTest::newRow("to the API and image host, no digest") << "/platform" << false;
+    }
+    void redirectOnThePlatformsHosts_isFollowed()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, withDigest);
+        QVERIFY(offer(hostileBuild));
+        answerUpdateCheck(QStringLiteral("http://") + webHost->hostPort() + path,
+                          withDigest ? sha256(installer) : QString());
         startUpdate();
         QTRY_COMPARE(update->CurrentState(), State::Offered);
         update->Proceed();
         QTRY_COMPARE(update->CurrentState(), State::Ready);
+        QCOMPARE(update->InstallerUnverified(), !withDigest);
         QFile written(CSoftwareUpdate::InstallerPath(PlatformProcess::DemoAccount, update->DownloadUrl()));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), installer);

@@ -12,6 +12,7 @@
 #include "session/cuser.h"
 
 Q_DECLARE_METATYPE(FakeResponse)
+Q_DECLARE_METATYPE(FloodServer::Pace)
 
 // A sender with two request kinds sharing one manager, like the windows of the client.
 class Sender : public QObject
@@ -327,27 +328,39 @@ private slots:
         QCOMPARE(FakeNetworkManager::Recorded().size(), 4);
     }
 
-    // Too large an answer, or one still arriving at its deadline, fails and says why.
+    // Too large an answer, one that trickles below the floor, or one still arriving at its deadline
+    // fails and says why.
     void boundedAnswer_failsWithItsReason_data()
     {
         QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<int>("trickleMsecs");
+        QTest::addColumn<FloodServer::Pace>("pace");
+        QTest::addColumn<int>("window"); // the transfer time-out: the floor's span
         QTest::addColumn<int>("deadline");
         QTest::addColumn<QString>("reason");
         const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        const FloodServer::Pace flood;
         QTest::newRow("1 GiB announced") << ok + "Content-Length: 1073741824\r\n\r\n"
-                                         << 0 << 30000 << "larger than 32 MiB";
-        QTest::newRow("streamed") << ok + "Connection: close\r\n\r\n" << 0 << 30000 << "larger than 32 MiB";
+                                         << flood << 30000 << 30000 << "larger than 32 MiB";
+        QTest::newRow("streamed") << ok + "Connection: close\r\n\r\n"
+                                  << flood << 30000 << 30000 << "larger than 32 MiB";
+        // A byte a second, the clock a hundred times as fast.
         QTest::newRow("trickled") << ok + "Content-Length: 9000\r\n\r\n"
-                                  << 20 << 600 << "not whole within 0.6 s";
+                                  << FloodServer::Pace{1, 10, -1, {}} << 300 << 30000
+                                  << "fewer than 8 KiB of the answer came in the last 0.3 s";
+        // 60 KiB/s, well over the floor; 240 KiB announced give the 0.2 s deadline two more and a bit.
+        QTest::newRow("past its deadline")
+            << ok + "Content-Length: 245760\r\n\r\n"
+            << FloodServer::Pace{6 * 1024, 100, -1, {}} << 30000 << 200 << "not whole within 0.6 s";
     }
     void boundedAnswer_failsWithItsReason()
     {
         QFETCH(QByteArray, head);
-        QFETCH(int, trickleMsecs);
+        QFETCH(FloodServer::Pace, pace);
+        QFETCH(int, window);
         QFETCH(int, deadline);
         QFETCH(QString, reason);
-        FloodServer server(head, trickleMsecs);
+        FloodServer server(head, pace);
+        Request::SetTransferTimeout(window);
         Request::SetTransferDeadline(deadline);
         Sender sender;
         sender.Send(QStringLiteral("http://%1/api/PayFinishOrder").arg(server.hostPort()), "x=1", true);
@@ -356,6 +369,35 @@ private slots:
         QVERIFY2(sender.answers.first().errorString.contains(reason),
                  qPrintable(sender.answers.first().errorString));
         QVERIFY2(server.sent < 2 * Request::MaxReplyBytes, qPrintable(QString::number(server.sent)));
+    }
+
+    // 1.6 MB at 50 KB/s takes 32 s, longer than the deadline of an answer's start (30 s): a steady
+    // line meets the deadline its length adds, announced or not. The clock runs 50 times as fast.
+    void slowSteadyAnswer_arrives_data()
+    {
+        QTest::addColumn<bool>("announced");
+        QTest::newRow("length announced") << true;
+        QTest::newRow("no length") << false;
+    }
+    void slowSteadyAnswer_arrives()
+    {
+        QFETCH(bool, announced);
+        const QByteArray start = R"({"status":1,"info":[)";
+        const QByteArray end = "]}";
+        const qint64 blanks = 1600000 - start.size() - end.size();
+        const QByteArray length = announced ? "Content-Length: 1600000\r\n" : "Connection: close\r\n";
+        FloodServer server("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" + length + "\r\n" + start,
+                           FloodServer::Pace{25000, 10, blanks, end});
+        Request::SetTransferTimeout(600);
+        Request::SetTransferDeadline(600);
+        Sender sender;
+        QElapsedTimer clock;
+        clock.start();
+        sender.Send(QStringLiteral("http://%1/api/StaffOrderList").arg(server.hostPort()), "x=1", true);
+        QTRY_COMPARE_WITH_TIMEOUT(sender.delivered.size(), 1, 20000);
+        QVERIFY2(sender.answers.first().Succeeded(), qPrintable(sender.answers.first().errorString));
+        QCOMPARE(sender.answers.first().text.size(), 1600000);
+        QVERIFY(clock.elapsed() > Request::TransferDeadline());
     }
 
     void silentServer_endsInATimeoutError()

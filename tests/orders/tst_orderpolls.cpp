@@ -7,11 +7,12 @@
 #include <QUrlQuery>
 
 #include "common/fakenetwork.h"
+#include "common/localhttpserver.h"
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
 #include "detail/corderwidget.h"
-#include "orders/orderpane.h"
 #include "net/request.h"
+#include "orders/orderpane.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"
 
@@ -24,7 +25,7 @@ class TestOrderPolls : public QObject
     QJsonArray fullList, newOrders, payFinish;
     QList<FakeResponse> details; // answers to StaffOrder2, one per request, the last one kept
     bool byCursor = false;       // the pay/finish poll gets only what changed after its "ertime"
-    bool payFinishHangs = false;
+    bool payFinishOnTheLine = false; // the pay/finish poll goes out on the real network
 
     static QString stamp(const QDateTime& time) { return time.toString("yyyy-MM-dd hh:mm:ss"); }
 
@@ -78,7 +79,7 @@ private slots:
         fullList = newOrders = payFinish = QJsonArray();
         details.clear();
         byCursor = false;
-        payFinishHangs = false;
+        payFinishOnTheLine = false;
         FakeNetworkManager::Install([this](const RecordedRequest& r) {
             const QString path = r.request.url().path();
             if (path.endsWith(QLatin1String("/StaffOrderList")))
@@ -89,8 +90,8 @@ private slots:
             if (path.endsWith(QLatin1String("/UpdateStaffOrderList")))
                 return FakeResponse::Json(answer(QJsonObject{{"commos", newOrders}}));
             if (path.endsWith(QLatin1String("/PayFinishOrder"))) {
-                if (payFinishHangs)
-                    return FakeResponse::Hang();
+                if (payFinishOnTheLine)
+                    return FakeResponse::Real();
                 QJsonArray changed;
                 for (const QJsonValue& e : qAsConst(payFinish))
                     if (!byCursor || e.toObject().value("ertime").toString() > fields(r.body).value(3).second)
@@ -107,7 +108,7 @@ private slots:
     {
         FakeNetworkManager::Uninstall();
         PollClock::SetSecondLength(1000);
-        Request::SetTransferDeadline(30000);
+        Request::SetTransferTimeout(30000);
     }
 
     void bodiesAndCursors_neverGoBack()
@@ -336,19 +337,27 @@ private slots:
         QCOMPARE(failed.first().at(1).toString(), QStringLiteral("登录已过期")); // the band's text
     }
 
-    // An answer not whole by the deadline is a failed poll, and the poll is asked again.
-    void payFinishPastTheDeadline_failsAndIsAskedAgain()
+    // An answer that trickles in, a byte a second (the clock a hundred times as fast), is a failed
+    // poll, and the poll is asked again.
+    void payFinishTrickling_isCutAndAskedAgain()
     {
-        payFinishHangs = true;
-        Request::SetTransferDeadline(100);
+        FloodServer line("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 9000\r\n\r\n",
+                         10);
+        const QByteArray apiHost = qgetenv("TARVIK_API_HOST");
+        qputenv("TARVIK_API_HOST", line.hostPort().toLatin1());
+        const auto restore = qScopeGuard([apiHost] { qputenv("TARVIK_API_HOST", apiHost); });
+        payFinishOnTheLine = true;
+        Request::SetTransferTimeout(300);
         // The reason goes to the log; a dead line is no refusal, so the band gets no text of its own.
         QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("PayFinishOrder poll failed: .*not whole within 0.1 s")));
+                             QRegularExpression(QStringLiteral(
+                                 "PayFinishOrder poll failed: fewer than 8 KiB .* in the last 0.3 s")));
         OrderPane pane(user);
         QSignalSpy failed(pane.polls(), &COrderPolls::PollFailed);
         QTRY_COMPARE(sent("PayFinishOrder").size(), 2);
         QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("PayFinishOrder"));
         QVERIFY(failed.value(0).value(1).toString().isEmpty());
+        QVERIFY(line.sent > 0); // it did trickle
     }
 
     void lookups_useFull64BitIds_andAnOrderListedTwiceIsOneOrder()

@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QImage>
 #include <QMovie>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -245,6 +246,23 @@ void TestCWebLabel::localCopy_savedUnderGivenName()
     QImage saved(copy);
     QCOMPARE(saved.size(), QSize(24, 16));
     QCOMPARE(saved.pixelColor(3, 3), QColor(255, 85, 0));
+
+    // A link planted where the copy goes becomes a copy of its own; what it pointed at stays as it was.
+    QTemporaryDir outside;
+    const QString target = JoinPath(outside.path(), QStringLiteral("precious.png"));
+    QFile precious(target);
+    QVERIFY(precious.open(QIODevice::WriteOnly) && precious.write("not yours") == 9);
+    precious.close();
+    QVERIFY(QFile::remove(copy) && QFile::link(target, copy));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("symbolic link to .*precious.png")));
+    label.StartDownload(copy);
+    QTRY_COMPARE(finished.count(), 2);
+    QVERIFY(!QFileInfo(copy).isSymLink());
+    QCOMPARE(QImage(copy).size(), QSize(24, 16));
+    QVERIFY(precious.open(QIODevice::ReadOnly));
+    QCOMPARE(precious.readAll(), QByteArray("not yours"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("13800000000.png")});
 }
 
 void TestCWebLabel::localCopy_refusesUnsafeNames_data()
