@@ -5,6 +5,7 @@
 #include "app/desktop.h"
 #include "common/fakenetwork.h"
 #include "common/orderfixture.h"
+#include "common/pdfpages.h"
 #include "common/testmain.h"
 #include "detail/corderwidget.h"
 #include "detail/receipt.h"
@@ -91,9 +92,9 @@ private slots:
             << head +
                    QStringList{"外卖：",
                                "招牌牛肉拉面",
-                               "价格：18.00 数量：2",
+                               "数量：2 价格：18.00",
                                "秘制凉皮",
-                               "价格：10.00 数量：1",
+                               "数量：1 价格：10.00",
                                "外卖地址：幸福路 8 号 3 单元",
                                "合计：46.00 总金额：40.00",
                                "数量：3",
@@ -102,9 +103,9 @@ private slots:
         QTest::newRow("in-shop order without a message")
             << false << "" << 2
             << head + QStringList{"招牌牛肉拉面",
-                                  "价格：18.00 数量：2",
+                                  "数量：2 价格：18.00",
                                   "秘制凉皮",
-                                  "价格：10.00 数量：1",
+                                  "数量：1 价格：10.00",
                                   "合计：46.00 总金额：40.00",
                                   "数量：3",
                                   "本单Velm为您节省 6.00 元"} +
@@ -167,7 +168,7 @@ private slots:
             const QString name = QStringLiteral("菜品%1号").arg(i, 2, 10, QLatin1Char('0'));
             QCOMPARE(lines.count(name), 1);
             QCOMPARE(lines.indexOf(name), at + 1);
-            QCOMPARE(lines.at(at + 2), QStringLiteral("价格：9.00 数量：1"));
+            QCOMPARE(lines.at(at + 2), QStringLiteral("数量：1 价格：9.00"));
             at += 2;
         }
         const QStringList rest{"外卖地址：幸福路 8 号",
@@ -179,6 +180,57 @@ private slots:
                                "买家留言：暂无留言",
                                "感谢您使用Velm购物，欢迎您下次光临！"};
         QCOMPARE(lines.mid(at + 1), rest);
+    }
+
+    // On a roll the receipt is one page as wide as the roll and as long as the receipt: the long
+    // name wraps, prices stay whole, and no word passes the printable width.
+    void roll_isOnePageOfItsOwnLength_data()
+    {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<double>("widthMm");
+        QTest::addColumn<double>("printableMm");
+        QTest::newRow("58 mm") << int(CSettings::Paper::Roll58) << 58.0 << 48.0;
+        QTest::newRow("80 mm") << int(CSettings::Paper::Roll80) << 80.0 << 72.0;
+    }
+    void roll_isOnePageOfItsOwnLength()
+    {
+        QFETCH(int, paper);
+        QFETCH(double, widthMm);
+        QFETCH(double, printableMm);
+        const QString name = QStringLiteral("招牌红烧牛肉拉面（特大碗，加卤蛋加牛肉，少放辣，不要香菜葱花，打包带走）");
+        Receipt::Data data = Receipt::Data::Sample();
+        data.items = {{name, 123456.78, 2}};
+        const QString shortPdf = folder.filePath(QStringLiteral("short-%1.pdf").arg(paper));
+        QSizeF size;
+        QVERIFY(Receipt::WritePdf(shortPdf, data, CSettings::Paper(paper), QSizeF(), &size));
+        for (int i = 1; i <= 40; ++i)
+            data.items.append({QStringLiteral("菜品%1号").arg(i), 9, 1});
+        const QString longPdf = folder.filePath(QStringLiteral("long-%1.pdf").arg(paper));
+        QSizeF longSize;
+        QVERIFY(Receipt::WritePdf(longPdf, data, CSettings::Paper(paper), QSizeF(), &longSize));
+
+        for (const QString& pdf : {shortPdf, longPdf}) {
+            const PdfPages pages = PdfPages::Read(pdf);
+            QCOMPARE(pages.count, 1);
+            QVERIFY2(qAbs(pages.widthMm - widthMm) < 0.5, qPrintable(QString::number(pages.widthMm)));
+            const double side = (widthMm - printableMm) / 2;
+            QVERIFY2(pages.left >= side - 0.5 && pages.right <= widthMm - side + 0.5,
+                     qPrintable(QStringLiteral("%1 .. %2").arg(pages.left).arg(pages.right)));
+        }
+        QCOMPARE(size.width(), widthMm);
+        QVERIFY2(longSize.height() > size.height() + 40 * 6, qPrintable(QString::number(longSize.height())));
+
+        const QStringList lines = linesOf(longPdf);
+        int at = lines.indexOf(QStringLiteral("外卖：")) + 1;
+        QVERIFY(at > 0);
+        QString wrapped;
+        while (at < lines.size() && !lines.at(at).startsWith(QStringLiteral("数量：")))
+            wrapped += lines.at(at++);
+        QCOMPARE(wrapped.remove(QLatin1Char(' ')), QString(name).remove(QLatin1Char(' ')));
+        QVERIFY(lines.indexOf(name) < 0); // it had to wrap, even at 80 mm
+        QCOMPARE(lines.value(at), QStringLiteral("数量：2 价格：123456.78"));
+        QCOMPARE(lines.value(at + 1), QStringLiteral("菜品1号"));
+        QCOMPARE(lines.value(at + 2), QStringLiteral("数量：1 价格：9.00"));
     }
 
     void printButton_printsAtOnceOnTheReceiptPrinter()
