@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int windowWidth = 380;
-constexpr int windowHeight = 480;
+constexpr int windowHeight = 410;
 constexpr int headHeight = 60;
 
 QString intervalText(int seconds)
