@@ -38,6 +38,12 @@ QString PrivateCups::Unavailable()
         return QStringLiteral("cups-pdf is missing (printer-driver-cups-pdf; scripts/setup.sh test installs it)");
     if (!QFileInfo(QStringLiteral("/etc/cups")).isDir())
         return QStringLiteral("/etc/cups is missing: cups-pdf reads its configuration there");
+    // Root in a container without the right to make namespaces cannot give cups-pdf its own /etc/cups.
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), {QStringLiteral("--mount"), QStringLiteral("true")});
+    if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        return QStringLiteral("no mount namespace can be made here (unshare --mount failed: %1)")
+            .arg(QString::fromLocal8Bit(probe.readAllStandardError()).trimmed());
     return QString();
 }
 

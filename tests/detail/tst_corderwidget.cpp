@@ -1,7 +1,6 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -16,6 +15,7 @@
 #include "detail/corderwidget.h"
 #include "net/request.h"
 #include "orders/corder.h"
+#include "common/pdfpages.h"
 #include "common/testsession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
@@ -734,10 +734,7 @@ private slots:
         QVERIFY(QFileInfo(path).size() > 0);
         QCOMPARE(window->MessageBox()->MsgBoxTimer()->interval(), 5000);
 
-        QProcess pdftotext;
-        pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
-        QVERIFY(pdftotext.waitForFinished(10000));
-        const QString receipt = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        const QString receipt = PdfPages::Run(path, QStringLiteral("-layout"));
         QVERIFY2(receipt.contains(QStringLiteral("订单号：%1").arg(id)), qPrintable(receipt));
         QVERIFY(receipt.contains(QStringLiteral("外卖牛肉面")));
         QVERIFY(receipt.contains(QStringLiteral("买家留言：多加香菜")));

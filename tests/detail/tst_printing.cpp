@@ -36,28 +36,6 @@ class TestPrinting : public QObject
 
     static const QString longName() { return QStringLiteral("招牌红烧牛肉拉面（特大碗，加卤蛋加牛肉，少放辣，不要香菜葱花）"); }
 
-    static QString run(const QString& program, const QStringList& arguments)
-    {
-        QProcess tool;
-        tool.start(program, arguments);
-        if (!tool.waitForFinished(30000))
-            return QString();
-        return QString::fromUtf8(tool.readAllStandardOutput());
-    }
-
-    // Every line of the PDF's text, blanks squeezed.
-    static QStringList linesOf(const QString& pdf)
-    {
-        QStringList lines;
-        for (const QString& line : run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
-                                       .split(QLatin1Char('\n'))) {
-            const QString simplified = line.simplified();
-            if (!simplified.isEmpty())
-                lines << simplified;
-        }
-        return lines;
-    }
-
     static void addItem(COrder& order, const QString& name, int num, double price)
     {
         auto* item = new CCommodity;
@@ -179,7 +157,7 @@ private slots:
                  qPrintable(QStringLiteral("ink from %1 to %2 mm").arg(page.left).arg(page.right)));
 
         // Every item whole: the name, wrapped or not, then its quantity and its price.
-        const QStringList lines = linesOf(pdfs.first());
+        const QStringList lines = PdfPages::Lines(pdfs.first());
         const int first = lines.indexOf(QStringLiteral("Velm订单"));
         QVERIFY(first >= 0);
         const QStringList receipt = lines.mid(first, lines.lastIndexOf(QStringLiteral("Velm订单")) > first
@@ -358,7 +336,7 @@ private slots:
         const QStringList pdfs = cups->Pdfs(QStringLiteral("roll80"));
         QCOMPARE(pdfs.size(), before + 1);
         QCOMPARE(PdfPages::Read(pdfs.last()).count, 3);
-        QVERIFY(linesOf(pdfs.last()).contains(QStringLiteral("Velm订单（测试页）")));
+        QVERIFY(PdfPages::Lines(pdfs.last()).contains(QStringLiteral("Velm订单（测试页）")));
 
         // The system's default is this server's default queue.
         printers->setCurrentIndex(0);

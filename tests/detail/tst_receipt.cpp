@@ -1,5 +1,4 @@
 #include <QPrinter>
-#include <QProcess>
 #include <QPushButton>
 
 #include "app/desktop.h"
@@ -35,36 +34,6 @@ class TestReceipt : public QObject
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(path);
         return printer;
-    }
-
-    // The pages of a PDF as pdftotext lays them out, each a list of trimmed, non-empty lines.
-    static QList<QStringList> pagesOf(const QString& path)
-    {
-        QProcess tool;
-        tool.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
-        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
-            return {};
-        QList<QStringList> pages;
-        const QStringList texts = QString::fromUtf8(tool.readAllStandardOutput()).split(QLatin1Char('\f'));
-        for (const QString& text : texts) {
-            QStringList lines;
-            for (const QString& line : text.split(QLatin1Char('\n'))) {
-                const QString simplified = line.simplified();
-                if (!simplified.isEmpty())
-                    lines << simplified;
-            }
-            if (!lines.isEmpty())
-                pages << lines;
-        }
-        return pages;
-    }
-
-    static QStringList linesOf(const QString& path)
-    {
-        QStringList all;
-        for (const QStringList& page : pagesOf(path))
-            all += page;
-        return all;
     }
 
     QString print(const COrder& order, const QString& name)
@@ -138,7 +107,7 @@ private slots:
         }
         const QString path = print(order, QStringLiteral("%1.pdf").arg(QTest::currentDataTag()));
         QVERIFY(!path.isEmpty());
-        const QList<QStringList> pages = pagesOf(path);
+        const QList<QStringList> pages = PdfPages::Text(path);
         QCOMPARE(pages.size(), 1);
         QCOMPARE(pages.first(), expected);
     }
@@ -157,9 +126,9 @@ private slots:
 
         const QString path = print(order, QStringLiteral("long.pdf"));
         QVERIFY(!path.isEmpty());
-        const QList<QStringList> pages = pagesOf(path);
+        const QList<QStringList> pages = PdfPages::Text(path);
         QVERIFY2(pages.size() > 1, qPrintable(QString::number(pages.size())));
-        const QStringList lines = linesOf(path);
+        const QStringList lines = PdfPages::Lines(path);
 
         // Every item once, in order, each followed by its price line; then everything after them.
         int at = lines.indexOf(QStringLiteral("外卖："));
@@ -220,7 +189,7 @@ private slots:
         QCOMPARE(size.width(), widthMm);
         QVERIFY2(longSize.height() > size.height() + 40 * 6, qPrintable(QString::number(longSize.height())));
 
-        const QStringList lines = linesOf(longPdf);
+        const QStringList lines = PdfPages::Lines(longPdf);
         int at = lines.indexOf(QStringLiteral("外卖：")) + 1;
         QVERIFY(at > 0);
         QString wrapped;
@@ -254,7 +223,7 @@ private slots:
         Desktop::SetPrinterFactory(nullptr);
         FakeNetworkManager::Uninstall();
 
-        const QStringList lines = linesOf(target);
+        const QStringList lines = PdfPages::Lines(target);
         QVERIFY(lines.contains(QStringLiteral("订单号：88")));
         QVERIFY(lines.contains(QStringLiteral("联系人：李四")));
         QVERIFY(lines.contains(QStringLiteral("买家留言：暂无留言")));
