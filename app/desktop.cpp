@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPrinter>
-#include <QPrinterInfo>
 #include <QProcess>
 
 #include "app/constants.h"
@@ -51,12 +50,8 @@ QPrinter* CreateReceiptPrinter()
     if (printerFactory)
         return printerFactory();
 
-    auto* printer = new QPrinter(QPrinter::ScreenResolution);
-    if (!QPrinterInfo::defaultPrinter().isNull()) {
-        printer->setOutputFormat(QPrinter::NativeFormat);
-        return printer;
-    }
-    // No printer is installed: keep the receipt as a PDF so the staff member can still print it later.
+    // Kept as a PDF, so the staff member can still print it later.
+    auto* printer = new QPrinter(QPrinter::HighResolution);
     QDir().mkpath(ReceiptFolder());
     const QString name =
         QStringLiteral("receipt-%1.pdf")
@@ -69,6 +64,11 @@ QPrinter* CreateReceiptPrinter()
 void SetPrinterFactory(PrinterFactory factory)
 {
     printerFactory = factory;
+}
+
+bool PrinterReplaced()
+{
+    return printerFactory != nullptr;
 }
 
 } // namespace Desktop

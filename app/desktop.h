@@ -19,8 +19,8 @@ bool StartDetached(const QString& program);
 // what the client handed over without watching the process table.
 QString LastStarted();
 
-// The printer a receipt goes to: the system's default printer when there is one, otherwise a PDF
-// file in the receipts folder of the data directory (see ReceiptFolder()). The caller owns it.
+// Where a receipt goes when the computer has no printer at all: a PDF file of its own in the
+// receipts folder of the data directory (see ReceiptFolder()). The caller owns it.
 QPrinter* CreateReceiptPrinter();
 QString ReceiptFolder();
 
@@ -30,8 +30,10 @@ QString ReceiptFolder();
 // first local time is made.
 void PinTimeZone();
 
-// Tests replace the printer with one of their own (for example a PDF printer on a known file).
+// Tests replace the printer with one of their own (for example a PDF printer on a known file):
+// every receipt then goes to it at once, the print spooler is not asked.
 using PrinterFactory = QPrinter* (*)();
 void SetPrinterFactory(PrinterFactory factory);
+bool PrinterReplaced();
 
 } // namespace Desktop

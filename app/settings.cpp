@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <QSettings>
+#include <QUrl>
 
 #include "app/atomicfile.h"
 #include "app/constants.h"
@@ -10,6 +11,22 @@ namespace {
 const QString reminderKey = QStringLiteral("reminder/interval");
 const QString trayNoticeKey = QStringLiteral("reminder/trayNotice");
 const QString autoPrintKey = QStringLiteral("printing/autoPrint");
+const QString printerKey = QStringLiteral("printing/printer");
+const QString paperKey = QStringLiteral("printing/paper");
+const QString copiesKey = QStringLiteral("printing/copies");
+
+QByteArray paperText(CSettings::Paper paper)
+{
+    switch (paper) {
+    case CSettings::Paper::Roll58:
+        return QByteArrayLiteral("58mm");
+    case CSettings::Paper::Roll80:
+        return QByteArrayLiteral("80mm");
+    case CSettings::Paper::PrinterPage:
+        break;
+    }
+    return QByteArrayLiteral("page");
+}
 
 QByteArray BoolText(bool on)
 {
@@ -28,6 +45,14 @@ CSettings::CSettings(qint64 account, QObject* parent) : QObject(parent), account
     reminderInterval = ok && ReminderChoices().contains(seconds) ? seconds : 0;
     trayNotice = file.value(trayNoticeKey, false).toBool();
     autoPrint = file.value(autoPrintKey, false).toBool();
+    // The printer's name is kept percent-encoded, so that any name reads back as it was written.
+    receiptPrinter = QUrl::fromPercentEncoding(file.value(printerKey).toString().toLatin1());
+    const QByteArray paper = file.value(paperKey).toString().toLatin1();
+    for (Paper choice : {Paper::Roll58, Paper::Roll80, Paper::PrinterPage})
+        if (paper == paperText(choice))
+            receiptPaper = choice;
+    const int copies = file.value(copiesKey, 1).toInt(&ok);
+    receiptCopies = ok && copies >= 1 && copies <= MostCopies ? copies : 1;
 }
 
 QString CSettings::FilePath(qint64 account)
@@ -65,10 +90,36 @@ void CSettings::SetAutoPrint(bool on)
     Save();
 }
 
+void CSettings::SetReceiptPrinter(const QString& name)
+{
+    if (name == receiptPrinter)
+        return;
+    receiptPrinter = name;
+    Save();
+}
+
+void CSettings::SetReceiptPaper(Paper paper)
+{
+    if (paper == receiptPaper)
+        return;
+    receiptPaper = paper;
+    Save();
+}
+
+void CSettings::SetReceiptCopies(int copies)
+{
+    if (copies < 1 || copies > MostCopies || copies == receiptCopies)
+        return;
+    receiptCopies = copies;
+    Save();
+}
+
 // The file QSettings writes in its INI format, groups and keys in alphabetical order.
 void CSettings::Save()
 {
     const QByteArray text = "[printing]\nautoPrint=" + BoolText(autoPrint) +
+                            "\ncopies=" + QByteArray::number(receiptCopies) + "\npaper=" + paperText(receiptPaper) +
+                            "\nprinter=" + QUrl::toPercentEncoding(receiptPrinter) +
                             "\n\n[reminder]\ninterval=" + QByteArray::number(reminderInterval) +
                             "\ntrayNotice=" + BoolText(trayNotice) + "\n";
     QString error;

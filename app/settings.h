@@ -23,12 +23,28 @@ public:
     // The receipt of each new paid order printed (or saved as PDF) once its detail is fetched.
     bool AutoPrint() const { return autoPrint; }
 
+    // The paper receipts are laid out for: a 58 mm or 80 mm roll, or the printer's own page.
+    enum class Paper
+    {
+        Roll58,
+        Roll80,
+        PrinterPage
+    };
+    // The printer receipts go to, by its name in the system; empty: the system's default printer.
+    QString ReceiptPrinter() const { return receiptPrinter; }
+    Paper ReceiptPaper() const { return receiptPaper; }
+    int ReceiptCopies() const { return receiptCopies; }
+    static constexpr int MostCopies = 3;
+
     qint64 Account() const { return account; }
 
 public slots:
     void SetReminderInterval(int seconds); // a value that is not one of the choices is ignored
     void SetTrayNotice(bool on);
     void SetAutoPrint(bool on);
+    void SetReceiptPrinter(const QString& name);
+    void SetReceiptPaper(CSettings::Paper paper);
+    void SetReceiptCopies(int copies); // 1 to MostCopies; anything else is ignored
 
 signals:
     void Changed();
@@ -41,4 +57,7 @@ private:
     int reminderInterval = 0;
     bool trayNotice = false;
     bool autoPrint = false;
+    QString receiptPrinter;
+    Paper receiptPaper = Paper::PrinterPage;
+    int receiptCopies = 1;
 };

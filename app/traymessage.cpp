@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -16,6 +17,7 @@ static Message lastMessage;
 static int messageCount = 0;
 static bool alwaysUseNotice = false;
 static QPointer<CTrayNotice> notice;
+static QMetaObject::Connection balloonAction;
 
 static bool systemTrayShowsBalloons(QSystemTrayIcon* trayIcon)
 {
@@ -26,17 +28,34 @@ static bool systemTrayShowsBalloons(QSystemTrayIcon* trayIcon)
 void ShowMessage(QSystemTrayIcon* trayIcon, const QString& title, const QString& text,
                  QSystemTrayIcon::MessageIcon icon, int msecs)
 {
+    ShowMessage(trayIcon, title, text, icon, msecs, QString(), nullptr);
+}
+
+void ShowMessage(QSystemTrayIcon* trayIcon, const QString& title, const QString& text,
+                 QSystemTrayIcon::MessageIcon icon, int msecs, const QString& actionText,
+                 std::function<void()> action)
+{
     if (!trayIcon)
         return;
 
     lastMessage.title = title;
     lastMessage.text = text;
     lastMessage.icon = icon;
+    lastMessage.actionText = action ? actionText : QString();
     ++messageCount;
+    QObject::disconnect(balloonAction);
 
     if (systemTrayShowsBalloons(trayIcon)) {
         lastMessage.asNotice = false;
-        trayIcon->showMessage(title, text, icon, msecs);
+        if (action) {
+            // A balloon has no buttons: a click on it does what the button would.
+            balloonAction = QObject::connect(trayIcon, &QSystemTrayIcon::messageClicked, trayIcon, [action] {
+                QObject::disconnect(balloonAction);
+                action();
+            });
+        }
+        trayIcon->showMessage(title, action ? text + QStringLiteral("\n（点击此消息") + actionText + QStringLiteral("）") : text,
+                              icon, msecs);
         return;
     }
 
@@ -44,7 +63,7 @@ void ShowMessage(QSystemTrayIcon* trayIcon, const QString& title, const QString&
     // Like a balloon, a newer message replaces the one on screen.
     if (notice)
         notice->deleteLater();
-    notice = new CTrayNotice(title, text, icon, msecs);
+    notice = new CTrayNotice(title, text, icon, msecs, actionText, std::move(action));
     notice->show();
 }
 
@@ -83,7 +102,7 @@ static QStyle::StandardPixmap standardPixmapFor(QSystemTrayIcon::MessageIcon ico
 }
 
 CTrayNotice::CTrayNotice(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
-                         int msecs)
+                         int msecs, const QString& actionText, std::function<void()> action)
     : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       titleLabel(new QLabel(title, this)), textLabel(new QLabel(text, this)), closeTimer(new QTimer(this))
 {
@@ -105,6 +124,18 @@ CTrayNotice::CTrayNotice(const QString& title, const QString& text, QSystemTrayI
     auto* texts = new QVBoxLayout;
     texts->addWidget(titleLabel);
     texts->addWidget(textLabel);
+    if (action) {
+        actionButton = new QPushButton(actionText, this);
+        actionButton->setCursor(Qt::PointingHandCursor);
+        actionButton->setStyleSheet(QStringLiteral(
+            "QPushButton{background: #f50; color: #fff; border: none; border-radius: 3px; padding: 4px 12px;}"
+            "QPushButton:hover{background: rgba(255, 85, 0, 0.8);}"));
+        connect(actionButton, &QPushButton::clicked, this, [this, action] {
+            close();
+            action();
+        });
+        texts->addWidget(actionButton, 0, Qt::AlignRight);
+    }
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 10, 12, 10);
     row->addWidget(iconLabel, 0, Qt::AlignTop);

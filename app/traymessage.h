@@ -5,7 +5,10 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
+class QPushButton;
 class QTimer;
 
 // Balloon messages of the tray icon. Where the desktop has no system tray (many Linux desktops,
@@ -19,11 +22,17 @@ struct Message
     QString text;
     QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::NoIcon;
     bool asNotice = false; // shown by the corner notice rather than the system tray
+    QString actionText;    // the message's button, empty when it has none
 };
 
 // Shows the message through `trayIcon`. Without a tray icon nothing is shown.
 void ShowMessage(QSystemTrayIcon* trayIcon, const QString& title, const QString& text,
                  QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::Information, int msecs = 10000);
+// The same with something to do about it: a button `actionText` on the corner notice, or a click on
+// the balloon (whose text then says so). A newer message drops the action of the one before.
+void ShowMessage(QSystemTrayIcon* trayIcon, const QString& title, const QString& text,
+                 QSystemTrayIcon::MessageIcon icon, int msecs, const QString& actionText,
+                 std::function<void()> action);
 
 Message LastMessage();
 int MessageCount();
@@ -40,10 +49,12 @@ class CTrayNotice : public QWidget
 {
     Q_OBJECT
 public:
-    CTrayNotice(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon, int msecs);
+    CTrayNotice(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon, int msecs,
+                const QString& actionText = QString(), std::function<void()> action = nullptr);
 
     QString Title() const;
     QString Text() const;
+    QPushButton* ActionButton() const { return actionButton; } // null without an action
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -51,5 +62,6 @@ protected:
 private:
     QLabel* titleLabel;
     QLabel* textLabel;
+    QPushButton* actionButton = nullptr;
     QTimer* closeTimer;
 };

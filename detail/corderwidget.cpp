@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
-#include <QPrinter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -17,6 +17,7 @@
 #include "app/log.h"
 #include "app/sound.h"
 #include "detail/receipt.h"
+#include "detail/receiptprinter.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
@@ -58,6 +59,7 @@ COrderWidget::COrderWidget(COrder* order, CSession* session, QWidget* parent)
     : CWidget(parent), passwordHint(QStringLiteral("请输入订单密码")),
       reviewHint(QStringLiteral("请输入评价内容")), order(order)
 {
+    this->session = session;
     if (session) {
         manager = session->Network();
         user = session->User();
@@ -91,6 +93,7 @@ void COrderWidget::LetGoOfOrder()
         book->disconnect(this);
     order = nullptr;
     book = nullptr;
+    session = nullptr;
     user = nullptr;
     manager = nullptr;
     sounds = nullptr;
@@ -125,6 +128,7 @@ bool COrderWidget::InitWidgets()
     itemsContainer = new QWidget;
     inputEdit = new QLineEdit(band);
     retryButton = new QPushButton(band);
+    reprintButton = new QPushButton(QStringLiteral("重新打印"), band);
 
     SetResizable(false);
     TopBand()->setFixedHeight(topBandHeight);
@@ -157,6 +161,13 @@ bool COrderWidget::InitWidgets()
     connect(retryButton, &QPushButton::clicked, this, [this] {
         retryButton->hide();
         HttpOrderDetail();
+    });
+    reprintButton->setStyleSheet(retryButton->styleSheet());
+    reprintButton->resize(int(1.4 * metrics.horizontalAdvance(retryButton->text())), 2 * metrics.height());
+    reprintButton->hide();
+    connect(reprintButton, &QPushButton::clicked, this, [this] {
+        reprintButton->hide();
+        ShowPrintWindow();
     });
 
     FillOrderDetail();
@@ -363,15 +374,20 @@ void COrderWidget::slotOrderDetailError(QNetworkReply::NetworkError)
 // box never covers it.
 void COrderWidget::ShowRetryButton()
 {
-    int y = (BottomBandHeight() - retryButton->height()) / 2;
+    ShowUnderBox(retryButton);
+}
+
+void COrderWidget::ShowUnderBox(QPushButton* button)
+{
+    int y = (BottomBandHeight() - button->height()) / 2;
     const QLabel* box = msgBox->MsgBoxLabel();
     if (box && box->isVisible()) {
         const int boxBottom = BottomBand()->mapFrom(this, box->geometry().bottomLeft()).y();
         y = qMax(y, boxBottom + 10);
     }
-    retryButton->move((width() - retryButton->width()) / 2, y);
-    retryButton->raise();
-    retryButton->show();
+    button->move((width() - button->width()) / 2, y);
+    button->raise();
+    button->show();
 }
 
 void COrderWidget::SetStatusButton()
@@ -616,18 +632,38 @@ void COrderWidget::slotFinishOrderError(QNetworkReply::NetworkError) {}
 
 void COrderWidget::slotReplayError(QNetworkReply::NetworkError) {}
 
+// Prints at once on the shop's receipt printer, without a dialog; what became of it is said when
+// its job has ended.
 void COrderWidget::ShowPrintWindow()
 {
     if (!order)
         return;
-    const CAutoPrint::Outcome outcome = Receipt::PrintOnDefault(*order);
-    // Without a printer the receipt became a file: the staff member has to know where it went.
-    if (!outcome.toFile)
+    if (!receipts) {
+        receipts = session ? static_cast<CReceiptService*>(CReceiptPrinter::ForSession(session))
+                           : new CReceiptPrinter(nullptr, this);
+        connect(receipts, &CReceiptService::Finished, this, &COrderWidget::PrintFinished);
+    }
+    reprintButton->hide();
+    printTickets.append(receipts->Print(*order));
+}
+
+void COrderWidget::PrintFinished(int ticket, const PrintOutcome& outcome)
+{
+    if (!printTickets.removeOne(ticket))
         return;
-    if (outcome.printed)
-        ShowMsgBox(QStringLiteral("未找到打印机，小票已保存：\n") + outcome.where);
-    else
-        ShowMsgBox(QStringLiteral("未找到打印机，小票未能保存：\n") + outcome.where, 0);
+    switch (outcome.result) {
+    case PrintOutcome::Result::Printed:
+        ShowMsgBox(QStringLiteral("小票已打印：") + outcome.printer);
+        break;
+    case PrintOutcome::Result::SavedAsFile:
+        // Without a printer the receipt became a file: the staff member has to know where it went.
+        ShowMsgBox(QStringLiteral("未找到打印机，小票已保存：\n") + QDir::toNativeSeparators(outcome.file));
+        break;
+    case PrintOutcome::Result::Failed:
+        ShowMsgBox(outcome.FailureText(), 0);
+        ShowUnderBox(reprintButton);
+        break;
+    }
 }
 
 void COrderWidget::printPreview(QPrinter* printer)

@@ -11,6 +11,8 @@
 
 class CMsgBox;
 class COrder;
+class CReceiptService;
+struct PrintOutcome;
 class COrderBook;
 class CSession;
 namespace Sound {
@@ -57,6 +59,7 @@ public:
     QPushButton* ActionButton() const { return actionButton; }
     QPushButton* PrintButton() const { return printButton; }
     QPushButton* RetryButton() const { return retryButton; }
+    QPushButton* ReprintButton() const { return reprintButton; } // "重新打印", after a failed print
     QLineEdit* InputEdit() const { return inputEdit; }
     QScrollArea* ItemsArea() const { return itemsArea; }
     QWidget* ItemsContainer() const { return itemsContainer; }
@@ -101,6 +104,8 @@ private:
     void ClearItemWidgets();
     void AddItemRow(int index, const QString& pics, const QString& name, Money price, int num);
     void ShowRetryButton();
+    void ShowUnderBox(QPushButton* button);
+    void PrintFinished(int ticket, const PrintOutcome& outcome);
     bool HoldsNoInput() const;
     void Submit();
     bool SendAction(const QString& url, const QString& field, void (COrderWidget::*replySlot)(QNetworkReply*),
@@ -140,6 +145,10 @@ private:
     QNetworkAccessManager* manager = nullptr;
     QPointer<QNetworkReply> reply;
     QPushButton* retryButton = nullptr;
+    QPushButton* reprintButton = nullptr;
+    QPointer<CSession> session;
+    QPointer<CReceiptService> receipts; // made on the first print
+    QList<int> printTickets;            // this window's receipts on their way
     CUser* user = nullptr;
     COrderBook* book = nullptr;
     COrder* order = nullptr;

@@ -27,7 +27,7 @@
 #include "app/traymessage.h"
 #include "detail/autoprint.h"
 #include "detail/corderwidget.h"
-#include "detail/receipt.h"
+#include "detail/receiptprinter.h"
 #include "income/cwincome.h"
 #include "main/connectionband.h"
 #include "main/cwsettings.h"
@@ -80,7 +80,13 @@ CWMain::CWMain(CSession* givenSession, QWidget* parent, Qt::WindowFlags f)
         session->setParent(nullptr);
         connect(session->Reminder(), &CNewOrderReminder::TrayNotice, this,
                 [this](const QString& text) { ShowTrayMessage(text); });
-        session->AutoPrint()->SetPrinter(&Receipt::PrintOnDefault);
+        // New orders' receipts go through the same printer as the detail windows' print buttons; a
+        // failed one is said in the tray, with the button that prints it again.
+        CReceiptPrinter::ForSession(session.get());
+        CAutoPrint* autoPrint = session->AutoPrint();
+        connect(autoPrint, &CAutoPrint::PrintFailed, this, [this, autoPrint](qint64 id, const QString& text) {
+            Receipt::ShowFailureInTray(trayIcon, autoPrint, id, text);
+        });
     }
 
     BuildHead();
@@ -442,7 +448,9 @@ CWSettings* CWMain::SettingsWindow() const
 
 void CWMain::OpenSettings()
 {
-    OpenOne(settingsWindow, &CWMain::SetSettingsNULL, [this] { return new CWSettings(session->Settings()); });
+    OpenOne(settingsWindow, &CWMain::SetSettingsNULL, [this] {
+        return new CWSettings(session->Settings(), CReceiptPrinter::ForSession(session.get()));
+    });
 }
 
 void CWMain::SetSettingsNULL()

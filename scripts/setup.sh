@@ -22,6 +22,8 @@ BUILD=(
   qtkeychain-qt5-dev
   # velm-platform's TLS (--tls-cert), and the certificates the TLS tests make
   libssl-dev openssl
+  # receipts go to the print spooler through libcups, which follows each job to its end
+  libcups2-dev
 )
 # What the client needs when it runs: GStreamer plays the sounds, the text is Chinese.
 RUNTIME=(
@@ -38,8 +40,11 @@ add_profile() {
     # and talks to the platform's admin API with curl.
     run) packages+=("${BUILD[@]}" "${RUNTIME[@]}" xvfb xauth x11-utils xdotool imagemagick curl) ;;
     # The receipt tests read the printed PDF back with pdftotext; the sanitizer runtimes come with g++.
+    # The printing tests run a CUPS server of their own (cupsd, lpadmin, cupsenable...) with PDF queues
+    # of cups-pdf, and read the page sizes with pdfinfo (poppler-utils).
     # The keychain test runs its own session bus (dbus-run-session) with gnome-keyring's Secret Service.
-    test) packages+=("${BUILD[@]}" "${RUNTIME[@]}" poppler-utils dbus gnome-keyring) ;;
+    test) packages+=("${BUILD[@]}" "${RUNTIME[@]}" poppler-utils dbus gnome-keyring
+                     cups-daemon cups-client printer-driver-cups-pdf) ;;
     # dpkg-shlibdeps (dpkg-dev, part of build-essential) finds the packages' dependencies.
     package) packages+=("${BUILD[@]}" lintian appstream desktop-file-utils man-db) ;;
     # libFuzzer and its sanitizer runtimes are not part of clang's own dependencies.

@@ -65,6 +65,12 @@ CSession::~CSession()
     lock.reset();
 }
 
+void CSession::SetReceipts(CReceiptService* service)
+{
+    receipts = service;
+    autoPrint->SetPrinter(service);
+}
+
 bool CSession::HoldsAccountLock() const
 {
     return lock && lock->IsHeld();

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
 #include "app/accountlock.h"
+#include "detail/receiptservice.h"
 #include "session/cuser.h"
 
 class CAutoPrint;
@@ -52,6 +54,9 @@ public:
     CSettings* Settings() const { return settings; }
     CNewOrderReminder* Reminder() const { return reminder; }
     CAutoPrint* AutoPrint() const { return autoPrint; }
+    // What prints the session's receipts (the windows provide it); null until they do.
+    CReceiptService* Receipts() const { return receipts; }
+    void SetReceipts(CReceiptService* service);
     // Whether this session holds the account's lock file (a full disk may keep it from doing so).
     bool HoldsAccountLock() const;
     // Takes the account's lock file if the session does not hold it yet; never waits for it.
@@ -72,4 +77,5 @@ private:
     CSettings* settings;
     CNewOrderReminder* reminder;
     CAutoPrint* autoPrint;
+    QPointer<CReceiptService> receipts;
 };

@@ -197,8 +197,7 @@ private slots:
     {
         QScopedPointer<QPrinter> printer(Desktop::CreateReceiptPrinter());
         QVERIFY(printer);
-        if (printer->outputFormat() != QPrinter::PdfFormat)
-            QSKIP("a real default printer is installed on this machine");
+        QCOMPARE(printer->outputFormat(), QPrinter::PdfFormat);
         QVERIFY(printer->outputFileName().startsWith(Desktop::ReceiptFolder()));
         {
             QPainter painter(printer.data());

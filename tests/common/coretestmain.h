@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,6 +19,9 @@ inline void PrepareEnvironment(QTemporaryDir& dataHome)
     // reaches one; every other test finds none and keeps passwords in users.xml.
     if (!qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"))
         qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    // Nor the machine's printers: the print service named here does not exist, so a receipt finds no
+    // printer and becomes a PDF. The printing tests name a CUPS server of their own.
+    qputenv("CUPS_SERVER", QDir(dataHome.path()).filePath(QStringLiteral("no-print-service.sock")).toLocal8Bit());
 }
 
 } // namespace TestSupport

@@ -1,8 +1,6 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPrinterInfo>
-#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -17,6 +15,7 @@
 #include "detail/corderwidget.h"
 #include "net/request.h"
 #include "orders/corder.h"
+#include "common/pdfpages.h"
 #include "common/testsession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
@@ -747,8 +746,6 @@ private slots:
 
     void print_withoutPrinter_savesAPdfAndSaysWhere()
     {
-        if (!QPrinterInfo::defaultPrinter().isNull())
-            QSKIP("this machine has a printer; the receipt would go to it");
         const qint64 id =
             create({{"status", 2}, {"message", "多加香菜"}, {"out", QJsonArray{item("外卖牛肉面", 2, 18)}}});
         COrder& order = NewOrder(*book, id);
@@ -757,18 +754,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595), 10000);
         QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
 
-        const QString text = boxText(window);
+        // The tests' print service does not exist: the computer has no printer.
         const QString prefix = QStringLiteral("未找到打印机，小票已保存：\n");
-        QVERIFY2(text.startsWith(prefix), qPrintable(text));
+        QTRY_VERIFY_WITH_TIMEOUT(boxText(window).startsWith(prefix), 20000);
+        const QString text = boxText(window);
         const QString path = text.mid(prefix.size());
         QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(Desktop::ReceiptFolder()).absoluteFilePath());
         QVERIFY(QFileInfo(path).size() > 0);
         QCOMPARE(window->MessageBox()->MsgBoxTimer()->interval(), 5000);
 
-        QProcess pdftotext;
-        pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
-        QVERIFY(pdftotext.waitForFinished(10000));
-        const QString receipt = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        const QString receipt = PdfPages::Run(path, QStringLiteral("-layout"));
         QVERIFY2(receipt.contains(QStringLiteral("订单号：%1").arg(id)), qPrintable(receipt));
         QVERIFY(receipt.contains(QStringLiteral("外卖牛肉面")));
         QVERIFY(receipt.contains(QStringLiteral("买家留言：多加香菜")));

@@ -1,10 +1,10 @@
 #include <QPrinter>
-#include <QProcess>
 #include <QPushButton>
 
 #include "app/desktop.h"
 #include "common/fakenetwork.h"
 #include "common/orderfixture.h"
+#include "common/pdfpages.h"
 #include "common/testmain.h"
 #include "detail/corderwidget.h"
 #include "detail/receipt.h"
@@ -36,36 +36,6 @@ class TestReceipt : public QObject
         return printer;
     }
 
-    // The pages of a PDF as pdftotext lays them out, each a list of trimmed, non-empty lines.
-    static QList<QStringList> pagesOf(const QString& path)
-    {
-        QProcess tool;
-        tool.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
-        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
-            return {};
-        QList<QStringList> pages;
-        const QStringList texts = QString::fromUtf8(tool.readAllStandardOutput()).split(QLatin1Char('\f'));
-        for (const QString& text : texts) {
-            QStringList lines;
-            for (const QString& line : text.split(QLatin1Char('\n'))) {
-                const QString simplified = line.simplified();
-                if (!simplified.isEmpty())
-                    lines << simplified;
-            }
-            if (!lines.isEmpty())
-                pages << lines;
-        }
-        return pages;
-    }
-
-    static QStringList linesOf(const QString& path)
-    {
-        QStringList all;
-        for (const QStringList& page : pagesOf(path))
-            all += page;
-        return all;
-    }
-
     QString print(const COrder& order, const QString& name)
     {
         const QString path = folder.filePath(name);
@@ -91,9 +61,9 @@ private slots:
             << head +
                    QStringList{"外卖：",
                                "招牌牛肉拉面",
-                               "价格：18.00 数量：2",
+                               "数量：2 价格：18.00",
                                "秘制凉皮",
-                               "价格：10.00 数量：1",
+                               "数量：1 价格：10.00",
                                "外卖地址：幸福路 8 号 3 单元",
                                "合计：46.00 总金额：40.00",
                                "数量：3",
@@ -102,9 +72,9 @@ private slots:
         QTest::newRow("in-shop order without a message")
             << false << "" << 2
             << head + QStringList{"招牌牛肉拉面",
-                                  "价格：18.00 数量：2",
+                                  "数量：2 价格：18.00",
                                   "秘制凉皮",
-                                  "价格：10.00 数量：1",
+                                  "数量：1 价格：10.00",
                                   "合计：46.00 总金额：40.00",
                                   "数量：3",
                                   "本单Velm为您节省 6.00 元"} +
@@ -137,7 +107,7 @@ private slots:
         }
         const QString path = print(order, QStringLiteral("%1.pdf").arg(QTest::currentDataTag()));
         QVERIFY(!path.isEmpty());
-        const QList<QStringList> pages = pagesOf(path);
+        const QList<QStringList> pages = PdfPages::Text(path);
         QCOMPARE(pages.size(), 1);
         QCOMPARE(pages.first(), expected);
     }
@@ -156,9 +126,9 @@ private slots:
 
         const QString path = print(order, QStringLiteral("long.pdf"));
         QVERIFY(!path.isEmpty());
-        const QList<QStringList> pages = pagesOf(path);
+        const QList<QStringList> pages = PdfPages::Text(path);
         QVERIFY2(pages.size() > 1, qPrintable(QString::number(pages.size())));
-        const QStringList lines = linesOf(path);
+        const QStringList lines = PdfPages::Lines(path);
 
         // Every item once, in order, each followed by its price line; then everything after them.
         int at = lines.indexOf(QStringLiteral("外卖："));
@@ -167,7 +137,7 @@ private slots:
             const QString name = QStringLiteral("菜品%1号").arg(i, 2, 10, QLatin1Char('0'));
             QCOMPARE(lines.count(name), 1);
             QCOMPARE(lines.indexOf(name), at + 1);
-            QCOMPARE(lines.at(at + 2), QStringLiteral("价格：9.00 数量：1"));
+            QCOMPARE(lines.at(at + 2), QStringLiteral("数量：1 价格：9.00"));
             at += 2;
         }
         const QStringList rest{"外卖地址：幸福路 8 号",
@@ -179,6 +149,57 @@ private slots:
                                "买家留言：暂无留言",
                                "感谢您使用Velm购物，欢迎您下次光临！"};
         QCOMPARE(lines.mid(at + 1), rest);
+    }
+
+    // On a roll the receipt is one page as wide as the roll and as long as the receipt: the long
+    // name wraps, prices stay whole, and no word passes the printable width.
+    void roll_isOnePageOfItsOwnLength_data()
+    {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<double>("widthMm");
+        QTest::addColumn<double>("printableMm");
+        QTest::newRow("58 mm") << int(CSettings::Paper::Roll58) << 58.0 << 48.0;
+        QTest::newRow("80 mm") << int(CSettings::Paper::Roll80) << 80.0 << 72.0;
+    }
+    void roll_isOnePageOfItsOwnLength()
+    {
+        QFETCH(int, paper);
+        QFETCH(double, widthMm);
+        QFETCH(double, printableMm);
+        const QString name = QStringLiteral("招牌红烧牛肉拉面（特大碗，加卤蛋加牛肉，少放辣，不要香菜葱花，打包带走）");
+        Receipt::Data data = Receipt::Data::Sample();
+        data.items = {{name, 123456.78, 2}};
+        const QString shortPdf = folder.filePath(QStringLiteral("short-%1.pdf").arg(paper));
+        QSizeF size;
+        QVERIFY(Receipt::WritePdf(shortPdf, data, CSettings::Paper(paper), QSizeF(), &size));
+        for (int i = 1; i <= 40; ++i)
+            data.items.append({QStringLiteral("菜品%1号").arg(i), 9, 1});
+        const QString longPdf = folder.filePath(QStringLiteral("long-%1.pdf").arg(paper));
+        QSizeF longSize;
+        QVERIFY(Receipt::WritePdf(longPdf, data, CSettings::Paper(paper), QSizeF(), &longSize));
+
+        for (const QString& pdf : {shortPdf, longPdf}) {
+            const PdfPages pages = PdfPages::Read(pdf);
+            QCOMPARE(pages.count, 1);
+            QVERIFY2(qAbs(pages.widthMm - widthMm) < 0.5, qPrintable(QString::number(pages.widthMm)));
+            const double side = (widthMm - printableMm) / 2;
+            QVERIFY2(pages.left >= side - 0.5 && pages.right <= widthMm - side + 0.5,
+                     qPrintable(QStringLiteral("%1 .. %2").arg(pages.left).arg(pages.right)));
+        }
+        QCOMPARE(size.width(), widthMm);
+        QVERIFY2(longSize.height() > size.height() + 40 * 6, qPrintable(QString::number(longSize.height())));
+
+        const QStringList lines = PdfPages::Lines(longPdf);
+        int at = lines.indexOf(QStringLiteral("外卖：")) + 1;
+        QVERIFY(at > 0);
+        QString wrapped;
+        while (at < lines.size() && !lines.at(at).startsWith(QStringLiteral("数量：")))
+            wrapped += lines.at(at++);
+        QCOMPARE(wrapped.remove(QLatin1Char(' ')), QString(name).remove(QLatin1Char(' ')));
+        QVERIFY(lines.indexOf(name) < 0); // it had to wrap, even at 80 mm
+        QCOMPARE(lines.value(at), QStringLiteral("数量：2 价格：123456.78"));
+        QCOMPARE(lines.value(at + 1), QStringLiteral("菜品1号"));
+        QCOMPARE(lines.value(at + 2), QStringLiteral("数量：1 价格：9.00"));
     }
 
     void printButton_printsAtOnceOnTheReceiptPrinter()
@@ -202,7 +223,7 @@ private slots:
         Desktop::SetPrinterFactory(nullptr);
         FakeNetworkManager::Uninstall();
 
-        const QStringList lines = linesOf(target);
+        const QStringList lines = PdfPages::Lines(target);
         QVERIFY(lines.contains(QStringLiteral("订单号：88")));
         QVERIFY(lines.contains(QStringLiteral("联系人：李四")));
         QVERIFY(lines.contains(QStringLiteral("买家留言：暂无留言")));

@@ -20,6 +20,7 @@
 #include "app/traymessage.h"
 #include "common/clientlook.h"
 #include "common/mainwindow.h"
+#include "common/pdfpages.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
@@ -74,21 +75,6 @@ void typeThroughInputMethod(QWidget* widget, const QString& text)
     QInputMethodEvent event;
     event.setCommitString(text);
     QApplication::sendEvent(widget, &event);
-}
-
-QStringList pdfLines(const QString& path)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
-    if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
-        return {};
-    QStringList lines;
-    for (const QString& line : QString::fromUtf8(tool.readAllStandardOutput()).split(QLatin1Char('\n'))) {
-        const QString simplified = line.simplified();
-        if (!simplified.isEmpty() && simplified != QLatin1String("\f"))
-            lines << simplified;
-    }
-    return lines;
 }
 
 template <class Window> QList<Window*> openWindows()
@@ -398,9 +384,9 @@ private slots:
                                    QStringLiteral("订单时间：") + newOrderPaid,
                                    QStringLiteral("外卖："),
                                    QStringLiteral("招牌牛肉面"),
-                                   QStringLiteral("价格：18.00 数量：2"),
+                                   QStringLiteral("数量：2 价格：18.00"),
                                    QStringLiteral("凉皮"),
-                                   QStringLiteral("价格：10.00 数量：1"),
+                                   QStringLiteral("数量：1 价格：10.00"),
                                    QStringLiteral("外卖地址：幸福路 8 号 3 单元"),
                                    QStringLiteral("合计：46.00 总金额：40.00"),
                                    QStringLiteral("数量：3"),
@@ -409,7 +395,7 @@ private slots:
                                    QStringLiteral("联系人：张三"),
                                    QStringLiteral("买家留言：少放辣"),
                                    QStringLiteral("感谢您使用Velm购物，欢迎您下次光临！")};
-        QCOMPARE(pdfLines(receiptFile()), expected);
+        QCOMPARE(PdfPages::Lines(receiptFile()), expected);
 
         closeByButton(detail);
         QTRY_VERIFY(!detail);

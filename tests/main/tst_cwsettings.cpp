@@ -79,6 +79,8 @@ private slots:
         QTest::newRow("interval negative") << QByteArray("[reminder]\ninterval=-30\n");
         QTest::newRow("interval not a number") << QByteArray("[reminder]\ninterval=often\n");
         QTest::newRow("not an ini file") << QByteArray("\x00\x01\xff garbage [[[ =\n", 17);
+        QTest::newRow("paper and copies not offered") << QByteArray("[printing]\npaper=A3\ncopies=9\n");
+        QTest::newRow("copies not a number") << QByteArray("[printing]\ncopies=two\n");
     }
     void oddValues_fallBackToOff()
     {
@@ -91,10 +93,36 @@ private slots:
         CSettings settings(account);
         QCOMPARE(settings.ReminderInterval(), 0);
         QVERIFY(!settings.AutoPrint());
+        QCOMPARE(settings.ReceiptPaper(), CSettings::Paper::PrinterPage);
+        QCOMPARE(settings.ReceiptCopies(), 1);
+        settings.SetReceiptCopies(4); // refused too
+        QCOMPARE(settings.ReceiptCopies(), 1);
         settings.SetReminderInterval(45); // not a choice: refused
         QCOMPARE(settings.ReminderInterval(), 0);
         settings.SetReminderInterval(120);
         QCOMPARE(CSettings(account).ReminderInterval(), 120);
+    }
+
+    // A printer's name comes back as it was chosen, whatever characters it has.
+    void receiptPrinter_readsBackAsChosen_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain") << "Kitchen-58mm";
+        QTest::newRow("INI's own characters") << "厨房;58,mm=\"前台\"#1 %20";
+        QTest::newRow("none: the system's default") << "";
+    }
+    void receiptPrinter_readsBackAsChosen()
+    {
+        QFETCH(QString, name);
+        CSettings settings(account);
+        settings.SetReceiptPrinter(QStringLiteral("before"));
+        settings.SetReceiptPrinter(name);
+        settings.SetReceiptPaper(CSettings::Paper::Roll58);
+        settings.SetReceiptCopies(2);
+        CSettings reread(account);
+        QCOMPARE(reread.ReceiptPrinter(), name);
+        QCOMPARE(reread.ReceiptPaper(), CSettings::Paper::Roll58);
+        QCOMPARE(reread.ReceiptCopies(), 2);
     }
 };
 
