@@ -63,7 +63,8 @@ public:
         connect(localServer, &QLocalServer::newConnection, this, &InstanceServer::_newLocalConnection);
         if (!localServer->listen(name))
             qWarning("the instance cannot listen on %s (%s): later starts will not find it",
-                     qUtf8Printable(QDir::toNativeSeparators(name)), qUtf8Printable(localServer->errorString()));
+                     qUtf8Printable(QDir::toNativeSeparators(name)),
+                     qUtf8Printable(localServer->errorString()));
     }
 
     void _newLocalConnection()

@@ -38,7 +38,9 @@ DailyIncome DailyIncome::Of(const QList<COrder*>& orders, const QString& way, co
     QDate last = today;
     const QDate earliest = all ? MonthOf(today).addMonths(-(mostMonths - 1)) : first.addDays(-1);
 
-    auto dayOf = [](const COrder* order) { return order->GetCtime().date(); };
+    auto dayOf = [](const COrder* order) {
+        return order->GetCtime().date();
+    };
     for (const COrder* order : orders) {
         const QDate day = dayOf(order);
         if (!day.isValid() || day < earliest || day > today.addDays(1))

@@ -34,7 +34,7 @@ QString monthText(const QDate& day)
 QString barText(const DailyIncome& income, int index)
 {
     return income.step == DailyIncome::Step::Day ? dayText(income.Start(index))
-                                                  : monthText(income.Start(index));
+                                                 : monthText(income.Start(index));
 }
 
 } // namespace
@@ -106,7 +106,8 @@ void IncomeChart::SetIncome(const DailyIncome& given)
     dayAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     const int step = bars <= 31 ? 1 : (bars + 14) / 15;
     for (int i = 0; i < bars; i += step)
-        dayAxis->append(byDay ? income.Start(i).toString(QStringLiteral("MM-dd")) : monthText(income.Start(i)), i);
+        dayAxis->append(
+            byDay ? income.Start(i).toString(QStringLiteral("MM-dd")) : monthText(income.Start(i)), i);
     QFont small = dayAxis->labelsFont();
     small.setPixelSize(11);
     dayAxis->setLabelsFont(small);
@@ -132,7 +133,8 @@ void IncomeChart::SetIncome(const DailyIncome& given)
                      byDay ? dayText(income.last) : monthText(income.last),
                      byDay ? QStringLiteral("%1 天").arg(bars) : QStringLiteral("%1 个月").arg(bars));
     if (income.leftOut > 0)
-        text += QStringLiteral("　　<span style=\"color:#999\">另有 %1 笔（%2 元）日期不在此期间内，未计入</span>")
+        text += QStringLiteral(
+                    "　　<span style=\"color:#999\">另有 %1 笔（%2 元）日期不在此期间内，未计入</span>")
                     .arg(income.leftOut)
                     .arg(FormatMoney(income.leftOutTotal));
     summary->setText(text);

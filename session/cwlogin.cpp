@@ -22,14 +22,13 @@
 #include "app/singleapplication.h"
 #include "app/traymessage.h"
 #include "main/cwmain.h"
-#include "session/csession.h"
 #include "net/request.h"
 #include "session/comboboxitem.h"
+#include "session/csession.h"
 #include "session/cuser.h"
 #include "session/passwordvault.h"
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
-
 
 const QString CWLogin::accountHint = QStringLiteral("请输入手机号");
 const QString CWLogin::passwordHint = QStringLiteral("密码");
@@ -136,7 +135,8 @@ CWLogin::CWLogin(QWidget* parent)
     FillRows();
 
     // Only with a password known now; one the credential store holds logs in once it has come.
-    if (autoLoginBox->isChecked() && rememberBox->checkState() == Qt::Checked && !(theApp && theApp->IsRunning()))
+    if (autoLoginBox->isChecked() && rememberBox->checkState() == Qt::Checked &&
+        !(theApp && theApp->IsRunning()))
         Login();
 }
 
@@ -164,9 +164,10 @@ void CWLogin::AskPasswordVault()
                 QStringLiteral("没有可用的系统凭据存储：记住的密码经编码（未加密）保存在 users.xml 中。"));
             break;
         case PasswordVault::Place::NoAnswer:
-            rememberBox->setToolTip(QStringLiteral("系统的凭据存储在 %1 秒内没有应答：存在其中的密码暂时取不到，"
-                                                   "请手动输入；记住的密码暂经编码（未加密）保存在 users.xml 中。")
-                                        .arg(PasswordVault::AnswerDeadline() / 1000.0));
+            rememberBox->setToolTip(
+                QStringLiteral("系统的凭据存储在 %1 秒内没有应答：存在其中的密码暂时取不到，"
+                               "请手动输入；记住的密码暂经编码（未加密）保存在 users.xml 中。")
+                    .arg(PasswordVault::AnswerDeadline() / 1000.0));
             break;
         case PasswordVault::Place::Unknown:
             rememberBox->setToolTip(QString());

@@ -77,7 +77,8 @@ PasswordVault::PasswordVault(QObject* parent) : QObject(parent)
         }
     }
     if (!toForget.isEmpty())
-        qCInfo(lcKeychain, "%d password(s) an earlier run was asked to forget are taken out of the credential store",
+        qCInfo(lcKeychain,
+               "%d password(s) an earlier run was asked to forget are taken out of the credential store",
                int(toForget.size()));
     for (qint64 account : qAsConst(toForget))
         StartForget(account);
@@ -200,8 +201,9 @@ void PasswordVault::Keep(qint64 account, const QString& password)
                 return; // a later Keep or Forget decides
             if (!kept) {
                 if (storeSeen)
-                    qCWarning(lcKeychain, "the credential store did not take the password of %lld (%s): it stays in %s",
-                          account, qUtf8Printable(job->errorString()), qUtf8Printable(UsersFile()));
+                    qCWarning(lcKeychain,
+                              "the credential store did not take the password of %lld (%s): it stays in %s",
+                              account, qUtf8Printable(job->errorString()), qUtf8Printable(UsersFile()));
                 return;
             }
             held.insert(account);
@@ -243,10 +245,11 @@ void PasswordVault::StartForget(qint64 account)
             Answered(done, job->errorString());
             if (!done) {
                 if (storeSeen)
-                    qCWarning(lcKeychain,
-                          "the password of %lld could not be taken out of the credential store (%s); it is "
-                          "tried again at the next start",
-                          account, qUtf8Printable(job->errorString()));
+                    qCWarning(
+                        lcKeychain,
+                        "the password of %lld could not be taken out of the credential store (%s); it is "
+                        "tried again at the next start",
+                        account, qUtf8Printable(job->errorString()));
                 return;
             }
             // After a later Keep, that Keep crosses the account off once the store has its password.
@@ -279,8 +282,9 @@ void PasswordVault::SaveToForget()
         text += QByteArray::number(account) + '\n';
     QString error;
     if (!AtomicFile::Write(path, text, &error))
-        qCWarning(lcKeychain, "the passwords to forget could not be written down (%s): a run that ends before the "
-                              "credential store answers may leave one there",
+        qCWarning(lcKeychain,
+                  "the passwords to forget could not be written down (%s): a run that ends before the "
+                  "credential store answers may leave one there",
                   qUtf8Printable(error));
 }
 
@@ -291,7 +295,8 @@ void PasswordVault::TakeOutOfFile(qint64 account, const QString& password)
     UserStore store;
     const auto users = store.Users();
     const bool inFile = std::any_of(users.begin(), users.end(), [&](const CUser* user) {
-        return user->GetAccount() == account && user->GetRememberPassword() && user->GetPassword() == password;
+        return user->GetAccount() == account && user->GetRememberPassword() &&
+               user->GetPassword() == password;
     });
     if (!inFile) {
         qCInfo(lcKeychain, "the password of %lld is kept in the credential store", account);
@@ -301,7 +306,8 @@ void PasswordVault::TakeOutOfFile(qint64 account, const QString& password)
         qCInfo(lcKeychain, "the password of %lld moved from %s into the credential store", account,
                qUtf8Printable(UsersFile()));
     else
-        qCWarning(lcKeychain, "the password of %lld is in the credential store, and %s could not be rewritten "
-                              "without it",
+        qCWarning(lcKeychain,
+                  "the password of %lld is in the credential store, and %s could not be rewritten "
+                  "without it",
                   account, qUtf8Printable(UsersFile()));
 }

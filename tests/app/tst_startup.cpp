@@ -49,7 +49,8 @@ static quint64 inodeOf(const QString& path)
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
-    return quint64(info.st_ino) * 1000003u + quint64(info.st_ctim.tv_sec) * 1000000000u + quint64(info.st_ctim.tv_nsec);
+    return quint64(info.st_ino) * 1000003u + quint64(info.st_ctim.tv_sec) * 1000000000u +
+           quint64(info.st_ctim.tv_nsec);
 }
 
 // Whether whoever listens on `name` answers the instance handshake within a second.
@@ -181,7 +182,8 @@ private slots:
         } else if (leftover == QLatin1String("empty")) {
             QFile file(lock);
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
         }
         const quint64 left = inodeOf(name);
         // The crashed instance left its socket file; nobody holds the lock, so the next start clears
@@ -221,7 +223,8 @@ private slots:
 
         QProcess second;
         second.start(helper, {"probe"});
-        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 30000); // the flood goes on meanwhile
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning,
+                                 30000); // the flood goes on meanwhile
         QCOMPARE(second.readAllStandardOutput().trimmed(), QByteArray("running=1"));
         QCOMPARE(inodeOf(name), inode);
         QVERIFY(answers(name));

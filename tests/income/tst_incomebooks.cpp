@@ -25,6 +25,15 @@ class TestIncomeBooks : public QObject
         return orders;
     }
 
+    // `size` sums, all 0 but those given by index.
+    static QVector<double> sparse(int size, const QMap<int, double>& given)
+    {
+        QVector<double> sums(size, 0);
+        for (auto it = given.begin(); it != given.end(); ++it)
+            sums[it.key()] = it.value();
+        return sums;
+    }
+
 private slots:
     void dailyIncome_oneSumPerDayOfThePeriod_data()
     {
@@ -58,12 +67,7 @@ private slots:
             << QDate(2026, 12, 8) << false << QVector<double>{1} << 0 << 2;
         QTest::newRow("all: ninety days go by day")
             << "all" << QStringList{"2026-09-10 09:00:00=2"} << QDate(2026, 9, 10) << false
-            << [] {
-                   QVector<double> sums(90, 0);
-                   sums[0] = 2;
-                   return sums;
-               }()
-            << 0 << 0;
+            << sparse(90, {{0, 2}}) << 0 << 0;
         QTest::newRow("all: past ninety days one bar per month")
             << "all"
             << QStringList{"2026-09-09 09:00:00=2", "2026-09-30 23:59:59=3", "2026-11-01 00:00:00=4",
@@ -71,14 +75,7 @@ private slots:
             << QDate(2026, 9, 1) << true << QVector<double>{5, 0, 4, 1} << 0 << 0;
         QTest::newRow("all: ten years of months at most")
             << "all" << QStringList{"2017-01-01 00:00:00=9", "2016-12-31 23:59:59=8", "2026-12-08 09:00:00=1"}
-            << QDate(2017, 1, 1) << true
-            << [] {
-                   QVector<double> sums(120, 0);
-                   sums.first() = 9;
-                   sums.last() = 1;
-                   return sums;
-               }()
-            << 0 << 1;
+            << QDate(2017, 1, 1) << true << sparse(120, {{0, 9}, {119, 1}}) << 0 << 1;
     }
 
     void dailyIncome_oneSumPerDayOfThePeriod()
@@ -120,7 +117,8 @@ private slots:
         QCOMPARE(chart.BarToolTip(1), QStringLiteral("2026-02\n无收入"));
         const QString summary = chart.Summary()->text();
         QVERIFY2(summary.contains(QStringLiteral("2026-01 至 2026-12，共 12 个月")), qPrintable(summary));
-        QVERIFY2(summary.contains(QStringLiteral("另有 1 笔（5.00 元）日期不在此期间内")), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("另有 1 笔（5.00 元）日期不在此期间内")),
+                 qPrintable(summary));
         QVERIFY2(summary.contains(QStringLiteral("最高 2026-01")), qPrintable(summary));
     }
 

@@ -49,9 +49,9 @@ class TestKeychain : public QObject
     {
         const UserStore store;
         const CUser* user = store.Users().value(0);
-        return !user                          ? QStringLiteral("no account")
+        return !user                         ? QStringLiteral("no account")
                : user->GetRememberPassword() ? QStringLiteral("its password")
-                                              : QStringLiteral("no password");
+                                             : QStringLiteral("no password");
     }
     static bool autoLoginInFile()
     {
@@ -91,19 +91,24 @@ class TestKeychain : public QObject
     // The form while the store is asked: nothing to type into or tick yet, and it says why.
     static bool showsFetching(const CWLogin* login)
     {
-        return login && !login->PasswordBox()->isEnabled() && !login->PasswordBox()->placeholderText().isEmpty() &&
-               login->RememberBox()->checkState() == Qt::PartiallyChecked && !login->RememberBox()->isEnabled();
+        return login && !login->PasswordBox()->isEnabled() &&
+               !login->PasswordBox()->placeholderText().isEmpty() &&
+               login->RememberBox()->checkState() == Qt::PartiallyChecked &&
+               !login->RememberBox()->isEnabled();
     }
     static bool showsAnswer(const CWLogin* login)
     {
-        return login && login->PasswordBox()->isEnabled() && login->PasswordBox()->placeholderText().isEmpty() &&
-               login->RememberBox()->checkState() != Qt::PartiallyChecked && login->RememberBox()->isEnabled();
+        return login && login->PasswordBox()->isEnabled() &&
+               login->PasswordBox()->placeholderText().isEmpty() &&
+               login->RememberBox()->checkState() != Qt::PartiallyChecked &&
+               login->RememberBox()->isEnabled();
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"), "run through tests/common/with-keyring.sh");
+        QVERIFY2(qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"),
+                 "run through tests/common/with-keyring.sh");
         // A store that does not answer is given up on sooner than the program's 5 s.
         if (store() != QLatin1String("unlocked"))
             PasswordVault::SetAnswerDeadline(1500);
@@ -133,7 +138,8 @@ private slots:
         run(left);
         QCOMPARE(stored(), QStringLiteral("velm123"));
         remember(true, QString());
-        QVERIFY(AtomicFile::Write(PasswordVault::PasswordsToForgetFile(), QByteArray::number(account) + '\n'));
+        QVERIFY(
+            AtomicFile::Write(PasswordVault::PasswordsToForgetFile(), QByteArray::number(account) + '\n'));
 
         QPointer<CWLogin> login = openLogin();
         QTRY_VERIFY(showsAnswer(login));
@@ -235,7 +241,8 @@ private slots:
         login = openLogin();
         QVERIFY(showsFetching(login));
         QTRY_VERIFY_WITH_TIMEOUT(showsAnswer(login), PasswordVault::AnswerDeadline() + 5000);
-        QVERIFY2(clock.elapsed() >= PasswordVault::AnswerDeadline() - 100, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= PasswordVault::AnswerDeadline() - 100,
+                 qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(login->RememberBox()->checkState(), Qt::Unchecked);
         QVERIFY(login->RememberBox()->toolTip().contains(QStringLiteral("没有应答")));
         QCOMPARE(Tray::MessageCount(), messages + 1);

@@ -87,12 +87,12 @@ quint64 Inode(const QString& path)
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
-    return quint64(info.st_ino) * 1000003u + quint64(info.st_ctim.tv_sec) * 1000000000u + quint64(info.st_ctim.tv_nsec);
+    return quint64(info.st_ino) * 1000003u + quint64(info.st_ctim.tv_sec) * 1000000000u +
+           quint64(info.st_ctim.tv_nsec);
 }
 
 // Waits, with the event loop running, until `done` or `msecs` have passed; true when done.
-template <typename Done>
-bool WaitFor(Done done, int msecs)
+template <typename Done> bool WaitFor(Done done, int msecs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -151,8 +151,9 @@ struct ClientHome
                                   "  <user id=\"%1\" autologin=\"true\">\n    <username>%1</username>\n"
                                   "    <password>%2</password>\n  </user>\n</users>\n")
                        .arg(PlatformProcess::DemoAccount)
-                       .arg(passwordInFile ? EncodePassword(QString::fromLatin1(PlatformProcess::DemoPassword))
-                                           : QString())
+                       .arg(passwordInFile
+                                ? EncodePassword(QString::fromLatin1(PlatformProcess::DemoPassword))
+                                : QString())
                        .toUtf8());
     }
     // What users.xml says of the account's password.
@@ -288,7 +289,9 @@ int Flood(const QString& program, int connections, int seconds)
     const quint64 inode = Inode(socketName);
 
     QVector<qint64> handshakes;
-    auto probeNow = [&] { handshakes.append(Handshake(socketName, 3000)); };
+    auto probeNow = [&] {
+        handshakes.append(Handshake(socketName, 3000));
+    };
     qint64 ticks = CpuTicks(pid);
     const QVector<qint64> quiet = Arrivals(platform, QStringLiteral("/api/PayFinishOrder"), clock, 15000);
     const double quietCpu = 100.0 * double(CpuTicks(pid) - ticks) / double(sysconf(_SC_CLK_TCK)) / 15.0;
@@ -353,9 +356,14 @@ int Flood(const QString& program, int connections, int seconds)
             answered += t >= 0;
             longest = qMax(longest, t);
         }
-        return QStringLiteral("%1 of %2 answered, longest %3 ms").arg(answered).arg(times.size()).arg(longest);
+        return QStringLiteral("%1 of %2 answered, longest %3 ms")
+            .arg(answered)
+            .arg(times.size())
+            .arg(longest);
     };
-    auto yesNo = [](bool yes) { return yes ? QStringLiteral("yes") : QStringLiteral("no"); };
+    auto yesNo = [](bool yes) {
+        return yes ? QStringLiteral("yes") : QStringLiteral("no");
+    };
     out << "| flood: " << connections << " silent connections kept open, " << seconds << " s | value |\n"
         << "|---|---|\n"
         << "| pay/finish polls, 15 s before the flood | " << Gaps(quiet) << " |\n"
@@ -369,9 +377,9 @@ int Flood(const QString& program, int connections, int seconds)
         << " |\n"
         << "| second start logged in | " << yesNo(secondLoggedIn) << " |\n"
         << "| socket file after the second ended | "
-        << (inodeAfterSecond == 0 ? QStringLiteral("gone")
-                                  : inodeAfterSecond == inode ? QStringLiteral("the first's")
-                                                              : QStringLiteral("another"))
+        << (inodeAfterSecond == 0       ? QStringLiteral("gone")
+            : inodeAfterSecond == inode ? QStringLiteral("the first's")
+                                        : QStringLiteral("another"))
         << " |\n"
         << "| handshake after the flood | "
         << (afterFlood < 0 ? QStringLiteral("no answer") : QStringLiteral("%1 ms").arg(afterFlood)) << " |\n"
@@ -397,15 +405,17 @@ struct Bus
     {
         QFile config(dir.filePath(QStringLiteral("bus.conf")));
         config.open(QIODevice::WriteOnly);
-        config.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                                    "<auth>EXTERNAL</auth><policy context=\"default\">"
-                                    "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                                    "<allow own=\"*\"/></policy></busconfig>")
-                         .arg(dir.path())
-                         .toUtf8());
+        config.write(
+            QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
+                           "<auth>EXTERNAL</auth><policy context=\"default\">"
+                           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                           "<allow own=\"*\"/></policy></busconfig>")
+                .arg(dir.path())
+                .toUtf8());
         config.close();
-        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config.fileName(),
-                                                      QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                      QStringLiteral("--print-address=1")});
         if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000))
             address = QString::fromLatin1(daemon.readLine()).trimmed();
     }
@@ -437,15 +447,17 @@ struct Bus
     }
 };
 
-bool Call(const Bus& bus, const QProcessEnvironment& env, const QStringList& args, QByteArray* reply = nullptr)
+bool Call(const Bus& bus, const QProcessEnvironment& env, const QStringList& args,
+          QByteArray* reply = nullptr)
 {
     QProcess send;
     QProcessEnvironment withBus = env;
     withBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
     send.setProcessEnvironment(withBus);
-    send.start(QStringLiteral("dbus-send"), QStringList{QStringLiteral("--session"), QStringLiteral("--print-reply"),
-                                                         QStringLiteral("--reply-timeout=5000")} +
-                                                args);
+    send.start(QStringLiteral("dbus-send"),
+               QStringList{QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                           QStringLiteral("--reply-timeout=5000")} +
+                   args);
     send.waitForFinished(10000);
     if (reply)
         *reply = send.readAllStandardOutput() + send.readAllStandardError();
@@ -488,14 +500,20 @@ int Keyring(const QString& program, const QString& store, int seconds)
         QByteArray reply;
         if (store == QLatin1String("prompt")) {
             bus.Start(QStringLiteral("gnome-keyring-daemon"),
-                      {QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")},
+                      {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                       QStringLiteral("--components=secrets")},
                       env, QByteArrayLiteral("attack"));
-            WaitFor([&] { return Call(bus, env, {QStringLiteral("--dest=org.freedesktop.secrets"),
-                                                 QStringLiteral("/org/freedesktop/secrets/aliases/default"),
-                                                 QStringLiteral("org.freedesktop.DBus.Properties.Get"),
-                                                 QStringLiteral("string:org.freedesktop.Secret.Collection"),
-                                                 QStringLiteral("string:Label")}, &reply); },
-                    10000);
+            WaitFor(
+                [&] {
+                    return Call(bus, env,
+                                {QStringLiteral("--dest=org.freedesktop.secrets"),
+                                 QStringLiteral("/org/freedesktop/secrets/aliases/default"),
+                                 QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                                 QStringLiteral("string:org.freedesktop.Secret.Collection"),
+                                 QStringLiteral("string:Label")},
+                                &reply);
+                },
+                10000);
             if (qEnvironmentVariableIsSet("ATTACKS_DEBUG"))
                 std::fprintf(stderr, "label: %s\n", reply.constData());
             if (!passwordInFile) {
@@ -503,19 +521,25 @@ int Keyring(const QString& program, const QString& store, int seconds)
                 Client opened(program, env, home.Path(QStringLiteral("opened.log")));
                 platform.waitForOutput(QStringLiteral("POST /api/StaffOrderList"), 30000);
                 WaitFor([&] { return home.PasswordInFile() == QLatin1String("empty"); }, 10000);
-                setup += QStringLiteral("users.xml after a run with the keyring open: %1; ").arg(home.PasswordInFile());
+                setup += QStringLiteral("users.xml after a run with the keyring open: %1; ")
+                             .arg(home.PasswordInFile());
             }
-            Call(bus, env, {QStringLiteral("--dest=org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-                            QStringLiteral("org.freedesktop.Secret.Service.Lock"),
-                            QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login")},
+            Call(bus, env,
+                 {QStringLiteral("--dest=org.freedesktop.secrets"),
+                  QStringLiteral("/org/freedesktop/secrets"),
+                  QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+                  QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login")},
                  &reply);
             if (qEnvironmentVariableIsSet("ATTACKS_DEBUG"))
-                std::fprintf(stderr, "lock: %s\nkeyring: %s %s\n", reply.constData(), bus.owners.front()->readAllStandardError().constData(),
+                std::fprintf(stderr, "lock: %s\nkeyring: %s %s\n", reply.constData(),
+                             bus.owners.front()->readAllStandardError().constData(),
                              bus.owners.front()->readAll().constData());
-            QProcess* prompter = bus.Start(dbusName, {QStringLiteral("org.gnome.keyring.SystemPrompter")}, env);
+            QProcess* prompter =
+                bus.Start(dbusName, {QStringLiteral("org.gnome.keyring.SystemPrompter")}, env);
             prompter->waitForReadyRead(5000);
             setup += QStringLiteral("locked keyring (%1), unlock prompt unanswered")
-                         .arg(reply.contains("/org/freedesktop/secrets/collection/login") ? "locked" : "not locked");
+                         .arg(reply.contains("/org/freedesktop/secrets/collection/login") ? "locked"
+                                                                                          : "not locked");
         } else {
             if (!passwordInFile)
                 home.WriteUsers(false);
@@ -542,20 +566,23 @@ int Keyring(const QString& program, const QString& store, int seconds)
                 if (loginAt >= 0) {
                     const QString state = home.PasswordInFile();
                     if (state != lastState)
-                        fileStates << QStringLiteral("+%1 s: %2").arg(clock.elapsed() / 1000.0, 0, 'f', 1).arg(state);
+                        fileStates << QStringLiteral("+%1 s: %2")
+                                          .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
+                                          .arg(state);
                     lastState = state;
                 }
                 return clock.elapsed() > (loginAt >= 0 ? loginAt + seconds * 1000 : 60000);
             },
             120000);
-        out << "| keyring: " << setup << ", password " << (passwordInFile ? "in users.xml" : "in the store only")
-            << " | value |\n|---|---|\n"
+        out << "| keyring: " << setup << ", password "
+            << (passwordInFile ? "in users.xml" : "in the store only") << " | value |\n|---|---|\n"
             << "| auto-login sent | "
-            << (loginAt < 0 ? QStringLiteral("no (watched 60 s)") : QStringLiteral("+%1 s").arg(loginAt / 1000.0, 0, 'f', 1))
+            << (loginAt < 0 ? QStringLiteral("no (watched 60 s)")
+                            : QStringLiteral("+%1 s").arg(loginAt / 1000.0, 0, 'f', 1))
             << " |\n";
         if (loginAt >= 0)
-            out << "| users.xml's password after the login, for " << seconds << " s | " << fileStates.join(QStringLiteral("; "))
-                << " |\n";
+            out << "| users.xml's password after the login, for " << seconds << " s | "
+                << fileStates.join(QStringLiteral("; ")) << " |\n";
         for (const QString& line : KeychainLines(home.LogPath(), start))
             out << "| log | " << QString(line).replace(QLatin1Char('|'), QLatin1Char('/')) << " |\n";
         out << '\n';
@@ -572,7 +599,8 @@ int ChartChild()
     platform.serveClient();
     for (const char* when : {"9999-06-01 12:00:00", "1970-01-01 12:00:00"})
         platform.admin("POST", QStringLiteral("income"),
-                       {{QStringLiteral("order_id"), 1}, {QStringLiteral("addcash"), 5},
+                       {{QStringLiteral("order_id"), 1},
+                        {QStringLiteral("addcash"), 5},
                         {QStringLiteral("ctime"), QString::fromLatin1(when)}});
     const PlatformProcess::Session login =
         platform.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
@@ -643,7 +671,8 @@ int main(int argc, char* argv[])
     const QString program = ArgumentAfter(QStringLiteral("--tarvik"), QStringLiteral(TARVIK_BIN));
     const int seconds = ArgumentAfter(QStringLiteral("--seconds"), QStringLiteral("30")).toInt();
     if (mode == QLatin1String("flood"))
-        return Flood(program, ArgumentAfter(QStringLiteral("--connections"), QStringLiteral("100")).toInt(), seconds);
+        return Flood(program, ArgumentAfter(QStringLiteral("--connections"), QStringLiteral("100")).toInt(),
+                     seconds);
     if (mode == QLatin1String("keyring"))
         return Keyring(program, ArgumentAfter(QStringLiteral("--store"), QStringLiteral("prompt")), seconds);
     if (mode == QLatin1String("chart-child"))
