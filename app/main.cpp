@@ -49,6 +49,9 @@ int main(int argc, char* argv[])
     Log::Install();
     qInfo("%s %s started (pid %lld)", qPrintable(AppName), qPrintable(AppVersion),
           QCoreApplication::applicationPid());
+    if (theApp->IsRunning())
+        qInfo("another copy of %s runs for this user: this one will not log in by itself",
+              qPrintable(QCoreApplication::applicationName()));
     QString caError;
     if (!Request::TrustCaFile(&caError))
         qWarning("%s", qUtf8Printable(caError));

@@ -25,6 +25,18 @@ QString dayText(const QDate& day)
     return day.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
+QString monthText(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy-MM"));
+}
+
+// What a bar stands for: its day, or its month when the period goes by month.
+QString barText(const DailyIncome& income, int index)
+{
+    return income.step == DailyIncome::Step::Day ? dayText(income.Start(index))
+                                                 : monthText(income.Start(index));
+}
+
 } // namespace
 
 IncomeChart::IncomeChart(QWidget* parent) : QWidget(parent)
@@ -60,10 +72,11 @@ IncomeChart::IncomeChart(QWidget* parent) : QWidget(parent)
     view->setStyleSheet(QStringLiteral("background: transparent;"));
 }
 
-void IncomeChart::SetIncome(const DailyIncome& daily)
+void IncomeChart::SetIncome(const DailyIncome& given)
 {
-    income = daily;
-    const int days = income.DayCount();
+    income = given;
+    const int bars = income.BarCount();
+    const bool byDay = income.step == DailyIncome::Step::Day;
     Money highest = 0;
     for (Money sum : qAsConst(income.sums))
         highest = qMax(highest, sum);
@@ -73,7 +86,7 @@ void IncomeChart::SetIncome(const DailyIncome& daily)
 
     QList<qreal> earned;
     QList<qreal> empty;
-    for (int i = 0; i < days; ++i) {
+    for (int i = 0; i < bars; ++i) {
         earned << qMax<qreal>(income.sums[i], 0);
         empty << (income.sums[i] > 0 ? 0 : emptyHeight);
     }
@@ -86,15 +99,15 @@ void IncomeChart::SetIncome(const DailyIncome& daily)
         chart->removeAxis(axis);
         delete axis;
     }
-    // Bar i stands at x = i. A month of days is labelled day by day; a longer period every few
-    // days, so the dates stay readable instead of being cut to nothing.
+    // Bar i stands at x = i. Up to a month of bars is labelled bar by bar; more every few bars, so
+    // the labels stay readable instead of being cut to nothing.
     auto* dayAxis = new QCategoryAxis;
-    dayAxis->setRange(-0.5, days - 0.5);
+    dayAxis->setRange(-0.5, bars - 0.5);
     dayAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    const int step = days <= 31 ? 1 : (days + 14) / 15;
-    const QString format = days > 365 ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("MM-dd");
-    for (int i = 0; i < days; i += step)
-        dayAxis->append(income.Day(i).toString(format), i);
+    const int step = bars <= 31 ? 1 : (bars + 14) / 15;
+    for (int i = 0; i < bars; i += step)
+        dayAxis->append(
+            byDay ? income.Start(i).toString(QStringLiteral("MM-dd")) : monthText(income.Start(i)), i);
     QFont small = dayAxis->labelsFont();
     small.setPixelSize(11);
     dayAxis->setLabelsFont(small);
@@ -110,23 +123,29 @@ void IncomeChart::SetIncome(const DailyIncome& daily)
     series->attachAxis(moneyAxis);
 
     QString text = QStringLiteral("合计 <b style=\"color:#f50\">%1</b> 元").arg(FormatMoney(income.total));
-    if (income.bestDay >= 0)
+    if (income.best >= 0)
         text += QStringLiteral("　　最高 %1 <b style=\"color:#f50\">%2</b> 元")
-                    .arg(dayText(income.Day(income.bestDay)), FormatMoney(income.sums[income.bestDay]));
+                    .arg(barText(income, income.best), FormatMoney(income.sums[income.best]));
     else
         text += QStringLiteral("　　暂无收入");
-    text += QStringLiteral("　　<span style=\"color:#999\">%1 至 %2，共 %3 天</span>")
-                .arg(dayText(income.first), dayText(income.Day(days - 1)))
-                .arg(days);
+    text += QStringLiteral("　　<span style=\"color:#999\">%1 至 %2，共 %3</span>")
+                .arg(byDay ? dayText(income.first) : monthText(income.first),
+                     byDay ? dayText(income.last) : monthText(income.last),
+                     byDay ? QStringLiteral("%1 天").arg(bars) : QStringLiteral("%1 个月").arg(bars));
+    if (income.leftOut > 0)
+        text += QStringLiteral(
+                    "　　<span style=\"color:#999\">另有 %1 笔（%2 元）日期不在此期间内，未计入</span>")
+                    .arg(income.leftOut)
+                    .arg(FormatMoney(income.leftOutTotal));
     summary->setText(text);
 }
 
-QString IncomeChart::BarToolTip(int day) const
+QString IncomeChart::BarToolTip(int index) const
 {
-    if (day < 0 || day >= income.DayCount())
+    if (index < 0 || index >= income.BarCount())
         return QString();
-    const Money sum = income.sums[day];
-    return dayText(income.Day(day)) + QLatin1Char('\n') +
+    const Money sum = income.sums[index];
+    return barText(income, index) + QLatin1Char('\n') +
            (sum != 0 ? QStringLiteral("收入 %1 元").arg(FormatMoney(sum)) : QStringLiteral("无收入"));
 }
 

@@ -13,9 +13,10 @@ class QChartView;
 class QStackedBarSeries;
 } // namespace QtCharts
 
-// The income of a period as a bar chart: one bar per day, the day's sum in the bar's tool tip, and
-// the period's total and best day in a line above. A day without income keeps its place with a
-// low grey bar, so the days read as a calendar and a quiet day can still be pointed at.
+// The income of a period as a bar chart: one bar per day (per month for a long period), its sum in
+// the bar's tool tip, and the period's total, best bar and the orders left out of it in a line
+// above. A day without income keeps its place with a low grey bar, so the days read as a calendar
+// and a quiet day can still be pointed at.
 class IncomeChart : public QWidget
 {
     Q_OBJECT
@@ -25,8 +26,8 @@ public:
     void SetIncome(const DailyIncome& income);
     const DailyIncome& Income() const { return income; }
 
-    // What the bar of that day says when the pointer rests on it.
-    QString BarToolTip(int day) const;
+    // What the bar `index` says when the pointer rests on it.
+    QString BarToolTip(int index) const;
 
     QLabel* Summary() const { return summary; }
     QtCharts::QChartView* ChartView() const { return view; }

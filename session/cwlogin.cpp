@@ -22,14 +22,13 @@
 #include "app/singleapplication.h"
 #include "app/traymessage.h"
 #include "main/cwmain.h"
-#include "session/csession.h"
 #include "net/request.h"
 #include "session/comboboxitem.h"
+#include "session/csession.h"
 #include "session/cuser.h"
 #include "session/passwordvault.h"
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
-
 
 const QString CWLogin::accountHint = QStringLiteral("请输入手机号");
 const QString CWLogin::passwordHint = QStringLiteral("密码");
@@ -132,10 +131,12 @@ CWLogin::CWLogin(QWidget* parent)
 
     CreateTrayIcon();
     LoadUsers();
-    FillRows();
     AskPasswordVault();
+    FillRows();
 
-    if (autoLoginBox->isChecked() && !(theApp && theApp->IsRunning()))
+    // Only with a password known now; one the credential store holds logs in once it has come.
+    if (autoLoginBox->isChecked() && rememberBox->checkState() == Qt::Checked &&
+        !(theApp && theApp->IsRunning()))
         Login();
 }
 
@@ -148,32 +149,53 @@ CWLogin::~CWLogin()
     }
 }
 
-// Passwords found in users.xml move into the credential store; the others are asked from it. Where
-// no store answers, the remember box's tooltip says the password stays in the file.
+// Passwords found in users.xml move into the credential store; the others are asked from it. The
+// remember box's tooltip says where remembered passwords are kept, and when the store does not answer.
 void CWLogin::AskPasswordVault()
 {
     PasswordVault* vault = PasswordVault::Instance();
     auto showPlace = [this](PasswordVault::Place place) {
-        rememberBox->setToolTip(
-            place == PasswordVault::Place::Keychain ? QStringLiteral("密码保存在系统的凭据存储中。")
-            : place == PasswordVault::Place::File
-                ? QStringLiteral("没有可用的系统凭据存储：记住的密码经编码（未加密）保存在 users.xml 中。")
-                : QString());
+        switch (place) {
+        case PasswordVault::Place::Keychain:
+            rememberBox->setToolTip(QStringLiteral("密码保存在系统的凭据存储中。"));
+            break;
+        case PasswordVault::Place::File:
+            rememberBox->setToolTip(
+                QStringLiteral("没有可用的系统凭据存储：记住的密码经编码（未加密）保存在 users.xml 中。"));
+            break;
+        case PasswordVault::Place::NoAnswer:
+            rememberBox->setToolTip(
+                QStringLiteral("系统的凭据存储在 %1 秒内没有应答：存在其中的密码暂时取不到，"
+                               "请手动输入；记住的密码暂经编码（未加密）保存在 users.xml 中。")
+                    .arg(PasswordVault::AnswerDeadline() / 1000.0));
+            break;
+        case PasswordVault::Place::Unknown:
+            rememberBox->setToolTip(QString());
+            break;
+        }
     };
     showPlace(vault->Where());
     connect(vault, &PasswordVault::PlaceChanged, this, showPlace);
     connect(vault, &PasswordVault::Recalled, this, &CWLogin::PasswordRecalled);
+    connect(vault, &PasswordVault::RecallUnanswered, this, &CWLogin::PasswordUnanswered);
     if (!users)
         return;
     for (const CUser* user : qAsConst(*users)) {
-        if (user->GetRememberPassword())
+        if (user->GetRememberPassword()) {
             vault->Keep(user->GetAccount(), user->GetPassword());
-        else
+        } else {
+            awaitingStore.insert(user->GetAccount());
             vault->Recall(user->GetAccount());
+        }
     }
     const CUser* first = users->value(0);
     if (first && first->GetAutoLogin() && !first->GetRememberPassword())
         autoLoginAccount = first->GetAccount();
+}
+
+bool CWLogin::RememberUnknown(const CUser* user) const
+{
+    return user && !user->GetRememberPassword() && awaitingStore.contains(user->GetAccount());
 }
 
 void CWLogin::PasswordRecalled(qint64 account, const QString& password)
@@ -181,20 +203,55 @@ void CWLogin::PasswordRecalled(qint64 account, const QString& password)
     const bool autoLogin = account == autoLoginAccount;
     if (autoLogin)
         autoLoginAccount = 0;
-    if (password.isEmpty() || !users)
+    awaitingStore.remove(account);
+    if (!users)
         return;
-    for (CUser* user : qAsConst(*users)) {
-        if (user->GetAccount() == account && !user->GetRememberPassword()) {
-            user->SetPassword(password);
-            user->SetRememberPassword(true);
+    if (!password.isEmpty()) {
+        for (CUser* user : qAsConst(*users)) {
+            if (user->GetAccount() == account && !user->GetRememberPassword()) {
+                user->SetPassword(password);
+                user->SetRememberPassword(true);
+            }
         }
     }
-    // Filled in only while the form shows this account and nothing has been typed as its password.
+    // The form follows the answer only while it shows this account and nothing has been typed as
+    // its password.
     if (IsWaiting() || accountBox->currentText() != QString::number(account) || !PasswordIsEmpty())
         return;
     GetPasswordToInput(QString::number(account));
-    if (autoLogin && autoLoginBox->isChecked() && !(theApp && theApp->IsRunning()))
+    if (autoLogin && !password.isEmpty() && autoLoginBox->isChecked() && !(theApp && theApp->IsRunning()))
         Login();
+}
+
+// The store gave no answer in time, or refused: the form stops waiting for it. A late answer still
+// fills it in (and logs in by itself) as long as nothing has been typed.
+void CWLogin::PasswordUnanswered(qint64 account)
+{
+    if (!users)
+        return;
+    if (!IsWaiting() && accountBox->currentText() == QString::number(account) && PasswordIsEmpty())
+        GetPasswordToInput(QString::number(account));
+    if (account == autoLoginAccount)
+        ShowTrayMessage(QStringLiteral("未能从系统的凭据存储取回记住的密码，请输入密码登录。"),
+                        QSystemTrayIcon::Warning);
+}
+
+void CWLogin::ShowRemembered(const CUser* user)
+{
+    const bool unknown = RememberUnknown(user);
+    const bool fetching = unknown && PasswordVault::Instance()->IsRecalling(user->GetAccount());
+    passwordBox->setEnabled(!fetching);
+    rememberBox->setEnabled(!fetching);
+    autoLoginBox->setEnabled(!fetching);
+    passwordBox->setPlaceholderText(fetching ? QStringLiteral("正在从系统凭据存储取回密码…") : QString());
+    if (fetching) {
+        rememberBox->setCheckState(Qt::PartiallyChecked);
+        autoLoginBox->setChecked(user->GetAutoLogin());
+        return;
+    }
+    rememberBox->setTristate(false);
+    rememberBox->setChecked(user && user->GetRememberPassword());
+    autoLoginBox->setChecked(user && user->GetRememberPassword() && user->GetAutoLogin());
 }
 
 void CWLogin::CreateTrayIcon()
@@ -329,12 +386,20 @@ void CWLogin::Login()
     loginUser = CUser();
     loginUser.SetAccount(accountBox->currentText().toLongLong(nullptr, 10));
     loginUser.SetPassword(passwordBox->text());
-    loginUser.SetRememberPassword(rememberBox->isChecked());
+    // Half ticked while the store is still asked: nothing is remembered anew, nothing forgotten.
+    loginUser.SetRememberPassword(rememberBox->checkState() == Qt::Checked);
     loginUser.SetAutoLogin(autoLoginBox->isChecked());
+    loginForgets = false;
     if (users) {
         for (const CUser* user : qAsConst(*users)) {
             if (user->GetAccount() == loginUser.GetAccount()) {
                 loginUser.SetFace(user->GetFace());
+                // Only a password that was shown as remembered is forgotten by unticking the box.
+                loginForgets = user->GetRememberPassword() && !loginUser.GetRememberPassword();
+                // What the store remembers of it is not known: its auto-login stays as it was, so
+                // that it works again once the store gives the password.
+                if (RememberUnknown(user) && !loginUser.GetRememberPassword())
+                    loginUser.SetAutoLogin(user->GetAutoLogin());
                 break;
             }
         }
@@ -423,7 +488,7 @@ void CWLogin::ReplyLogin(QNetworkReply* finished)
     // when this window closes in a moment.
     if (loginUser.GetRememberPassword())
         PasswordVault::Instance()->Keep(loginUser.GetAccount(), loginUser.GetPassword());
-    else
+    else if (loginForgets)
         PasswordVault::Instance()->Forget(loginUser.GetAccount());
     RememberCurrentUser();
     QStringList problems;
@@ -499,12 +564,11 @@ void CWLogin::GetPasswordToInput(QString id)
         ShowAvatar(facePath.isEmpty() ? QStringLiteral(":/img/img/user.png") : facePath);
         accountBox->setEditText(QString::number(user->GetAccount()));
         passwordBox->setText(user->GetPassword());
+        ShowRemembered(user);
         if (!user->GetPassword().isEmpty())
             passwordBox->setEchoMode(QLineEdit::Password);
         else
             passwordBox->setFocus();
-        rememberBox->setChecked(user->GetRememberPassword());
-        autoLoginBox->setChecked(user->GetRememberPassword() && user->GetAutoLogin());
         accountBox->hidePopup();
     }
 }
@@ -523,15 +587,13 @@ void CWLogin::EditUserChanged(QString text)
             const QString facePath = LocalFacePath(user->GetFace());
             ShowAvatar(facePath.isEmpty() ? QStringLiteral(":/img/img/cattle.gif") : facePath);
             passwordBox->setText(user->GetPassword());
-            rememberBox->setChecked(user->GetRememberPassword());
-            autoLoginBox->setChecked(user->GetRememberPassword() && user->GetAutoLogin());
+            ShowRemembered(user);
         }
     }
     if (!matched) {
         ShowAvatar(QStringLiteral(":/img/img/cattle.gif"));
         passwordBox->clear();
-        rememberBox->setChecked(false);
-        autoLoginBox->setChecked(false);
+        ShowRemembered(nullptr);
     }
 }
 

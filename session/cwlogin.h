@@ -4,6 +4,7 @@
 #include <QMovie>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QSet>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -85,6 +86,11 @@ private:
     void AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)());
     void AskPasswordVault();
     void PasswordRecalled(qint64 account, const QString& password);
+    void PasswordUnanswered(qint64 account);
+    // Whether the credential store has not said yet whether it remembers the password of `user`.
+    bool RememberUnknown(const CUser* user) const;
+    // The password box and the two options for `user` (none: an account not remembered).
+    void ShowRemembered(const CUser* user);
 
     QList<CUser*>* users;
     QNetworkAccessManager* manager;
@@ -107,4 +113,9 @@ private:
     CUser loginUser;
     // The first account logs in by itself once the credential store has given its password.
     qint64 autoLoginAccount = 0;
+    // Accounts asked of the credential store whose answer has not come: what it remembers of them
+    // is unknown, so it is neither shown nor forgotten.
+    QSet<qint64> awaitingStore;
+    // The login takes the password out of the store: "记住密码" was shown ticked and is not now.
+    bool loginForgets = false;
 };

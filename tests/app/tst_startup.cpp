@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "app/accountlock.h"
 #include "app/constants.h"
 #include "app/singleapplication.h"
@@ -40,6 +42,60 @@ static void stop(QProcess& process)
     process.waitForFinished(5000);
 }
 
+// Which socket file is there (0: none). A start that takes the instance's name makes a new one; its
+// inode number alone may be the old one's again, its change time is not.
+static quint64 inodeOf(const QString& path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return quint64(info.st_ino) * 1000003u + quint64(info.st_ctim.tv_sec) * 1000000000u +
+           quint64(info.st_ctim.tv_nsec);
+}
+
+// Whether whoever listens on `name` answers the instance handshake within a second.
+static bool answers(const QString& name)
+{
+    QLocalSocket socket;
+    socket.connectToServer(name);
+    if (!socket.waitForConnected(1000))
+        return false;
+    socket.write(SingleApplication::probeQuestion);
+    QByteArray answer;
+    while (answer.size() < SingleApplication::probeAnswer.size() && socket.waitForReadyRead(1000))
+        answer += socket.readAll();
+    return answer == SingleApplication::probeAnswer;
+}
+
+// Connections to `name` that never say a word, each opened again as soon as it is closed.
+class Flood
+{
+public:
+    Flood(const QString& name, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            sockets.push_back(std::make_unique<QLocalSocket>());
+            QLocalSocket* socket = sockets.back().get();
+            auto open = [socket, name] {
+                socket->abort();
+                socket->connectToServer(name);
+            };
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, open, Qt::QueuedConnection);
+            QObject::connect(socket, &QLocalSocket::errorOccurred, socket, open, Qt::QueuedConnection);
+            open();
+        }
+    }
+    int connected() const
+    {
+        return int(std::count_if(sockets.begin(), sockets.end(), [](const auto& socket) {
+            return socket->state() == QLocalSocket::ConnectedState;
+        }));
+    }
+
+private:
+    std::vector<std::unique_ptr<QLocalSocket>> sockets;
+};
+
 class TestStartup : public QObject
 {
     Q_OBJECT
@@ -49,9 +105,15 @@ class TestStartup : public QObject
 private slots:
     void initTestCase()
     {
-        // Local server names live in the temporary folder: keep this test's to itself.
+        // Local server names and the instance lock live in the runtime folder (or the temporary
+        // one without it): keep this test's to itself.
         QVERIFY(tempDir.isValid());
         qputenv("TMPDIR", tempDir.path().toLocal8Bit());
+        const QString runtime = tempDir.filePath(QStringLiteral("runtime"));
+        QVERIFY(QDir().mkpath(runtime));
+        QVERIFY(QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
     }
 
     void paths_areJoinedWithTheSystemSeparator()
@@ -101,15 +163,74 @@ private slots:
         QCOMPARE(runToEnd(helper, {"probe"}), QStringLiteral("running=0"));
     }
 
+    void staleServerName_isTakenOver_data()
+    {
+        QTest::addColumn<QString>("leftover");
+        QTest::newRow("its lock with a dead owner") << "lock";
+        QTest::newRow("no lock at all") << "none";
+        QTest::newRow("a lock nobody finished writing, long ago") << "empty";
+    }
     void staleServerName_isTakenOver()
     {
+        QFETCH(QString, leftover);
+        const QString name = SingleApplication::ServerNameFor(QStringLiteral("helper_instance"));
+        const QString lock = SingleApplication::LockFileFor(name);
         QCOMPARE(runToEnd(helper, {"crash"}), QStringLiteral("running=0"));
-        // The crashed instance left its socket file; the next one must not take it for a live instance
-        // and must serve under the name again.
+        QVERIFY(QFile::exists(name) && QFile::exists(lock));
+        if (leftover == QLatin1String("none")) {
+            QVERIFY(QFile::remove(lock));
+        } else if (leftover == QLatin1String("empty")) {
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
+        }
+        const quint64 left = inodeOf(name);
+        // The crashed instance left its socket file; nobody holds the lock, so the next start clears
+        // the file and serves under the name again.
         QProcess next;
         QCOMPARE(startAndReadLine(next, helper, {"stay"}), QStringLiteral("running=0"));
+        QTRY_VERIFY(inodeOf(name) != left && answers(name));
         QCOMPARE(runToEnd(helper, {"probe"}), QStringLiteral("running=1"));
         stop(next);
+    }
+
+    // Neither connections that never speak nor a window thread that is busy make a later start
+    // take the instance's place: the lock says who the instance is, and the instance goes on
+    // answering on the socket that stays its own.
+    void secondStart_underPressure_leavesTheInstanceAlone_data()
+    {
+        QTest::addColumn<QString>("firstMode");
+        QTest::addColumn<int>("silentConnections");
+        QTest::newRow("100 silent connections, opened again as they close") << "stay" << 100;
+        QTest::newRow("the first's window thread blocked") << "busy" << 0;
+    }
+    void secondStart_underPressure_leavesTheInstanceAlone()
+    {
+        QFETCH(QString, firstMode);
+        QFETCH(int, silentConnections);
+        const QString name = SingleApplication::ServerNameFor(QStringLiteral("helper_instance"));
+        QProcess first;
+        QCOMPARE(startAndReadLine(first, helper, {firstMode}), QStringLiteral("running=0"));
+        if (firstMode == QLatin1String("busy")) {
+            QTRY_VERIFY(first.canReadLine() || first.waitForReadyRead(100));
+            QCOMPARE(first.readLine().trimmed(), QByteArray("busy"));
+        }
+        const quint64 inode = inodeOf(name);
+        QVERIFY(inode != 0);
+        Flood flood(name, silentConnections);
+        QTRY_COMPARE(flood.connected(), silentConnections);
+
+        QProcess second;
+        second.start(helper, {"probe"});
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning,
+                                 30000); // the flood goes on meanwhile
+        QCOMPARE(second.readAllStandardOutput().trimmed(), QByteArray("running=1"));
+        QCOMPARE(inodeOf(name), inode);
+        QVERIFY(answers(name));
+        QCOMPARE(runToEnd(helper, {"probe"}), QStringLiteral("running=1"));
+        QCOMPARE(inodeOf(name), inode);
+        stop(first);
     }
 
     void listenerThatNeverAnswers_isNoInstance_data()

@@ -698,7 +698,7 @@ private slots:
 
         QTest::mouseClick(window->ViewButton(), Qt::LeftButton);
         QVERIFY(window->Chart()->isVisible() && !window->IncomeTable()->isVisible());
-        QCOMPARE(window->Chart()->Income().DayCount(), 1);
+        QCOMPARE(window->Chart()->Income().BarCount(), 1);
         QCOMPARE(settledLinesWith(*platform, QStringLiteral("/api/AddShopCash")), asked);
 
         selectTab(window, 1);
@@ -706,7 +706,7 @@ private slots:
                     window->Chart()->parentWidget() == window->TabWidget()->widget(1));
         const DailyIncome& shown = window->Chart()->Income();
         QCOMPARE(shown.first, QDate::currentDate().addDays(-6));
-        QCOMPARE(shown.DayCount(), 7);
+        QCOMPARE(shown.BarCount(), 7);
         Money held = 0;
         for (const COrder* order : window->Orders())
             held += order->GetAddCash();

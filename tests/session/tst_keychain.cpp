@@ -4,22 +4,29 @@
 
 #include <qt5keychain/keychain.h>
 
+#include "app/atomicfile.h"
 #include "app/constants.h"
+#include "app/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
 #include "common/testmain.h"
 #include "main/cwmain.h"
 #include "session/cuser.h"
 #include "session/cwlogin.h"
+#include "session/passwordvault.h"
 #include "session/userstore.h"
 
 // Remembered passwords in a real credential store: gnome-keyring's Secret Service in a session bus
-// of the test's own (tests/common/with-keyring.sh).
+// of the test's own (tests/common/with-keyring.sh). The program runs three times, once per store:
+// "unlocked", "locked" (its unlock prompt is never answered) and "silent" (a Secret Service that
+// never replies); each test function says which store it needs and is skipped under the others.
 class TestKeychain : public QObject
 {
     Q_OBJECT
 
     static constexpr qint64 account = 13800000001;
+
+    static QString store() { return qEnvironmentVariable("TARVIK_TEST_KEYRING"); }
 
     // Runs a job of QtKeychain's own, so what the store holds is seen without the client's code.
     static void run(QKeychain::Job& job)
@@ -42,9 +49,21 @@ class TestKeychain : public QObject
     {
         const UserStore store;
         const CUser* user = store.Users().value(0);
-        return !user                          ? QStringLiteral("no account")
+        return !user                         ? QStringLiteral("no account")
                : user->GetRememberPassword() ? QStringLiteral("its password")
-                                              : QStringLiteral("no password");
+                                             : QStringLiteral("no password");
+    }
+    static bool autoLoginInFile()
+    {
+        const UserStore store;
+        const CUser* user = store.Users().value(0);
+        return user && user->GetAutoLogin();
+    }
+    // The accounts written down to be forgotten.
+    static QByteArray toForgetFile()
+    {
+        QFile file(PasswordVault::PasswordsToForgetFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray("(none)");
     }
 
     static void remember(bool autoLogin, const QString& passwordInFile)
@@ -62,12 +81,37 @@ class TestKeychain : public QObject
         QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
         return login;
     }
+    static int loginRequests()
+    {
+        int found = 0;
+        for (const RecordedRequest& r : FakeNetworkManager::Recorded())
+            found += r.request.url().path().endsWith(QLatin1String("/LoginMd5"));
+        return found;
+    }
+    // The form while the store is asked: nothing to type into or tick yet, and it says why.
+    static bool showsFetching(const CWLogin* login)
+    {
+        return login && !login->PasswordBox()->isEnabled() &&
+               !login->PasswordBox()->placeholderText().isEmpty() &&
+               login->RememberBox()->checkState() == Qt::PartiallyChecked &&
+               !login->RememberBox()->isEnabled();
+    }
+    static bool showsAnswer(const CWLogin* login)
+    {
+        return login && login->PasswordBox()->isEnabled() &&
+               login->PasswordBox()->placeholderText().isEmpty() &&
+               login->RememberBox()->checkState() != Qt::PartiallyChecked &&
+               login->RememberBox()->isEnabled();
+    }
 
 private slots:
     void initTestCase()
     {
         QVERIFY2(qEnvironmentVariableIsSet("TARVIK_TEST_KEYRING"),
                  "run through tests/common/with-keyring.sh");
+        // A store that does not answer is given up on sooner than the program's 5 s.
+        if (store() != QLatin1String("unlocked"))
+            PasswordVault::SetAnswerDeadline(1500);
         FakeNetworkManager::Install([](const RecordedRequest& sent) {
             return FakeResponse::Json(sent.request.url().path().endsWith(QLatin1String("/LoginMd5"))
                                           ? R"({"status":1,"info":{"id":7,"key":"k","token":"t"}})"
@@ -80,10 +124,39 @@ private slots:
             QObject::disconnect(MainWindow(), &CWidget::Close, nullptr, nullptr);
             delete MainWindow();
         }
+        FakeNetworkManager::Recorded().clear();
+    }
+
+    // First: what an earlier run left must be found by the vault this process makes.
+    void forgetLeftUndone_isDoneAtTheNextStartBeforeAnyRecall()
+    {
+        if (store() != QLatin1String("unlocked"))
+            QSKIP("needs the unlocked keyring");
+        // An earlier run was asked to forget the password and ended before the store did it.
+        QKeychain::WritePasswordJob left(AppName);
+        left.setTextData(QStringLiteral("velm123"));
+        run(left);
+        QCOMPARE(stored(), QStringLiteral("velm123"));
+        remember(true, QString());
+        QVERIFY(
+            AtomicFile::Write(PasswordVault::PasswordsToForgetFile(), QByteArray::number(account) + '\n'));
+
+        QPointer<CWLogin> login = openLogin();
+        QTRY_VERIFY(showsAnswer(login));
+        QTRY_COMPARE(stored(), QString());
+        QCOMPARE(toForgetFile(), QByteArray("(none)"));
+        // Nothing came back to life: no password, "记住密码" unticked, no auto-login.
+        QVERIFY(login);
+        QCOMPARE(login->PasswordBox()->text(), QString());
+        QCOMPARE(login->RememberBox()->checkState(), Qt::Unchecked);
+        QCOMPARE(loginRequests(), 0);
+        delete login;
     }
 
     void rememberedPassword_livesInTheKeychain()
     {
+        if (store() != QLatin1String("unlocked"))
+            QSKIP("needs the unlocked keyring");
         // users.xml as an earlier version left it: the password is moved into the store at once.
         remember(false, QStringLiteral("velm123"));
         QPointer<CWLogin> login = openLogin();
@@ -93,10 +166,10 @@ private slots:
         QCOMPARE(login->RememberBox()->toolTip(), QStringLiteral("密码保存在系统的凭据存储中。"));
         delete login;
 
-        // Auto-login takes the password from the store, once it has answered.
+        // While the store is asked the form says so; auto-login takes the password once it has come.
         remember(true, QString());
-        FakeNetworkManager::Recorded().clear();
         login = openLogin();
+        QVERIFY(showsFetching(login));
         QTRY_VERIFY(MainWindow());
         QCOMPARE(FakeNetworkManager::Recorded().first().body,
                  "account=13800000001&pass=" + CUser::Md5Of(QStringLiteral("velm123")).toLatin1());
@@ -104,15 +177,95 @@ private slots:
         QCOMPARE(stored(), QStringLiteral("velm123"));
         cleanup();
 
-        // A login without "记住密码" takes the password out of the store as well.
+        // A login with "记住密码" unticked, after it showed ticked, takes the password out of the store.
         remember(false, QString());
         login = openLogin();
         QTRY_COMPARE(login->PasswordBox()->text(), QStringLiteral("velm123"));
+        QCOMPARE(login->RememberBox()->checkState(), Qt::Checked);
         login->RememberBox()->setChecked(false);
         login->Login();
         QTRY_VERIFY(MainWindow());
         QTRY_COMPARE(stored(), QString());
         QCOMPARE(inFile(), QStringLiteral("no password"));
+        QTRY_COMPARE(toForgetFile(), QByteArray("(none)"));
+    }
+
+    // The store answers its first question, then its unlock prompt is never answered: it has not
+    // taken the password, so users.xml keeps it, whatever the login saves meanwhile.
+    void unansweredUnlockPrompt_keepsThePasswordInTheFile()
+    {
+        if (store() != QLatin1String("locked"))
+            QSKIP("needs the locked keyring");
+        remember(false, QStringLiteral("velm123"));
+        QPointer<CWLogin> login = openLogin();
+        QTRY_COMPARE(PasswordVault::Instance()->Where(), PasswordVault::Place::Keychain);
+        QCOMPARE(login->RememberBox()->checkState(), Qt::Checked);
+        login->Login();
+        QTRY_VERIFY(MainWindow());
+        QCOMPARE(inFile(), QStringLiteral("its password"));
+        QTRY_COMPARE(PasswordVault::Instance()->Where(), PasswordVault::Place::NoAnswer);
+        QCOMPARE(inFile(), QStringLiteral("its password"));
+        QCOMPARE(UserStore().Users().first()->GetPassword(), QStringLiteral("velm123"));
+        QVERIFY(PasswordVault::Instance()->HeldAccounts().isEmpty());
+        cleanup();
+
+        // The next window finds it in the file, and its tooltip says why it is there.
+        login = openLogin();
+        QCOMPARE(login->PasswordBox()->text(), QStringLiteral("velm123"));
+        QVERIFY2(login->RememberBox()->toolTip().contains(QStringLiteral("没有应答")),
+                 qPrintable(login->RememberBox()->toolTip()));
+        delete login;
+    }
+
+    // A Secret Service that never answers: the form waits for it at most the deadline, a password in
+    // the file still logs in by itself, and what was never shown is never forgotten.
+    void storeThatNeverAnswers_isGivenUpWithinTheDeadline()
+    {
+        if (store() != QLatin1String("silent"))
+            QSKIP("needs the silent Secret Service");
+        // With the password in the file, auto-login happens at once, and the file keeps it.
+        remember(true, QStringLiteral("velm123"));
+        QPointer<CWLogin> login = openLogin();
+        QTRY_VERIFY(MainWindow());
+        QCOMPARE(loginRequests(), 1);
+        QCOMPARE(inFile(), QStringLiteral("its password"));
+        QTRY_COMPARE(PasswordVault::Instance()->Where(), PasswordVault::Place::NoAnswer);
+        QCOMPARE(inFile(), QStringLiteral("its password"));
+        cleanup();
+
+        // With the password in the store only: asked, given up within the deadline, and said so.
+        remember(true, QString());
+        const int messages = Tray::MessageCount();
+        QElapsedTimer clock;
+        clock.start();
+        login = openLogin();
+        QVERIFY(showsFetching(login));
+        QTRY_VERIFY_WITH_TIMEOUT(showsAnswer(login), PasswordVault::AnswerDeadline() + 5000);
+        QVERIFY2(clock.elapsed() >= PasswordVault::AnswerDeadline() - 100,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(login->RememberBox()->checkState(), Qt::Unchecked);
+        QVERIFY(login->RememberBox()->toolTip().contains(QStringLiteral("没有应答")));
+        QCOMPARE(Tray::MessageCount(), messages + 1);
+        QVERIFY(Tray::LastMessage().text.contains(QStringLiteral("请输入密码")));
+        QCOMPARE(loginRequests(), 0);
+
+        // Typed by hand and logged in without "记住密码": the store's password was never shown, so it
+        // is not forgotten, and the account keeps its auto-login for when the store answers again.
+        login->PasswordBox()->setText(QStringLiteral("velm123"));
+        login->Login();
+        QTRY_VERIFY(MainWindow());
+        QVERIFY(!PasswordVault::Instance()->ToForget().contains(account));
+        QCOMPARE(toForgetFile(), QByteArray("(none)"));
+        QCOMPARE(inFile(), QStringLiteral("no password"));
+        QVERIFY(autoLoginInFile());
+        cleanup();
+
+        // Deleting the account forgets its password: written down at once, done at a later start.
+        login = openLogin();
+        login->DeleteItem(QString::number(account));
+        QCOMPARE(toForgetFile(), QByteArray::number(account));
+        QCOMPARE(inFile(), QStringLiteral("no account"));
+        delete login;
     }
 };
 
