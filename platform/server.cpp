@@ -742,8 +742,9 @@ void Server::ServeApi(const httplib::Request& request, httplib::Response& respon
     if (ApplyFault(endpoint, request, response))
         return;
     int httpStatus = 200;
-    const QJsonObject reply = api.Call(endpoint, DecodeForm(request.body), UrlBase(request), &httpStatus);
-    SendJson(response, httpStatus, reply);
+    const QByteArray reply = api.Call(endpoint, DecodeForm(request.body), UrlBase(request), &httpStatus);
+    response.status = httpStatus;
+    response.set_content(reply.constData(), static_cast<size_t>(reply.size()), JsonType);
 }
 
 void Server::ServeAdmin(const httplib::Request& request, httplib::Response& response)
