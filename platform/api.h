@@ -19,6 +19,8 @@ public:
     const int pageSize;
     // Set before the server starts.
     CodeLimits codeLimits;
+    // "UpdateSoftware" names the installer's SHA-256 ("sha256") too.
+    bool updateDigest = false;
     QString OfferVersion() const;
     void SetOfferVersion(const QString& version);
 

@@ -109,6 +109,15 @@ int main(int argc, char* argv[])
         QStringLiteral("Version that UpdateSoftware offers (default " TARVIK_VERSION
                        ", the client's own: no update)."),
         QStringLiteral("X"), QStringLiteral(TARVIK_VERSION));
+    const QCommandLineOption digestOption(
+        QStringLiteral("update-digest"),
+        QStringLiteral(
+            "UpdateSoftware names the installer's SHA-256 too (\"sha256\"), beside build and url."));
+    const QCommandLineOption imageHostOption(
+        QStringLiteral("image-host"),
+        QStringLiteral("Host (and port) that replies name pictures and the installer with (default: the host "
+                       "each request came to; without a port, the one this server listens on)."),
+        QStringLiteral("HOST[:PORT]"));
     const QCommandLineOption pageOption(QStringLiteral("page-size"),
                                         QStringLiteral("Orders per page of the order list (default 1000)."),
                                         QStringLiteral("N"), QStringLiteral("1000"));
@@ -146,6 +155,7 @@ int main(int argc, char* argv[])
                        offerOption, pageOption, benchOption, logOption, requestTimeoutOption,
                        headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
                        keyOption});
+    parser.addOptions({digestOption, imageHostOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(
@@ -218,7 +228,10 @@ int main(int argc, char* argv[])
     Faults faults;
     Settings settings(pageSize, parser.value(offerOption));
     settings.codeLimits = codeLimits;
+    settings.updateDigest = parser.isSet(digestOption);
     Server server(store, faults, settings);
+    if (parser.isSet(imageHostOption) && !server.SetImageHost(parser.value(imageHostOption)))
+        return Fail(QStringLiteral("--image-host: a host name or address, with or without :PORT"));
     server.SetLogging(parser.isSet(logOption));
     server.SetHeadTimeout(static_cast<int>(headTimeout * 1000));
     server.SetRequestTimeout(static_cast<int>(requestTimeout * 1000));

@@ -635,14 +635,41 @@ void Server::Route()
     });
 }
 
-QString Server::UrlBase(const httplib::Request& request) const
+namespace {
+
+// "name", "name:port", "[v6]" or "[v6]:port"; whether it has a port in *withPort.
+bool IsHostAndPort(const QString& text, bool* withPort = nullptr)
 {
-    // Pictures and the installer are named by the address the client used to reach this server.
     static const QRegularExpression hostPattern(
         QStringLiteral("^[A-Za-z0-9.\\-]+(:[0-9]{1,5})?$|^\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?$"));
-    const QString host = QString::fromStdString(request.get_header_value("Host"));
+    const QRegularExpressionMatch match = hostPattern.match(text);
+    if (withPort)
+        *withPort = match.hasMatch() && !(match.captured(1).isEmpty() && match.captured(2).isEmpty());
+    return match.hasMatch();
+}
+
+} // namespace
+
+bool Server::SetImageHost(const QString& hostPort)
+{
+    if (!IsHostAndPort(hostPort))
+        return false;
+    imageHost = hostPort;
+    return true;
+}
+
+QString Server::UrlBase(const httplib::Request& request) const
+{
+    // Pictures and the installer are on the image host; unless one is named, that is the address
+    // the client used to reach this server.
     const QString scheme = http.IsTls() ? QStringLiteral("https://") : QStringLiteral("http://");
-    if (hostPattern.match(host).hasMatch())
+    if (!imageHost.isEmpty()) {
+        bool withPort = false;
+        IsHostAndPort(imageHost, &withPort);
+        return scheme + imageHost + (withPort ? QString() : QStringLiteral(":%1").arg(boundPort));
+    }
+    const QString host = QString::fromStdString(request.get_header_value("Host"));
+    if (IsHostAndPort(host))
         return scheme + host;
     return scheme + QStringLiteral("127.0.0.1:%1").arg(boundPort);
 }

@@ -90,6 +90,10 @@ public:
     void SetRequestTimeout(int ms) { http.SetRequestTimeout(ms); }
     void SetHeadTimeout(int ms) { http.SetHeadTimeout(ms); }
     bool EnableTls(const QString& certFile, const QString& keyFile, QString* error);
+    // The image host the replies name pictures and the installer with, "host" or "host:port" (without
+    // a port: the one this server listens on); false when it is neither. By default the host each
+    // request came to.
+    bool SetImageHost(const QString& hostPort);
     // Binds to host:port (port 0 picks a free one); returns the port, or -1.
     int Bind(const QString& host, int port);
     // Serves until Stop(); returns false when the server could not run.
@@ -120,6 +124,7 @@ private:
     HttpServer http;
     int boundPort = 0;
     QString listenHost;
+    QString imageHost;
     std::atomic<bool> logging{false};
 };
 

@@ -699,10 +699,10 @@ void PlatformApiTest::cashAndProfile()
 
 void PlatformApiTest::updateAndInstaller()
 {
-    // No session fields, empty body, as the client sends it.
+    // No session fields, empty body, as the client sends it: the build and its address, nothing more.
     QJsonObject reply = platform->post(QStringLiteral("UpdateSoftware"), QString());
     QCOMPARE(reply.value("status").toInt(), 1);
-    QCOMPARE(Keys(reply.value("info").toObject()), Sorted({"build", "sha256", "url"}));
+    QCOMPARE(Keys(reply.value("info").toObject()), Sorted({"build", "url"}));
     // By default the client's own version: no update.
     QCOMPARE(reply.value("info").toObject().value("build").toString(), AppVersion);
 
@@ -713,15 +713,29 @@ void PlatformApiTest::updateAndInstaller()
     reply = platform->post(QStringLiteral("UpdateSoftware"), QString());
     QCOMPARE(reply.value("info").toObject().value("build").toString(), QStringLiteral("1.0.7.0"));
     const QString url = reply.value("info").toObject().value("url").toString();
-    QVERIFY(url.startsWith(platform->baseUrl()));
+    QCOMPARE(url, platform->baseUrl() + QStringLiteral("/download/tarvik-setup-1.0.7.0.sh"));
     const PlatformProcess::HttpResult installer = platform->get(url);
     QCOMPARE(installer.httpStatus, 200);
     QVERIFY(installer.body.startsWith("#!/bin/sh"));
     QVERIFY(installer.body.contains("1.0.7.0"));
     QVERIFY2(installer.body.size() > 100 * 1024, "large enough for the client's progress bar to move");
-    QCOMPARE(reply.value("info").toObject().value("sha256").toString(),
-             QString::fromLatin1(QCryptographicHash::hash(installer.body, QCryptographicHash::Sha256).toHex()));
     QCOMPARE(platform->get(QStringLiteral("/download/other.exe")).httpStatus, 404);
+
+    // Asked to, the server names the installer's digest too, and names it on the image host it is
+    // told (the port it listens on when none is given).
+    PlatformProcess withDigest(
+        {QStringLiteral("--update-digest"), QStringLiteral("--image-host"), QStringLiteral("localhost")});
+    QVERIFY2(withDigest.isRunning(), qPrintable(withDigest.errorString()));
+    const QJsonObject info =
+        withDigest.post(QStringLiteral("UpdateSoftware"), QString()).value("info").toObject();
+    QCOMPARE(Keys(info), Sorted({"build", "sha256", "url"}));
+    const QString named = info.value("url").toString();
+    const QString onImageHost = QStringLiteral("http://localhost:%1/download/").arg(withDigest.port());
+    QVERIFY2(named.startsWith(onImageHost), qPrintable(named));
+    const QByteArray served = withDigest.get(QUrl(named).path()).body;
+    QVERIFY(served.startsWith("#!/bin/sh"));
+    QCOMPARE(info.value("sha256").toString(),
+             QString::fromLatin1(QCryptographicHash::hash(served, QCryptographicHash::Sha256).toHex()));
 }
 
 void PlatformApiTest::picturesAndPages()
