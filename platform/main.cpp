@@ -155,7 +155,11 @@ int main(int argc, char* argv[])
                        offerOption, pageOption, benchOption, logOption, requestTimeoutOption,
                        headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
                        keyOption});
-    parser.addOptions({digestOption, imageHostOption});
+    const QCommandLineOption workerRestOption(
+        QStringLiteral("worker-rest"),
+        QStringLiteral("Seconds a worker thread beyond the 48 kept ready rests before it ends (default 20)."),
+        QStringLiteral("SECONDS"), QStringLiteral("20"));
+    parser.addOptions({digestOption, imageHostOption, workerRestOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(
@@ -184,6 +188,9 @@ int main(int argc, char* argv[])
     const double headTimeout = parser.value(headTimeoutOption).toDouble(&ok);
     if (!ok || headTimeout < 0.1 || headTimeout > 60)
         return Fail(QStringLiteral("--head-timeout: 0.1 to 60 seconds"));
+    const double workerRest = parser.value(workerRestOption).toDouble(&ok);
+    if (!ok || workerRest < 0.1 || workerRest > 3600)
+        return Fail(QStringLiteral("--worker-rest: 0.1 to 3600 seconds"));
     CodeLimits codeLimits;
     codeLimits.orderTries = parser.value(codeTriesOption).toInt(&ok);
     if (!ok || codeLimits.orderTries < 1)
@@ -235,6 +242,7 @@ int main(int argc, char* argv[])
     server.SetLogging(parser.isSet(logOption));
     server.SetHeadTimeout(static_cast<int>(headTimeout * 1000));
     server.SetRequestTimeout(static_cast<int>(requestTimeout * 1000));
+    server.SetWorkerRest(static_cast<int>(workerRest * 1000));
     if (parser.isSet(certOption) &&
         !server.EnableTls(parser.value(certOption), parser.value(keyOption), &error))
         return Fail(QStringLiteral("TLS: ") + error);

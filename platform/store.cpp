@@ -210,9 +210,25 @@ bool Store::CreateSchema(QSqlDatabase& db)
     return true;
 }
 
+QString Store::ConnectionName() const
+{
+    return QStringLiteral("velm-%1-%2").arg(serial).arg(threadNumber);
+}
+
+void Store::ReleaseThreadConnection()
+{
+    const QString name = ConnectionName();
+    {
+        std::lock_guard<std::mutex> lock(connectionsMutex);
+        if (!connections.removeOne(name))
+            return;
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 QSqlDatabase Store::Db()
 {
-    const QString name = QStringLiteral("velm-%1-%2").arg(serial).arg(threadNumber);
+    const QString name = ConnectionName();
     if (QSqlDatabase::contains(name))
         return QSqlDatabase::database(name);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);

@@ -152,6 +152,8 @@ public:
     Store& operator=(const Store&) = delete;
 
     bool Open(QString* error);
+    // Closes the calling thread's connection, before the thread ends.
+    void ReleaseThreadConnection();
     QString Path() const { return filePath; }
     bool Reset();
     bool IsEmpty();
@@ -201,7 +203,9 @@ public:
     static qint64 ShopShare(qint64 amountCents);
 
 private:
+    // The calling thread's connection to the database, opened on first use.
     QSqlDatabase Db();
+    QString ConnectionName() const;
     bool Write(const std::function<bool(QSqlDatabase&)>& work);
     qint64 NextStamp(qint64 ctime);
     bool CreateSchema(QSqlDatabase& db);
