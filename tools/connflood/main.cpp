@@ -1,7 +1,7 @@
 // Holds velm-platform under the two connection attacks a public server meets, and measures it from
 // outside:
 //   tarvik-connflood [--platform PATH] [--idle N] [--slow N] [--addresses K] [--dribble-ms MS]
-//                    [--seconds S] [--rest-seconds S] [-- SERVER ARGUMENTS...]
+//                    [--seconds S] [--rest-seconds S] [--held N] [-- SERVER ARGUMENTS...]
 // It starts the server (--port 0 --db :memory: --seed and the arguments after "--"), then
 //   1. opens N idle connections (2000): each sends one request, reads its answer and goes quiet,
 //      as a client's kept-alive connection does between polls;
@@ -9,7 +9,9 @@
 //      MS milliseconds (1000), and is opened again as soon as the server closes it (slowloris);
 //   3. stops the slow heads and leaves the idle connections open;
 //   4. closes everything and waits up to S seconds (90) for the server's threads to come back to
-//      the count they had before the attack.
+//      the count they had before the attack;
+//   5. holds N requests (500) with a "hang" fault, lets them go and waits up to S seconds again for
+//      the threads started for them to end.
 // In each phase a normal request (LoginMd5 on a fresh connection) is timed once a second, and the
 // server's CPU (of one core), threads and resident memory are read from /proc. The connections come
 // from K loopback addresses (127.0.0.1 and up; default 1, one attacker). Prints a Markdown table.
@@ -60,6 +62,7 @@ struct Options
     int dribbleMs = 1000;
     int seconds = 20;
     int restSeconds = 90;
+    int held = 500;
 };
 
 // ---- The server process ---------------------------------------------------------------------
@@ -217,18 +220,15 @@ bool WholeAnswer(const std::string& data)
     return data.size() >= headEnd + 4 + std::stoul(head.substr(length + 15));
 }
 
-// Times one normal request on a fresh connection, in ms; negative when it failed (-1) or no
-// answer came within the time-out (-2).
-double Probe(int port, int timeoutMs)
+// Sends `request` on a fresh connection and reads the answer into *answer; the time it took in ms,
+// or -2 when no whole answer came within the time-out.
+double Exchange(int port, const std::string& request, int timeoutMs, std::string* answer)
 {
     const Clock::time_point start = Clock::now();
     const int fd = Open(port, 0);
     if (fd < 0)
-        return -1;
-    const std::string request =
-        Request("LoginMd5", std::string("account=13800000001&pass=") + Md5OfDemoPassword, true);
+        return -2;
     size_t sent = 0;
-    std::string answer;
     for (;;) {
         const int left = timeoutMs - static_cast<int>(SecondsSince(start) * 1000);
         if (left <= 0) {
@@ -250,13 +250,36 @@ double Probe(int port, int timeoutMs)
         if (n <= 0 && !(n < 0 && errno == EAGAIN))
             break;
         if (n > 0)
-            answer.append(buffer, static_cast<size_t>(n));
-        if (WholeAnswer(answer))
+            answer->append(buffer, static_cast<size_t>(n));
+        if (WholeAnswer(*answer))
             break;
     }
     close(fd);
-    const double ms = SecondsSince(start) * 1000;
+    return SecondsSince(start) * 1000;
+}
+
+// Times one normal request on a fresh connection, in ms; negative when it failed (-1) or no
+// answer came within the time-out (-2).
+double Probe(int port, int timeoutMs)
+{
+    std::string answer;
+    const double ms = Exchange(
+        port, Request("LoginMd5", std::string("account=13800000001&pass=") + Md5OfDemoPassword, true),
+        timeoutMs, &answer);
+    if (ms < 0)
+        return ms;
     return answer.rfind("HTTP/1.1 200", 0) == 0 && answer.find("\"status\":1") != std::string::npos ? ms : -1;
+}
+
+// An admin call with a JSON body; whether it succeeded.
+bool Admin(int port, const std::string& method, const std::string& path, const std::string& json)
+{
+    const std::string request =
+        method + " /admin/" + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " +
+        std::to_string(json.size()) + "\r\n\r\n" + json;
+    std::string answer;
+    return Exchange(port, request, 10000, &answer) >= 0 && answer.find("\"status\":1") != std::string::npos;
 }
 
 // The attack: idle and slow connections, served by one epoll loop on a thread of its own.
@@ -281,6 +304,8 @@ public:
 
     // Opens `count` connections that each send one request and then stay quiet.
     void AddIdle(int count) { Add(count, Kind::Idle); }
+    // The same, their request one that a "hang" fault holds (CashUpdate).
+    void AddHeld(int count) { Add(count, Kind::Held); }
     // Opens `count` slow heads, kept at that number.
     void AddSlow(int count) { Add(count, Kind::Slow); }
     void StopSlow() { slowWanted = false; }
@@ -297,6 +322,7 @@ private:
     enum class Kind
     {
         Idle,
+        Held,
         Slow
     };
     enum class State
@@ -334,8 +360,9 @@ private:
             ++failures;
             return;
         }
-        c.out = kind == Kind::Idle ? Request("UpdateSoftware", "", false)
-                                   : "POST /api/CashUpdate HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: ";
+        c.out = kind == Kind::Idle   ? Request("UpdateSoftware", "", false)
+                : kind == Kind::Held ? Request("CashUpdate", "", false)
+                                     : "POST /api/CashUpdate HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: ";
         size_t slot = connections.size();
         if (!freeSlots.empty()) {
             slot = freeSlots.back();
@@ -398,7 +425,7 @@ private:
             }
             c.sent += n > 0 ? static_cast<size_t>(n) : 0;
             if (c.sent == c.out.size()) {
-                c.state = c.kind == Kind::Idle ? State::Reading : State::Dribbling;
+                c.state = c.kind == Kind::Slow ? State::Dribbling : State::Reading;
                 Quiet(c, slot, EPOLLIN | EPOLLRDHUP);
             }
         }
@@ -586,13 +613,15 @@ int main(int argc, char** argv)
             options.seconds = std::max(1, std::stoi(Argument(i, argc, argv)));
         else if (arg == "--rest-seconds")
             options.restSeconds = std::max(1, std::stoi(Argument(i, argc, argv)));
+        else if (arg == "--held")
+            options.held = std::max(0, std::stoi(Argument(i, argc, argv)));
         else if (arg == "--") {
             options.serverArgs.assign(argv + i + 1, argv + argc);
             break;
         } else {
             std::printf(
                 "tarvik-connflood [--platform PATH] [--idle N] [--slow N] [--addresses K] [--dribble-ms MS]\n"
-                "                 [--seconds S] [--rest-seconds S] [-- SERVER ARGUMENTS...]\n"
+                "                 [--seconds S] [--rest-seconds S] [--held N] [-- SERVER ARGUMENTS...]\n"
                 "(see the comment at the top of tools/connflood/main.cpp)\n");
             return arg == "--help" ? 0 : 2;
         }
@@ -671,6 +700,38 @@ int main(int argc, char** argv)
                     SecondsSince(closed));
     else
         std::printf("still %ld %d s after the attack's connections closed\n", threads, options.restSeconds);
+    if (options.held > 0) {
+        // Requests a fault holds each take a worker; once let go, the extra workers are to end.
+        Attack attack(server.port, options.addresses, options.dribbleMs);
+        if (!Admin(server.port, "POST", "faults", R"({"endpoint":"CashUpdate","kind":"hang"})")) {
+            std::printf("cannot set the fault that holds requests\n");
+        } else {
+            const long before = server.Threads();
+            attack.AddHeld(options.held);
+            const Clock::time_point start = Clock::now();
+            long peak = before;
+            while (peak < before + options.held - 48 && SecondsSince(start) < 30) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                peak = std::max(peak, server.Threads());
+            }
+            Admin(server.port, "DELETE", "faults", "");
+            while (attack.IdleOpen() + attack.IdleClosed() < options.held && SecondsSince(start) < 60)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const Clock::time_point answered = Clock::now();
+            long now = server.Threads();
+            while (now > before && SecondsSince(answered) < options.restSeconds) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+                now = server.Threads();
+            }
+            std::printf(
+                "%d requests held by a fault, then let go: threads %ld before, %ld at most while held; ",
+                options.held, before, peak);
+            if (now <= before)
+                std::printf("back to %ld %.1f s after they were answered\n", now, SecondsSince(answered));
+            else
+                std::printf("still %ld %d s after they were answered\n", now, options.restSeconds);
+        }
+    }
     const double cpuStart = server.CpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(5));
     std::printf("CPU after the attack, 5 s without requests: %.1f %%; RSS %.0f MiB\n",
