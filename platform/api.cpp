@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 
+#include <functional>
 #include <limits>
 
 namespace Velm {
@@ -27,18 +28,53 @@ QJsonValue TimeValue(qint64 secs)
     return secs > 0 ? QJsonValue(FormatTime(secs)) : QJsonValue(QJsonValue::Null);
 }
 
-QJsonObject ListEntry(const Order& order)
+// One entry of an order list, its keys in the order QJsonObject would write them.
+void WriteListEntry(JsonText& json, const ListedOrder& order)
 {
-    QJsonObject entry;
-    entry.insert(QStringLiteral("id"), order.id);
-    entry.insert(QStringLiteral("member"), order.member);
-    entry.insert(QStringLiteral("amount"), Yuan(order.amountCents));
-    entry.insert(QStringLiteral("status"), order.status);
-    entry.insert(QStringLiteral("ctime"), TimeValue(order.ctime));
-    entry.insert(QStringLiteral("stime"), TimeValue(order.stime));
-    entry.insert(QStringLiteral("ptime"), TimeValue(order.ptime));
-    entry.insert(QStringLiteral("ertime"), TimeValue(order.ertime));
-    return entry;
+    const auto time = [&json](const char* key, qint64 secs) {
+        json.Raw(key);
+        char text[TimeTextSize];
+        const int length = secs > 0 ? FormatTime(secs, text) : -1;
+        if (length < 0) {
+            json.Null();
+        } else {
+            json.bytes.append('"');
+            json.bytes.append(text, length);
+            json.bytes.append('"');
+        }
+    };
+    json.Raw("{\"amount\":").Number(Yuan(order.amountCents));
+    time(",\"ctime\":", order.ctime);
+    time(",\"ertime\":", order.ertime);
+    json.Raw(",\"id\":").Integer(order.id);
+    json.Raw(",\"member\":").String(order.member);
+    time(",\"ptime\":", order.ptime);
+    json.Raw(",\"status\":").Integer(order.status);
+    time(",\"stime\":", order.stime);
+    json.Raw("}");
+}
+
+// The list of orders `read` hands over as "commos"; `rest` follows it inside "info" (keys after
+// "commos"). Null when the read failed.
+QByteArray ListReply(const std::function<bool(const ListVisitor&)>& query,
+                     const std::function<void(JsonText&)>& rest = nullptr)
+{
+    JsonText json;
+    json.Raw("{\"info\":{\"commos\":[");
+    bool first = true;
+    const bool read = query([&](const ListedOrder& order) {
+        if (!first)
+            json.bytes.append(',');
+        first = false;
+        WriteListEntry(json, order);
+    });
+    if (!read)
+        return QByteArray();
+    json.Raw("]");
+    if (rest)
+        rest(json);
+    json.Raw("},\"status\":1}");
+    return json.bytes;
 }
 
 // Reads the order number field; on failure *error holds the reply.
@@ -115,17 +151,17 @@ QString Api::Url(const QString& pathOrUrl, const QString& urlBase)
     return pathOrUrl.startsWith(QLatin1Char('/')) ? urlBase + pathOrUrl : pathOrUrl;
 }
 
-QJsonObject Api::Call(const QString& endpoint, const Form& form, const QString& urlBase, int* httpStatus)
+QByteArray Api::Call(const QString& endpoint, const Form& form, const QString& urlBase, int* httpStatus)
 {
     *httpStatus = 200;
     if (!IsEndpoint(endpoint)) {
         *httpStatus = 404;
-        return Failure(QStringLiteral("接口不存在：") + endpoint.left(60));
+        return JsonBytes(Failure(QStringLiteral("接口不存在：") + endpoint.left(60)));
     }
     if (endpoint == QLatin1String("LoginMd5"))
-        return Login(form, urlBase);
+        return JsonBytes(Login(form, urlBase));
     if (endpoint == QLatin1String("UpdateSoftware"))
-        return UpdateSoftware(urlBase);
+        return JsonBytes(UpdateSoftware(urlBase));
 
     // Every other call belongs to a logged-in staff member: id, key and token must match a login.
     bool idOk = false;
@@ -136,27 +172,27 @@ QJsonObject Api::Call(const QString& endpoint, const Form& form, const QString& 
     if (idOk && !key.isEmpty() && !token.isEmpty())
         staff = store.StaffBySession(id, key, token);
     if (!staff)
-        return Failure(QStringLiteral("登录已过期，请重新登录！"));
+        return JsonBytes(Failure(QStringLiteral("登录已过期，请重新登录！")));
 
     if (endpoint == QLatin1String("StaffOrderList"))
         return OrderList(*staff, form);
     if (endpoint == QLatin1String("UpdateStaffOrderList"))
         return NewOrders(*staff, form);
     if (endpoint == QLatin1String("PayFinishOrder"))
-        return PayFinish(*staff, form);
+        return JsonBytes(PayFinish(*staff, form));
     if (endpoint == QLatin1String("StaffOrder2"))
-        return Detail(*staff, form, urlBase);
+        return JsonBytes(Detail(*staff, form, urlBase));
     if (endpoint == QLatin1String("StaffFinishOrder"))
-        return Finish(*staff, form);
+        return JsonBytes(Finish(*staff, form));
     if (endpoint == QLatin1String("StaffReply"))
-        return Reply(*staff, form);
+        return JsonBytes(Reply(*staff, form));
     if (endpoint == QLatin1String("ToFinishOrder"))
-        return Confirm(*staff, form);
+        return JsonBytes(Confirm(*staff, form));
     if (endpoint == QLatin1String("AddShopCash"))
-        return IncomeList(*staff, form);
+        return JsonBytes(IncomeList(*staff, form));
     if (endpoint == QLatin1String("CashUpdate"))
-        return Cash(*staff);
-    return Profile(*staff, urlBase);
+        return JsonBytes(Cash(*staff));
+    return JsonBytes(Profile(*staff, urlBase));
 }
 
 QJsonObject Api::Login(const Form& form, const QString& urlBase)
@@ -192,52 +228,47 @@ QJsonObject Api::UpdateSoftware(const QString& urlBase)
     info.insert(QStringLiteral("build"), build);
     const QString url = urlBase + QStringLiteral("/download/") + Assets::InstallerFileName(build);
     info.insert(QStringLiteral("url"), url);
-    // The platform's own answer names no digest; with one, the client refuses an installer whose
-    // SHA-256 differs from it.
+    // The platform's reply is build and address; its digest is an extra the server may be asked
+    // for, and a client that gets one refuses an installer whose SHA-256 differs.
     if (settings.updateDigest)
         info.insert(QStringLiteral("sha256"), Assets::InstallerSha256(build));
     return Success(info);
 }
 
-QJsonObject Api::OrderList(const Staff& staff, const Form& form)
+QByteArray Api::OrderList(const Staff& staff, const Form& form)
 {
     int pager = 1;
     if (form.contains(QStringLiteral("pager"))) {
         bool ok = false;
         pager = form.value(QStringLiteral("pager")).trimmed().toInt(&ok);
         if (!ok || pager < 1)
-            return Failure(QStringLiteral("页码错误"));
+            return JsonBytes(Failure(QStringLiteral("页码错误")));
     }
     const std::optional<Shop> shop = store.ShopById(staff.shopId);
-    QVector<Order> orders;
-    if (!shop || !store.OrderPage(staff.shopId, pager, settings.pageSize, &orders))
-        return Failure(InternalError());
-    QJsonArray commos;
-    for (const Order& order : orders)
-        commos.append(ListEntry(order));
-    QJsonObject info;
-    info.insert(QStringLiteral("shop_id"), shop->id);
-    info.insert(QStringLiteral("shop_name"), shop->name);
-    info.insert(QStringLiteral("shop_catid"), shop->catId);
-    info.insert(QStringLiteral("commos"), commos);
-    return Success(info);
+    const QByteArray reply =
+        !shop ? QByteArray()
+              : ListReply(
+                    [&](const ListVisitor& visit) {
+                        return store.OrderPage(staff.shopId, pager, settings.pageSize, visit);
+                    },
+                    [&](JsonText& json) {
+                        json.Raw(",\"shop_catid\":").Integer(shop->catId);
+                        json.Raw(",\"shop_id\":").Integer(shop->id);
+                        json.Raw(",\"shop_name\":").String(shop->name);
+                    });
+    return reply.isNull() ? JsonBytes(Failure(InternalError())) : reply;
 }
 
-QJsonObject Api::NewOrders(const Staff& staff, const Form& form)
+QByteArray Api::NewOrders(const Staff& staff, const Form& form)
 {
     qint64 time = 0;
     QJsonObject error;
     if (!ReadTime(form, QStringLiteral("time"), &time, &error))
-        return error;
-    QVector<Order> orders;
-    if (!store.OrdersCreatedSince(staff.shopId, time, settings.pageSize, &orders))
-        return Failure(InternalError());
-    QJsonArray commos;
-    for (const Order& order : orders)
-        commos.append(ListEntry(order));
-    QJsonObject info;
-    info.insert(QStringLiteral("commos"), commos);
-    return Success(info);
+        return JsonBytes(error);
+    const QByteArray reply = ListReply([&](const ListVisitor& visit) {
+        return store.OrdersCreatedSince(staff.shopId, time, settings.pageSize, visit);
+    });
+    return reply.isNull() ? JsonBytes(Failure(InternalError())) : reply;
 }
 
 QJsonObject Api::PayFinish(const Staff& staff, const Form& form)

@@ -41,8 +41,8 @@ public:
 
     static bool IsEndpoint(const QString& name);
     // `urlBase` ("http://host:port") prefixes the pictures and the installer the reply names.
-    // *httpStatus is 404 for an endpoint that does not exist, 200 otherwise.
-    QJsonObject Call(const QString& endpoint, const Form& form, const QString& urlBase, int* httpStatus);
+    // *httpStatus is 404 for an endpoint that does not exist, 200 otherwise. The reply's JSON text.
+    QByteArray Call(const QString& endpoint, const Form& form, const QString& urlBase, int* httpStatus);
 
     // The full order as the detail reply carries it.
     static QJsonObject OrderDetail(const Order& order, const QString& urlBase);
@@ -51,8 +51,8 @@ public:
 private:
     QJsonObject Login(const Form& form, const QString& urlBase);
     QJsonObject UpdateSoftware(const QString& urlBase);
-    QJsonObject OrderList(const Staff& staff, const Form& form);
-    QJsonObject NewOrders(const Staff& staff, const Form& form);
+    QByteArray OrderList(const Staff& staff, const Form& form);
+    QByteArray NewOrders(const Staff& staff, const Form& form);
     QJsonObject PayFinish(const Staff& staff, const Form& form);
     QJsonObject Detail(const Staff& staff, const Form& form, const QString& urlBase);
     QJsonObject Finish(const Staff& staff, const Form& form);

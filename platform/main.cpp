@@ -111,7 +111,13 @@ int main(int argc, char* argv[])
         QStringLiteral("X"), QStringLiteral(TARVIK_VERSION));
     const QCommandLineOption digestOption(
         QStringLiteral("update-digest"),
-        QStringLiteral("UpdateSoftware names the installer's SHA-256 (\"sha256\") besides build and url."));
+        QStringLiteral(
+            "UpdateSoftware names the installer's SHA-256 too (\"sha256\"), beside build and url."));
+    const QCommandLineOption imageHostOption(
+        QStringLiteral("image-host"),
+        QStringLiteral("Host (and port) that replies name pictures and the installer with (default: the host "
+                       "each request came to; without a port, the one this server listens on)."),
+        QStringLiteral("HOST[:PORT]"));
     const QCommandLineOption pageOption(QStringLiteral("page-size"),
                                         QStringLiteral("Orders per page of the order list (default 1000)."),
                                         QStringLiteral("N"), QStringLiteral("1000"));
@@ -153,6 +159,11 @@ int main(int argc, char* argv[])
                        requestTimeoutOption,
                        headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
                        keyOption});
+    const QCommandLineOption workerRestOption(
+        QStringLiteral("worker-rest"),
+        QStringLiteral("Seconds a worker thread beyond the 48 kept ready rests before it ends (default 20)."),
+        QStringLiteral("SECONDS"), QStringLiteral("20"));
+    parser.addOptions({imageHostOption, workerRestOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(
@@ -181,6 +192,9 @@ int main(int argc, char* argv[])
     const double headTimeout = parser.value(headTimeoutOption).toDouble(&ok);
     if (!ok || headTimeout < 0.1 || headTimeout > 60)
         return Fail(QStringLiteral("--head-timeout: 0.1 to 60 seconds"));
+    const double workerRest = parser.value(workerRestOption).toDouble(&ok);
+    if (!ok || workerRest < 0.1 || workerRest > 3600)
+        return Fail(QStringLiteral("--worker-rest: 0.1 to 3600 seconds"));
     CodeLimits codeLimits;
     codeLimits.orderTries = parser.value(codeTriesOption).toInt(&ok);
     if (!ok || codeLimits.orderTries < 1)
@@ -228,9 +242,12 @@ int main(int argc, char* argv[])
     settings.inclusiveErtime = parser.isSet(inclusiveErtimeOption);
     settings.updateDigest = parser.isSet(digestOption);
     Server server(store, faults, settings);
+    if (parser.isSet(imageHostOption) && !server.SetImageHost(parser.value(imageHostOption)))
+        return Fail(QStringLiteral("--image-host: a host name or address, with or without :PORT"));
     server.SetLogging(parser.isSet(logOption));
     server.SetHeadTimeout(static_cast<int>(headTimeout * 1000));
     server.SetRequestTimeout(static_cast<int>(requestTimeout * 1000));
+    server.SetWorkerRest(static_cast<int>(workerRest * 1000));
     if (parser.isSet(certOption) &&
         !server.EnableTls(parser.value(certOption), parser.value(keyOption), &error))
         return Fail(QStringLiteral("TLS: ") + error);

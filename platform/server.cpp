@@ -2,23 +2,17 @@
 
 #include "util.h"
 
-#include <QDir>
 #include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <fcntl.h>
-#include <netinet/in.h>
+#include <future>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -42,57 +36,9 @@ bool IsLoopback(const std::string& address)
     return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
 }
 
-bool SocketAddress(const sockaddr_storage& address, std::string* host, int* port)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address.ss_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
-        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        *port = ntohs(in->sin_port);
-    } else if (address.ss_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
-        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-        *port = ntohs(in6->sin6_port);
-    } else {
-        return false;
-    }
-    *host = text;
-    return true;
-}
-
-// cpp-httplib does not hand its socket to a handler. The request's socket is found among the
-// process's descriptors by the two ends of the connection; -1 when there is none.
-int ConnectionSocket(const httplib::Request& request)
-{
-    const QStringList descriptors =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
-    QVector<int> candidates;
-    for (const QString& name : descriptors)
-        candidates.append(name.toInt());
-    if (candidates.isEmpty()) {
-        for (int fd = 3; fd < 1024; ++fd)
-            candidates.append(fd);
-    }
-    for (int fd : candidates) {
-        sockaddr_storage peer{};
-        sockaddr_storage self{};
-        socklen_t peerLength = sizeof peer;
-        socklen_t selfLength = sizeof self;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&self), &selfLength) != 0)
-            continue;
-        std::string peerHost;
-        std::string selfHost;
-        int peerPort = 0;
-        int selfPort = 0;
-        if (!SocketAddress(peer, &peerHost, &peerPort) || !SocketAddress(self, &selfHost, &selfPort))
-            continue;
-        if (peerPort == request.remote_port && selfPort == request.local_port &&
-            peerHost == request.remote_addr)
-            return fd;
-    }
-    return -1;
-}
+// cpp-httplib does not hand its socket to a handler; the worker that answers a request notes it
+// here while the handler runs on its thread. -1 outside a request.
+thread_local int answeredSocket = -1;
 
 // The client closed its end (it gave up waiting, or went away).
 bool PeerClosed(int fd)
@@ -105,8 +51,6 @@ bool PeerClosed(int fd)
     const ssize_t received = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return received == 0 || (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
-
-using Clock = std::chrono::steady_clock;
 
 int MillisecondsLeft(Clock::time_point deadline)
 {
@@ -127,82 +71,6 @@ bool WaitFor(int fd, short events, int timeoutMs)
     }
 }
 
-// Requests held open by a "hang" fault, idle keep-alive connections of the client's many network
-// managers and clients that never finish their request each occupy a worker. A fixed pool runs out;
-// this one keeps ReadyWorkers waiting and starts another thread whenever a connection would have to
-// queue, up to MostWorkers.
-class WorkerPool : public httplib::TaskQueue
-{
-public:
-    WorkerPool(size_t ready, size_t most) : most(most)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        while (threads.size() < ready && StartWorker()) {
-        }
-    }
-
-    void enqueue(std::function<void()> job) override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        jobs.push_back(std::move(job));
-        if (idle < jobs.size() && threads.size() < most)
-            StartWorker();
-        wake.notify_one();
-    }
-
-    void shutdown() override
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        wake.notify_all();
-        // No thread is started once stopping is set, so the list no longer changes.
-        for (std::thread& thread : threads)
-            thread.join();
-    }
-
-private:
-    bool StartWorker()
-    {
-        if (stopping)
-            return false;
-        try {
-            threads.emplace_back([this] { Work(); });
-            return true;
-        } catch (const std::system_error&) {
-            // Out of threads: the ones running take the queue.
-            return false;
-        }
-    }
-
-    void Work()
-    {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                ++idle;
-                wake.wait(lock, [this] { return stopping || !jobs.empty(); });
-                --idle;
-                if (jobs.empty())
-                    return;
-                job = std::move(jobs.front());
-                jobs.pop_front();
-            }
-            job();
-        }
-    }
-
-    const size_t most;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> jobs;
-    std::vector<std::thread> threads;
-    size_t idle = 0;
-    bool stopping = false;
-};
-
 // One connection as cpp-httplib's request parser reads and writes it, in plain text or over TLS.
 // Until the blank line that ends a request head has been read, every read shares the head's
 // deadline; after it, each read waits up to the ordinary read time-out, and never past the deadline
@@ -217,18 +85,22 @@ public:
     {
     }
 
-    void BeginRequest()
+    // The request read so far (its head too, when `headRead`), whose first byte came at `start`.
+    void Begin(std::string bytes, Clock::time_point start, bool headRead)
     {
-        inHead = true;
+        buffer = std::move(bytes);
+        offset = 0;
+        inHead = !headRead;
+        head = HeadEnd();
         timedOut = false;
-        lineEnded = false;
-        const Clock::time_point now = Clock::now();
-        headDeadline = now + std::chrono::milliseconds(headTimeoutMs);
-        requestDeadline = now + std::chrono::milliseconds(requestTimeoutMs);
+        headDeadline = start + std::chrono::milliseconds(headTimeoutMs);
+        requestDeadline = start + std::chrono::milliseconds(requestTimeoutMs);
     }
     bool TimedOut() const { return timedOut; }
-    // Bytes of the next request already here, read ahead or held by the TLS layer.
-    bool HasPendingBytes() const { return HasBufferedBytes() || (ssl && SSL_has_pending(ssl)); }
+    // The client closed its end.
+    bool PeerEnded() const { return peerEnded; }
+    // What was read beyond the request: the start of the next one.
+    std::string TakeRest() { return offset < buffer.size() ? buffer.substr(offset) : std::string(); }
 
     bool is_readable() const override { return HasPendingBytes() || WaitFor(fd, POLLIN, ReadWaitMs()); }
     bool is_writable() const override { return WaitFor(fd, POLLOUT, writeTimeoutMs); }
@@ -288,6 +160,8 @@ public:
 
 private:
     bool HasBufferedBytes() const { return offset < buffer.size(); }
+    // Bytes here already, read ahead or held by the TLS layer.
+    bool HasPendingBytes() const { return HasBufferedBytes() || (ssl && SSL_has_pending(ssl)); }
 
     int ReadWaitMs() const
     {
@@ -312,8 +186,10 @@ private:
                     return true;
                 }
                 const int error = SSL_get_error(ssl, received);
-                if (error == SSL_ERROR_ZERO_RETURN)
+                if (error == SSL_ERROR_ZERO_RETURN) {
+                    peerEnded = true;
                     return true;
+                }
                 if (error == SSL_ERROR_WANT_WRITE)
                     waitFor = POLLOUT;
                 else if (error != SSL_ERROR_WANT_READ)
@@ -322,6 +198,7 @@ private:
                 const ssize_t received = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
                 if (received >= 0) {
                     buffer.assign(chunk, chunk + received);
+                    peerEnded = received == 0;
                     return true;
                 }
                 if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
@@ -350,17 +227,10 @@ private:
         }
     }
 
-    // The head ends with an empty line: "\n\r\n", or "\n\n" from a client that leaves out "\r".
     void FollowHead(const char* data, size_t size)
     {
-        for (size_t i = 0; i < size && inHead; ++i) {
-            if (data[i] == '\n') {
-                inHead = !lineEnded;
-                lineEnded = true;
-            } else if (data[i] != '\r') {
-                lineEnded = false;
-            }
-        }
+        if (head.Find(data, size) != std::string::npos)
+            inHead = false;
     }
 
     const int fd;
@@ -372,23 +242,40 @@ private:
     std::string buffer;
     size_t offset = 0;
     bool inHead = true;
-    bool lineEnded = false;
+    HeadEnd head;
     bool timedOut = false;
+    bool peerEnded = false;
     Clock::time_point headDeadline;
     Clock::time_point requestDeadline;
 };
 
+// cpp-httplib hands every accepted connection to its task queue; this one runs the hand-over
+// (process_and_close_socket: to the watch, at once) on the listener's thread, and stops the
+// serving when the listener ends.
+class ListenerQueue : public httplib::TaskQueue
+{
+public:
+    explicit ListenerQueue(std::function<void()> onShutdown) : onShutdown(std::move(onShutdown)) {}
+    void enqueue(std::function<void()> job) override { job(); }
+    void shutdown() override { onShutdown(); }
+
+private:
+    std::function<void()> onShutdown;
+};
+
 } // namespace
+
 
 HttpServer::HttpServer()
 {
-    new_task_queue = [] {
-        return new WorkerPool(ReadyWorkers, MostWorkers);
+    new_task_queue = [this] {
+        return new ListenerQueue([this] { StopServing(); });
     };
 }
 
 HttpServer::~HttpServer()
 {
+    StopServing();
     SSL_CTX_free(tls);
 }
 
@@ -419,89 +306,95 @@ bool HttpServer::EnableTls(const std::string& certFile, const std::string& keyFi
     return true;
 }
 
-SSL* HttpServer::AcceptTls(int fd) const
+void HttpServer::StartServing()
 {
-    const int flags = ::fcntl(fd, F_GETFL, 0);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
-        return nullptr;
-    SSL* ssl = SSL_new(tls);
-    if (!ssl)
-        return nullptr;
-    SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(headTimeoutMs);
-    if (SSL_set_fd(ssl, fd) == 1) {
-        for (;;) {
-            ERR_clear_error();
-            const int accepted = SSL_accept(ssl);
-            if (accepted == 1)
-                return ssl;
-            const int error = SSL_get_error(ssl, accepted);
-            if ((error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) ||
-                !WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, MillisecondsLeft(deadline)))
-                break;
-        }
+    // Under servingMutex.
+    const auto milliseconds = [](time_t sec) {
+        return static_cast<int>(std::min<long long>(sec * 1000LL, 24 * 3600 * 1000));
+    };
+    ConnectionWatch::Limits limits;
+    limits.headTimeoutMs = headTimeoutMs;
+    limits.requestTimeoutMs = requestTimeoutMs;
+    limits.keepAliveMs = milliseconds(keep_alive_timeout_sec_);
+    limits.requestsPerConnection = std::max<size_t>(1, keep_alive_max_count_);
+    limits.mostIdlePerAddress = MostIdlePerAddress;
+    // Every connection holds a descriptor; the database, the listener and the pipes need some more.
+    rlimit files{};
+    const size_t descriptors = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                                   ? static_cast<size_t>(files.rlim_cur)
+                                   : 1024;
+    limits.mostConnections = std::max<size_t>(64, descriptors > 256 ? descriptors - 128 : descriptors / 2);
+    pool = std::make_unique<WorkerPool>(ReadyWorkers, MostWorkers, std::chrono::milliseconds(workerRestMs),
+                                        workerExitHook);
+    watch = std::make_unique<ConnectionWatch>(limits, tls, [this](Connection* connection) {
+        pool->Enqueue([this, connection] { Answer(connection); });
+    });
+}
+
+void HttpServer::StopServing()
+{
+    std::lock_guard<std::mutex> lock(servingMutex);
+    closing = true;
+    // Waiting connections first, then the requests being answered: their connections are closed
+    // as they come back.
+    if (watch)
+        watch->Stop();
+    if (pool)
+        pool->Shutdown();
+}
+
+void HttpServer::Adopt(int fd, std::function<void()> onClosed)
+{
+    std::unique_lock<std::mutex> lock(servingMutex);
+    if (closing) {
+        lock.unlock();
+        ::close(fd);
+        if (onClosed)
+            onClosed();
+        return;
     }
-    SSL_free(ssl);
-    return nullptr;
+    if (!watch)
+        StartServing();
+    lock.unlock();
+    watch->Adopt(fd, std::move(onClosed));
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock)
 {
-    return ServeConnection(sock);
+    Adopt(sock, nullptr);
+    return true;
 }
 
-bool HttpServer::WaitForNextRequest(int fd, int timeoutMs) const
+void HttpServer::ServeConnection(int fd)
 {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!closing) {
-        const int left = MillisecondsLeft(deadline);
-        if (WaitFor(fd, POLLIN, std::min(left, 50)))
-            return true;
-        if (left == 0)
-            return false;
-    }
-    return false;
+    std::promise<void> closed;
+    std::future<void> done = closed.get_future();
+    Adopt(fd, [&closed] { closed.set_value(); });
+    done.wait();
 }
 
-bool HttpServer::ServeConnection(int fd)
+void HttpServer::Answer(Connection* connection)
 {
     const auto milliseconds = [](time_t sec, time_t usec) {
         return static_cast<int>(std::min<long long>(sec * 1000LL + usec / 1000, 24 * 3600 * 1000));
     };
-    SSL* ssl = nullptr;
-    if (tls && !(ssl = AcceptTls(fd))) {
-        ::shutdown(fd, SHUT_RDWR);
-        ::close(fd);
-        return false;
-    }
-    bool served = false;
-    {
-        ConnectionStream stream(fd, ssl, milliseconds(read_timeout_sec_, read_timeout_usec_),
-                                milliseconds(write_timeout_sec_, write_timeout_usec_), headTimeoutMs,
-                                requestTimeoutMs);
-        bool first = true;
-        for (size_t count = keep_alive_max_count_; count > 0 && !closing; --count) {
-            const int wait = first ? headTimeoutMs : static_cast<int>(keep_alive_timeout_sec_ * 1000);
-            first = false;
-            if (!stream.HasPendingBytes() && !WaitForNextRequest(fd, wait))
-                break;
-            stream.BeginRequest();
-            bool connectionClosed = false;
-            served = process_request(stream, count == 1, connectionClosed, nullptr);
-            // A client too slow to send its request is not given another chance on the same
-            // connection.
-            if (!served || connectionClosed || stream.TimedOut())
-                break;
-        }
-    }
-    if (ssl) {
-        // Best effort: the socket does not block, a client that does not read misses the notice.
-        SSL_shutdown(ssl);
-        SSL_free(ssl);
-    }
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
-    return served;
+    ConnectionStream stream(
+        connection->fd, connection->ssl, milliseconds(read_timeout_sec_, read_timeout_usec_),
+        milliseconds(write_timeout_sec_, write_timeout_usec_), headTimeoutMs, requestTimeoutMs);
+    stream.Begin(std::move(connection->bytes), connection->requestStart, connection->headRead);
+    const bool last = connection->requestsLeft <= 1 || closing;
+    bool closedByRequest = false;
+    answeredSocket = connection->fd;
+    const bool served = process_request(stream, last, closedByRequest, nullptr);
+    answeredSocket = -1;
+    --connection->requestsLeft;
+    connection->bytes = stream.TakeRest();
+    connection->peerEnded = connection->peerEnded || stream.PeerEnded();
+    // A client too slow to send its request is not given another chance on the same connection.
+    if (!served || closedByRequest || last || stream.TimedOut())
+        watch->Close(connection);
+    else
+        watch->Return(connection);
 }
 
 void HttpServer::WidenBacklog()
@@ -538,13 +431,14 @@ int Server::Bind(const QString& host, int port)
     // every answer would wait for the client's delayed acknowledgement (about 40 ms).
     http.set_tcp_nodelay(true);
     // A client polls every few seconds: its connections stay open between polls (and a TLS client
-    // is spared a handshake per poll). A stopping server lets idle connections go at once, however
-    // long they may wait (WaitForNextRequest).
+    // is spared a handshake per poll). A stopping server lets idle connections go at once.
     http.set_keep_alive_max_count(1000);
     http.set_keep_alive_timeout(HttpServer::KeepAliveSeconds);
     http.set_read_timeout(10, 0);
     http.set_write_timeout(10, 0);
     http.set_payload_max_length(MaxBodyBytes);
+    // A worker that ends takes its database connection with it.
+    http.SetWorkerExitHook([this] { store.ReleaseThreadConnection(); });
     // The library's default also sets SO_REUSEPORT, which lets a second server bind the same port
     // and silently take half of the client's connections. Only SO_REUSEADDR: a second server
     // fails to start instead.
@@ -635,14 +529,41 @@ void Server::Route()
     });
 }
 
-QString Server::UrlBase(const httplib::Request& request) const
+namespace {
+
+// "name", "name:port", "[v6]" or "[v6]:port"; whether it has a port in *withPort.
+bool IsHostAndPort(const QString& text, bool* withPort = nullptr)
 {
-    // Pictures and the installer are named by the address the client used to reach this server.
     static const QRegularExpression hostPattern(
         QStringLiteral("^[A-Za-z0-9.\\-]+(:[0-9]{1,5})?$|^\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?$"));
-    const QString host = QString::fromStdString(request.get_header_value("Host"));
+    const QRegularExpressionMatch match = hostPattern.match(text);
+    if (withPort)
+        *withPort = match.hasMatch() && !(match.captured(1).isEmpty() && match.captured(2).isEmpty());
+    return match.hasMatch();
+}
+
+} // namespace
+
+bool Server::SetImageHost(const QString& hostPort)
+{
+    if (!IsHostAndPort(hostPort))
+        return false;
+    imageHost = hostPort;
+    return true;
+}
+
+QString Server::UrlBase(const httplib::Request& request) const
+{
+    // Pictures and the installer are on the image host; unless one is named, that is the address
+    // the client used to reach this server.
     const QString scheme = http.IsTls() ? QStringLiteral("https://") : QStringLiteral("http://");
-    if (hostPattern.match(host).hasMatch())
+    if (!imageHost.isEmpty()) {
+        bool withPort = false;
+        IsHostAndPort(imageHost, &withPort);
+        return scheme + imageHost + (withPort ? QString() : QStringLiteral(":%1").arg(boundPort));
+    }
+    const QString host = QString::fromStdString(request.get_header_value("Host"));
+    if (IsHostAndPort(host))
         return scheme + host;
     return scheme + QStringLiteral("127.0.0.1:%1").arg(boundPort);
 }
@@ -687,7 +608,7 @@ QString Server::AdminRefusal(const httplib::Request& request, int* httpStatus) c
     return QString();
 }
 
-bool Server::ApplyFault(const QString& endpoint, const httplib::Request& request, httplib::Response& response)
+bool Server::ApplyFault(const QString& endpoint, httplib::Response& response)
 {
     const std::optional<Fault> fault = faults.Take(endpoint);
     if (!fault)
@@ -695,7 +616,7 @@ bool Server::ApplyFault(const QString& endpoint, const httplib::Request& request
     switch (fault->kind) {
     case Fault::Delay:
     case Fault::Hang: {
-        const int fd = ConnectionSocket(request);
+        const int fd = answeredSocket;
         switch (
             faults.Wait(fault->ms, fault->kind == Fault::Hang, [fd] { return fd >= 0 && PeerClosed(fd); })) {
         case Faults::WaitEnd::Elapsed:
@@ -727,7 +648,7 @@ bool Server::ApplyFault(const QString& endpoint, const httplib::Request& request
         return true;
     case Fault::Close: {
         // After the shutdown the library's attempt to answer fails and it closes the socket.
-        const int fd = ConnectionSocket(request);
+        const int fd = answeredSocket;
         if (fd >= 0)
             ::shutdown(fd, SHUT_RDWR);
         response.status = 500;
@@ -739,11 +660,12 @@ bool Server::ApplyFault(const QString& endpoint, const httplib::Request& request
 
 void Server::ServeApi(const httplib::Request& request, httplib::Response& response, const QString& endpoint)
 {
-    if (ApplyFault(endpoint, request, response))
+    if (ApplyFault(endpoint, response))
         return;
     int httpStatus = 200;
-    const QJsonObject reply = api.Call(endpoint, DecodeForm(request.body), UrlBase(request), &httpStatus);
-    SendJson(response, httpStatus, reply);
+    const QByteArray reply = api.Call(endpoint, DecodeForm(request.body), UrlBase(request), &httpStatus);
+    response.status = httpStatus;
+    response.set_content(reply.constData(), static_cast<size_t>(reply.size()), JsonType);
 }
 
 void Server::ServeAdmin(const httplib::Request& request, httplib::Response& response)
@@ -762,7 +684,7 @@ void Server::ServeAdmin(const httplib::Request& request, httplib::Response& resp
 
 void Server::ServePicture(const httplib::Request& request, httplib::Response& response)
 {
-    if (ApplyFault(QStringLiteral("img"), request, response))
+    if (ApplyFault(QStringLiteral("img"), response))
         return;
     const QByteArray png = assets.Picture(QString::fromStdString(request.matches[1]),
                                           QString::fromStdString(request.matches[2]));
@@ -776,7 +698,7 @@ void Server::ServePicture(const httplib::Request& request, httplib::Response& re
 
 void Server::ServeInstaller(const httplib::Request& request, httplib::Response& response)
 {
-    if (ApplyFault(QStringLiteral("download"), request, response))
+    if (ApplyFault(QStringLiteral("download"), response))
         return;
     static const QRegularExpression installerName(
         QStringLiteral("^tarvik-setup-([0-9A-Za-z][0-9A-Za-z._-]{0,40})\\.sh$"));

@@ -28,6 +28,8 @@ thread_local const int threadNumber = nextThreadNumber++;
 const char* const OrderColumns =
     "id, shop_id, member, amount, status, ctime, ptime, stime, ertime, password, "
     "taker, address, tel, message, prepare_type, content, reply, confirm_requested";
+// What the order lists show (ListedOrder).
+const char* const ListColumns = "id, member, amount, status, ctime, ptime, stime, ertime";
 const char* const StaffColumns =
     "staff.id, account, shop_id, nickname, face, sex, real_name, phone, qq, code, "
     "payment, payment_code, staff.ctime";
@@ -208,9 +210,25 @@ bool Store::CreateSchema(QSqlDatabase& db)
     return true;
 }
 
+QString Store::ConnectionName() const
+{
+    return QStringLiteral("velm-%1-%2").arg(serial).arg(threadNumber);
+}
+
+void Store::ReleaseThreadConnection()
+{
+    const QString name = ConnectionName();
+    {
+        std::lock_guard<std::mutex> lock(connectionsMutex);
+        if (!connections.removeOne(name))
+            return;
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 QSqlDatabase Store::Db()
 {
-    const QString name = QStringLiteral("velm-%1-%2").arg(serial).arg(threadNumber);
+    const QString name = ConnectionName();
     if (QSqlDatabase::contains(name))
         return QSqlDatabase::database(name);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -454,30 +472,51 @@ static bool ReadOrders(QSqlQuery& q, QVector<Order>* orders)
     return true;
 }
 
-bool Store::OrderPage(qint64 shopId, int pager, int pageSize, QVector<Order>* orders)
+// Reads the rows of a query over ListColumns.
+static bool VisitListed(QSqlQuery& q, const ListVisitor& visit)
+{
+    q.setForwardOnly(true);
+    if (!Exec(q))
+        return false;
+    ListedOrder order;
+    while (q.next()) {
+        order.id = q.value(0).toLongLong();
+        order.member = q.value(1).toString();
+        order.amountCents = q.value(2).toLongLong();
+        order.status = q.value(3).toInt();
+        order.ctime = q.value(4).toLongLong();
+        order.ptime = q.value(5).toLongLong();
+        order.stime = q.value(6).toLongLong();
+        order.ertime = q.value(7).toLongLong();
+        visit(order);
+    }
+    return true;
+}
+
+bool Store::OrderPage(qint64 shopId, int pager, int pageSize, const ListVisitor& visit)
 {
     QSqlDatabase db = Db();
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT ") + QLatin1String(OrderColumns) +
+    q.prepare(QStringLiteral("SELECT ") + QLatin1String(ListColumns) +
               QStringLiteral(" FROM orders WHERE shop_id = ? ORDER BY ctime DESC, id DESC LIMIT ? OFFSET ?"));
     q.addBindValue(shopId);
     q.addBindValue(pageSize);
     q.addBindValue(static_cast<qint64>(pager - 1) * pageSize);
-    return ReadOrders(q, orders);
+    return VisitListed(q, visit);
 }
 
-bool Store::OrdersCreatedSince(qint64 shopId, qint64 time, int limit, QVector<Order>* orders)
+bool Store::OrdersCreatedSince(qint64 shopId, qint64 time, int limit, const ListVisitor& visit)
 {
     // Orders of the cursor's own second are included: one created in that second after the
     // client's last poll would otherwise be lost, and the client skips the ones it already has.
     QSqlDatabase db = Db();
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT ") + QLatin1String(OrderColumns) +
+    q.prepare(QStringLiteral("SELECT ") + QLatin1String(ListColumns) +
               QStringLiteral(" FROM orders WHERE shop_id = ? AND ctime >= ? ORDER BY ctime, id LIMIT ?"));
     q.addBindValue(shopId);
     q.addBindValue(time);
     q.addBindValue(limit);
-    return ReadOrders(q, orders);
+    return VisitListed(q, visit);
 }
 
 bool Store::OrdersUpdatedAfter(qint64 shopId, qint64 ertime, int limit, QVector<Order>* orders)

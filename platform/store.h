@@ -79,6 +79,20 @@ struct Order
     QVector<Item> items;
 };
 
+// An order as the order lists show it: no items, no texts but the buyer's.
+struct ListedOrder
+{
+    qint64 id = 0;
+    QString member;
+    qint64 amountCents = 0;
+    int status = 0;
+    qint64 ctime = 0;
+    qint64 ptime = 0; // 0: not yet
+    qint64 stime = 0; // 0: not yet
+    qint64 ertime = 0;
+};
+using ListVisitor = std::function<void(const ListedOrder&)>;
+
 struct Income
 {
     qint64 orderId = 0;
@@ -138,6 +152,8 @@ public:
     Store& operator=(const Store&) = delete;
 
     bool Open(QString* error);
+    // Closes the calling thread's connection, before the thread ends.
+    void ReleaseThreadConnection();
     QString Path() const { return filePath; }
     bool Reset();
     bool IsEmpty();
@@ -154,9 +170,10 @@ public:
     std::optional<Staff> StaffBySession(int id, const QString& key, const QString& token);
     bool ExpireSessions(int staffId); // 0: every session
 
-    // Orders as the staff's client sees them (no items).
-    bool OrderPage(qint64 shopId, int pager, int pageSize, QVector<Order>* orders);
-    bool OrdersCreatedSince(qint64 shopId, qint64 time, int limit, QVector<Order>* orders);
+    // Orders as the staff's client sees them (no items). The lists hand each row to `visit` as it
+    // is read, so that a reply of ten thousand orders is written without holding them all first.
+    bool OrderPage(qint64 shopId, int pager, int pageSize, const ListVisitor& visit);
+    bool OrdersCreatedSince(qint64 shopId, qint64 time, int limit, const ListVisitor& visit);
     bool OrdersUpdatedAfter(qint64 shopId, qint64 ertime, int limit, QVector<Order>* orders);
     // With items. shopId 0: any shop. *failed tells a database fault from a missing order.
     std::optional<Order> OrderById(qint64 shopId, qint64 id, bool* failed = nullptr);
@@ -186,7 +203,9 @@ public:
     static qint64 ShopShare(qint64 amountCents);
 
 private:
+    // The calling thread's connection to the database, opened on first use.
     QSqlDatabase Db();
+    QString ConnectionName() const;
     bool Write(const std::function<bool(QSqlDatabase&)>& work);
     qint64 NextStamp(qint64 ctime);
     bool CreateSchema(QSqlDatabase& db);

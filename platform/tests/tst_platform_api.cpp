@@ -3,6 +3,7 @@
 #include "app/constants.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
+#include "platform/util.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -70,6 +72,9 @@ private slots:
     void sessionRefused();
 
     void orderList();
+    void listBytesAreQtJson_data();
+    void listBytesAreQtJson();
+    void jsonTextWritesAsQt();
     void orderDetail();
     void newOrderCursor();
     void payFinishCursor();
@@ -251,6 +256,93 @@ void PlatformApiTest::orderList()
     const QJsonObject far = call(QStringLiteral("StaffOrderList"), QStringLiteral("pager=99"));
     QCOMPARE(far.value("status").toInt(), 1);
     QVERIFY(far.value("info").toObject().value("commos").toArray().isEmpty());
+}
+
+// The order lists are written straight from the rows; the client reads them as the bytes
+// QJsonDocument would have written: the same keys in the same order, numbers and texts alike.
+void PlatformApiTest::listBytesAreQtJson_data()
+{
+    QTest::addColumn<QString>("member");
+    QTest::addColumn<double>("amount");
+    QTest::newRow("masked number, whole yuan") << "138****0001" << 18.0;
+    QTest::newRow("cents") << "x" << 12.34;
+    QTest::newRow("one cent") << "" << 0.01;
+    QTest::newRow("largest amount") << QStringLiteral("张三") << 100000000.0;
+    QTest::newRow("largest with cents") << "a" << 99999999.99;
+    QTest::newRow("quote and backslash") << "a\"b\\c/d" << 0.1;
+    QTest::newRow("control characters") << QStringLiteral("tab\tline\nret\r\x01\x1f\x7f end") << 7.5;
+    QTest::newRow("beyond the first plane") << QStringLiteral("\U0001F35C\u2028\uFFFD") << 1.0;
+}
+
+void PlatformApiTest::listBytesAreQtJson()
+{
+    QFETCH(QString, member);
+    QFETCH(double, amount);
+    const QDateTime created = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 7200);
+    const qint64 id = platform->createOrder(
+        QJsonObject{{"status", 0}, {"member", member}, {"amount", amount}, {"ctime", Time(created)}});
+    QVERIFY(id > 0);
+    const QStringList requests = {QStringLiteral("StaffOrderList&pager=1"),
+                                  QStringLiteral("UpdateStaffOrderList&time=") + Time(created)};
+    for (const QString& request : requests) {
+        const QString endpoint = request.section(QLatin1Char('&'), 0, 0);
+        const QString fields = session.form() + QLatin1Char('&') + request.section(QLatin1Char('&'), 1);
+        const QByteArray body = platform->postRaw(endpoint, fields.toUtf8()).body;
+        QJsonParseError error;
+        const QJsonDocument parsed = QJsonDocument::fromJson(body, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(body, parsed.toJson(QJsonDocument::Compact));
+        QJsonObject entry;
+        for (const QJsonValue& value : parsed.object().value("info").toObject().value("commos").toArray()) {
+            if (Id(value.toObject().value("id")) == id)
+                entry = value.toObject();
+        }
+        QCOMPARE(Keys(entry), ListKeys);
+        QCOMPARE(entry.value("member").toString(), member);
+        QCOMPARE(entry.value("amount").toDouble(), amount);
+        QCOMPARE(ClientTime(entry.value("ctime")), created);
+        // An unpaid order has neither payment nor service time.
+        QVERIFY(entry.value("ptime").isNull());
+        QVERIFY(entry.value("stime").isNull());
+    }
+}
+
+// Every UTF-16 code unit alone, pairs of them and numbers, against QJsonDocument's own text.
+void PlatformApiTest::jsonTextWritesAsQt()
+{
+    const auto qt = [](const QJsonValue& value) {
+        const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        return array.mid(1, array.size() - 2);
+    };
+    const auto ours = [](const QString& text) {
+        return Velm::JsonText().String(text).bytes;
+    };
+    for (uint code = 0; code <= 0xFFFF; ++code) {
+        const QString text = QStringLiteral("a") + QChar(static_cast<ushort>(code)) + QStringLiteral("z");
+        if (ours(text) != qt(text))
+            QFAIL(qPrintable(
+                QStringLiteral("U+%1: %2 instead of %3")
+                    .arg(code, 4, 16, QLatin1Char('0'))
+                    .arg(QString::fromLatin1(ours(text).toHex()), QString::fromLatin1(qt(text).toHex()))));
+    }
+    const QChar high(0xD83C), low(0xDF5C);
+    const QStringList unpaired = {
+        QString(high) + low, QString(low) + high,        QString(high),
+        QString(low),        QString(high) + high + low, QString(high) + QLatin1Char('x')};
+    for (const QString& text : unpaired)
+        QCOMPARE(ours(text), qt(text));
+
+    for (qint64 cents :
+         {Q_INT64_C(0), Q_INT64_C(1), Q_INT64_C(10), Q_INT64_C(99), Q_INT64_C(1234), Q_INT64_C(123456789),
+          Q_INT64_C(9999999999), Q_INT64_C(10000000000), Q_INT64_C(-250)}) {
+        const double yuan = Velm::Yuan(cents);
+        QCOMPARE(Velm::JsonText().Number(yuan).bytes, qt(yuan));
+    }
+    for (double value : {0.1 + 0.2, 1e-7, 1.5e300, 9007199254740993.0, -0.0})
+        QCOMPARE(Velm::JsonText().Number(value).bytes, qt(value));
+    for (qint64 value : {Q_INT64_C(0), Q_INT64_C(-1), Q_INT64_C(26120700003),
+                         std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()})
+        QCOMPARE(Velm::JsonText().Integer(value).bytes, QByteArray::number(value));
 }
 
 void PlatformApiTest::orderDetail()
@@ -607,7 +699,7 @@ void PlatformApiTest::cashAndProfile()
 
 void PlatformApiTest::updateAndInstaller()
 {
-    // No session fields, empty body, as the client sends it.
+    // No session fields, empty body, as the client sends it: the build and its address, nothing more.
     QJsonObject reply = platform->post(QStringLiteral("UpdateSoftware"), QString());
     QCOMPARE(reply.value("status").toInt(), 1);
     // Build and address only, as the platform answers; the digest is an option.
@@ -622,7 +714,7 @@ void PlatformApiTest::updateAndInstaller()
     reply = platform->post(QStringLiteral("UpdateSoftware"), QString());
     QCOMPARE(reply.value("info").toObject().value("build").toString(), QStringLiteral("1.0.7.0"));
     const QString url = reply.value("info").toObject().value("url").toString();
-    QVERIFY(url.startsWith(platform->baseUrl()));
+    QCOMPARE(url, platform->baseUrl() + QStringLiteral("/download/tarvik-setup-1.0.7.0.sh"));
     const PlatformProcess::HttpResult installer = platform->get(url);
     QCOMPARE(installer.httpStatus, 200);
     QVERIFY(installer.body.startsWith("#!/bin/sh"));
@@ -630,16 +722,21 @@ void PlatformApiTest::updateAndInstaller()
     QVERIFY2(installer.body.size() > 100 * 1024, "large enough for the client's progress bar to move");
     QCOMPARE(platform->get(QStringLiteral("/download/other.exe")).httpStatus, 404);
 
+    // Asked to, the server names the installer's digest too, and names it on the image host it is
+    // told (the port it listens on when none is given).
     PlatformProcess withDigest(
-        {QStringLiteral("--update-digest"), QStringLiteral("--offer-version"), QStringLiteral("1.0.7.0")});
+        {QStringLiteral("--update-digest"), QStringLiteral("--image-host"), QStringLiteral("localhost")});
     QVERIFY2(withDigest.isRunning(), qPrintable(withDigest.errorString()));
     const QJsonObject info =
         withDigest.post(QStringLiteral("UpdateSoftware"), QString()).value("info").toObject();
     QCOMPARE(Keys(info), Sorted({"build", "sha256", "url"}));
+    const QString named = info.value("url").toString();
+    const QString onImageHost = QStringLiteral("http://localhost:%1/download/").arg(withDigest.port());
+    QVERIFY2(named.startsWith(onImageHost), qPrintable(named));
+    const QByteArray served = withDigest.get(QUrl(named).path()).body;
+    QVERIFY(served.startsWith("#!/bin/sh"));
     QCOMPARE(info.value("sha256").toString(),
-             QString::fromLatin1(QCryptographicHash::hash(withDigest.get(info.value("url").toString()).body,
-                                                          QCryptographicHash::Sha256)
-                                     .toHex()));
+             QString::fromLatin1(QCryptographicHash::hash(served, QCryptographicHash::Sha256).toHex()));
 }
 
 void PlatformApiTest::picturesAndPages()

@@ -1,8 +1,10 @@
 // What the server must survive: admin changes racing staff actions, money and times outside any sane
-// range, and clients that open a connection and never finish their request.
+// range, clients that open a connection and never finish their request, and thousands that keep
+// theirs open.
 
 #include "common/platformprocess.h"
 #include "common/testmain.h"
+#include "platform/server.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -16,6 +18,8 @@
 #include <QTimer>
 
 #include <memory>
+#include <sys/socket.h>
+#include <vector>
 
 namespace {
 
@@ -54,6 +58,45 @@ qint64 Cents(const QJsonValue& yuan)
     return qRound64(yuan.toDouble() * 100);
 }
 
+// The threads of a running process, from /proc; -1 when they cannot be read.
+int Threads(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    }
+    return -1;
+}
+
+QByteArray FormRequest(const QByteArray& endpoint, const QByteArray& body)
+{
+    return "POST /api/" + endpoint + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// A kept-alive connection of a client, from one of the loopback addresses, that collects what it is
+// answered.
+struct Client
+{
+    std::unique_ptr<QTcpSocket> socket = std::make_unique<QTcpSocket>();
+    QByteArray answers;
+
+    Client(quint16 port, const QString& from = QString())
+    {
+        QObject::connect(socket.get(), &QTcpSocket::readyRead, [this] { answers += socket->readAll(); });
+        if (!from.isEmpty())
+            socket->bind(QHostAddress(from));
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+    }
+    bool connected() const { return socket->state() == QAbstractSocket::ConnectedState; }
+    bool closed() const { return socket->state() == QAbstractSocket::UnconnectedState; }
+    int answered() const { return answers.count("HTTP/1.1 200"); }
+};
+
 } // namespace
 
 class PlatformRobustnessTest : public QObject
@@ -75,6 +118,11 @@ private slots:
     void idleConnectionStaysOpenBetweenPolls();
     void stalledConnectionsDoNotBlockOthers_data();
     void stalledConnectionsDoNotBlockOthers();
+    void requestsArriveInPieces_data();
+    void requestsArriveInPieces();
+    void idleConnectionsAreKeptPerAddress();
+    void threadsComeBackToRest_data();
+    void threadsComeBackToRest();
 
 private:
     // The HTTP status of one admin call, and its reply object in *reply.
@@ -424,6 +472,130 @@ void PlatformRobustnessTest::stalledConnectionsDoNotBlockOthers()
     dribble.stop();
     for (auto& socket : sockets)
         socket->abort();
+}
+
+// However a client splits its requests into writes, each is answered once it is whole, and what
+// follows it is the start of the next.
+void PlatformRobustnessTest::requestsArriveInPieces_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    QTest::addColumn<int>("answers");
+    QTest::addColumn<bool>("halfClose"); // the client closes its sending half after the last write
+    const QByteArray request = FormRequest("UserInfo", session.form().toUtf8());
+    const int headLength = request.indexOf("\r\n\r\n") + 4;
+    QTest::newRow("whole") << QList<QByteArray>{request} << 1 << false;
+    QTest::newRow("two in one write") << QList<QByteArray>{request + request} << 2 << false;
+    QTest::newRow("head, then body") << QList<QByteArray>{request.left(headLength), request.mid(headLength)}
+                                     << 1 << false;
+    QTest::newRow("the second starting with the first's body")
+        << QList<QByteArray>{request.left(headLength), request.mid(headLength) + request.left(10),
+                             request.mid(10)}
+        << 2 << false;
+    QList<QByteArray> bytes;
+    for (const char byte : request)
+        bytes.append(QByteArray(1, byte));
+    QTest::newRow("a byte at a time") << bytes << 1 << false;
+    QTest::newRow("then the client's half close") << QList<QByteArray>{request} << 1 << true;
+}
+
+void PlatformRobustnessTest::requestsArriveInPieces()
+{
+    QFETCH(QList<QByteArray>, writes);
+    QFETCH(int, answers);
+    QFETCH(bool, halfClose);
+    Client client(platform->port());
+    QVERIFY(client.socket->waitForConnected(5000));
+    // Each write goes out as a packet of its own.
+    client.socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    for (const QByteArray& piece : writes) {
+        client.socket->write(piece);
+        QVERIFY(client.socket->flush() || piece.isEmpty());
+    }
+    if (halfClose)
+        QCOMPARE(::shutdown(static_cast<int>(client.socket->socketDescriptor()), SHUT_WR), 0);
+    QTRY_COMPARE(client.answered(), answers);
+    QCOMPARE(client.answers.count("\"status\":1"), answers);
+    // A half-closed connection is closed after its answer; any other stays for the next request.
+    if (halfClose)
+        QTRY_VERIFY(client.closed());
+    else
+        QVERIFY(client.connected());
+}
+
+// A host that opens connections and goes quiet gets its newest ones kept: the oldest idle ones of
+// an address are closed once it holds more than its share.
+void PlatformRobustnessTest::idleConnectionsAreKeptPerAddress()
+{
+    const int kept = static_cast<int>(Velm::HttpServer::MostIdlePerAddress);
+    const int extra = 16;
+    const QByteArray request = FormRequest("UserInfo", session.form().toUtf8());
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < kept + extra; ++i) {
+        clients.push_back(std::make_unique<Client>(platform->port()));
+        Client& client = *clients.back();
+        QVERIFY(client.socket->waitForConnected(5000));
+        client.socket->write(request);
+        QTRY_COMPARE(client.answered(), 1);
+    }
+    for (int i = 0; i < extra; ++i)
+        QTRY_VERIFY2(clients[i]->closed(), qPrintable(QStringLiteral("connection %1 still open").arg(i)));
+    for (int i = extra; i < kept + extra; ++i)
+        QVERIFY2(clients[i]->connected(), qPrintable(QStringLiteral("connection %1 closed").arg(i)));
+    // The kept ones still serve.
+    clients.back()->socket->write(request);
+    QTRY_COMPARE(clients.back()->answered(), 2);
+}
+
+// Idle connections hold no thread, and the threads started for a burst of held requests end once
+// they have rested.
+void PlatformRobustnessTest::threadsComeBackToRest_data()
+{
+    QTest::addColumn<bool>("held");
+    QTest::newRow("requests held, then let go") << true;
+    QTest::newRow("idle connections from many addresses") << false;
+}
+
+void PlatformRobustnessTest::threadsComeBackToRest()
+{
+    QFETCH(bool, held);
+    PlatformProcess server(
+        {QStringLiteral("--seed"), QStringLiteral("--worker-rest"), QStringLiteral("0.5")});
+    QVERIFY2(server.isRunning(), qPrintable(server.errorString()));
+    const PlatformProcess::Session staff =
+        server.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
+    QVERIFY(staff.isValid());
+    const qint64 pid = server.process().processId();
+    const int resting = Threads(pid);
+    QVERIFY(resting > 0);
+
+    const QByteArray request = FormRequest("CashUpdate", staff.form().toUtf8());
+    const int count = held ? 120 : 400;
+    if (held)
+        QVERIFY(server.setFault(QStringLiteral("CashUpdate"), QStringLiteral("hang")));
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < count; ++i) {
+        // 25 connections from each of 16 addresses: within what an address may keep idle.
+        clients.push_back(
+            std::make_unique<Client>(server.port(), QStringLiteral("127.0.0.%1").arg(2 + i % 16)));
+        connect(clients.back()->socket.get(), &QTcpSocket::connected, this,
+                [socket = clients.back()->socket.get(), request] { socket->write(request); });
+    }
+    const auto allAnswered = [&] {
+        return std::all_of(clients.begin(), clients.end(),
+                           [](const std::unique_ptr<Client>& client) { return client->answered() == 1; });
+    };
+    if (held) {
+        // Every held request has a worker of its own.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Threads(pid) >= resting + count - static_cast<int>(Velm::HttpServer::ReadyWorkers), 10000);
+        QVERIFY(!allAnswered());
+        QVERIFY(server.clearFaults());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(Threads(pid) <= resting, 10000);
+    for (const std::unique_ptr<Client>& client : clients)
+        QVERIFY(client->connected());
+    QCOMPARE(server.post(QStringLiteral("CashUpdate"), staff.form()).value("status").toInt(), 1);
 }
 
 TARVIK_TEST_MAIN(PlatformRobustnessTest)

@@ -164,8 +164,8 @@ void CheckFormRoundTrip(const std::string& body)
         Fail("decoding the encoded fields again changed them");
 }
 
-// Sends `request` over a fresh loopback connection, lets the server answer it on this thread and
-// returns what came back.
+// Sends `request` over a fresh loopback connection, hands the server's end to the server, waits
+// until the server has closed it and returns what came back.
 std::string Exchange(Platform& platform, const std::string& request)
 {
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
