@@ -75,9 +75,14 @@ Monitor* monitor()
 
 QString ProbeOutput()
 {
-    if (QAudioDeviceInfo::defaultOutputDevice().isNull())
-        return QStringLiteral("no audio output device (no sound server or sound card answered)");
-    return QString();
+    // The default device comes from the sound server (PulseAudio, or PipeWire in its place). Without
+    // one, GStreamer still plays straight to a sound card, which ALSA names with "CARD=".
+    if (!QAudioDeviceInfo::defaultOutputDevice().isNull())
+        return QString();
+    for (const QAudioDeviceInfo& device : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput))
+        if (device.deviceName().contains(QLatin1String("CARD=")))
+            return QString();
+    return QStringLiteral("no sound server answered and no sound card was found");
 }
 
 namespace {
