@@ -104,19 +104,20 @@ std::function<void(const QString&)>& BeforeLoad()
 }
 
 // Threads of services gone while a player was stuck in the media back end. Each ends by itself
-// once the back end returns; it is deleted the next time one is let go.
+// once the back end returns; it is deleted the next time one is let go. The list itself is never
+// destroyed: one still running at exit stays known, not leaked.
 void LetGo(QThread* thread)
 {
-    static QList<QThread*> going;
-    for (auto it = going.begin(); it != going.end();) {
+    static auto* going = new QList<QThread*>;
+    for (auto it = going->begin(); it != going->end();) {
         if ((*it)->isFinished()) {
             delete *it;
-            it = going.erase(it);
+            it = going->erase(it);
         } else {
             ++it;
         }
     }
-    going.append(thread);
+    going->append(thread);
 }
 
 } // namespace

@@ -44,7 +44,7 @@ QString ProbeOutput();
 //
 // The players live in a thread of their own. Making a media player can hold its thread for seconds
 // (on an X display GStreamer tries every video sink, and one of them waits for a DRM device that a
-// machine without one never gets; a sound server that does not answer holds it as well), so the
+// machine without one never gets; a sound server slow to answer may hold it too), so the
 // window's thread only queues the calls: Play returns at once and Sound::monitor() hears of it
 // right away. IsPlaying answers from what the players last reported, and counts a sound asked for
 // as playing until its player says otherwise.
