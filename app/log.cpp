@@ -17,6 +17,7 @@ Q_LOGGING_CATEGORY(lcUpdate, "tarvik.update", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPrinting, "tarvik.printing", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcFiles, "tarvik.files", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcKeychain, "tarvik.keychain", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcSound, "tarvik.sound", QtInfoMsg)
 
 namespace {
 

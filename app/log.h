@@ -17,6 +17,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcUpdate)   // tarvik.update: software update
 Q_DECLARE_LOGGING_CATEGORY(lcPrinting) // tarvik.printing: receipts printed or saved
 Q_DECLARE_LOGGING_CATEGORY(lcFiles)    // tarvik.files: failed saves, links replaced, the account lock
 Q_DECLARE_LOGGING_CATEGORY(lcKeychain) // tarvik.keychain: where remembered passwords are kept
+Q_DECLARE_LOGGING_CATEGORY(lcSound)    // tarvik.sound: a sound that cannot play, no audio output
 
 namespace Log {
 

@@ -24,6 +24,7 @@
 #include "app/desktop.h"
 #include "app/screens.h"
 #include "app/settings.h"
+#include "app/sound.h"
 #include "app/traymessage.h"
 #include "detail/autoprint.h"
 #include "detail/corderwidget.h"
@@ -87,6 +88,7 @@ CWMain::CWMain(CSession* givenSession, QWidget* parent, Qt::WindowFlags f)
         connect(autoPrint, &CAutoPrint::PrintFailed, this, [this, autoPrint](qint64 id, const QString& text) {
             Receipt::ShowFailureInTray(trayIcon, autoPrint, id, text);
         });
+        connect(session->Sounds(), &Sound::Service::Unavailable, this, &CWMain::ShowSoundUnavailable);
     }
 
     BuildHead();
@@ -270,7 +272,7 @@ void CWMain::BuildTray()
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
     trayMenu->addSeparator();
     trayIcon->setContextMenu(trayMenu);
-    trayIcon->setToolTip(QStringLiteral("Velm"));
+    ShowTrayToolTip();
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
     connect(trayIcon, &QSystemTrayIcon::activated, this, &CWMain::onSystemTrayIconClicked);
     trayIcon->show();
@@ -300,15 +302,35 @@ void CWMain::BuildConnectionBand()
 // The band in the head follows the connection by itself; the tray icon and its tooltip say it too.
 void CWMain::ShowConnectionLost(const QDateTime& since)
 {
+    connectionLostSince = since;
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm_offline.ico")));
-    trayIcon->setToolTip(CConnectionBand::Heading(ConnectionState()) + QStringLiteral("，自 ") +
-                         since.toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" 起"));
+    ShowTrayToolTip();
 }
 
 void CWMain::ShowConnectionRestored()
 {
+    connectionLostSince = QDateTime();
     trayIcon->setIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
-    trayIcon->setToolTip(QStringLiteral("Velm"));
+    ShowTrayToolTip();
+}
+
+// Orders still come without sound: the staff are told where they look when something seems wrong.
+void CWMain::ShowSoundUnavailable()
+{
+    soundUnavailable = true;
+    ShowTrayToolTip();
+}
+
+// The connection first, the sounds on a line of their own.
+void CWMain::ShowTrayToolTip()
+{
+    QString tip = QStringLiteral("Velm");
+    if (connectionLostSince.isValid())
+        tip = CConnectionBand::Heading(ConnectionState()) + QStringLiteral("，自 ") +
+              connectionLostSince.toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" 起");
+    if (soundUnavailable)
+        tip += QStringLiteral("\n声音不可用");
+    trayIcon->setToolTip(tip);
 }
 
 QLabel* CWMain::OfflineBand() const

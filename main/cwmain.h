@@ -74,7 +74,7 @@ public:
 
     CSession* Session() const { return session.get(); }
     // The session's connection state: while it says the connection is lost, the head shows a band
-    // and the tray icon and tooltip say so.
+    // and the tray icon and tooltip say so. The tooltip also says when the sounds cannot be heard.
     CConnectionState* ConnectionState() const;
     // The logged-in account's settings and the helpers that follow them; null without a session.
     CSettings* Settings() const;
@@ -98,6 +98,7 @@ public slots:
     void SetSettingsNULL();
     void ShowConnectionLost(const QDateTime& since);
     void ShowConnectionRestored();
+    void ShowSoundUnavailable();
     void SlotOpenOrderDetail(COrder* pOrder);
     void SearchTextChanged(QString text);
     void SearchOpenOrderDetail(QString strId);
@@ -122,6 +123,7 @@ private:
     void TellReminderWhetherSeen(bool outOfSight);
     void BuildConnectionBand();
     void ShowTrayMessage(const QString& text, const QString& title = QString());
+    void ShowTrayToolTip();
     void BuildUpdate();
     template <class Window, class Make>
     void OpenOne(QPointer<Window>& window, void (CWMain::*forget)(), Make make);
@@ -148,6 +150,8 @@ private:
     QPointer<CWSettings> settingsWindow;
     QPushButton* settingsButton = nullptr;
     CConnectionBand* offlineBand = nullptr;
+    QDateTime connectionLostSince; // invalid while connected
+    bool soundUnavailable = false;
 
     CUpdateButton* updateButton = nullptr;
     CSoftwareUpdate* update = nullptr;

@@ -8,6 +8,8 @@
 #     package  build the Debian packages and check them (scripts/package.sh)
 #     fuzz     fuzz with libFuzzer (scripts/fuzz.sh): clang and its sanitizer runtimes
 #     docs     draw the architecture diagram (scripts/diagram.sh)
+#     bench    the order bench (tools/orderbench, tools/benchcompare.sh): Xvfb, and PulseAudio for
+#              its private sound server
 #     all      every one of them (the default)
 set -euo pipefail
 
@@ -50,9 +52,10 @@ add_profile() {
     # libFuzzer and its sanitizer runtimes are not part of clang's own dependencies.
     fuzz) packages+=("${BUILD[@]}" clang libclang-rt-dev) ;;
     docs) packages+=(graphviz) ;;
-    all) for p in run test package fuzz docs; do add_profile "$p"; done ;;
+    bench) packages+=("${BUILD[@]}" "${RUNTIME[@]}" xvfb xauth pulseaudio) ;;
+    all) for p in run test package fuzz docs bench; do add_profile "$p"; done ;;
     *)
-      echo "usage: scripts/setup.sh [run|test|package|fuzz|docs|all]..." >&2
+      echo "usage: scripts/setup.sh [run|test|package|fuzz|docs|bench|all]..." >&2
       exit 2
       ;;
   esac

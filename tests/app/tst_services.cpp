@@ -9,6 +9,7 @@
 #include "app/desktop.h"
 #include "app/sound.h"
 #include "app/traymessage.h"
+#include "common/heldsounds.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
 
@@ -116,6 +117,7 @@ private slots:
         Sound::Service sounds;
         QSignalSpy stopped(&sounds, &Sound::Service::Stopped);
         QSignalSpy failed(&sounds, &Sound::Service::Failed);
+        QSignalSpy unavailable(&sounds, &Sound::Service::Unavailable);
         sounds.Play(sound);
         QVERIFY(sounds.IsPlaying(sound));
         sounds.Play(sound); // from its beginning again, not a second player
@@ -125,6 +127,62 @@ private slots:
         QVERIFY(sounds.IsPlaying(sound));
         QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(1).toString()));
         QCOMPARE(stopped.at(0).at(0).toString(), sound);
+        // Without an audio output the sound plays on unheard, and that is said once.
+        QCOMPARE(unavailable.count(), Sound::ProbeOutput().isEmpty() ? 0 : 1);
+    }
+
+    // A media back end that holds the thread making a player (a DRM device waited for, a sound
+    // server that does not answer) holds only the players' own thread.
+    void stuckBackEnd_neverHoldsTheCaller()
+    {
+        HeldSoundBackEnd backEnd;
+        Sound::Service::SetOutputProbe([] { return QStringLiteral("no sound card"); });
+        auto realProbe = qScopeGuard([] { Sound::Service::SetOutputProbe(nullptr); });
+        Sound::Service sounds;
+        QSignalSpy played(Sound::monitor(), &Sound::Monitor::Played);
+        QSignalSpy stopped(&sounds, &Sound::Service::Stopped);
+        QSignalSpy unavailable(&sounds, &Sound::Service::Unavailable);
+        int ticks = 0;
+        QTimer ticking;
+        connect(&ticking, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticking.start(50);
+
+        sounds.Preload(Sound::Names());
+        sounds.Play(QStringLiteral("audio/notify.wav"));
+        QCOMPARE(played.count(), 1); // heard of at once, whatever the back end does
+        QVERIFY(sounds.IsPlaying(QStringLiteral("audio/notify.wav")));
+        QTRY_COMPARE(backEnd.Entered(), 1);
+        const int before = ticks;
+        QTRY_VERIFY(ticks >= before + 5); // the caller's event loop turns while the back end holds
+        QCOMPARE(backEnd.Left(), 0);
+        QCOMPARE(unavailable.count(), 1); // asked before any player is made
+        QCOMPARE(unavailable.at(0).at(0).toString(), QStringLiteral("no sound card"));
+        QVERIFY(sounds.IsPlaying(QStringLiteral("audio/notify.wav")));
+
+        backEnd.Release();
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, 20000);
+        QCOMPARE(stopped.at(0).at(0).toString(), QStringLiteral("audio/notify.wav"));
+        QVERIFY(!sounds.IsPlaying(QStringLiteral("audio/notify.wav")));
+        QCOMPARE(backEnd.Entered(), Sound::Names().size());
+        QVERIFY(!backEnd.InGuiThread());
+        QCOMPARE(unavailable.count(), 1);
+    }
+
+    // A service going while its back end holds does not wait for it: its thread ends by itself.
+    void stuckBackEnd_serviceGoesWithoutWaiting()
+    {
+        HeldSoundBackEnd backEnd;
+        QElapsedTimer going;
+        {
+            Sound::Service sounds;
+            sounds.Play(QStringLiteral("audio/neworder.mp3"));
+            QTRY_COMPARE(backEnd.Entered(), 1);
+            going.start();
+        }
+        QVERIFY2(going.elapsed() < 10000, qPrintable(QString::number(going.elapsed())));
+        backEnd.Release();
+        QTRY_COMPARE(backEnd.Left(), 1);
+        QCOMPARE(backEnd.Entered(), 1); // the sounds still queued are dropped
     }
 
     void unreadableSound_isReported()

@@ -117,6 +117,8 @@ private slots:
         session =
             platform->login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
         QVERIFY(session.isValid());
+        // The tray tooltips below are those of a computer that has an audio output.
+        Sound::Service::SetOutputProbe([] { return QString(); });
     }
 
     void init() { logIn(QStringLiteral("小王")); }
@@ -383,6 +385,34 @@ private slots:
         QVERIFY(band->isVisible());
         QCOMPARE(band->text(), QStringLiteral("订单同步被拒绝：登录已过期，请重新登录！"));
         QVERIFY(window->TrayIcon()->toolTip().startsWith(QStringLiteral("订单同步被拒绝，自 ")));
+    }
+
+    // Without an audio output the orders still come, unheard: the tray tooltip says so, under
+    // whatever it says about the connection.
+    void soundsUnavailable_saidInTheTrayToolTip()
+    {
+        Sound::Service::SetOutputProbe([] { return QStringLiteral("no audio output device"); });
+        auto withOutput = qScopeGuard([] { Sound::Service::SetOutputProbe([] { return QString(); }); });
+        openWindow();
+        QSignalSpy unavailable(window->Session()->Sounds(), &Sound::Service::Unavailable);
+        QTRY_COMPARE_WITH_TIMEOUT(window->TrayIcon()->toolTip(), QStringLiteral("Velm\n声音不可用"), 10000);
+        QCOMPARE(unavailable.count(), 1);
+
+        CConnectionState* state = window->ConnectionState();
+        QObject::disconnect(window->Session()->Polls(), nullptr, state, nullptr);
+        qint64 now = 0;
+        state->SetClock([&now] { return now; });
+        auto realClock = qScopeGuard([state] { state->SetClock(nullptr); });
+        state->SetThreshold(1000);
+        state->Failed();
+        now = 1000;
+        state->Failed();
+        QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("网络连接中断，自 ") +
+                                                    state->Since().toString(QStringLiteral("hh:mm:ss")) +
+                                                    QStringLiteral(" 起\n声音不可用"));
+        state->Succeeded();
+        QCOMPARE(window->TrayIcon()->toolTip(), QStringLiteral("Velm\n声音不可用"));
+        QCOMPARE(unavailable.count(), 1);
     }
 
     // The real polls fail: the band comes; once they succeed again it goes and the client asks for

@@ -7,6 +7,7 @@
 #include <QUrlQuery>
 
 #include "common/fakenetwork.h"
+#include "common/heldsounds.h"
 #include "common/localhttpserver.h"
 #include "common/testmain.h"
 #include "confirm/cwservertable.h"
@@ -251,6 +252,31 @@ private slots:
                                   (QStringList{"audio/neworder.mp3", "audio/notify.wav"}), 6000);
         QCOMPARE(pane.ids(1).first(), qint64(41));
         QVERIFY(pane.list->ServerTable()->ConfirmCell(42));
+    }
+
+    // The sounds load half a second after the first full list. A media back end that holds the
+    // thread making a player for as long as it likes (a machine without a sound server or a DRM
+    // device) holds neither the polls nor the sound a new order asks for.
+    void soundBackEndStuck_pollsKeepTheirRhythm()
+    {
+        PollClock::SetSecondLength(100); // a pay/finish poll every 300 ms
+        const QDateTime now = QDateTime::currentDateTime();
+        fullList = {entry(41, 2, stamp(now))};
+        HeldSoundBackEnd backEnd;
+        SoundLog sounds;
+        OrderPane pane(user);
+        QTRY_COMPARE_WITH_TIMEOUT(backEnd.Entered(), 1, 10000);
+        const int polled = sent("PayFinishOrder").size();
+        QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() >= polled + 5, 10000);
+
+        newOrders = {entry(43, 1, stamp(now.addSecs(1)))};
+        pane.polls()->HttpNewOrder();
+        QTRY_COMPARE(sounds.played, QStringList{"audio/neworder.mp3"});
+        QCOMPARE(pane.ids(1), QList<qint64>{43});
+        QVERIFY(pane.session->Sounds()->IsPlaying(QStringLiteral("audio/neworder.mp3")));
+        QCOMPARE(backEnd.Left(), 0); // all of it while the back end held
+        QVERIFY(!backEnd.InGuiThread());
+        backEnd.Release();
     }
 
     // Twenty thousand buyers ask at once: the table takes them in one go and the polls go on.

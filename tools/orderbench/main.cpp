@@ -1,7 +1,7 @@
 // Times the order pane (CAllList) against velm-platform, offscreen, and the real `tarvik` program
 // logged in against the demo shop:
 //   tarvik-orderbench [--runs N] [--client-runs N] [--idle-seconds S] [--tarvik PATH] [--no-x]
-//                     [--tsv FILE]
+//                     [--stalls-only] [--tsv FILE]
 // In process, for 1 000 and 10 000 orders: the full list from request to laid-out rows (the HTTP
 // part shown separately), the memory each order adds, a 200-entry pay/finish reply, a new order
 // from the poll's answer to its row placed and its sound asked for, the full list read again and
@@ -9,6 +9,10 @@
 // The real program, started with auto-login against `velm-platform --seed`: its resident memory
 // once the main window has its first full list, and its CPU over S idle seconds (offscreen; the
 // memory also on an X display, a private Xvfb, unless --no-x).
+// The longest stall of the window's event loop (the longest time it does not turn) during a login
+// with 10 000 orders and the half minute after it: a new order and its sound, a pay/finish reply
+// of 200 entries; once without a sound server and once with a private PulseAudio, each in a
+// process of its own, on the X display unless --no-x (--stalls-only measures nothing else).
 // Prints Markdown tables; --tsv also writes "measure<TAB>value<TAB>unit<TAB>target" lines for
 // tools/benchcompare.sh.
 #include <QApplication>
@@ -118,6 +122,21 @@ void CloseMainWindow(CWMain* window)
 const QList<COrderList*>& GroupsOf(CWMain* window)
 {
     return window->AllList()->Lists();
+}
+
+COrderPolls* PollsOf(CWMain* window)
+{
+    return window->Session()->Polls();
+}
+
+const COrderBook* BookOf(CWMain* window)
+{
+    return window->Session()->Book();
+}
+
+COrderList* GroupOf(CWMain* window, int status)
+{
+    return window->AllList()->FindList(status);
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -435,6 +454,128 @@ double FirstRowsMs(int wanted, int seeded)
     return ms;
 }
 
+// ---- Stalls of the window's event loop ----------------------------------------------------------
+
+// The longest time the event loop does not turn, per phase: a precise 5 ms timer, each gap between
+// two of its ticks counted in the phase it began in (a stall that ends the list's handling belongs
+// to the list). A new phase closes the gap running: what the caller does next is the new phase's.
+// The bench's own blocking calls to the platform run in Idle, which is not counted.
+class StallWatch
+{
+public:
+    enum Phase { Idle, Window, Login, List, AfterList, NewOrder, PayFinish, Phases };
+
+    explicit StallWatch(std::function<void(StallWatch&)> onTick) : onTick(std::move(onTick))
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            Close();
+            this->onTick(*this);
+        });
+        clock.start();
+        timer.start();
+    }
+    void Begin(Phase p)
+    {
+        Close();
+        phase = p;
+    }
+    Phase Current() const { return phase; }
+    double Longest(Phase p) const { return longest[p]; }
+
+private:
+    void Close()
+    {
+        const double now = clock.nsecsElapsed() / 1e6;
+        longest[phase] = qMax(longest[phase], now - last);
+        last = now;
+    }
+
+    std::function<void(StallWatch&)> onTick;
+    QTimer timer;
+    QElapsedTimer clock;
+    double last = 0;
+    Phase phase = Idle;
+    double longest[Phases] = {};
+};
+
+const char* const stallPhaseNames[] = {"idle",       "window",    "login",     "list",
+                                       "after-list", "new-order", "pay-finish"};
+
+// In a process of its own (the sound server it finds is the one its environment names): the main
+// window opened as a login opens it, with `benchOrders` orders more than the demo shop's, until 5 s
+// after its full list; then a new order and its sound; then a pay/finish reply of 200 entries.
+// Prints "stall<TAB>phase<TAB>ms" lines.
+int RunStallChild(int benchOrders)
+{
+    PlatformProcess platform({QStringLiteral("--seed"), QStringLiteral("--bench-orders"),
+                              QString::number(benchOrders), QStringLiteral("--page-size"),
+                              QStringLiteral("100000")});
+    if (!platform.isRunning()) {
+        out << "velm-platform: " << platform.errorString() << "\n";
+        return 1;
+    }
+    CUser user = LogIn(platform);
+    user.SetAccount(PlatformProcess::DemoAccount);
+    CWMain* window = nullptr;
+    QElapsedTimer sinceLaidOut;
+    auto laidOut = [&window] {
+        for (COrderList* group : GroupsOf(window))
+            if (group->Count() > 0 && group->GroupCount()->text() != QLatin1String("..."))
+                return true;
+        return false;
+    };
+    bool listWatched = false;
+    StallWatch watch([&](StallWatch& w) {
+        // The list's phase starts when its body is in: what comes before is the window's own.
+        if (w.Current() == StallWatch::Login && !listWatched)
+            for (const QPointer<QNetworkReply>& reply : WatchingManager::Created())
+                if (reply && reply->url().path().endsWith(QLatin1String("/StaffOrderList"))) {
+                    QObject::connect(reply, &QNetworkReply::readChannelFinished, [&w] { w.Begin(StallWatch::List); });
+                    listWatched = true;
+                }
+        if (w.Current() == StallWatch::List && laidOut()) {
+            w.Begin(StallWatch::AfterList);
+            sinceLaidOut.start();
+        }
+    });
+    QTest::qWait(200);
+    WatchingManager::Created().clear();
+    watch.Begin(StallWatch::Window);
+    window = OpenMainWindow(&user);
+    watch.Begin(StallWatch::Login);
+    // The sounds load half a second after the list: five seconds take in what follows.
+    if (!QTest::qWaitFor([&] { return sinceLaidOut.isValid() && sinceLaidOut.elapsed() >= 5000; }, 120000))
+        out << "the full list was not laid out within two minutes\n";
+
+    watch.Begin(StallWatch::Idle);
+    const int soundsBefore = Sound::monitor()->Count();
+    const qint64 id = platform.createOrder(QJsonObject{{"status", 1}});
+    QTest::qWait(100);
+    watch.Begin(StallWatch::NewOrder);
+    PollsOf(window)->HttpNewOrder();
+    QTest::qWait(3000);
+    const COrderList* paid = GroupOf(window, 1);
+    if (!BookOf(window)->Find(id) || !paid || paid->Ids().value(0) != id || Sound::monitor()->Count() == soundsBefore)
+        out << "the new order " << id << " did not arrive on top of its group with its sound\n";
+
+    watch.Begin(StallWatch::Idle);
+    ChangeOrders(platform, BookOf(window));
+    QTest::qWait(2000); // the new order's sound has ended
+    watch.Begin(StallWatch::PayFinish);
+    PollsOf(window)->HttpPayFinishOrder();
+    QTest::qWait(3000);
+    watch.Begin(StallWatch::Idle);
+
+    for (int phase = StallWatch::Window; phase < StallWatch::Phases; ++phase)
+        out << "stall\t" << stallPhaseNames[phase] << '\t'
+            << QString::number(watch.Longest(StallWatch::Phase(phase)), 'f', 1) << '\n';
+    out.flush();
+    CloseMainWindow(window);
+    return 0;
+}
+
 // ---- The real program ---------------------------------------------------------------------------
 
 // user + system CPU of a process (all its threads) in clock ticks; -1 once it has gone.
@@ -627,6 +768,101 @@ ProgramResult MeasureProgram(const QString& program, const QString& display, int
     return result;
 }
 
+// A private PulseAudio with a null sink, in a folder of its own; `address` stays empty when it
+// cannot be started (not installed).
+struct PulseServer
+{
+    QTemporaryDir home;
+    QProcess process;
+    QString address;
+    QString failure;
+    PulseServer()
+    {
+        const QString runtime = home.filePath(QStringLiteral("runtime"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.remove(QStringLiteral("PULSE_SERVER"));
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setStandardOutputFile(home.filePath(QStringLiteral("pulseaudio.log")));
+        process.start(QStringLiteral("pulseaudio"),
+                      {QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
+                       QStringLiteral("-L"), QStringLiteral("module-null-sink"), QStringLiteral("-L"),
+                       QStringLiteral("module-native-protocol-unix")});
+        if (!process.waitForStarted(5000)) {
+            failure = QStringLiteral("pulseaudio: ") + process.errorString();
+            return;
+        }
+        const QString socket = runtime + QStringLiteral("/pulse/native");
+        if (QTest::qWaitFor([&] { return QFileInfo::exists(socket) || process.state() != QProcess::Running; },
+                            10000) &&
+            QFileInfo::exists(socket))
+            address = QStringLiteral("unix:") + socket;
+        else
+            failure = QStringLiteral("pulseaudio did not open its socket");
+    }
+    ~PulseServer()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+};
+
+struct Stalls
+{
+    QHash<QString, double> ms; // by phase name, the median of the runs
+    QString failure;
+};
+
+// `runs` child processes (this program with --stall-child) on `display` (empty: offscreen), with
+// `pulseServer` as their sound server (one that does not exist: none).
+Stalls MeasureStalls(int benchOrders, const QString& display, const QString& pulseServer, int runs)
+{
+    Stalls stalls;
+    QHash<QString, QVector<double>> measured;
+    for (int run = 0; run < runs; ++run) {
+        QTemporaryDir runtime;
+        QFile::setPermissions(runtime.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PULSE_SERVER"), pulseServer);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                   display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+        if (!display.isEmpty())
+            env.insert(QStringLiteral("DISPLAY"), display);
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--stall-child"), QString::number(benchOrders)});
+        if (!child.waitForFinished(300000)) {
+            child.kill();
+            child.waitForFinished(5000);
+            stalls.failure = QStringLiteral("the stall measurement did not end within 5 minutes");
+            continue;
+        }
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() == 3 && fields.at(0) == "stall")
+                measured[QString::fromLatin1(fields.at(1))].append(fields.at(2).toDouble());
+            else if (!line.trimmed().isEmpty())
+                stalls.failure = QString::fromUtf8(line.trimmed());
+        }
+    }
+    for (auto it = measured.cbegin(); it != measured.cend(); ++it)
+        stalls.ms.insert(it.key(), Median(it.value()));
+    if (stalls.ms.isEmpty() && stalls.failure.isEmpty())
+        stalls.failure = QStringLiteral("no measurement");
+    return stalls;
+}
+
 QString ArgumentAfter(const QString& option, const QString& fallback)
 {
     const QStringList args = QCoreApplication::arguments();
@@ -657,12 +893,13 @@ int main(int argc, char* argv[])
     const QStringList args = QCoreApplication::arguments();
     if (args.contains(QStringLiteral("--help"))) {
         out << "tarvik-orderbench [--runs N] [--client-runs N] [--idle-seconds S] [--tarvik PATH] [--no-x]"
-               " [--tsv FILE]\n"
+               " [--stalls-only] [--tsv FILE]\n"
                "  --runs N          in-process repetitions, median reported (default 5)\n"
                "  --client-runs N   starts of the real program (default: --runs)\n"
                "  --idle-seconds S  idle CPU measured over S seconds per start (default 60; 0: not)\n"
                "  --tarvik PATH     the program to start (default: the one of this build)\n"
-               "  --no-x            no memory row on an X display (Xvfb)\n"
+               "  --no-x            no memory row on an X display (Xvfb); the stalls measured offscreen\n"
+               "  --stalls-only     only the event loop's stalls, without and with a sound server\n"
                "  --tsv FILE        also write measure, value, unit and target, tab-separated\n";
         return 0;
     }
@@ -674,11 +911,101 @@ int main(int argc, char* argv[])
 
     WatchingManager::Install();
     PollClock::SetSecondLength(3600 * 1000); // the polls after the first wait hours
+    const int childAt = args.indexOf(QStringLiteral("--stall-child"));
+    if (childAt > 0)
+        return RunStallChild(args.value(childAt + 1).toInt()); // its first sounds load as after a login
+    const bool stallsOnly = args.contains(QStringLiteral("--stalls-only"));
+    const bool withX = !args.contains(QStringLiteral("--no-x"));
+    const QString le = QString::fromUtf8("≤ ");
+    const QString dash = QString::fromUtf8("—");
+
+    const int seeded = SeededOrders();
+    // Each case in a process of its own: the media back end and the sound server it found stay
+    // with a process.
+    Stalls without, with;
+    QString stallScreen = QStringLiteral("offscreen");
+    {
+        std::unique_ptr<XServer> x;
+        if (withX)
+            x = std::make_unique<XServer>();
+        const QString display = x ? x->display : QString();
+        if (!display.isEmpty())
+            stallScreen = QStringLiteral("X display, Xvfb");
+        QTemporaryDir nowhere;
+        without = MeasureStalls(10000 - seeded, display,
+                                QStringLiteral("unix:") + nowhere.filePath(QStringLiteral("no-server")), runs);
+        PulseServer pulse;
+        if (pulse.address.isEmpty())
+            with.failure = pulse.failure;
+        else
+            with = MeasureStalls(10000 - seeded, display, pulse.address, runs);
+    }
+    struct StallRow
+    {
+        const char* phase;
+        QString measure;
+        QString target;
+    };
+    const QList<StallRow> stallRows = {
+        {"window", QStringLiteral("login: the main window made (one step, as the login's reply is in)"),
+         le + "100 ms"},
+        {"login", QStringLiteral("login: the window shown, until its full list is in"), le + "100 ms"},
+        {"list", QStringLiteral("the full list of 10 000 orders handled and laid out (its own handling)"),
+         QStringLiteral("handling ") + le + "200 ms"},
+        {"after-list", QStringLiteral("the 5 s after the full list (the sounds load half a second after it)"),
+         le + "100 ms"},
+        {"new-order", QStringLiteral("a new order and its sound, 3 s from its poll"), le + "100 ms"},
+        {"pay-finish", QStringLiteral("a pay/finish reply of 200 entries and its sound, 3 s from its poll"),
+         le + "100 ms"},
+    };
+    auto stallCell = [](const Stalls& stalls, const char* phase) -> QString {
+        if (stalls.ms.contains(QString::fromLatin1(phase)))
+            return Ms(stalls.ms.value(QString::fromLatin1(phase)));
+        return QStringLiteral("failed: ") + stalls.failure;
+    };
+    auto printStalls = [&] {
+        out << "\n| longest stall of the event loop, 10 000 orders (" << stallScreen << ", median of " << runs
+            << ") | without a sound server | with a sound server | target |\n";
+        out << "|---|---|---|---|\n";
+        for (const StallRow& row : stallRows)
+            out << "| " << row.measure << " | " << stallCell(without, row.phase) << " | " << stallCell(with, row.phase)
+                << " | " << row.target << " |\n";
+        out.flush();
+    };
+    auto writeStalls = [&](QTextStream& rows) {
+        for (const StallRow& row : stallRows) {
+            for (const auto& [stalls, server] : {std::make_pair(&without, "without"), std::make_pair(&with, "with")}) {
+                if (!stalls->ms.contains(QString::fromLatin1(row.phase)))
+                    continue;
+                rows << QStringLiteral("longest stall, %1, %2 a sound server").arg(row.measure, QLatin1String(server))
+                     << '\t' << QString::number(stalls->ms.value(QString::fromLatin1(row.phase)), 'f', 3) << "\tms\t"
+                     << row.target << '\n';
+            }
+        }
+    };
+    auto openTsv = [&](QFile& tsv) {
+        if (tsv.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return true;
+        fprintf(stderr, "cannot write %s\n", qPrintable(tsvPath));
+        return false;
+    };
+    if (stallsOnly) {
+        printStalls();
+        if (!tsvPath.isEmpty()) {
+            QFile tsv(tsvPath);
+            if (!openTsv(tsv))
+                return 1;
+            QTextStream rows(&tsv);
+            rows.setCodec("UTF-8");
+            writeStalls(rows);
+        }
+        return 0;
+    }
+
     {
         QMediaPlayer warmUp;
     } // the media back end loads once per process, not per pane
 
-    const int seeded = SeededOrders();
     Measure(seeded + 50, seeded, 1); // warm-up: fonts, style sheets and the table window, first used
     const Round small = Measure(1000, seeded, runs);
     const Round large = Measure(10000, seeded, runs);
@@ -688,7 +1015,6 @@ int main(int argc, char* argv[])
 
     const ProgramResult offscreen = MeasureProgram(program, QString(), clientRuns, idleSeconds);
     ProgramResult onX;
-    const bool withX = !args.contains(QStringLiteral("--no-x"));
     if (withX) {
         XServer x;
         if (x.display.isEmpty())
@@ -697,8 +1023,6 @@ int main(int argc, char* argv[])
             onX = MeasureProgram(program, x.display, clientRuns, 0);
     }
 
-    const QString le = QString::fromUtf8("≤ ");
-    const QString dash = QString::fromUtf8("—");
     out << "| measure | " << small.orders << " orders | " << large.orders << " orders | target at 10 000 |\n";
     out << "|---|---|---|---|\n";
     out << "| full list, request to laid-out rows (median of " << runs << ") | " << Ms(small.ingest.totalMs)
@@ -757,14 +1081,12 @@ int main(int argc, char* argv[])
         << " | |\n";
     if (offscreen.rounds && offscreen.rounds < clientRuns)
         out << "\n" << clientRuns - offscreen.rounds << " start(s) failed: " << offscreen.failure << "\n";
-    out.flush();
+    printStalls();
 
     if (!tsvPath.isEmpty()) {
         QFile tsv(tsvPath);
-        if (!tsv.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            fprintf(stderr, "cannot write %s\n", qPrintable(tsvPath));
+        if (!openTsv(tsv))
             return 1;
-        }
         QTextStream rows(&tsv);
         rows.setCodec("UTF-8");
         auto row = [&rows](const QString& measure, double value, const char* unit, const QString& target) {
@@ -794,6 +1116,7 @@ int main(int argc, char* argv[])
             le + "100 ms");
         row(QStringLiteral("unfolding a group of 10 000 rows"), big.unfoldMs, "ms", QStringLiteral("< 1 000 ms"));
         row(QStringLiteral("login reply to the first laid-out rows, 10 000 orders"), largeFirstRows, "ms", QString());
+        writeStalls(rows);
     }
     return 0;
 }
