@@ -35,9 +35,11 @@ class QTimer;
 //
 // The pay/finish poll asks from one second before its cursor and counts each (order, status,
 // stamp) once. An entry about an order the book does not know (an order beyond the first page of
-// the full list) is fetched in full and added. A paid order reported paid again, stamped later
-// than anything the client learnt of it by any road (and later than its payment), asks for
-// confirmation; the same stamp again is only the platform telling what the client already knows.
+// the full list, or one paid before the new-order poll listed it) is fetched in full and added;
+// the client learns the order from that report, so the report asks for nothing. A paid order
+// reported paid again, stamped later than anything the client learnt of it by any road (and later
+// than its payment), asks for confirmation; the same stamp again is only the platform telling
+// what the client already knows.
 //
 // Each reply rings once: the new-order sound when new paid orders arrived with it (CNewOrders
 // counts them), the confirmation sound when buyers asked for confirmation.
@@ -143,8 +145,6 @@ private:
     // asked for again after a failure until the platform answers.
     QHash<QNetworkReply*, qint64> fetching;
     QSet<qint64> toFetch;
-    // Unknown orders whose report asked for confirmation: the fetched order goes to the table.
-    QSet<qint64> askedWhileUnknown;
     // Orders turned away while the waiting list was full: counted, and logged once rather than each
     // (a hostile reply may name hundreds of thousands).
     int turnedAway = 0;
