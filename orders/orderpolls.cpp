@@ -310,7 +310,7 @@ void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
         }
     }
     Ring(arrivalsBefore, false);
-    RestartHttpNewOrder(20);
+    RestartHttpNewOrder(newOrderSeconds);
 }
 
 void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)

@@ -72,6 +72,10 @@ public:
     int DetailsInFlight() const { return fetching.size(); }
     // Also fetch the full detail of every new paid order (auto-print needs it).
     void SetFetchNewDetails(bool on) { fetchNewDetails = on; }
+    // Seconds between two new-order polls (20). The soak asks more often, so that the new-order
+    // poll often falls between a payment and the pay/finish poll that reports it.
+    void SetNewOrderSeconds(int seconds) { newOrderSeconds = qMax(1, seconds); }
+    int NewOrderSeconds() const { return newOrderSeconds; }
 
 public slots:
     bool HttpAllOrder();
@@ -137,6 +141,7 @@ private:
     QDateTime platformTime; // the platform's clock at its latest reply
     bool loaded = false;
     bool fetchNewDetails = false;
+    int newOrderSeconds = 20;
     bool rereading = false;   // the full list is being read again
     bool rereadAgain = false; // a catch-up waits for that read to end
     int refusedLists = 0;     // full lists refused in a row
