@@ -116,7 +116,6 @@ void AlarmWitness::OnAdded(COrder* order, bool listedAtLogin)
             loginList = now;
         listed.insert(id, order->GetStatus());
     }
-    learnt.insert(id, now);
     stamp.insert(id, StampOf(order));
     if (order->GetStatus() != StatusPaid.first)
         return;
@@ -158,6 +157,17 @@ void AlarmWitness::OnConfirmationAsked(const QList<COrder*>& orders)
         confirmation.id = order->GetId();
         confirmation.stamp = StampOf(order);
         confirmation.knownBefore = stamp.value(order->GetId());
+        QStringList told;
+        for (const ReplyInHand::Entry& entry : inHand->entries)
+            if (entry.id == order->GetId())
+                told << QStringLiteral("status %1 stamp %2").arg(entry.status).arg(entry.ertime);
+        confirmation.reply = inHand->serial ? QStringLiteral("%1 reply #%2 sent at %3 (%4)")
+                                                  .arg(inHand->endpoint)
+                                                  .arg(inHand->serial)
+                                                  .arg(Clock(inHand->sentAt))
+                                                  .arg(told.isEmpty() ? QStringLiteral("nothing of it")
+                                                                      : told.join(QStringLiteral(", ")))
+                                            : QStringLiteral("no reply");
         stamp.insert(order->GetId(), confirmation.stamp);
         confirmations.append(confirmation);
     }
@@ -302,8 +312,8 @@ AlarmVerdict JudgeAlarms(const AlarmWitness& witness, const QJsonArray& log, con
             continue;
         }
         ++asks.falseAlarms;
-        asks.details << QStringLiteral("false confirmation of order %1 at %2: stamp %3, the client knew %4; "
-                                       "the buyer's requests: %5")
+        asks.details << QStringLiteral("false confirmation of order %1 at %2 while reading %6: stamp %3, the "
+                                       "client knew %4; the buyer's requests: %5")
                             .arg(confirmation.id)
                             .arg(Clock(confirmation.when.at))
                             .arg(confirmation.stamp.isEmpty() ? QStringLiteral("none") : confirmation.stamp)
@@ -313,7 +323,8 @@ AlarmVerdict JudgeAlarms(const AlarmWitness& witness, const QJsonArray& log, con
                                 for (const Event& request : asked)
                                     stamps << request.ertime;
                                 return stamps.join(QStringLiteral(", "));
-                            }()) +
+                            }())
+                            .arg(confirmation.reply) +
                         platformSide(confirmation.id);
     }
     for (auto it = requests.cbegin(); it != requests.cend(); ++it) {

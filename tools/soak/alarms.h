@@ -45,13 +45,12 @@ class AlarmWitness : public QObject
 {
 public:
     // `inHand` is updated by the soak's network manager before the client reads each reply.
-    AlarmWitness(const ReplyInHand* inHand, QObject* parent = nullptr);
+    explicit AlarmWitness(const ReplyInHand* inHand, QObject* parent = nullptr);
 
     // Follows the session from before its first full list arrives.
     void Watch(CSession* session);
     // The soak's staff member opens the order's detail window (which acknowledges it).
     void Opened(qint64 id);
-    Moment Now();
 
     struct Confirmation
     {
@@ -59,6 +58,7 @@ public:
         qint64 id = 0;
         QString stamp;       // the order's update stamp in the book when it was handed over
         QString knownBefore; // the stamp the client held before ("" when none)
+        QString reply;       // the reply that brought it, and what it said of the order
     };
     struct Reminder
     {
@@ -76,7 +76,6 @@ public:
     quint64 ticks = 0;
     Moment loginList;                // the login's full list reached the book
     QHash<qint64, int> listed;       // the login's full list: status of each order
-    QHash<qint64, Moment> learnt;    // the book first held the order
     QHash<qint64, Moment> knownPaid; // the book first held the order as paid
     QHash<qint64, QString> stamp;    // the stamp the book held, as last seen
     QHash<qint64, QList<Moment>> arrivals;
@@ -96,6 +95,7 @@ public:
     int notifySounds = 0;
 
 private:
+    Moment Now();
     void OnAdded(COrder* order, bool listedAtLogin);
     void OnStatusChanged(COrder* order, int previous);
     void OnArrived(qint64 id);

@@ -61,11 +61,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -102,6 +104,7 @@
 namespace {
 
 QTextStream out(stdout);
+Q_LOGGING_CATEGORY(lcSoak, "tarvik.soak")
 
 const QString newOrderPoll = QStringLiteral("UpdateStaffOrderList");
 const QString payFinishPoll = QStringLiteral("PayFinishOrder");
@@ -238,11 +241,20 @@ public:
             // Read without taking it from the client.
             const QJsonObject answer = QJsonDocument::fromJson(reply->peek(reply->bytesAvailable())).object();
             const QJsonArray commos = answer.value("info").toObject().value("commos").toArray();
+            QStringList told;
             for (const QJsonValue& value : commos) {
                 const QJsonObject entry = value.toObject();
                 inHand.entries.append({entry.value("id").toVariant().toLongLong(),
                                        entry.value("status").toInt(), entry.value("ertime").toString()});
+                told << QStringLiteral("%1/%2/%3")
+                            .arg(inHand.entries.last().id)
+                            .arg(inHand.entries.last().status)
+                            .arg(inHand.entries.last().ertime);
             }
+            qCDebug(lcSoak, "PayFinishOrder reply %llu sent at %s: %s", inHand.serial,
+                    qPrintable(
+                        QDateTime::fromMSecsSinceEpoch(sentAtEpoch).toString(QStringLiteral("hh:mm:ss.zzz"))),
+                    qPrintable(told.join(QLatin1Char(' '))));
         }
         const quint64 serial = inHand.serial;
         QMetaObject::invokeMethod(
@@ -653,7 +665,8 @@ private:
 struct Snapshot
 {
     bool ok = false;
-    QHash<qint64, int> status; // every order of the shop and its status
+    QHash<qint64, int> status;     // every order of the shop and its status
+    QHash<qint64, QString> ertime; // and its update stamp
 };
 
 Snapshot TakeSnapshot(PlatformProcess& platform, const PlatformProcess::Session& session)
@@ -666,6 +679,7 @@ Snapshot TakeSnapshot(PlatformProcess& platform, const PlatformProcess::Session&
     for (const QJsonValue& entry : answer.value("info").toObject().value("commos").toArray()) {
         const QJsonObject order = entry.toObject();
         snapshot.status.insert(order.value("id").toVariant().toLongLong(), order.value("status").toInt());
+        snapshot.ertime.insert(order.value("id").toVariant().toLongLong(), order.value("ertime").toString());
     }
     snapshot.ok = true;
     return snapshot;
@@ -955,12 +969,50 @@ int main(int argc, char* argv[])
     // A reminder's timer may fire late while the GUI thread is busy (a sanitizer build on a loaded
     // machine): half an interval, or the soak's tolerance if that is longer.
     rules.toleranceMsecs = qMax(tolerance, rules.reminderMsecs / 2);
-    const AlarmVerdict alarms = JudgeAlarms(
-        witness,
-        platform.admin("GET", QStringLiteral("events")).value("info").toObject().value("events").toArray(),
-        rules);
+    const QStringList printed = platform.outputLines(); // read first: each line follows its event
+    const QJsonArray events =
+        platform.admin("GET", QStringLiteral("events")).value("info").toObject().value("events").toArray();
+    const AlarmVerdict alarms = JudgeAlarms(witness, events, rules);
     if (!alarms.ok)
         failures << QStringLiteral("the platform's event log could not be read");
+    // The log is the oracle: every order's stamp at the last snapshot is one it logged.
+    QSet<QString> logged;
+    for (const QJsonValue& event : events)
+        logged.insert(QStringLiteral("%1/%2")
+                          .arg(event["id"].toVariant().toLongLong())
+                          .arg(event["ertime"].toString()));
+    // And it agrees with what the simulated buyers printed.
+    QHash<QString, int> logCounts;
+    for (const QJsonValue& event : events) {
+        const QString id = event["id"].toVariant().toString();
+        if (event["request"].toBool())
+            ++logCounts[QStringLiteral("request ") + id];
+        if (event["status"].toInt() == 1 && event["previous"].toInt() != 1)
+            ++logCounts[QStringLiteral("paid ") + id];
+    }
+    const QRegularExpression printedEvent(
+        QStringLiteral("\\] (?:buyer of order (\\d+) asks the shop to confirm|new order (\\d+):)"));
+    QHash<QString, int> printCounts;
+    for (const QString& line : printed) {
+        const QRegularExpressionMatch match = printedEvent.match(line);
+        if (match.hasMatch())
+            ++printCounts[match.captured(1).isEmpty() ? QStringLiteral("paid ") + match.captured(2)
+                                                      : QStringLiteral("request ") + match.captured(1)];
+    }
+    int printedEvents = 0;
+    for (int count : qAsConst(printCounts))
+        printedEvents += count;
+    for (auto it = printCounts.cbegin(); it != printCounts.cend(); ++it)
+        if (alarms.ok && logCounts.value(it.key()) < it.value())
+            failures << QStringLiteral("the platform printed %1 × \"%2\", its log holds %3")
+                            .arg(it.value())
+                            .arg(it.key())
+                            .arg(logCounts.value(it.key()));
+    for (auto it = end.ertime.cbegin(); it != end.ertime.cend(); ++it)
+        if (alarms.ok && !logged.contains(QStringLiteral("%1/%2").arg(it.key()).arg(it.value())))
+            failures << QStringLiteral("order %1: stamp %2 is in no event of the platform's log")
+                            .arg(it.key())
+                            .arg(it.value());
     QStringList alarmProblems;
     for (const AlarmRow* row : {&alarms.newOrders, &alarms.confirmations, &alarms.reminders})
         alarmProblems << row->details;
@@ -1067,6 +1119,9 @@ int main(int argc, char* argv[])
         << alarms.roads.join(QStringLiteral(", ")) << "; a reminder came at most "
         << Ms(alarms.reminderLateness) << " after its interval (allowed " << Ms(rules.toleranceMsecs)
         << ") |\n";
+    out << "| the platform's log | " << events.size()
+        << " changes of orders; every order's stamp at the end is in it, "
+        << "and so are the " << printedEvents << " payments and requests the simulated buyers printed |\n";
     out << "| result | "
         << (failures.isEmpty()
                 ? QStringLiteral("passed: nothing lost, no poll stopped, no crash, no false or missed alarm")
