@@ -310,7 +310,7 @@ void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
         }
     }
     Ring(arrivalsBefore, false);
-    RestartHttpNewOrder(20);
+    RestartHttpNewOrder(newOrderSeconds);
 }
 
 void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
@@ -341,11 +341,11 @@ void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
             }
             COrder* order = book->Find(id);
             if (!order) {
-                // Paid, and changed after its payment: whatever else it is, its buyer asks.
+                // Learnt from this report, which cannot tell a buyer's request from the payment
+                // itself: a payment after the order was placed moves the stamp too, and stamps may
+                // run seconds ahead of the payment's time. The order arrives as new; a later
+                // report asks.
                 FetchDetail(id);
-                const QDateTime paidAt = ReadStamp(entry.value(QStringLiteral("ptime")));
-                if (reported == StatusPaid.first && paidAt.isValid() && paidAt < stamp && toFetch.contains(id))
-                    askedWhileUnknown.insert(id);
                 continue;
             }
             // Reported again as paid, stamped later than whatever the client learnt of the order:
@@ -388,7 +388,6 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id, quint64 asked)
     if (answer.networkError || !answer.isObject)
         return; // asked for again with the next pay/finish poll
     toFetch.remove(id);
-    const bool askedToConfirm = askedWhileUnknown.remove(id);
     StartFetches();
     if (answer.status != 1)
         return; // the platform does not know it either
@@ -402,10 +401,7 @@ void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id, quint64 asked)
         return;
     if (!known)
         LogNew(order, QStringLiteral("PayFinishOrder"));
-    const bool confirmation = askedToConfirm && order->GetStatus() == StatusPaid.first;
-    if (confirmation)
-        emit ConfirmationAsked({order});
-    Ring(arrivalsBefore, confirmation);
+    Ring(arrivalsBefore, false);
     emit DetailFetched(order);
 }
 

@@ -35,9 +35,11 @@ class QTimer;
 //
 // The pay/finish poll asks from one second before its cursor and counts each (order, status,
 // stamp) once. An entry about an order the book does not know (an order beyond the first page of
-// the full list) is fetched in full and added. A paid order reported paid again, stamped later
-// than anything the client learnt of it by any road (and later than its payment), asks for
-// confirmation; the same stamp again is only the platform telling what the client already knows.
+// the full list, or one paid before the new-order poll listed it) is fetched in full and added;
+// the client learns the order from that report, so the report asks for nothing. A paid order
+// reported paid again, stamped later than anything the client learnt of it by any road (and later
+// than its payment), asks for confirmation; the same stamp again is only the platform telling
+// what the client already knows.
 //
 // Each reply rings once: the new-order sound when new paid orders arrived with it (CNewOrders
 // counts them), the confirmation sound when buyers asked for confirmation.
@@ -70,6 +72,10 @@ public:
     int DetailsInFlight() const { return fetching.size(); }
     // Also fetch the full detail of every new paid order (auto-print needs it).
     void SetFetchNewDetails(bool on) { fetchNewDetails = on; }
+    // Seconds between two new-order polls (20). The soak asks more often, so that the new-order
+    // poll often falls between a payment and the pay/finish poll that reports it.
+    void SetNewOrderSeconds(int seconds) { newOrderSeconds = qMax(1, seconds); }
+    int NewOrderSeconds() const { return newOrderSeconds; }
 
 public slots:
     bool HttpAllOrder();
@@ -135,6 +141,7 @@ private:
     QDateTime platformTime; // the platform's clock at its latest reply
     bool loaded = false;
     bool fetchNewDetails = false;
+    int newOrderSeconds = 20;
     bool rereading = false;   // the full list is being read again
     bool rereadAgain = false; // a catch-up waits for that read to end
     int refusedLists = 0;     // full lists refused in a row
@@ -143,8 +150,6 @@ private:
     // asked for again after a failure until the platform answers.
     QHash<QNetworkReply*, qint64> fetching;
     QSet<qint64> toFetch;
-    // Unknown orders whose report asked for confirmation: the fetched order goes to the table.
-    QSet<qint64> askedWhileUnknown;
     // Orders turned away while the waiting list was full: counted, and logged once rather than each
     // (a hostile reply may name hundreds of thousands).
     int turnedAway = 0;

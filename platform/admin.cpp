@@ -263,6 +263,13 @@ int Admin::Handle(const std::string& method, const QString& path, const std::str
         if (parts.size() == 2 && post && parts.at(1) == QLatin1String("clear"))
             return ClearFaults(request.value(QStringLiteral("endpoint")).toString(), reply);
     }
+    if (first == QLatin1String("events") && parts.size() <= 2 && get) {
+        bool ok = true;
+        const qint64 after = parts.size() == 2 ? parts.at(1).toLongLong(&ok) : 0;
+        if (!ok || after < 0)
+            return Bad(reply, QStringLiteral("event number expected: ") + parts.at(1).left(40));
+        return Events(after, reply);
+    }
     if (first == QLatin1String("income") && parts.size() == 1 && del)
         return ClearIncome(request, reply);
     if (first == QLatin1String("sessions") && parts.value(1) == QLatin1String("expire") && post)
@@ -348,6 +355,7 @@ int Admin::ChangeOrder(qint64 id, const QJsonObject& request, const QString& url
 {
     QString error;
     const ChangeResult result = store.ChangeOrder(id, [&](Order* order, ChangeScope* scope) {
+        scope->confirmRequest = request.value(QStringLiteral("confirm")).toBool();
         return ApplyFields(request, order, &scope->replaceItems, &scope->keepErtime, &error);
     });
     switch (result) {
@@ -371,6 +379,22 @@ int Admin::ShowOrder(qint64 id, const QString& urlBase, QJsonObject* reply)
         return Bad(reply, failed ? QStringLiteral("database error") : QStringLiteral("no order %1").arg(id),
                    failed ? 500 : 404);
     return Ok(reply, FullOrder(*order, urlBase));
+}
+
+int Admin::Events(qint64 after, QJsonObject* reply)
+{
+    QJsonArray list;
+    for (const OrderEvent& event : store.Events(after)) {
+        list.append(QJsonObject{{QStringLiteral("seq"), event.seq},
+                                {QStringLiteral("at"), event.atMsecs},
+                                {QStringLiteral("id"), event.id},
+                                {QStringLiteral("kind"), event.kind},
+                                {QStringLiteral("status"), event.status},
+                                {QStringLiteral("previous"), event.previous},
+                                {QStringLiteral("ertime"), FormatTime(event.ertime)},
+                                {QStringLiteral("request"), event.request}});
+    }
+    return Ok(reply, QJsonObject{{QStringLiteral("events"), list}});
 }
 
 int Admin::Generate(const QJsonObject& request, QJsonObject* reply)

@@ -28,6 +28,7 @@ private:
     int CreateOrder(const QJsonObject& request, const QString& urlBase, QJsonObject* reply);
     int ChangeOrder(qint64 id, const QJsonObject& request, const QString& urlBase, QJsonObject* reply);
     int ShowOrder(qint64 id, const QString& urlBase, QJsonObject* reply);
+    int Events(qint64 after, QJsonObject* reply);
     int Generate(const QJsonObject& request, QJsonObject* reply);
     int SetCash(const QJsonObject& request, QJsonObject* reply);
     int AddIncome(const QJsonObject& request, QJsonObject* reply);

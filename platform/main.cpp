@@ -104,6 +104,10 @@ int main(int argc, char* argv[])
         QStringLiteral("Seconds between simulated orders: SECONDS to twice that "
                        "(default 30)."),
         QStringLiteral("SECONDS"), QStringLiteral("30"));
+    const QCommandLineOption payLaterOption(
+        QStringLiteral("sim-pay-later"),
+        QStringLiteral("Simulated buyers: half of them place the order unpaid and pay 0.05 to 0.3 paces "
+                       "later (one in eight never)."));
     const QCommandLineOption offerOption(
         QStringLiteral("offer-version"),
         QStringLiteral("Version that UpdateSoftware offers (default " TARVIK_VERSION
@@ -155,8 +159,8 @@ int main(int argc, char* argv[])
                                        QStringLiteral("The PEM private key of --tls-cert."),
                                        QStringLiteral("FILE"));
     parser.addOptions({portOption, hostOption, dbOption, resetOption, seedOption, simulateOption, paceOption,
-                       offerOption, digestOption, pageOption, benchOption, logOption, inclusiveErtimeOption,
-                       requestTimeoutOption,
+                       payLaterOption, offerOption, digestOption, pageOption, benchOption, logOption,
+                       inclusiveErtimeOption, requestTimeoutOption,
                        headTimeoutOption, codeTriesOption, sessionTriesOption, codeLockOption, certOption,
                        keyOption});
     const QCommandLineOption workerRestOption(
@@ -279,6 +283,7 @@ int main(int argc, char* argv[])
     std::unique_ptr<Simulator> simulator;
     if (parser.isSet(simulateOption)) {
         simulator = std::make_unique<Simulator>(store, shop->id, pace);
+        simulator->SetPayLater(parser.isSet(payLaterOption));
         simulator->Start();
     }
 

@@ -41,19 +41,42 @@ void Simulator::NewOrder()
 {
     QVector<Order> orders{Demo::RandomOrder(rng, shopId, Now())};
     Order& order = orders.first();
-    order.status = Paid;
-    order.ptime = order.ctime;
-    if (store.CreateOrders(&orders)) {
-        Report(QStringLiteral("new order %1: %2 item(s), %3 yuan, %4, buyer's code %5")
-                   .arg(order.id)
-                   .arg(order.items.size())
-                   .arg(QString::number(Yuan(order.amountCents), 'f', 2))
-                   .arg(order.prepareType ? QStringLiteral("in the shop") : QStringLiteral("takeout"))
-                   .arg(order.password));
-    } else {
+    // A payment after the order was placed is a change: it moves the update stamp.
+    const bool paysLater = payLater && rng.bounded(2) == 0;
+    order.status = paysLater ? Unpaid : Paid;
+    order.ptime = paysLater ? 0 : order.ctime;
+    if (!store.CreateOrders(&orders)) {
         Report(QStringLiteral("a new order could not be stored"));
+    } else if (!paysLater) {
+        ReportNew(order);
+    } else {
+        Report(QStringLiteral("order %1 placed, not paid yet").arg(order.id));
+        if (rng.bounded(8) != 0) {
+            const qint64 id = order.id;
+            const double seconds = pace * (0.05 + 0.25 * rng.generateDouble());
+            QTimer::singleShot(std::max(1, static_cast<int>(seconds * 1000)), this, [this, id] { Pay(id); });
+        }
     }
     Arm(newOrderTimer, 1, 2);
+}
+
+void Simulator::Pay(qint64 id)
+{
+    if (!store.Pay(id))
+        return;
+    if (const std::optional<Order> paid = store.OrderById(0, id))
+        ReportNew(*paid);
+}
+
+// Printed when the order is new to the shop: paid, whether at once or later.
+void Simulator::ReportNew(const Order& order)
+{
+    Report(QStringLiteral("new order %1: %2 item(s), %3 yuan, %4, buyer's code %5")
+               .arg(order.id)
+               .arg(order.items.size())
+               .arg(QString::number(Yuan(order.amountCents), 'f', 2))
+               .arg(order.prepareType ? QStringLiteral("in the shop") : QStringLiteral("takeout"))
+               .arg(order.password));
 }
 
 void Simulator::AskForConfirmation()

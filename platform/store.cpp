@@ -259,16 +259,56 @@ bool Store::Write(const std::function<bool(QSqlDatabase&)>& work)
         qWarning("velm-platform: database: cannot begin: %s", qUtf8Printable(db.lastError().text()));
         return false;
     }
+    noted.clear();
     if (!work(db)) {
         db.rollback();
+        noted.clear();
         return false;
     }
     if (!db.commit()) {
         qWarning("velm-platform: database: cannot commit: %s", qUtf8Printable(db.lastError().text()));
         db.rollback();
+        noted.clear();
         return false;
     }
+    if (!noted.isEmpty()) {
+        std::lock_guard<std::mutex> eventsLock(eventsMutex);
+        for (OrderEvent& event : noted) {
+            event.seq = ++lastEventSeq;
+            events.append(event);
+        }
+        if (events.size() > MaxEvents)
+            events.remove(0, events.size() - MaxEvents);
+        noted.clear();
+    }
     return true;
+}
+
+void Store::Note(const Order& order, const char* kind, int previous, bool request)
+{
+    // A bulk creation (bench orders) keeps only as many as the log would.
+    if (noted.size() >= 2 * MaxEvents)
+        noted.remove(0, MaxEvents);
+    OrderEvent event;
+    // Taken before the commit: no reply can tell of the change before this time.
+    event.atMsecs = QDateTime::currentMSecsSinceEpoch();
+    event.id = order.id;
+    event.kind = QLatin1String(kind);
+    event.status = order.status;
+    event.previous = previous;
+    event.ertime = order.ertime;
+    event.request = request;
+    noted.append(event);
+}
+
+QVector<OrderEvent> Store::Events(qint64 after)
+{
+    std::lock_guard<std::mutex> lock(eventsMutex);
+    QVector<OrderEvent> found;
+    for (const OrderEvent& event : qAsConst(events))
+        if (event.seq > after)
+            found.append(event);
+    return found;
 }
 
 qint64 Store::NextStamp(qint64 ctime)
@@ -588,17 +628,23 @@ std::optional<Order> Store::OrderById(qint64 shopId, qint64 id, bool* failed)
 
 // Finishing with the buyer's code and confirming a buyer's request both end here: the order is
 // served now, gets a fresh update stamp and the shop is credited.
-bool Store::MarkServed(QSqlDatabase& db, const Order& order)
+bool Store::MarkServed(QSqlDatabase& db, const Order& order, const char* kind)
 {
     const qint64 now = Now();
+    Order served = order;
+    served.status = Served;
+    served.ertime = NextStamp(order.ctime);
     QSqlQuery q(db);
     q.prepare(QStringLiteral("UPDATE orders SET status = ?, stime = ?, ertime = ?, confirm_requested = 0 "
                              "WHERE id = ?"));
     q.addBindValue(static_cast<int>(Served));
     q.addBindValue(now);
-    q.addBindValue(NextStamp(order.ctime));
+    q.addBindValue(served.ertime);
     q.addBindValue(order.id);
-    return Exec(q) && CreditShop(db, order, now);
+    if (!Exec(q) || !CreditShop(db, order, now))
+        return false;
+    Note(served, kind, order.status);
+    return true;
 }
 
 bool Store::CreditShop(QSqlDatabase& db, const Order& order, qint64 when)
@@ -654,7 +700,7 @@ FinishResult Store::FinishOrder(qint64 shopId, qint64 id, const QString& passwor
             result = FinishResult::WrongPassword;
             return false;
         }
-        if (!MarkServed(db, *order))
+        if (!MarkServed(db, *order, "finished"))
             return false;
         result = FinishResult::Done;
         return true;
@@ -678,14 +724,18 @@ ReplyResult Store::ReplyToReview(qint64 shopId, qint64 id, const QString& text)
             result = ReplyResult::NotReviewed;
             return false;
         }
+        const int previous = order->status;
+        order->status = Completed;
+        order->ertime = NextStamp(order->ctime);
         QSqlQuery q(db);
         q.prepare(QStringLiteral("UPDATE orders SET status = ?, reply = ?, ertime = ? WHERE id = ?"));
         q.addBindValue(static_cast<int>(Completed));
         q.addBindValue(text);
-        q.addBindValue(NextStamp(order->ctime));
+        q.addBindValue(order->ertime);
         q.addBindValue(id);
         if (!Exec(q))
             return false;
+        Note(*order, "replied", previous);
         result = ReplyResult::Done;
         return true;
     });
@@ -717,7 +767,7 @@ ConfirmResult Store::ConfirmOrder(qint64 shopId, qint64 id, int* currentStatus)
             result = ConfirmResult::NothingToConfirm;
             return false;
         }
-        if (!MarkServed(db, *order))
+        if (!MarkServed(db, *order, "confirmed"))
             return false;
         *currentStatus = Served;
         result = ConfirmResult::Done;
@@ -807,7 +857,31 @@ bool Store::CreateOrders(QVector<Order>* orders)
                 lastStamp = std::max(lastStamp, order.ertime);
             if (!InsertOrder(db, &order))
                 return false;
+            Note(order, "created", -1);
         }
+        return true;
+    });
+}
+
+bool Store::Pay(qint64 id)
+{
+    return Write([&](QSqlDatabase& db) {
+        bool failed = false;
+        std::optional<Order> order = ReadOrder(db, 0, id, &failed);
+        if (!order || order->status != Unpaid)
+            return false;
+        order->status = Paid;
+        order->ptime = Now();
+        order->ertime = NextStamp(order->ctime);
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("UPDATE orders SET status = ?, ptime = ?, ertime = ? WHERE id = ?"));
+        q.addBindValue(static_cast<int>(Paid));
+        q.addBindValue(order->ptime);
+        q.addBindValue(order->ertime);
+        q.addBindValue(id);
+        if (!Exec(q))
+            return false;
+        Note(*order, "paid", Unpaid);
         return true;
     });
 }
@@ -819,11 +893,15 @@ bool Store::RequestConfirmation(qint64 id)
         std::optional<Order> order = ReadOrder(db, 0, id, &failed);
         if (!order || order->status != Paid)
             return false;
+        order->ertime = NextStamp(order->ctime);
         QSqlQuery q(db);
         q.prepare(QStringLiteral("UPDATE orders SET confirm_requested = 1, ertime = ? WHERE id = ?"));
-        q.addBindValue(NextStamp(order->ctime));
+        q.addBindValue(order->ertime);
         q.addBindValue(id);
-        return Exec(q);
+        if (!Exec(q))
+            return false;
+        Note(*order, "request", Paid, true);
+        return true;
     });
 }
 
@@ -834,13 +912,18 @@ bool Store::Review(qint64 id, const QString& content)
         std::optional<Order> order = ReadOrder(db, 0, id, &failed);
         if (!order || order->status != Served)
             return false;
+        order->status = Reviewed;
+        order->ertime = NextStamp(order->ctime);
         QSqlQuery q(db);
         q.prepare(QStringLiteral("UPDATE orders SET status = ?, content = ?, ertime = ? WHERE id = ?"));
         q.addBindValue(static_cast<int>(Reviewed));
         q.addBindValue(content);
-        q.addBindValue(NextStamp(order->ctime));
+        q.addBindValue(order->ertime);
         q.addBindValue(id);
-        return Exec(q);
+        if (!Exec(q))
+            return false;
+        Note(*order, "reviewed", Served);
+        return true;
     });
 }
 
@@ -857,20 +940,30 @@ ChangeResult Store::ChangeOrder(qint64 id, const std::function<bool(Order*, Chan
             return false;
         }
         ChangeScope scope;
+        const int previous = order->status;
         if (!change(&*order, &scope)) {
             result = ChangeResult::Refused;
             return false;
         }
-        if (!RewriteOrder(db, *order, scope))
+        if (!RewriteOrder(db, &*order, scope))
             return false;
+        const bool request = scope.confirmRequest && order->status == Paid;
+        Note(*order, request ? "request" : "changed", previous, request);
         result = ChangeResult::Done;
         return true;
     });
     return result;
 }
 
-bool Store::RewriteOrder(QSqlDatabase& db, const Order& order, const ChangeScope& scope)
+bool Store::RewriteOrder(QSqlDatabase& db, Order* changed, const ChangeScope& scope)
 {
+    if (scope.keepErtime) {
+        if (IsWireTime(changed->ertime))
+            lastStamp = std::max(lastStamp, changed->ertime);
+    } else {
+        changed->ertime = NextStamp(changed->ctime);
+    }
+    const Order& order = *changed;
     QSqlQuery q(db);
     q.prepare(QStringLiteral("UPDATE orders SET member = ?, amount = ?, status = ?, ctime = ?, ptime = ?, "
                              "stime = ?, ertime = ?, password = ?, taker = ?, address = ?, tel = ?, "
@@ -882,13 +975,7 @@ bool Store::RewriteOrder(QSqlDatabase& db, const Order& order, const ChangeScope
     q.addBindValue(order.ctime);
     q.addBindValue(TimeOrNull(order.ptime));
     q.addBindValue(TimeOrNull(order.stime));
-    if (scope.keepErtime) {
-        if (IsWireTime(order.ertime))
-            lastStamp = std::max(lastStamp, order.ertime);
-        q.addBindValue(order.ertime);
-    } else {
-        q.addBindValue(NextStamp(order.ctime));
-    }
+    q.addBindValue(order.ertime);
     q.addBindValue(order.password);
     q.addBindValue(order.taker);
     q.addBindValue(order.address);

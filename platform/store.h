@@ -93,6 +93,22 @@ struct ListedOrder
 };
 using ListVisitor = std::function<void(const ListedOrder&)>;
 
+// One change of an order, as the alarms of a shop's client follow them: the order became paid,
+// its buyer asked for confirmation, it left "paid". The store keeps the latest MaxEvents of them
+// in memory for the admin API ("GET /admin/events"), so that a soak can tell every alarm the
+// client raised from one it should have raised.
+struct OrderEvent
+{
+    qint64 seq = 0;     // 1, 2, ... in the order the changes were written
+    qint64 atMsecs = 0; // the server's clock when the change was written, ms since the epoch
+    qint64 id = 0;
+    QString kind;         // created, paid, request, finished, confirmed, reviewed, replied, changed
+    int status = 0;       // after the change
+    int previous = -1;    // before it; -1 for a creation
+    qint64 ertime = 0;    // the order's update stamp after the change
+    bool request = false; // the buyer asks the shop to confirm the service
+};
+
 struct Income
 {
     qint64 orderId = 0;
@@ -127,7 +143,8 @@ enum class ChangeResult
 struct ChangeScope
 {
     bool replaceItems = false;
-    bool keepErtime = false; // the change names the update stamp itself
+    bool keepErtime = false;     // the change names the update stamp itself
+    bool confirmRequest = false; // the change is the buyer's request for confirmation
 };
 enum class ConfirmResult
 {
@@ -185,6 +202,8 @@ public:
 
     // Buyer and admin actions. An order with id 0 gets a fresh id; ertime 0 means its ctime.
     bool CreateOrders(QVector<Order>* orders);
+    // The buyer pays an unpaid order: paid now, with a fresh update stamp.
+    bool Pay(qint64 id);
     bool RequestConfirmation(qint64 id);
     bool Review(qint64 id, const QString& content);
     // Reads the order, lets `change` edit it and writes it back in one write transaction, so that
@@ -193,6 +212,10 @@ public:
     ChangeResult ChangeOrder(qint64 id, const std::function<bool(Order*, ChangeScope*)>& change);
     // Ids (at most 500) of the orders with a status whose time in `timeColumn` lies in [from, to].
     QVector<qint64> OrderIdsWithStatus(int status, qint64 from, qint64 to, const QString& timeColumn);
+
+    // The changes written after event `after` (0: all those kept), oldest first.
+    static constexpr int MaxEvents = 100000;
+    QVector<OrderEvent> Events(qint64 after = 0);
 
     // Income.
     bool AddIncome(qint64 shopId, const Income& income, bool addToCash);
@@ -211,8 +234,12 @@ private:
     bool CreateSchema(QSqlDatabase& db);
     bool InsertOrder(QSqlDatabase& db, Order* order);
     bool InsertItems(QSqlDatabase& db, const Order& order);
-    bool RewriteOrder(QSqlDatabase& db, const Order& order, const ChangeScope& scope);
-    bool MarkServed(QSqlDatabase& db, const Order& order);
+    // Writes the changed order with a fresh update stamp, or the one it names when the scope keeps
+    // it; `changed` then holds the stamp written.
+    bool RewriteOrder(QSqlDatabase& db, Order* changed, const ChangeScope& scope);
+    bool MarkServed(QSqlDatabase& db, const Order& order, const char* kind);
+    // Notes a change of the transaction under way; kept once it commits.
+    void Note(const Order& order, const char* kind, int previous, bool request = false);
     bool CreditShop(QSqlDatabase& db, const Order& order, qint64 when);
     std::optional<Order> ReadOrder(QSqlDatabase& db, qint64 shopId, qint64 id, bool* failed);
 
@@ -223,6 +250,10 @@ private:
     QStringList connections;
     std::mutex writeMutex;
     qint64 lastStamp = 0;
+    QVector<OrderEvent> noted; // of the transaction under way (under writeMutex)
+    std::mutex eventsMutex;
+    QVector<OrderEvent> events;
+    qint64 lastEventSeq = 0;
 };
 
 } // namespace Velm

@@ -85,6 +85,7 @@ private slots:
     void confirmation();
     void replyToReview_data();
     void replyToReview();
+    void orderEvents();
 
     void incomePeriods_data();
     void incomePeriods();
@@ -620,6 +621,60 @@ void PlatformApiTest::replyToReview()
         QVERIFY(!reply.value("info").toString().isEmpty());
         QCOMPARE(after, before);
     }
+}
+
+// The changes an alarm of the client answers to, each written once, in order, with the stamp the
+// polls report: a payment after creation, a buyer's request, an order leaving "paid".
+void PlatformApiTest::orderEvents()
+{
+    const auto eventsAfter = [this](qint64 seq) {
+        return platform->admin("GET", QStringLiteral("events/%1").arg(seq))
+            .value("info")
+            .toObject()
+            .value("events")
+            .toArray();
+    };
+    const QJsonArray before =
+        platform->admin("GET", QStringLiteral("events")).value("info").toObject().value("events").toArray();
+    QVERIFY(!before.isEmpty()); // the seeded orders
+    const qint64 last = before.last()["seq"].toVariant().toLongLong();
+
+    const qint64 id = newOrder(0, QStringLiteral("135790"));
+    QVERIFY(id);
+    QVERIFY(platform->changeOrder(id, QJsonObject{{"status", 1}}).value("status").toInt() == 1);
+    QVERIFY(platform->changeOrder(id, QJsonObject{{"confirm", true}}).value("confirm").toBool());
+    QVERIFY(platform->changeOrder(id, QJsonObject{{"message", QStringLiteral("多加葱")}}).value("status") ==
+            1);
+    QCOMPARE(call(QStringLiteral("StaffFinishOrder"), QStringLiteral("pass=135790&oid=%1").arg(id))
+                 .value("status")
+                 .toInt(),
+             1);
+
+    const QJsonArray events = eventsAfter(last);
+    QStringList seen;
+    qint64 seq = last;
+    qint64 at = 0;
+    QString ertime;
+    for (const QJsonValue& value : events) {
+        const QJsonObject event = value.toObject();
+        QCOMPARE(event["seq"].toVariant().toLongLong(), ++seq);
+        QVERIFY(event["at"].toVariant().toLongLong() >= at);
+        at = event["at"].toVariant().toLongLong();
+        QCOMPARE(Id(event["id"]), id);
+        // Every change after the creation moves the stamp.
+        if (!ertime.isEmpty())
+            QVERIFY2(event["ertime"].toString() > ertime, qPrintable(event["ertime"].toString()));
+        ertime = event["ertime"].toString();
+        seen << QStringLiteral("%1 %2->%3%4")
+                    .arg(event["kind"].toString())
+                    .arg(event["previous"].toInt())
+                    .arg(event["status"].toInt())
+                    .arg(event["request"].toBool() ? QStringLiteral(" request") : QString());
+    }
+    QCOMPARE(seen, QStringList({"created -1->0", "changed 0->1", "request 1->1 request", "changed 1->1",
+                                "finished 1->2"}));
+    QCOMPARE(ertime, platform->order(id).value("ertime").toString());
+    QVERIFY(eventsAfter(seq).isEmpty());
 }
 
 void PlatformApiTest::incomePeriods_data()

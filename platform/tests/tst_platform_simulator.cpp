@@ -35,7 +35,8 @@ private slots:
 void PlatformSimulatorTest::buyersOrderAskAndReview()
 {
     PlatformProcess platform({QStringLiteral("--seed"), QStringLiteral("--simulate"),
-                              QStringLiteral("--sim-pace"), QStringLiteral("0.3")});
+                              QStringLiteral("--sim-pace"), QStringLiteral("0.3"),
+                              QStringLiteral("--sim-pay-later")});
     QVERIFY2(platform.isRunning(), qPrintable(platform.errorString()));
     const PlatformProcess::Session session =
         platform.login(PlatformProcess::DemoAccount, QString::fromLatin1(PlatformProcess::DemoPassword));
@@ -104,6 +105,46 @@ void PlatformSimulatorTest::buyersOrderAskAndReview()
     const QJsonObject review = platform.order(reviewed);
     QVERIFY(review.value("status").toInt() >= 3);
     QVERIFY(!review.value("content").toString().isEmpty());
+
+    // With --sim-pay-later some buyers place an order and pay a moment later: the payment is a
+    // change of its own, and only then is the order printed as new. Every event is in the
+    // platform's log too.
+    const auto events = [&] {
+        return platform.admin("GET", QStringLiteral("events"))
+            .value("info")
+            .toObject()
+            .value("events")
+            .toArray();
+    };
+    const auto find = [](const QJsonArray& log, qint64 id, const QString& kind) {
+        for (const QJsonValue& event : log)
+            if (event["id"].toVariant().toLongLong() == id && event["kind"].toString() == kind)
+                return event.toObject();
+        return QJsonObject();
+    };
+    qint64 paidLater = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QJsonArray log = events();
+            for (const QJsonValue& event : log)
+                if (event["kind"].toString() == QLatin1String("paid") &&
+                    !find(log, event["id"].toVariant().toLongLong(), "created").isEmpty())
+                    paidLater = event["id"].toVariant().toLongLong();
+            return paidLater != 0;
+        }(),
+        15000);
+    const QJsonArray log = events();
+    const QJsonObject placed = find(log, paidLater, QStringLiteral("created"));
+    const QJsonObject paid = find(log, paidLater, QStringLiteral("paid"));
+    QCOMPARE(placed["status"].toInt(), 0);
+    QCOMPARE(paid["previous"].toInt(), 0);
+    QCOMPARE(paid["status"].toInt(), 1);
+    QVERIFY(paid["ertime"].toString() > placed["ertime"].toString());
+    QVERIFY(paid["at"].toVariant().toLongLong() >= placed["at"].toVariant().toLongLong());
+    QVERIFY(platform.linesWith(QStringLiteral("order %1 placed, not paid yet").arg(paidLater)) == 1);
+    QTRY_COMPARE(platform.linesWith(QStringLiteral("] new order %1:").arg(paidLater)), 1);
+    QVERIFY(find(log, asked, QStringLiteral("request"))["request"].toBool());
+    QCOMPARE(find(log, created, QStringLiteral("finished"))["previous"].toInt(), 1);
 }
 
 TARVIK_TEST_MAIN(PlatformSimulatorTest)

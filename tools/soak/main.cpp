@@ -1,13 +1,57 @@
 // A shop's day on a flaky line, compressed: the real client logs in through its login window
-// against velm-platform --simulate, and while simulated buyers order, ask for confirmation and
-// review, faults of every kind hit random endpoints and a scripted staff member finishes,
-// confirms and answers orders through the client's own windows. At the end the faults are
-// cleared, one poll is awaited and the client is checked against the platform's database.
+// against velm-platform --simulate --sim-pay-later, and while simulated buyers order (half of them
+// paying a moment after they placed the order), ask for confirmation and review, faults of every
+// kind hit random endpoints and a scripted staff member finishes, confirms, answers and looks at
+// orders through the client's own windows. At the end the faults are cleared, one poll is awaited
+// and the client is checked against the platform's database, and its alarms against the
+// platform's event log (GET /admin/events).
 //
 //   tarvik-soak [--seconds N] [--sim-pace S] [--poll-second MS] [--transfer-timeout MS]
-//               [--tolerance MS] [--random-seed N]
+//               [--tolerance MS] [--random-seed N] [--new-order-poll S] [--reminder S]
 //
-// Prints one Markdown table; exits 1 when a check fails.
+// The new-order poll runs every 5 poll seconds instead of 20, next to the pay/finish poll's 3, so
+// that it often lists an order between its payment and the pay/finish poll that reports the
+// payment; the reminder rings every 30 poll seconds.
+//
+// The alarms. Times are the wall clock of this machine, which the platform's log uses too; an
+// event of the platform is timed before it is committed, so no reply tells of it earlier. The
+// client's side is recorded from its own signals: CNewOrders::Arrived (a new order announced: its
+// row blinks, and the reply that brought it plays "audio/neworder.mp3" once),
+// COrderPolls::ConfirmationAsked (an order handed to "待确认订单" with "audio/notify.wav") and
+// CNewOrderReminder::Reminded (the reminder rang for these orders).
+//
+// - New orders. A payment is an event that makes an order paid (created paid, or paid later),
+//   unless the login's full list already held the order as paid. Each arrival uses up the
+//   earliest payment of its order made before it. An arrival with none left is false (the order
+//   was listed paid at login, was never paid, or had been announced already). A payment made
+//   before the last snapshot of the run with no arrival is missed; expected counts those payments.
+// - Confirmations. A buyer's request is an event that asks the shop to confirm a paid order. Each
+//   hand-over uses up one request of its order made before it: the one whose update stamp is the
+//   stamp the order had in the book when it was handed over, and only if the client held an older
+//   stamp (or none) before: a stamp the client learnt the order with is no request. A hand-over
+//   with no such request is false, so one request counted twice is false once. A request is due
+//   when the client held the order as paid before the buyer asked and a pay/finish answer sent
+//   after the request reached the client while the order was still paid on the platform; a due
+//   request with no hand-over of its order after it, at its stamp or a later one, is missed. The
+//   end of the run needs no tolerance: a request whose answer is still on its way is not due.
+//   expected counts the due requests.
+// - Reminders, counted per order named in a ring. A ring for an order is false when the staff
+//   member had opened it, the session had taken it as dealt with, the book held it as not paid,
+//   it was never a new order, or it had left paid on the platform and a pay/finish answer sent
+//   after that had reached the client. A new order waits from its first arrival until it is
+//   opened, dealt with, leaves paid in the book, or the run ends; every stretch of that wait
+//   without a ring for it (from the arrival to the first ring, between rings, from the last ring
+//   to the end) longer than the interval plus the tolerance misses one ring per interval beyond
+//   the tolerance. expected counts whole intervals of waiting. The tolerance is half an interval,
+//   or --tolerance if that is longer: a busy GUI thread delays a timer.
+// - The sounds: the new-order sound is asked for exactly once per reply that brought new orders
+//   plus once per reminder, the confirmation sound never more often than replies asked for
+//   confirmation.
+//
+// Prints two Markdown tables, the run and its alarms (expected, rung, false, missed per kind);
+// exits 1 when a check fails, a false or missed alarm included. TARVIK_SOAK_LOG=1 prints the
+// client's log with times (QT_LOGGING_RULES="tarvik.*.debug=true" for all of it) to follow one
+// order through it.
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
@@ -17,11 +61,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -33,25 +79,32 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "alarms.h"
+#include "app/settings.h"
 #include "common/clientlook.h"
+#include "common/mainwindow.h"
 #include "common/platformprocess.h"
 #include "confirm/cwservertable.h"
 #include "detail/corderwidget.h"
 #include "main/cwmain.h"
+#include "main/reminder.h"
 #include "net/request.h"
 #include "orders/corder.h"
+#include "orders/neworders.h"
 #include "orders/orderbook.h"
+#include "orders/orderpolls.h"
 #include "orders/pane/callist.h"
 #include "orders/pane/corderitem.h"
 #include "orders/pane/corderlist.h"
 #include "orders/pollclock.h"
+#include "session/csession.h"
 #include "session/cwlogin.h"
 #include "ui/msgbox.h"
-#include "common/mainwindow.h"
 
 namespace {
 
 QTextStream out(stdout);
+Q_LOGGING_CATEGORY(lcSoak, "tarvik.soak")
 
 const QString newOrderPoll = QStringLiteral("UpdateStaffOrderList");
 const QString payFinishPoll = QStringLiteral("PayFinishOrder");
@@ -137,7 +190,12 @@ class Recorder
 {
 public:
     QElapsedTimer clock;
+    quint64 serials = 0;
     std::map<QString, EndpointStats> endpoints;
+
+    // The reply the client reads right now: this connection to finished() is made before the
+    // client's own, so it runs first, and the reply is let go once the client is done with it.
+    ReplyInHand inHand;
 
     void Sent(const QString& endpoint, QNetworkReply* reply)
     {
@@ -145,8 +203,10 @@ public:
         ++stats.sent;
         ++stats.inFlight;
         const qint64 sentAt = clock.elapsed();
+        const qint64 sentAtEpoch = QDateTime::currentMSecsSinceEpoch();
         stats.lastSentAt = sentAt;
-        QObject::connect(reply, &QNetworkReply::finished, [this, endpoint, reply, sentAt] {
+        QObject::connect(reply, &QNetworkReply::finished, [this, endpoint, reply, sentAt, sentAtEpoch] {
+            Hold(endpoint, reply, sentAtEpoch);
             EndpointStats& s = endpoints[endpoint];
             --s.inFlight;
             const int http = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -169,6 +229,41 @@ public:
         EndpointStats& s = endpoints[endpoint];
         const qint64 running = s.lastFinished >= 0 ? clock.elapsed() - s.lastFinished : 0;
         return qMax(s.longestSilence, running);
+    }
+
+    void Hold(const QString& endpoint, QNetworkReply* reply, qint64 sentAtEpoch)
+    {
+        inHand = ReplyInHand();
+        inHand.serial = ++serials;
+        inHand.endpoint = endpoint;
+        inHand.sentAt = sentAtEpoch;
+        if (endpoint == payFinishPoll) {
+            // Read without taking it from the client.
+            const QJsonObject answer = QJsonDocument::fromJson(reply->peek(reply->bytesAvailable())).object();
+            const QJsonArray commos = answer.value("info").toObject().value("commos").toArray();
+            QStringList told;
+            for (const QJsonValue& value : commos) {
+                const QJsonObject entry = value.toObject();
+                inHand.entries.append({entry.value("id").toVariant().toLongLong(),
+                                       entry.value("status").toInt(), entry.value("ertime").toString()});
+                told << QStringLiteral("%1/%2/%3")
+                            .arg(inHand.entries.last().id)
+                            .arg(inHand.entries.last().status)
+                            .arg(inHand.entries.last().ertime);
+            }
+            qCDebug(lcSoak, "PayFinishOrder reply %llu sent at %s: %s", inHand.serial,
+                    qPrintable(
+                        QDateTime::fromMSecsSinceEpoch(sentAtEpoch).toString(QStringLiteral("hh:mm:ss.zzz"))),
+                    qPrintable(told.join(QLatin1Char(' '))));
+        }
+        const quint64 serial = inHand.serial;
+        QMetaObject::invokeMethod(
+            qApp,
+            [this, serial] {
+                if (inHand.serial == serial)
+                    inHand = ReplyInHand();
+            },
+            Qt::QueuedConnection);
     }
 
     int StaffInFlight()
@@ -307,12 +402,13 @@ private:
 
 // Works like a person at the counter: one thing at a time, through the client's own windows.
 // Confirmation requests are clicked first; otherwise a paid order is opened from its row, the
-// buyer's code typed and Enter pressed, or a reviewed order is answered the same way.
+// buyer's code typed and Enter pressed, or a reviewed order is answered the same way; now and
+// then a blinking new order is only looked at (opened and closed again, still paid).
 class Staff : public QObject
 {
 public:
-    Staff(CAllList* pane, Admin* admin, int transferTimeout, QObject* parent)
-        : QObject(parent), pane(pane), admin(admin), patience(4 * transferTimeout + 2000)
+    Staff(CAllList* pane, Admin* admin, AlarmWitness* witness, int transferTimeout, QObject* parent)
+        : QObject(parent), pane(pane), admin(admin), witness(witness), patience(4 * transferTimeout + 2000)
     {
         connect(&tick, &QTimer::timeout, this, [this] { Tick(); });
     }
@@ -336,12 +432,14 @@ public:
     int actionFailures = 0; // the window said the action failed (and the staff member gave up on it)
     int detailRetries = 0;  // "失败，请点击重试！" pressed
     int givenUp = 0;        // windows closed after waiting too long
+    int lookedAt = 0;       // new orders opened and closed again without an action
 
 private:
     enum class Kind
     {
         Finish,
-        Reply
+        Reply,
+        Look
     };
     enum class Stage
     {
@@ -359,6 +457,7 @@ private:
         QPointer<COrderWidget> window;
         QElapsedTimer since;
         int retries = 0;
+        int lookMs = 0;
     };
 
     void Tick()
@@ -367,6 +466,13 @@ private:
             if (restUntil.elapsed() < restMs)
                 return;
             StartSomething();
+            return;
+        }
+        if (job.kind == Kind::Look) {
+            if (!job.window || job.since.elapsed() >= job.lookMs) {
+                lookedAt += bool(job.window);
+                Done();
+            }
             return;
         }
         if (job.since.elapsed() > patience) {
@@ -456,6 +562,8 @@ private:
         // serves a waiting order first.
         if (Between(0, 1) == 0 && ConfirmOne())
             return;
+        if (Between(0, 4) == 0 && LookAtANewOrder())
+            return;
         const bool reply = Between(0, 3) == 0;
         COrderList* group = pane->FindList(reply ? int(StatusReviewed.first) : int(StatusPaid.first));
         if (!group || group->Count() == 0)
@@ -495,11 +603,26 @@ private:
             Done();
             return;
         }
+        witness->Opened(job.id);
         item->OpenOrderDetail();
         job.window = pane->DetailWindow(job.id);
         job.stage = Stage::Opening;
         if (!job.window)
             Done();
+    }
+
+    bool LookAtANewOrder()
+    {
+        const QList<qint64> waiting = pane->Session()->NewOrders()->Waiting();
+        if (waiting.isEmpty())
+            return false;
+        job = Job();
+        job.kind = Kind::Look;
+        job.id = waiting.at(Between(0, waiting.size() - 1));
+        job.lookMs = Between(300, 1500);
+        job.since.start();
+        Open();
+        return true;
     }
 
     bool ConfirmOne()
@@ -529,6 +652,7 @@ private:
 
     CAllList* pane;
     Admin* admin;
+    AlarmWitness* witness;
     qint64 patience;
     QTimer tick;
     Job job;
@@ -541,7 +665,8 @@ private:
 struct Snapshot
 {
     bool ok = false;
-    QHash<qint64, int> status; // every order of the shop and its status
+    QHash<qint64, int> status;     // every order of the shop and its status
+    QHash<qint64, QString> ertime; // and its update stamp
 };
 
 Snapshot TakeSnapshot(PlatformProcess& platform, const PlatformProcess::Session& session)
@@ -554,6 +679,7 @@ Snapshot TakeSnapshot(PlatformProcess& platform, const PlatformProcess::Session&
     for (const QJsonValue& entry : answer.value("info").toObject().value("commos").toArray()) {
         const QJsonObject order = entry.toObject();
         snapshot.status.insert(order.value("id").toVariant().toLongLong(), order.value("status").toInt());
+        snapshot.ertime.insert(order.value("id").toVariant().toLongLong(), order.value("ertime").toString());
     }
     snapshot.ok = true;
     return snapshot;
@@ -623,6 +749,30 @@ Verdict Check(CAllList* pane, PlatformProcess& platform, const Snapshot& start, 
     return verdict;
 }
 
+// Calls `watch` once, with the session of the first main window that shows.
+class SessionHook : public QObject
+{
+public:
+    explicit SessionHook(std::function<void(CSession*)> watch) : watch(std::move(watch)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watch && event->type() == QEvent::Show) {
+            auto* window = qobject_cast<CWMain*>(watched);
+            if (window && window->Session()) {
+                const std::function<void(CSession*)> call = std::move(watch);
+                watch = nullptr;
+                call(window->Session());
+            }
+        }
+        return false;
+    }
+
+private:
+    std::function<void(CSession*)> watch;
+};
+
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     return QTest::qWaitFor(condition, timeoutMs);
@@ -645,8 +795,15 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     TestSupport::LookLikeTheClient(app);
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-        if (type != QtDebugMsg && type != QtInfoMsg && !text.contains(QLatin1String("window opacity")))
+    // TARVIK_SOAK_LOG=1 prints the client's whole log with times (QT_LOGGING_RULES picks the
+    // categories, e.g. "tarvik.*.debug=true"), to follow one order through it.
+    static const bool everything = qEnvironmentVariableIntValue("TARVIK_SOAK_LOG") != 0;
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (everything)
+            fprintf(stderr, "%s %s: %s\n",
+                    qPrintable(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"))),
+                    context.category ? context.category : "", qPrintable(text));
+        else if (type != QtDebugMsg && type != QtInfoMsg && !text.contains(QLatin1String("window opacity")))
             fprintf(stderr, "%s\n", qPrintable(text));
     });
     out.setCodec("UTF-8");
@@ -672,13 +829,27 @@ int main(int argc, char* argv[])
         QStringLiteral("MS"), QStringLiteral("1000"));
     const QCommandLineOption seedOption(QStringLiteral("random-seed"),
                                         QStringLiteral("seed of the fault dice"), QStringLiteral("N"));
-    parser.addOptions({secondsOption, paceOption, secondOption, timeoutOption, toleranceOption, seedOption});
+    const QCommandLineOption newOrderPollOption(
+        QStringLiteral("new-order-poll"),
+        QStringLiteral("poll seconds between new-order polls (production 20)"), QStringLiteral("S"),
+        QStringLiteral("5"));
+    const QCommandLineOption reminderOption(
+        QStringLiteral("reminder"), QStringLiteral("the reminder's interval in poll seconds: 30, 60 or 120"),
+        QStringLiteral("S"), QStringLiteral("30"));
+    parser.addOptions({secondsOption, paceOption, secondOption, timeoutOption, toleranceOption, seedOption,
+                       newOrderPollOption, reminderOption});
     parser.process(app);
     const int seconds = qMax(5, parser.value(secondsOption).toInt());
     const QString pace = parser.value(paceOption);
     const int pollSecond = qMax(1, parser.value(secondOption).toInt());
     const int transferTimeout = qMax(100, parser.value(timeoutOption).toInt());
     const int tolerance = qMax(0, parser.value(toleranceOption).toInt());
+    const int newOrderSeconds = qMax(1, parser.value(newOrderPollOption).toInt());
+    const int reminderSeconds = parser.value(reminderOption).toInt();
+    if (!CSettings::ReminderChoices().contains(reminderSeconds) || reminderSeconds == 0) {
+        out << "--reminder: 30, 60 or 120\n";
+        return 2;
+    }
     const quint32 seed = parser.isSet(seedOption) ? parser.value(seedOption).toUInt()
                                                   : quint32(QDateTime::currentMSecsSinceEpoch());
     dice.seed(seed);
@@ -693,8 +864,8 @@ int main(int argc, char* argv[])
     QStringList failures;
 
     PlatformProcess platform({QStringLiteral("--seed"), QStringLiteral("--simulate"),
-                              QStringLiteral("--sim-pace"), pace, QStringLiteral("--page-size"),
-                              QStringLiteral("100000")});
+                              QStringLiteral("--sim-pace"), pace, QStringLiteral("--sim-pay-later"),
+                              QStringLiteral("--page-size"), QStringLiteral("100000")});
     if (!platform.isRunning()) {
         out << "velm-platform: " << platform.errorString() << "\n";
         return 1;
@@ -709,6 +880,17 @@ int main(int argc, char* argv[])
     // The first full list meets a fault as well: the pane must retry it.
     platform.setFault(QStringLiteral("StaffOrderList"), faultKinds.at(Between(0, faultKinds.size() - 1)),
                       QVariant(), 1);
+
+    // The session is watched from the moment the main window shows, before its first full list
+    // can arrive: the login makes both in one go and shows the window before it returns.
+    AlarmWitness witness(&recorder.inHand);
+    SessionHook hook([&](CSession* session) {
+        witness.Watch(session);
+        session->Polls()->SetNewOrderSeconds(newOrderSeconds);
+        session->Reminder()->SetSecondLength(pollSecond);
+        session->Settings()->SetReminderInterval(reminderSeconds);
+    });
+    app.installEventFilter(&hook);
 
     // Logging in the way a staff member does.
     QPointer<CWLogin> login = new CWLogin;
@@ -729,7 +911,7 @@ int main(int argc, char* argv[])
 
     Admin admin(platform.baseUrl(), nullptr);
     FaultInjector faults(&admin, transferTimeout, nullptr);
-    Staff staff(pane, &admin, transferTimeout, nullptr);
+    Staff staff(pane, &admin, &witness, transferTimeout, nullptr);
     faults.Start();
     staff.Start();
     QElapsedTimer run;
@@ -750,7 +932,7 @@ int main(int argc, char* argv[])
     staff.Stop();
     if (!platform.clearFaults())
         failures << QStringLiteral("the faults could not be cleared");
-    const int newOrderInterval = PollClock::Msecs(20);
+    const int newOrderInterval = PollClock::Msecs(newOrderSeconds);
     const int payFinishInterval = PollClock::Msecs(3);
     WaitFor([] { return recorder.StaffInFlight() == 0; }, 3 * transferTimeout);
     const qint64 settled = recorder.clock.elapsed();
@@ -758,6 +940,7 @@ int main(int argc, char* argv[])
     // sees the platform as it is.
     WaitFor([&] { return recorder.endpoints[payFinishPoll].lastAnsweredSentAt > settled; },
             2 * (payFinishInterval + transferTimeout) + tolerance);
+    const qint64 cut = QDateTime::currentMSecsSinceEpoch();
     const Snapshot end = TakeSnapshot(platform, soakSession);
     const qint64 snapped = recorder.clock.elapsed();
     const bool polled = WaitFor(
@@ -776,6 +959,82 @@ int main(int argc, char* argv[])
         failures << problem;
     if (verdict.problems.size() > 20)
         failures << QStringLiteral("... %1 more").arg(verdict.problems.size() - 20);
+
+    // The alarms against the platform's log.
+    app.removeEventFilter(&hook);
+    AlarmRules rules;
+    rules.cut = cut;
+    rules.judgedAt = QDateTime::currentMSecsSinceEpoch();
+    rules.reminderMsecs = reminderSeconds * pollSecond;
+    // A reminder's timer may fire late while the GUI thread is busy (a sanitizer build on a loaded
+    // machine): half an interval, or the soak's tolerance if that is longer.
+    rules.toleranceMsecs = qMax(tolerance, rules.reminderMsecs / 2);
+    const QStringList printed = platform.outputLines(); // read first: each line follows its event
+    const QJsonArray events =
+        platform.admin("GET", QStringLiteral("events")).value("info").toObject().value("events").toArray();
+    const AlarmVerdict alarms = JudgeAlarms(witness, events, rules);
+    if (!alarms.ok)
+        failures << QStringLiteral("the platform's event log could not be read");
+    // The log is the oracle: every order's stamp at the last snapshot is one it logged.
+    QSet<QString> logged;
+    for (const QJsonValue& event : events)
+        logged.insert(QStringLiteral("%1/%2")
+                          .arg(event["id"].toVariant().toLongLong())
+                          .arg(event["ertime"].toString()));
+    // And it agrees with what the simulated buyers printed.
+    QHash<QString, int> logCounts;
+    for (const QJsonValue& event : events) {
+        const QString id = event["id"].toVariant().toString();
+        if (event["request"].toBool())
+            ++logCounts[QStringLiteral("request ") + id];
+        if (event["status"].toInt() == 1 && event["previous"].toInt() != 1)
+            ++logCounts[QStringLiteral("paid ") + id];
+    }
+    const QRegularExpression printedEvent(
+        QStringLiteral("\\] (?:buyer of order (\\d+) asks the shop to confirm|new order (\\d+):)"));
+    QHash<QString, int> printCounts;
+    for (const QString& line : printed) {
+        const QRegularExpressionMatch match = printedEvent.match(line);
+        if (match.hasMatch())
+            ++printCounts[match.captured(1).isEmpty() ? QStringLiteral("paid ") + match.captured(2)
+                                                      : QStringLiteral("request ") + match.captured(1)];
+    }
+    int printedEvents = 0;
+    for (int count : qAsConst(printCounts))
+        printedEvents += count;
+    for (auto it = printCounts.cbegin(); it != printCounts.cend(); ++it)
+        if (alarms.ok && logCounts.value(it.key()) < it.value())
+            failures << QStringLiteral("the platform printed %1 × \"%2\", its log holds %3")
+                            .arg(it.value())
+                            .arg(it.key())
+                            .arg(logCounts.value(it.key()));
+    for (auto it = end.ertime.cbegin(); it != end.ertime.cend(); ++it)
+        if (alarms.ok && !logged.contains(QStringLiteral("%1/%2").arg(it.key()).arg(it.value())))
+            failures << QStringLiteral("order %1: stamp %2 is in no event of the platform's log")
+                            .arg(it.key())
+                            .arg(it.value());
+    QStringList alarmProblems;
+    for (const AlarmRow* row : {&alarms.newOrders, &alarms.confirmations, &alarms.reminders})
+        alarmProblems << row->details;
+    for (const QString& problem : alarmProblems.mid(0, 20))
+        failures << problem;
+    if (alarmProblems.size() > 20)
+        failures << QStringLiteral("... %1 more false or missed alarms").arg(alarmProblems.size() - 20);
+    // One new-order sound for each reply that brought new orders and each reminder; the
+    // confirmation sound never more often than replies asked for confirmation.
+    const int newOrderRings = int(witness.arrivalReplies.size() + witness.reminders.size());
+    if (witness.newOrderSounds != newOrderRings || witness.silentArrivals > 0)
+        failures << QStringLiteral(
+                        "the new-order sound was asked for %1 times for %2 replies with new orders "
+                        "and %3 reminders; %4 arrivals outside any reply")
+                        .arg(witness.newOrderSounds)
+                        .arg(witness.arrivalReplies.size())
+                        .arg(witness.reminders.size())
+                        .arg(witness.silentArrivals);
+    if (witness.notifySounds > witness.confirmationReplies.size())
+        failures << QStringLiteral("the confirmation sound was asked for %1 times for %2 replies")
+                        .arg(witness.notifySounds)
+                        .arg(witness.confirmationReplies.size());
 
     const qint64 newOrderSilence = recorder.LongestSilence(newOrderPoll);
     const qint64 payFinishSilence = recorder.LongestSilence(payFinishPoll);
@@ -821,10 +1080,11 @@ int main(int argc, char* argv[])
         targets << QStringLiteral("%1 %2").arg(target).arg(faults.byTarget.value(target));
 
     out << "| soak | " << seconds << " s, seed " << seed << " |\n|---|---|\n";
-    out << "| set-up | velm-platform --seed --simulate --sim-pace " << pace << "; poll second " << pollSecond
-        << " ms, so the new-order poll runs every " << Ms(newOrderInterval)
-        << " and the pay/finish poll every " << Ms(payFinishInterval)
-        << " after each reply; transfer time-out " << Ms(transferTimeout) << " |\n";
+    out << "| set-up | velm-platform --seed --simulate --sim-pace " << pace
+        << " --sim-pay-later; poll second " << pollSecond << " ms, so the new-order poll runs every "
+        << Ms(newOrderInterval) << " and the pay/finish poll every " << Ms(payFinishInterval)
+        << " after each reply; transfer time-out " << Ms(transferTimeout) << "; reminder every "
+        << Ms(rules.reminderMsecs) << " |\n";
     out << "| orders created during the run | " << verdict.created << " |\n";
     out << QString::fromUtf8("| — of which known")
         << " to the client, row in the group of their platform status | " << verdict.createdShown << " |\n";
@@ -836,10 +1096,10 @@ int main(int argc, char* argv[])
     out << "| faults injected | " << injected << ": " << kinds.join(QStringLiteral(", ")) << " |\n";
     out << QString::fromUtf8("| — by target | ") << targets.join(QStringLiteral(", ")) << "; "
         << faults.lasting << " held until cleared, the others for 1 to 3 answers |\n";
-    out << "| staff member | " << staff.finished << " finished, " << staff.confirmClicks
-        << " confirmations clicked, " << staff.replied << " reviews answered, " << staff.actionFailures
-        << " actions refused or failed, " << staff.detailRetries << " detail retries, " << staff.givenUp
-        << " windows given up |\n";
+    out << "| staff member | " << staff.finished << " finished, " << staff.lookedAt
+        << " new orders looked at without an action, " << staff.confirmClicks << " confirmations clicked, "
+        << staff.replied << " reviews answered, " << staff.actionFailures << " actions refused or failed, "
+        << staff.detailRetries << " detail retries, " << staff.givenUp << " windows given up |\n";
     out << "| longest silence, new-order poll | " << Ms(newOrderSilence) << " (limit " << Ms(newOrderInterval)
         << " + " << Ms(transferTimeout) << " + " << Ms(tolerance) << " slack) |\n";
     out << "| longest silence, pay/finish poll | " << Ms(payFinishSilence) << " (limit "
@@ -849,10 +1109,37 @@ int main(int argc, char* argv[])
     out << "| CPU used, client / velm-platform | " << QString::number(cpu, 'f', 1) << " s ("
         << QString::number(100.0 * cpu / qMax(1.0, wall), 'f', 1) << " % of " << QString::number(wall, 'f', 0)
         << " s) / " << QString::number(platformCpu, 'f', 1) << " s |\n";
+    out << "| buyers | " << alarms.paidLater << " orders paid a moment after they were placed, "
+        << alarms.raced << " of them listed paid by the new-order poll and then reported unchanged by the "
+        << "pay/finish poll; " << alarms.buyerRequests << " requests for confirmation |\n";
+    out << "| alarms heard | new-order sound " << witness.newOrderSounds << " ("
+        << witness.arrivalReplies.size() << " replies with new orders, " << witness.reminders.size()
+        << " reminders), confirmation sound " << witness.notifySounds << " ("
+        << witness.confirmationReplies.size() << " replies with confirmations); first arrival by "
+        << alarms.roads.join(QStringLiteral(", ")) << "; a reminder came at most "
+        << Ms(alarms.reminderLateness) << " after its interval (allowed " << Ms(rules.toleranceMsecs)
+        << ") |\n";
+    out << "| the platform's log | " << events.size()
+        << " changes of orders; every order's stamp at the end is in it, "
+        << "and so are the " << printedEvents << " payments and requests the simulated buyers printed |\n";
     out << "| result | "
-        << (failures.isEmpty() ? QStringLiteral("passed: nothing lost, no poll stopped, no crash")
-                               : QStringLiteral("FAILED"))
+        << (failures.isEmpty()
+                ? QStringLiteral("passed: nothing lost, no poll stopped, no crash, no false or missed alarm")
+                : QStringLiteral("FAILED"))
         << " |\n";
+    out << "\n| alarms | expected | rung | false | missed |\n|---|---|---|---|---|\n";
+    const auto alarmRow = [](const QString& kind, const AlarmRow& row) {
+        return QStringLiteral("| %1 | %2 | %3 | %4 | %5 |\n")
+            .arg(kind)
+            .arg(row.expected)
+            .arg(row.rung)
+            .arg(row.falseAlarms)
+            .arg(row.missed);
+    };
+    out << alarmRow(QStringLiteral("new orders"), alarms.newOrders)
+        << alarmRow(QStringLiteral("confirmations"), alarms.confirmations)
+        << alarmRow(QStringLiteral("reminders (order × ring, every %1 ms)").arg(rules.reminderMsecs),
+                    alarms.reminders);
     for (const QString& failure : failures)
         out << "- " << failure << "\n";
     out.flush();
