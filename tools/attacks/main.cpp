@@ -42,6 +42,7 @@
 #include "app/resources.h"
 #include "app/singleapplication.h"
 #include "common/platformprocess.h"
+#include "common/procstat.h"
 #include "income/cwincome.h"
 #include "income/incomechart.h"
 #include "net/request.h"
@@ -49,6 +50,9 @@
 #include "session/userstore.h"
 
 namespace {
+
+using ProcStat::CpuTicks;
+using ProcStat::StatusField;
 
 QTextStream out(stdout);
 
@@ -59,26 +63,6 @@ QString ArgumentAfter(const QString& name, const QString& fallback)
     return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
 }
 
-qint64 CpuTicks(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
-}
-
-double StatusField(qint64 pid, const QByteArray& name)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(name + ':'))
-            return line.mid(name.size() + 1).trimmed().split(' ').value(0).toDouble();
-    return 0;
-}
 
 // Which socket file is there (0: none): a start that takes the name over makes a new one. Its inode
 // number alone may be the old one's again, its change time is not.

@@ -39,6 +39,7 @@
 #include "app/sound.h"
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
+#include "common/procstat.h"
 #include "main/cwmain.h"
 #include "net/request.h"
 #include "orders/corder.h"
@@ -52,6 +53,9 @@
 #include "session/userstore.h"
 
 namespace {
+
+using ProcStat::CpuTicks;
+using ProcStat::StatusField;
 
 QTextStream out(stdout);
 
@@ -578,30 +582,6 @@ int RunStallChild(int benchOrders)
 
 // ---- The real program ---------------------------------------------------------------------------
 
-// user + system CPU of a process (all its threads) in clock ticks; -1 once it has gone.
-qint64 CpuTicks(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // The fields after the command name, which is in parentheses and may hold spaces: the state is
-    // the first, utime the 12th and stime the 13th.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
-}
-
-// A "Name: value" line of /proc/<pid>/status as a number (VmRSS in KiB, Threads).
-double StatusField(qint64 pid, const QByteArray& name)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(name + ':'))
-            return line.mid(name.size() + 1).trimmed().split(' ').value(0).toDouble();
-    return 0;
-}
 
 // A private X server for the client (Xvfb picks a free display and says which).
 struct XServer
