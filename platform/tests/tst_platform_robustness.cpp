@@ -94,7 +94,27 @@ struct Client
     }
     bool connected() const { return socket->state() == QAbstractSocket::ConnectedState; }
     bool closed() const { return socket->state() == QAbstractSocket::UnconnectedState; }
-    int answered() const { return answers.count("HTTP/1.1 200"); }
+    // Answers received whole: a head whose body has come in to its Content-Length. Counting heads
+    // alone races the body of the last one, which may arrive in a later read.
+    int answered() const
+    {
+        int whole = 0;
+        int at = 0;
+        while ((at = answers.indexOf("HTTP/1.1 200", at)) >= 0) {
+            const int headEnd = answers.indexOf("\r\n\r\n", at);
+            if (headEnd < 0)
+                break;
+            const QByteArray head = answers.mid(at, headEnd - at).toLower();
+            const int field = head.indexOf("content-length:");
+            const int length =
+                field < 0 ? 0 : head.mid(field + 15, head.indexOf("\r\n", field) - field - 15).trimmed().toInt();
+            if (answers.size() < headEnd + 4 + length)
+                break;
+            ++whole;
+            at = headEnd + 4 + length;
+        }
+        return whole;
+    }
 };
 
 } // namespace
