@@ -3,13 +3,13 @@
 #include <QTextStream>
 
 #include "app/constants.h"
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 #include "app/log.h"
-#include "app/screens.h"
-#include "app/singleapplication.h"
+#include "app/ui/screens.h"
+#include "app/ui/singleapplication.h"
 #include "app/sound.h"
 #include "net/request.h"
-#include "session/cwlogin.h"
+#include "session/ui/cwlogin.h"
 
 // Asked from a terminal: answers without opening a window (or a display) and ends.
 static int AnswerOption(const QByteArray& option, int argc, char* argv[])

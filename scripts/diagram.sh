@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh docs
 
 # Nodes from the bottom up, each a folder's part in one of the two libraries (which files are the
-# core's is read from TARVIK_CORE_FILES in CMakeLists.txt); one line a node: floor, library:folder,
+# core's follows from its path, see node() below); one line a node: floor, library:folder,
 # what it owns. The core links no Qt Widgets: nothing in it can reach a window.
 MODULES=(
   "2 core:net Request:: — the one request envelope: form body,\nheaders, deadline, size cap, the one reply reader;\nCConnectionState"
@@ -32,24 +32,21 @@ MODULES=(
   "11 ui:program app/main.cpp, the tarvik executable"
 )
 
-CORE_FILES=$(sed -n '/^set(TARVIK_CORE_FILES/,/)/p' CMakeLists.txt | tr -d '()' | tr ' ' '\n' |
-  grep / || true)
-is_core() { # is_core PATH-WITHOUT-SUFFIX
-  printf '%s\n' $CORE_FILES | grep -qx "$1"
-}
-# node PATH: the node a source or header belongs to
+# node PATH: the node a source or header belongs to. A file's path says its library: under a
+# folder named "ui" it is a window (tarvik_ui), anywhere else in the feature folders it is core.
 node() {
-  local file=$1 stem=${1%.*} dir
-  dir=$(dirname "$file")
+  local file=$1 dir
   [ "$file" = app/main.cpp ] && { echo ui:program; return; }
-  [ "$dir" = orders/pane ] && dir=orders
-  if is_core "$stem"; then echo "core:$dir"; else echo "ui:$dir"; fi
+  case "$file" in
+    ui/*) echo ui:ui ;;
+    */ui/*) echo "ui:${file%%/ui/*}" ;;
+    *) dir=$(dirname "$file"); echo "core:${dir%%/*}" ;;
+  esac
 }
 # files NODE: the sources of a node
 files() {
   local want=$1 f
-  for f in app/*.[hc]* session/*.[hc]* net/*.[hc]* orders/*.[hc]* orders/pane/*.[hc]* detail/*.[hc]* \
-           confirm/*.[hc]* income/*.[hc]* main/*.[hc]* ui/*.[hc]*; do
+  for f in $(find app session net orders detail confirm income main ui -name '*.[hc]*' | sort); do
     [ "$(node "$f")" = "$want" ] && echo "$f"
   done
   return 0

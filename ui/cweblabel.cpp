@@ -2,7 +2,7 @@
 
 #include "app/atomicfile.h"
 #include "app/constants.h"
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 #include "net/request.h"
 
 #include <QBuffer>

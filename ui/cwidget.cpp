@@ -1,7 +1,7 @@
 #include "ui/cwidget.h"
 
 #include "app/constants.h"
-#include "app/screens.h"
+#include "app/ui/screens.h"
 
 #include <QCursor>
 #include <QLabel>

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/singleapplication.h"
+#include "app/ui/singleapplication.h"
 
 int main(int argc, char* argv[])
 {

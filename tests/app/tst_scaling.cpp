@@ -2,9 +2,9 @@
 #include <QImageReader>
 #include <QWindow>
 
-#include "app/resources.h"
+#include "app/ui/resources.h"
 #include "common/testmain.h"
-#include "session/cwlogin.h"
+#include "session/ui/cwlogin.h"
 
 // The client on a display set to 150 %: every window one and a half times its size, and a sharp
 // version of every picture. (tst_cwidget and tst_msgbox run a second time at 150 % as well.)

@@ -6,9 +6,9 @@
 #include <QSignalSpy>
 
 #include "app/constants.h"
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 #include "app/sound.h"
-#include "app/traymessage.h"
+#include "app/ui/traymessage.h"
 #include "common/heldsounds.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"

@@ -12,7 +12,7 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
-#include "app/singleapplication.h"
+#include "app/ui/singleapplication.h"
 #include "common/testmain.h"
 
 static const QString helper = QStringLiteral(TEST_HELPER_DIR "/helper_instance");

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QFile>
 
-#include "app/resources.h"
+#include "app/ui/resources.h"
 #include "net/request.h"
 
 namespace TestSupport {

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "main/cwmain.h"
+#include "main/ui/cwmain.h"
 
 // The main window a login opened, found among the top-level windows; null before a login and
 // once it has gone.

@@ -9,8 +9,8 @@
 
 #include "common/coretestmain.h"
 
-#include "app/resources.h"
-#include "app/screens.h"
+#include "app/ui/resources.h"
+#include "app/ui/screens.h"
 #include "ui/cwidget.h"
 #include "ui/quietplatform.h"
 

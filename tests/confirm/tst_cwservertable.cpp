@@ -8,7 +8,7 @@
 #include "common/testsession.h"
 #include "common/orderfixture.h"
 #include "common/testmain.h"
-#include "confirm/cwservertable.h"
+#include "confirm/ui/cwservertable.h"
 #include "orders/corder.h"
 #include "orders/pollclock.h"
 #include "session/cuser.h"

@@ -13,7 +13,7 @@
 #include "common/clientlook.h"
 #include "common/platformprocess.h"
 #include "common/orderfixture.h"
-#include "detail/corderwidget.h"
+#include "detail/ui/corderwidget.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
 #include "ui/msgbox.h"

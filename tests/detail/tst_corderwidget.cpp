@@ -6,13 +6,13 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 #include "app/sound.h"
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
 #include "common/orderfixture.h"
 #include "common/testmain.h"
-#include "detail/corderwidget.h"
+#include "detail/ui/corderwidget.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "common/pdfpages.h"

@@ -7,7 +7,7 @@
 
 #include "app/log.h"
 #include "app/settings.h"
-#include "app/traymessage.h"
+#include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
@@ -15,12 +15,12 @@
 #include "common/testmain.h"
 #include "common/testsession.h"
 #include "detail/autoprint.h"
-#include "detail/corderwidget.h"
+#include "detail/ui/corderwidget.h"
 #include "detail/cupsspooler.h"
 #include "detail/printspooler.h"
-#include "detail/receipt.h"
-#include "detail/receiptprinter.h"
-#include "main/cwsettings.h"
+#include "detail/ui/receipt.h"
+#include "detail/ui/receiptprinter.h"
+#include "main/ui/cwsettings.h"
 #include "ui/msgbox.h"
 
 // Receipts printed through a real print spooler: a CUPS server of the test's own with two PDF queues,

@@ -1,13 +1,13 @@
 #include <QPrinter>
 #include <QPushButton>
 
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 #include "common/fakenetwork.h"
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
 #include "common/testmain.h"
-#include "detail/corderwidget.h"
-#include "detail/receipt.h"
+#include "detail/ui/corderwidget.h"
+#include "detail/ui/receipt.h"
 #include "orders/corder.h"
 #include "session/csession.h"
 

@@ -12,12 +12,12 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/singleapplication.h"
-#include "app/traymessage.h"
+#include "app/ui/singleapplication.h"
+#include "app/ui/traymessage.h"
 #include "common/clientlook.h"
-#include "main/cwmain.h"
+#include "main/ui/cwmain.h"
 #include "session/cuser.h"
-#include "session/cwlogin.h"
+#include "session/ui/cwlogin.h"
 #include "common/mainwindow.h"
 
 static void say(const QString& line)

@@ -4,9 +4,9 @@
 // tab 0 to 3 (default 1, "七 日"), seconds before it quits by itself (default 30), account and
 // password default to the first demo account of velm-platform --seed.
 #include "app/constants.h"
-#include "app/screens.h"
+#include "app/ui/screens.h"
 #include "common/clientlook.h"
-#include "income/cwincome.h"
+#include "income/ui/cwincome.h"
 #include "net/request.h"
 #include "session/csession.h"
 

@@ -4,7 +4,7 @@
 
 #include "common/testmain.h"
 #include "income/dailyincome.h"
-#include "income/incomechart.h"
+#include "income/ui/incomechart.h"
 #include "income/incomecsv.h"
 #include "orders/corder.h"
 

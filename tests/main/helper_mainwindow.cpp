@@ -12,11 +12,11 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/singleapplication.h"
-#include "app/traymessage.h"
-#include "main/cwmain.h"
-#include "main/cwuserinfo.h"
-#include "session/cwlogin.h"
+#include "app/ui/singleapplication.h"
+#include "app/ui/traymessage.h"
+#include "main/ui/cwmain.h"
+#include "main/ui/cwuserinfo.h"
+#include "session/ui/cwlogin.h"
 #include "common/mainwindow.h"
 
 #include <QComboBox>

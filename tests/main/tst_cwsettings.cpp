@@ -7,7 +7,7 @@
 #include "app/constants.h"
 #include "app/settings.h"
 #include "common/testmain.h"
-#include "main/cwsettings.h"
+#include "main/ui/cwsettings.h"
 
 // The settings window saves each change at once; a store opened later reads what it saved.
 class TestCWSettings : public QObject

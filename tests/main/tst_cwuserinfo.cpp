@@ -4,7 +4,7 @@
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
-#include "main/cwuserinfo.h"
+#include "main/ui/cwuserinfo.h"
 #include "net/request.h"
 #include "session/csession.h"
 #include "ui/cweblabel.h"

@@ -6,10 +6,10 @@
 
 #include "app/sound.h"
 #include "orders/orderpolls.h"
-#include "orders/pane/callist.h"
+#include "orders/ui/callist.h"
 #include "orders/corder.h"
-#include "orders/pane/corderitem.h"
-#include "orders/pane/corderlist.h"
+#include "orders/ui/corderitem.h"
+#include "orders/ui/corderlist.h"
 #include "session/csession.h"
 
 #include <memory>

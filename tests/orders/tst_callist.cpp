@@ -7,8 +7,8 @@
 
 #include "common/platformprocess.h"
 #include "common/testmain.h"
-#include "confirm/cwservertable.h"
-#include "detail/corderwidget.h"
+#include "confirm/ui/cwservertable.h"
+#include "detail/ui/corderwidget.h"
 #include "net/request.h"
 #include "orders/orderpane.h"
 #include "orders/pollclock.h"

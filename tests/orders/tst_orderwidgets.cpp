@@ -1,7 +1,7 @@
 #include <QMenu>
 
 #include "common/testmain.h"
-#include "detail/corderwidget.h"
+#include "detail/ui/corderwidget.h"
 #include "common/orderfixture.h"
 #include "main/reminder.h"
 #include "orders/neworders.h"

@@ -10,10 +10,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/singleapplication.h"
-#include "app/traymessage.h"
-#include "main/cwmain.h"
-#include "session/cwlogin.h"
+#include "app/ui/singleapplication.h"
+#include "app/ui/traymessage.h"
+#include "main/ui/cwmain.h"
+#include "session/ui/cwlogin.h"
 #include "common/mainwindow.h"
 
 int main(int argc, char* argv[])

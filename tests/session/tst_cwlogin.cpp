@@ -14,9 +14,9 @@
 #include "common/fakenetwork.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
-#include "session/comboboxitem.h"
+#include "session/ui/comboboxitem.h"
 #include "session/cuser.h"
-#include "session/cwlogin.h"
+#include "session/ui/cwlogin.h"
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
 

@@ -6,13 +6,13 @@
 
 #include "app/atomicfile.h"
 #include "app/constants.h"
-#include "app/traymessage.h"
+#include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
 #include "common/testmain.h"
-#include "main/cwmain.h"
+#include "main/ui/cwmain.h"
 #include "session/cuser.h"
-#include "session/cwlogin.h"
+#include "session/ui/cwlogin.h"
 #include "session/passwordvault.h"
 #include "session/userstore.h"
 

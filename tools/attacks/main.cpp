@@ -39,12 +39,12 @@
 #include <unistd.h>
 
 #include "app/constants.h"
-#include "app/resources.h"
-#include "app/singleapplication.h"
+#include "app/ui/resources.h"
+#include "app/ui/singleapplication.h"
 #include "common/platformprocess.h"
 #include "common/procstat.h"
-#include "income/cwincome.h"
-#include "income/incomechart.h"
+#include "income/ui/cwincome.h"
+#include "income/ui/incomechart.h"
 #include "net/request.h"
 #include "session/csession.h"
 #include "session/userstore.h"

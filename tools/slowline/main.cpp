@@ -28,7 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 #include "common/platformprocess.h"
 #include "net/connectionstate.h"
 #include "net/request.h"

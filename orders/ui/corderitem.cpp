@@ -1,4 +1,4 @@
-#include "orders/pane/corderitem.h"
+#include "orders/ui/corderitem.h"
 
 #include <QCursor>
 #include <QLabel>
@@ -8,7 +8,7 @@
 #include <QPalette>
 #include <QTimer>
 
-#include "app/resources.h"
+#include "app/ui/resources.h"
 #include "orders/corder.h"
 #include "ui/cwidget.h"
 

@@ -1,4 +1,4 @@
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 
 #include <QDateTime>
 #include <QDesktopServices>

@@ -1,4 +1,4 @@
-#include "session/cwlogin.h"
+#include "session/ui/cwlogin.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,12 +18,12 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
-#include "app/screens.h"
-#include "app/singleapplication.h"
-#include "app/traymessage.h"
-#include "main/cwmain.h"
+#include "app/ui/screens.h"
+#include "app/ui/singleapplication.h"
+#include "app/ui/traymessage.h"
+#include "main/ui/cwmain.h"
 #include "net/request.h"
-#include "session/comboboxitem.h"
+#include "session/ui/comboboxitem.h"
 #include "session/csession.h"
 #include "session/cuser.h"
 #include "session/passwordvault.h"

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "detail/printjob.h"
-#include "detail/receipt.h"
+#include "detail/ui/receipt.h"
 #include "detail/receiptservice.h"
 
 class CAutoPrint;

@@ -1,4 +1,4 @@
-#include "main/connectionband.h"
+#include "main/ui/connectionband.h"
 
 #include "net/connectionstate.h"
 

@@ -1,4 +1,4 @@
-#include "app/singleapplication.h"
+#include "app/ui/singleapplication.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -12,7 +12,7 @@
 #include <QTimer>
 
 #include "app/accountlock.h"
-#include "app/resources.h"
+#include "app/ui/resources.h"
 
 #ifndef Q_OS_WIN
 #include <unistd.h>

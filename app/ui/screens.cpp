@@ -1,4 +1,4 @@
-#include "app/screens.h"
+#include "app/ui/screens.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "main/cwuserinfo.h"
+#include "main/ui/cwuserinfo.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include "app/constants.h"
-#include "app/resources.h"
+#include "app/ui/resources.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "session/csession.h"

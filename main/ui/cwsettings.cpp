@@ -1,4 +1,4 @@
-#include "main/cwsettings.h"
+#include "main/ui/cwsettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,7 +10,7 @@
 
 #include "app/settings.h"
 #include "detail/printspooler.h"
-#include "detail/receiptprinter.h"
+#include "detail/ui/receiptprinter.h"
 #include "ui/msgbox.h"
 
 namespace {

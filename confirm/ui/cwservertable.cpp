@@ -1,4 +1,4 @@
-#include "confirm/cwservertable.h"
+#include "confirm/ui/cwservertable.h"
 
 #include <QHeaderView>
 #include <QNetworkAccessManager>

@@ -1,4 +1,4 @@
-#include "main/updatebutton.h"
+#include "main/ui/updatebutton.h"
 
 #include <QDir>
 #include <QMap>

@@ -1,4 +1,4 @@
-#include "detail/receipt.h"
+#include "detail/ui/receipt.h"
 
 #include <QCoreApplication>
 #include <QFontMetricsF>

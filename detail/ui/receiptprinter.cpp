@@ -1,15 +1,15 @@
-#include "detail/receiptprinter.h"
+#include "detail/ui/receiptprinter.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPrinter>
 #include <QTemporaryFile>
 
-#include "app/desktop.h"
+#include "app/ui/desktop.h"
 #include "app/log.h"
 #include "app/constants.h"
 #include "app/settings.h"
-#include "app/traymessage.h"
+#include "app/ui/traymessage.h"
 #include "detail/autoprint.h"
 #include "detail/printspooler.h"
 #include "session/csession.h"

@@ -1,4 +1,4 @@
-#include "app/resources.h"
+#include "app/ui/resources.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

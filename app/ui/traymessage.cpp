@@ -1,4 +1,4 @@
-#include "app/traymessage.h"
+#include "app/ui/traymessage.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/screens.h"
+#include "app/ui/screens.h"
 
 namespace Tray {
 

@@ -1,4 +1,4 @@
-#include "income/cwincome.h"
+#include "income/ui/cwincome.h"
 
 #include <QDir>
 #include <QEvent>
@@ -17,7 +17,7 @@
 
 #include "app/constants.h"
 #include "income/dailyincome.h"
-#include "income/incomechart.h"
+#include "income/ui/incomechart.h"
 #include "income/incomecsv.h"
 #include "net/request.h"
 #include "orders/corder.h"

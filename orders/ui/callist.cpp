@@ -1,16 +1,16 @@
-#include "orders/pane/callist.h"
+#include "orders/ui/callist.h"
 
 #include <QAbstractScrollArea>
 #include <QCursor>
 
-#include "app/screens.h"
-#include "confirm/cwservertable.h"
-#include "detail/corderwidget.h"
+#include "app/ui/screens.h"
+#include "confirm/ui/cwservertable.h"
+#include "detail/ui/corderwidget.h"
 #include "orders/corder.h"
 #include "orders/neworders.h"
 #include "orders/orderpolls.h"
-#include "orders/pane/corderitem.h"
-#include "orders/pane/corderlist.h"
+#include "orders/ui/corderitem.h"
+#include "orders/ui/corderlist.h"
 #include "session/csession.h"
 
 CAllList::CAllList(CSession* session, QWidget* parent)

@@ -1,4 +1,4 @@
-#include "detail/corderwidget.h"
+#include "detail/ui/corderwidget.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,8 +16,8 @@
 #include "app/constants.h"
 #include "app/log.h"
 #include "app/sound.h"
-#include "detail/receipt.h"
-#include "detail/receiptprinter.h"
+#include "detail/ui/receipt.h"
+#include "detail/ui/receiptprinter.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"

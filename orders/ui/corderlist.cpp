@@ -1,12 +1,12 @@
-#include "orders/pane/corderlist.h"
+#include "orders/ui/corderlist.h"
 
 #include <QCoreApplication>
 #include <QMenu>
 #include <QMouseEvent>
 
-#include "app/resources.h"
+#include "app/ui/resources.h"
 #include "orders/corder.h"
-#include "orders/pane/corderitem.h"
+#include "orders/ui/corderitem.h"
 
 namespace {
 

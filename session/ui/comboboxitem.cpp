@@ -1,4 +1,4 @@
-#include "session/comboboxitem.h"
+#include "session/ui/comboboxitem.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "income/incomechart.h"
+#include "income/ui/incomechart.h"
 
 #include <QBarSet>
 #include <QCategoryAxis>
