@@ -51,8 +51,10 @@ class ReplyBound : public QObject
 {
 public:
     // `paced`: the deadline grows with the answer's length and a floor on its rate holds (BoundAnswer).
-    ReplyBound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs, bool paced)
-        : QObject(reply), reply(reply), maxBytes(maxBytes), deadlineMsecs(deadlineMsecs), paced(paced)
+    ReplyBound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs, bool paced,
+               int floorWindowMsecs = transferTimeout)
+        : QObject(reply), reply(reply), maxBytes(maxBytes), deadlineMsecs(deadlineMsecs), paced(paced),
+          floorWindowMsecs(floorWindowMsecs)
     {
         clock.start();
         if (maxBytes > 0) {
@@ -184,7 +186,7 @@ private:
     const qint64 maxBytes;
     const int deadlineMsecs;
     const bool paced;
-    const int floorWindowMsecs = transferTimeout;
+    const int floorWindowMsecs;
     qint64 receivedBytes = 0;
     QElapsedTimer clock;
     QTimer deadline;
@@ -279,6 +281,12 @@ void BoundAnswer(QNetworkReply* reply)
         new ReplyBound(reply, MaxReplyBytes, transferDeadline, true);
 }
 
+void BoundAnswer(QNetworkReply* reply, const Limits& limits)
+{
+    if (reply)
+        new ReplyBound(reply, MaxReplyBytes, limits.transferDeadlineMs, true, limits.transferTimeoutMs);
+}
+
 Stop Stopped(const QNetworkReply* reply)
 {
     return reply ? Stop(reply->property(stopProperty).toInt()) : Stop::None;
@@ -291,12 +299,17 @@ QString StopReason(const QNetworkReply* reply)
 
 QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize)
 {
+    return BuildRequest(endpointUrl, bodySize, transferTimeout);
+}
+
+QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize, int transferTimeoutMs)
+{
     QNetworkRequest request;
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QStringLiteral("application/x-www-form-urlencoded"));
     request.setHeader(QNetworkRequest::ContentLengthHeader, bodySize);
     request.setUrl(QUrl(endpointUrl, QUrl::TolerantMode));
-    request.setTransferTimeout(transferTimeout);
+    request.setTransferTimeout(transferTimeoutMs);
     return request;
 }
 
@@ -306,6 +319,17 @@ QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, 
         return nullptr;
     QNetworkReply* reply = manager->post(BuildRequest(endpointUrl, body.size()), body);
     BoundAnswer(reply);
+    return reply;
+}
+
+QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
+                    const Limits& limits)
+{
+    if (!manager)
+        return nullptr;
+    QNetworkReply* reply =
+        manager->post(BuildRequest(endpointUrl, body.size(), limits.transferTimeoutMs), body);
+    BoundAnswer(reply, limits);
     return reply;
 }
 

@@ -82,9 +82,21 @@ void BoundAnswer(QNetworkReply* reply);
 Stop Stopped(const QNetworkReply* reply);       // why Bound() aborted the reply
 QString StopReason(const QNetworkReply* reply); // the same for the log; empty when it was not stopped
 
+// The limits one API answer is held to (see TransferTimeout() and TransferDeadline()).
+struct Limits
+{
+    int transferTimeoutMs = 30000;
+    int transferDeadlineMs = 30000;
+};
+// Bounds an API answer by the given limits.
+void BoundAnswer(QNetworkReply* reply, const Limits& limits);
+
 QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize);
+QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize, int transferTimeoutMs);
 // Posts the body, bounded by BoundAnswer().
 QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body);
+QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
+                    const Limits& limits);
 
 // Ties a reply to the object that reads it: when that object goes first, the reply is cut loose
 // from every slot, stopped and released, so that nothing calls back into what is gone. A reply

@@ -98,3 +98,13 @@ void CSession::Start()
     });
     polls->Start();
 }
+
+ApiLine CSession::Line() const
+{
+    ApiLine line;
+    line.network = network;
+    line.user = &user;
+    line.transferTimeoutMs = Request::TransferTimeout();
+    line.transferDeadlineMs = Request::TransferDeadline();
+    return line;
+}

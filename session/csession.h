@@ -7,6 +7,7 @@
 
 #include "app/accountlock.h"
 #include "detail/receiptservice.h"
+#include "net/job.h"
 #include "session/cuser.h"
 
 class CAutoPrint;
@@ -45,6 +46,8 @@ public:
     const CUser* User() const { return &user; }
     qint64 Account() const { return user.GetAccount(); }
     QNetworkAccessManager* Network() const { return network; }
+    // What the session's jobs go through: its network manager, its account and the limits on answers.
+    ApiLine Line() const;
     COrderBook* Book() const { return book; }
     COrderPolls* Polls() const { return polls; }
     // The new paid orders nobody has dealt with yet.
