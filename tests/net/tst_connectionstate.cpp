@@ -1,6 +1,6 @@
 #include <QSignalSpy>
 
-#include "common/testmain.h"
+#include "common/coretestmain.h"
 #include "net/connectionstate.h"
 
 // The connection counts as lost after one poll has failed for 40 s with no success in between.
@@ -145,5 +145,5 @@ private slots:
     }
 };
 
-TARVIK_TEST_MAIN(TestConnectionState)
+TARVIK_GUILESS_TEST_MAIN(TestConnectionState)
 #include "tst_connectionstate.moc"

@@ -7,7 +7,7 @@
 #include "app/log.h"
 #include "common/fakenetwork.h"
 #include "common/localhttpserver.h"
-#include "common/testmain.h"
+#include "common/coretestmain.h"
 #include "net/request.h"
 #include "session/cuser.h"
 
@@ -426,5 +426,5 @@ private slots:
     }
 };
 
-TARVIK_TEST_MAIN(TestRequest)
+TARVIK_GUILESS_TEST_MAIN(TestRequest)
 #include "tst_request.moc"
