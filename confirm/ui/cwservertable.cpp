@@ -66,6 +66,7 @@ void CWServerTable::SetUp()
     TopBand()->setFixedHeight(80);
 
     table = new QTableWidget(0, ColumnCount, BottomBand());
+    table->setObjectName(QStringLiteral("confirmTable"));
     table->setHorizontalHeaderLabels({QStringLiteral("订单号"), QStringLiteral("账号"),
                                       QStringLiteral("状态"), QStringLiteral("金额"),
                                       QStringLiteral("支付时间"), QStringLiteral("确认")});

@@ -57,11 +57,9 @@ public:
     int CountPaidOrders() const;
     void SelectRow(int row);
 
-    QTableWidget* Table() const { return table; }
-    QTableWidgetItem* ConfirmCell(qlonglong id) const { return confirmCells.value(id); }
+    // Where the confirmation of an order's row stands (ConfirmState); Idle for an order without row.
+    // The table itself is the child "confirmTable", its rows found by the id in their first column.
     int GetConfirmState(qlonglong id) const { return confirmState.value(id); }
-    int PendingReplies() const { return confirmJobs.size(); }
-    QLabel* MsgBoxLabel() const { return msgBox->MsgBoxLabel(); }
 
 signals:
     void SignalOpenOrderDetail(COrder* pOrder);

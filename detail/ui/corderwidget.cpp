@@ -131,6 +131,19 @@ bool COrderWidget::InitWidgets()
     inputEdit = new QLineEdit(band);
     retryButton = new QPushButton(band);
     reprintButton = new QPushButton(QStringLiteral("重新打印"), band);
+    const QList<QPair<QWidget*, const char*>> named = {
+        {takerLabel, "takerLabel"},       {telLabel, "telLabel"},
+        {addressLabel, "addressLabel"},   {shopLabel, "shopLabel"},
+        {statusLabel, "statusLabel"},     {payTimeLabel, "payTimeLabel"},
+        {serviceTimeLabel, "serviceTimeLabel"}, {amountLabel, "amountLabel"},
+        {savingLabel, "savingLabel"},     {takeoutLabel, "takeoutLabel"},
+        {messageLabel, "messageLabel"},   {reviewLabel, "reviewLabel"},
+        {actionButton, "actionButton"},   {printButton, "printButton"},
+        {itemsArea, "itemsArea"},         {itemsContainer, "itemsContainer"},
+        {inputEdit, "inputEdit"},         {retryButton, "retryButton"},
+        {reprintButton, "reprintButton"}};
+    for (const auto& part : named)
+        part.first->setObjectName(QLatin1String(part.second));
 
     SetResizable(false);
     TopBand()->setFixedHeight(topBandHeight);
@@ -259,6 +272,10 @@ void COrderWidget::AddItemRow(int index, const QString& pics, const QString& nam
     auto* priceLabel = new QLabel(QStringLiteral("现价：") + FormatMoney(price) + QStringLiteral(" 元"), row);
     auto* countLabel = new QLabel(QStringLiteral("数量：") + QString::number(num), row);
 
+    picture->setObjectName(QStringLiteral("pictureLabel"));
+    nameLabel->setObjectName(QStringLiteral("nameLabel"));
+    priceLabel->setObjectName(QStringLiteral("priceLabel"));
+    countLabel->setObjectName(QStringLiteral("countLabel"));
     background->setObjectName(index % 2 == 0 ? QStringLiteral("lblBackground_1")
                                              : QStringLiteral("lblBackground_2"));
     background->setStyleSheet(QStringLiteral(

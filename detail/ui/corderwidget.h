@@ -40,33 +40,9 @@ public:
     COrderWidget(COrder* order, CSession* session, QWidget* parent = nullptr);
     ~COrderWidget() override;
 
-    // For the window's tests and for tools that drive it.
+    // The order shown; null once the window is closing. Its parts carry their member's name as
+    // object name ("inputEdit", "actionButton", ...; in each item row "nameLabel", "pictureLabel").
     COrder* Order() const { return order; }
-    QLabel* TakerLabel() const { return takerLabel; }
-    QLabel* TelLabel() const { return telLabel; }
-    QLabel* AddressLabel() const { return addressLabel; }
-    QLabel* ShopLabel() const { return shopLabel; }
-    QLabel* StatusLabel() const { return statusLabel; }
-    QLabel* PayTimeLabel() const { return payTimeLabel; }
-    QLabel* ServiceTimeLabel() const { return serviceTimeLabel; }
-    QLabel* AmountLabel() const { return amountLabel; }
-    QLabel* SavingLabel() const { return savingLabel; }
-    QLabel* TakeoutLabel() const { return takeoutLabel; }
-    QLabel* MessageLabel() const { return messageLabel; }
-    QLabel* ReviewLabel() const { return reviewLabel; }
-    QPushButton* ActionButton() const { return actionButton; }
-    QPushButton* PrintButton() const { return printButton; }
-    QPushButton* RetryButton() const { return retryButton; }
-    QPushButton* ReprintButton() const { return reprintButton; } // "重新打印", after a failed print
-    QLineEdit* InputEdit() const { return inputEdit; }
-    QScrollArea* ItemsArea() const { return itemsArea; }
-    QWidget* ItemsContainer() const { return itemsContainer; }
-    const QList<CWebLabel*>& PictureLabels() const { return pictureLabels; }
-    const QList<QLabel*>& NameLabels() const { return nameLabels; }
-    const QList<QLabel*>& CountLabels() const { return countLabels; }
-    CMsgBox* MessageBox() const { return msgBox; }
-    QString PasswordHint() const { return passwordHint; }
-    QString ReviewHint() const { return reviewHint; }
 
 signals:
     void signalOperateMe(int state);

@@ -3,6 +3,7 @@
 
 #include "app/ui/desktop.h"
 #include "common/fakenetwork.h"
+#include "common/windowparts.h"
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
 #include "common/testmain.h"
@@ -217,9 +218,9 @@ private slots:
         order.SetStatus(2);
         QPointer<COrderWidget> window = new COrderWidget(&order, &session);
         window->Show();
-        QTRY_VERIFY(window->PrintButton()->isVisible());
-        QCOMPARE(window->PrintButton()->text(), QStringLiteral("打印"));
-        QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
+        QTRY_VERIFY(PartOf<QPushButton>(window, "printButton")->isVisible());
+        QCOMPARE(PartOf<QPushButton>(window, "printButton")->text(), QStringLiteral("打印"));
+        QTest::mouseClick(PartOf<QPushButton>(window, "printButton"), Qt::LeftButton);
         Desktop::SetPrinterFactory(nullptr);
         FakeNetworkManager::Uninstall();
 
