@@ -151,7 +151,6 @@ private slots:
     void cleanup()
     {
         FakeNetworkManager::Uninstall();
-        Desktop::SetPrinterFactory(nullptr);
         // Windows a test left open go before the orders they show.
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (qobject_cast<COrderWidget*>(widget))

@@ -15,7 +15,6 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
-#include "app/ui/desktop.h"
 #include "app/ui/screens.h"
 #include "app/ui/traymessage.h"
 #include "common/clientlook.h"
@@ -26,6 +25,7 @@
 #include "common/testmain.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
+#include "detail/ui/receiptprinter.h"
 #include "income/ui/cwincome.h"
 #include "main/ui/cwmain.h"
 #include "main/ui/cwuserinfo.h"
@@ -209,7 +209,6 @@ private slots:
 
     void cleanupTestCase()
     {
-        Desktop::SetPrinterFactory(nullptr);
         // What a failed step left open goes before the session record and the platform.
         if (main) {
             QObject::disconnect(main, &CWidget::Close, qApp, nullptr);
@@ -374,11 +373,14 @@ private slots:
         QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
         QPointer<COrderWidget> detail = pane()->DetailWindow(row->GetOrder()->GetId());
         QFile::remove(receiptFile());
-        Desktop::SetPrinterFactory(&pdfPrinter);
+        // For this one receipt the session prints on a PDF file, as a printer would on paper.
+        CSession* session = main->Session();
+        CReceiptService* shops = session->Receipts();
+        session->SetReceipts(new CReceiptPrinter(session->Settings(), session, &pdfPrinter));
         QVERIFY(PartOf<QPushButton>(detail, "printButton")->isVisible());
         QCOMPARE(PartOf<QPushButton>(detail, "printButton")->text(), QStringLiteral("打印"));
         click(PartOf<QPushButton>(detail, "printButton"));
-        Desktop::SetPrinterFactory(nullptr);
+        session->SetReceipts(shops);
 
         const QStringList expected{QStringLiteral("Velm订单"),
                                    QStringLiteral("订单号：%1").arg(newOrder),
