@@ -7,10 +7,10 @@
 #include "app/constants.h"
 #include "app/log.h"
 #include "app/sound.h"
-#include "session/csession.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "orders/pollclock.h"
+#include "session/csession.h"
 
 namespace {
 
@@ -234,7 +234,8 @@ void CWServerTable::HttpOrderOk(qlonglong orderId)
     auto* job = new CConfirmOrderJob(session->Line(), this);
     confirmJobs.insert(orderId, job);
     connect(job, &COrderActionJob::Accepted, this, &CWServerTable::ReplyFinishOrderOk);
-    connect(job, &CJob::Failed, this, [this, orderId](const JobFailure& failure) { ErrorOrderOk(orderId, failure); });
+    connect(job, &CJob::Failed, this,
+            [this, orderId](const JobFailure& failure) { ErrorOrderOk(orderId, failure); });
     if (!job->Start(orderId)) {
         DropJob(orderId);
         MarkFailed(confirmCells.value(orderId), orderId, networkFailure);
@@ -297,15 +298,17 @@ void CWServerTable::ErrorOrderOk(qlonglong orderId, const JobFailure& failure)
     DropJob(orderId);
     QString message = networkFailure;
     if (failure.kind == JobFailure::Refused)
-        message = failure.status == 2 ? failure.message : QStringLiteral("失败：确认服务！\n") + failure.message;
+        message =
+            failure.status == 2 ? failure.message : QStringLiteral("失败：确认服务！\n") + failure.message;
     qCWarning(lcOrders, "confirming order %lld failed: %s", static_cast<long long>(orderId),
               qUtf8Printable(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
     QTableWidgetItem* cell = confirmCells.value(orderId);
     if (!cell)
         return;
+    // The answer was lost or refused, but the order has moved on meanwhile: nothing is left to retry.
     COrder* order = FindOrder(orderId);
     if (order && order->GetStatus() != StatusPaid.first)
-        ShowMovedOn(order); // the answer was lost, but the order has moved on meanwhile: nothing is left to retry
+        ShowMovedOn(order);
     else
         MarkFailed(cell, orderId, message);
 }

@@ -12,6 +12,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include <utility>
+
 #include "app/constants.h"
 #include "app/log.h"
 #include "app/sound.h"
@@ -50,10 +52,17 @@ QString dateText(const QDateTime& time)
     return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
+// A part of the window, found by its member's name.
+template <class Widget, class... Args> Widget* named(const char* name, Args&&... args)
+{
+    auto* widget = new Widget(std::forward<Args>(args)...);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
 // A job the window no longer wants: its request stops and nothing of it reaches the window. It may
 // be the very job whose signal is being delivered, so it goes once that is over.
-template <class Job>
-void dropJob(Job*& job, QObject* owner)
+template <class Job> void dropJob(Job*& job, QObject* owner)
 {
     if (!job)
         return;
@@ -112,38 +121,25 @@ bool COrderWidget::InitWidgets()
     setAttribute(Qt::WA_DeleteOnClose);
 
     QWidget* band = BottomBand();
-    takerLabel = new QLabel(band);
-    telLabel = new QLabel(band);
-    addressLabel = new QLabel(band);
-    shopLabel = new QLabel(band);
-    statusLabel = new QLabel(band);
-    payTimeLabel = new QLabel(band);
-    serviceTimeLabel = new QLabel(band);
-    amountLabel = new QLabel(band);
-    savingLabel = new QLabel(band);
-    takeoutLabel = new QLabel(band);
-    messageLabel = new QLabel(band);
-    reviewLabel = new QLabel(band);
-    actionButton = new QPushButton(band);
-    printButton = new QPushButton(band);
-    itemsArea = new QScrollArea(band);
-    itemsContainer = new QWidget;
-    inputEdit = new QLineEdit(band);
-    retryButton = new QPushButton(band);
-    reprintButton = new QPushButton(QStringLiteral("重新打印"), band);
-    const QList<QPair<QWidget*, const char*>> named = {
-        {takerLabel, "takerLabel"},       {telLabel, "telLabel"},
-        {addressLabel, "addressLabel"},   {shopLabel, "shopLabel"},
-        {statusLabel, "statusLabel"},     {payTimeLabel, "payTimeLabel"},
-        {serviceTimeLabel, "serviceTimeLabel"}, {amountLabel, "amountLabel"},
-        {savingLabel, "savingLabel"},     {takeoutLabel, "takeoutLabel"},
-        {messageLabel, "messageLabel"},   {reviewLabel, "reviewLabel"},
-        {actionButton, "actionButton"},   {printButton, "printButton"},
-        {itemsArea, "itemsArea"},         {itemsContainer, "itemsContainer"},
-        {inputEdit, "inputEdit"},         {retryButton, "retryButton"},
-        {reprintButton, "reprintButton"}};
-    for (const auto& part : named)
-        part.first->setObjectName(QLatin1String(part.second));
+    takerLabel = named<QLabel>("takerLabel", band);
+    telLabel = named<QLabel>("telLabel", band);
+    addressLabel = named<QLabel>("addressLabel", band);
+    shopLabel = named<QLabel>("shopLabel", band);
+    statusLabel = named<QLabel>("statusLabel", band);
+    payTimeLabel = named<QLabel>("payTimeLabel", band);
+    serviceTimeLabel = named<QLabel>("serviceTimeLabel", band);
+    amountLabel = named<QLabel>("amountLabel", band);
+    savingLabel = named<QLabel>("savingLabel", band);
+    takeoutLabel = named<QLabel>("takeoutLabel", band);
+    messageLabel = named<QLabel>("messageLabel", band);
+    reviewLabel = named<QLabel>("reviewLabel", band);
+    actionButton = named<QPushButton>("actionButton", band);
+    printButton = named<QPushButton>("printButton", band);
+    itemsArea = named<QScrollArea>("itemsArea", band);
+    itemsContainer = named<QWidget>("itemsContainer");
+    inputEdit = named<QLineEdit>("inputEdit", band);
+    retryButton = named<QPushButton>("retryButton", band);
+    reprintButton = named<QPushButton>("reprintButton", QStringLiteral("重新打印"), band);
 
     SetResizable(false);
     TopBand()->setFixedHeight(topBandHeight);
@@ -267,15 +263,12 @@ void COrderWidget::AddItemRow(int index, const QString& pics, const QString& nam
 {
     auto* row = new QWidget(itemsContainer);
     auto* background = new QLabel(row);
-    auto* picture = new CWebLabel(QUrl(pics), row, true);
-    auto* nameLabel = new QLabel(QStringLiteral("商品名称：") + name, row);
-    auto* priceLabel = new QLabel(QStringLiteral("现价：") + FormatMoney(price) + QStringLiteral(" 元"), row);
-    auto* countLabel = new QLabel(QStringLiteral("数量：") + QString::number(num), row);
+    auto* picture = named<CWebLabel>("pictureLabel", QUrl(pics), row, true);
+    auto* nameLabel = named<QLabel>("nameLabel", QStringLiteral("商品名称：") + name, row);
+    auto* priceLabel = named<QLabel>(
+        "priceLabel", QStringLiteral("现价：") + FormatMoney(price) + QStringLiteral(" 元"), row);
+    auto* countLabel = named<QLabel>("countLabel", QStringLiteral("数量：") + QString::number(num), row);
 
-    picture->setObjectName(QStringLiteral("pictureLabel"));
-    nameLabel->setObjectName(QStringLiteral("nameLabel"));
-    priceLabel->setObjectName(QStringLiteral("priceLabel"));
-    countLabel->setObjectName(QStringLiteral("countLabel"));
     background->setObjectName(index % 2 == 0 ? QStringLiteral("lblBackground_1")
                                              : QStringLiteral("lblBackground_2"));
     background->setStyleSheet(QStringLiteral(
@@ -519,18 +512,16 @@ bool COrderWidget::SendAction(void (COrderWidget::*replySlot)(const OrderAction&
 
 bool COrderWidget::HttpFinishOrder()
 {
-    return SendAction<CFinishOrderJob>(&COrderWidget::ReplyFinishOrder, &COrderWidget::slotFinishOrderError,
-                                       [this](CFinishOrderJob* job) {
-                                           return job->Start(order->GetId(), inputEdit->text());
-                                       });
+    return SendAction<CFinishOrderJob>(
+        &COrderWidget::ReplyFinishOrder, &COrderWidget::slotFinishOrderError,
+        [this](CFinishOrderJob* job) { return job->Start(order->GetId(), inputEdit->text()); });
 }
 
 bool COrderWidget::HttpReplayOrder()
 {
-    return SendAction<CReplyReviewJob>(&COrderWidget::ReplyReplayOrder, &COrderWidget::slotReplayError,
-                                       [this](CReplyReviewJob* job) {
-                                           return job->Start(order->GetId(), inputEdit->text());
-                                       });
+    return SendAction<CReplyReviewJob>(
+        &COrderWidget::ReplyReplayOrder, &COrderWidget::slotReplayError,
+        [this](CReplyReviewJob* job) { return job->Start(order->GetId(), inputEdit->text()); });
 }
 
 void COrderWidget::ActionFailed(const JobFailure& failure, const QString& buttonText,
@@ -614,7 +605,8 @@ void COrderWidget::ReplyReplayOrder(const OrderAction& action)
 
 void COrderWidget::slotFinishOrderError(const JobFailure& failure)
 {
-    ActionFailed(failure, QStringLiteral("结束服务"), QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"),
+    ActionFailed(failure, QStringLiteral("结束服务"),
+                 QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"),
                  QStringLiteral("失败：结束服务\n"));
 }
 

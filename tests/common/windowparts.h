@@ -8,8 +8,7 @@
 
 // The parts of a window as a test reaches them: by the object names the window gives them.
 
-template <class Part = QWidget>
-Part* PartOf(const QObject* window, const char* name)
+template <class Part = QWidget> Part* PartOf(const QObject* window, const char* name)
 {
     return window ? window->findChild<Part*>(QLatin1String(name)) : nullptr;
 }
@@ -55,8 +54,7 @@ inline QTableWidgetItem* ConfirmTableCell(const CWServerTable* window, qint64 id
 
 // The labels of one kind in a detail window's item rows ("nameLabel", "pictureLabel", "countLabel"),
 // top row first.
-template <class Label = QLabel>
-QList<Label*> ItemLabels(const QObject* window, const char* name)
+template <class Label = QLabel> QList<Label*> ItemLabels(const QObject* window, const char* name)
 {
     const QWidget* items = PartOf<QWidget>(window, "itemsContainer");
     return items ? items->findChildren<Label*>(QLatin1String(name)) : QList<Label*>();

@@ -5,9 +5,9 @@
 #include "app/constants.h"
 #include "app/sound.h"
 #include "common/fakenetwork.h"
-#include "common/testsession.h"
 #include "common/orderfixture.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 #include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "orders/corder.h"
@@ -77,7 +77,8 @@ private slots:
         QCOMPARE(ConfirmTable(&table)->columnCount(), 6);
         QCOMPARE(ConfirmTable(&table)->horizontalHeaderItem(4)->text(), QStringLiteral("支付时间"));
         QVERIFY(table.AddOrder(order(100)));
-        QCOMPARE(ConfirmTable(&table)->item(0, 0)->background().color(), lightColor); // a table's first row is grey
+        QCOMPARE(ConfirmTable(&table)->item(0, 0)->background().color(),
+                 lightColor); // a table's first row is grey
         QCOMPARE(ConfirmTable(&table)->item(0, 5)->background().color(), QColor(255, 0, 0, 127));
         QVERIFY(table.AddOrder(order(99)));  // a smaller number after a larger one
         QVERIFY(table.AddOrder(order(250))); // and a larger one
@@ -135,7 +136,8 @@ private slots:
         if (!confirming.isEmpty())
             table.SlotOrderOk(ConfirmTableCell(&table, 70));
         Report(*book, waiting, 2);
-        QCOMPARE(ConfirmTableCell(&table, 70)->text(), confirming.isEmpty() ? cell : QStringLiteral("确认中..."));
+        QCOMPARE(ConfirmTableCell(&table, 70)->text(),
+                 confirming.isEmpty() ? cell : QStringLiteral("确认中..."));
         // Another row is served elsewhere too; its sweep leaves a row whose confirmation travels.
         Report(*book, other, 2);
         QTRY_VERIFY(!ConfirmTableCell(&table, 72));
@@ -237,7 +239,8 @@ private slots:
         // The title drawn in the window's head counts down with the one the window system gets.
         QCOMPARE(table.windowTitle(), QStringLiteral("待确认订单 1"));
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
-        QCOMPARE(confirm->background().color(), ConfirmTable(&table)->item(confirm->row(), 0)->background().color());
+        QCOMPARE(confirm->background().color(),
+                 ConfirmTable(&table)->item(confirm->row(), 0)->background().color());
         // A confirmed row leaves after the delay; the paid one stays.
         table.SlotOrderOk(confirm);
         QCOMPARE(confirmations().size(), 1);

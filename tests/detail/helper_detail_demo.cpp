@@ -11,14 +11,14 @@
 #include <cstdio>
 
 #include "common/clientlook.h"
-#include "common/windowparts.h"
-#include "common/platformprocess.h"
 #include "common/orderfixture.h"
+#include "common/platformprocess.h"
+#include "common/testsession.h"
+#include "common/windowparts.h"
 #include "detail/ui/corderwidget.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
 #include "ui/msgbox.h"
-#include "common/testsession.h"
 
 static QJsonObject item(const char* picture, const char* name, int num, double price)
 {

@@ -6,18 +6,18 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 
-#include "app/ui/desktop.h"
 #include "app/sound.h"
+#include "app/ui/desktop.h"
 #include "common/fakenetwork.h"
-#include "common/platformprocess.h"
 #include "common/orderfixture.h"
+#include "common/pdfpages.h"
+#include "common/platformprocess.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 #include "common/windowparts.h"
 #include "detail/ui/corderwidget.h"
 #include "net/request.h"
 #include "orders/corder.h"
-#include "common/pdfpages.h"
-#include "common/testsession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
 
@@ -54,9 +54,15 @@ class TestCOrderWidget : public QObject
 
     // The window's parts, by their names.
     static QLabel* label(COrderWidget* window, const char* name) { return PartOf<QLabel>(window, name); }
-    static QPushButton* button(COrderWidget* window, const char* name) { return PartOf<QPushButton>(window, name); }
+    static QPushButton* button(COrderWidget* window, const char* name)
+    {
+        return PartOf<QPushButton>(window, name);
+    }
     static QLineEdit* field(COrderWidget* window) { return PartOf<QLineEdit>(window, "inputEdit"); }
-    static QList<CWebLabel*> pictures(COrderWidget* window) { return ItemLabels<CWebLabel>(window, "pictureLabel"); }
+    static QList<CWebLabel*> pictures(COrderWidget* window)
+    {
+        return ItemLabels<CWebLabel>(window, "pictureLabel");
+    }
 
     // Waits until the detail has arrived and the window has grown (or shrunk) to its final height.
     static bool settled(COrderWidget* window, int height)
@@ -238,13 +244,13 @@ private slots:
         // One row per item, alternating backgrounds, pictures 131 wide and fetched from the platform.
         QCOMPARE(pictures(window).size(), names.size());
         for (int i = 0; i < names.size(); ++i) {
-            QCOMPARE(ItemLabels(window, "nameLabel").at(i)->text(), QStringLiteral("商品名称：") + names.at(i));
+            QCOMPARE(ItemLabels(window, "nameLabel").at(i)->text(),
+                     QStringLiteral("商品名称：") + names.at(i));
             QCOMPARE(pictures(window).at(i)->width(), 131);
             const auto* background = pictures(window).at(i)->parentWidget()->findChild<QLabel*>(
                 i % 2 ? QStringLiteral("lblBackground_2") : QStringLiteral("lblBackground_1"));
             QVERIFY(background);
-            QTRY_VERIFY_WITH_TIMEOUT(!pictures(window).at(i)->pixmap(Qt::ReturnByValue).isNull(),
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!pictures(window).at(i)->pixmap(Qt::ReturnByValue).isNull(), 10000);
         }
         window->close();
         QTRY_VERIFY(!window);
@@ -399,10 +405,14 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595) && !MessageBoxOf(window)->IsLoading(), 10000);
             QCOMPARE(boxText(window), QString());
             QCOMPARE(order.GetCommodities().size(), 2);
-            QCOMPARE(
-                PartOf<QWidget>(window, "itemsContainer")->findChildren<QLabel*>(QStringLiteral("lblBackground_1")).size(), 1);
-            QCOMPARE(
-                PartOf<QWidget>(window, "itemsContainer")->findChildren<QLabel*>(QStringLiteral("lblBackground_2")).size(), 1);
+            QCOMPARE(PartOf<QWidget>(window, "itemsContainer")
+                         ->findChildren<QLabel*>(QStringLiteral("lblBackground_1"))
+                         .size(),
+                     1);
+            QCOMPARE(PartOf<QWidget>(window, "itemsContainer")
+                         ->findChildren<QLabel*>(QStringLiteral("lblBackground_2"))
+                         .size(),
+                     1);
             QCOMPARE(PartOf<QWidget>(window, "itemsContainer")->height(), 2 * 90);
         }
     }
@@ -635,7 +645,8 @@ private slots:
         QCOMPARE(field(window)->text(), QStringLiteral("请输入评价内容"));
         QVERIFY(label(window, "reviewLabel")->isVisible());
         QCOMPARE(label(window, "reviewLabel")->text(), QStringLiteral("买家评价：味道很好，面很劲道"));
-        QCOMPARE(label(window, "reviewLabel")->y() + label(window, "reviewLabel")->height(), field(window)->y());
+        QCOMPARE(label(window, "reviewLabel")->y() + label(window, "reviewLabel")->height(),
+                 field(window)->y());
 
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
         field(window)->setFocus();
@@ -674,7 +685,8 @@ private slots:
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         QVERIFY(field(window)->isVisible());
-        const QString hint = status == 1 ? QStringLiteral("请输入订单密码") : QStringLiteral("请输入评价内容");
+        const QString hint =
+            status == 1 ? QStringLiteral("请输入订单密码") : QStringLiteral("请输入评价内容");
 
         field(window)->setText(text);
         QTest::keyClick(field(window), Qt::Key_Return);

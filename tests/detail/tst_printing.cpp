@@ -9,16 +9,16 @@
 #include "app/settings.h"
 #include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
-#include "common/windowparts.h"
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
 #include "common/privatecups.h"
 #include "common/testmain.h"
 #include "common/testsession.h"
+#include "common/windowparts.h"
 #include "detail/autoprint.h"
-#include "detail/ui/corderwidget.h"
 #include "detail/cupsspooler.h"
 #include "detail/printspooler.h"
+#include "detail/ui/corderwidget.h"
 #include "detail/ui/receipt.h"
 #include "detail/ui/receiptprinter.h"
 #include "main/ui/cwsettings.h"
@@ -143,7 +143,8 @@ private slots:
         window->Show();
         QTRY_VERIFY_WITH_TIMEOUT(PartOf<QPushButton>(window, "printButton")->isVisible(), 10000);
         QTest::mouseClick(PartOf<QPushButton>(window, "printButton"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxText(MessageBoxOf(window)), QStringLiteral("小票已打印：") + queue, slowMsecs);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(MessageBoxOf(window)), QStringLiteral("小票已打印：") + queue,
+                                  slowMsecs);
         delete window;
 
         // The chosen queue got it, the other did not.
@@ -254,14 +255,17 @@ private slots:
 
         QVERIFY(cups->Run(QStringLiteral("cupsdisable"), {QStringLiteral("roll80")}));
         QTest::mouseClick(PartOf<QPushButton>(window, "printButton"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(boxText(MessageBoxOf(window)).startsWith(QStringLiteral("打印失败：roll80：打印机已暂停")),
-                                 slowMsecs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            boxText(MessageBoxOf(window)).startsWith(QStringLiteral("打印失败：roll80：打印机已暂停")),
+            slowMsecs);
         QVERIFY(PartOf<QPushButton>(window, "reprintButton")->isVisible());
-        QVERIFY(!MessageBoxOf(window)->MsgBoxTimer() || !MessageBoxOf(window)->MsgBoxTimer()->isActive()); // it stays
+        QVERIFY(!MessageBoxOf(window)->MsgBoxTimer() ||
+                !MessageBoxOf(window)->MsgBoxTimer()->isActive()); // it stays
 
         QVERIFY(cups->Run(QStringLiteral("cupsenable"), {QStringLiteral("roll80")}));
         QTest::mouseClick(PartOf<QPushButton>(window, "reprintButton"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxText(MessageBoxOf(window)), QStringLiteral("小票已打印：roll80"), slowMsecs);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(MessageBoxOf(window)), QStringLiteral("小票已打印：roll80"),
+                                  slowMsecs);
         QCOMPARE(cups->Pdfs(QStringLiteral("roll80")).size(), before + 1);
         delete window;
     }

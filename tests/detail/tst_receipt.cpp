@@ -2,10 +2,10 @@
 #include <QPushButton>
 
 #include "common/fakenetwork.h"
-#include "common/windowparts.h"
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "detail/ui/corderwidget.h"
 #include "detail/ui/receipt.h"
 #include "detail/ui/receiptprinter.h"

@@ -18,11 +18,11 @@
 #include "app/ui/screens.h"
 #include "app/ui/traymessage.h"
 #include "common/clientlook.h"
-#include "common/windowparts.h"
 #include "common/mainwindow.h"
 #include "common/pdfpages.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
 #include "detail/ui/receiptprinter.h"
@@ -329,12 +329,14 @@ private slots:
         for (int i = 0; i < out.size(); ++i) {
             QCOMPARE(ItemLabels(detail, "nameLabel").at(i)->text(),
                      QStringLiteral("商品名称：") + out.at(i).toObject().value("name").toString());
-            QTRY_VERIFY_WITH_TIMEOUT(!ItemLabels<CWebLabel>(detail, "pictureLabel").at(i)->pixmap(Qt::ReturnByValue).isNull(),
-                                     slack);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !ItemLabels<CWebLabel>(detail, "pictureLabel").at(i)->pixmap(Qt::ReturnByValue).isNull(),
+                slack);
         }
         QCOMPARE(PartOf<QLabel>(detail, "takerLabel")->text(), QStringLiteral("收件人：张三"));
         QCOMPARE(PartOf<QLabel>(detail, "statusLabel")->text(), QStringLiteral("状态：已支付"));
-        QCOMPARE(PartOf<QLabel>(detail, "amountLabel")->text(), QStringLiteral("共计 3 件商品，实付金额：40.00 元"));
+        QCOMPARE(PartOf<QLabel>(detail, "amountLabel")->text(),
+                 QStringLiteral("共计 3 件商品，实付金额：40.00 元"));
         QCOMPARE(row->GetOrder()->GetCommodities().size(), out.size()); // the lists' record holds them
     }
 

@@ -13,8 +13,8 @@
 #include <QtTest>
 
 #include "common/clientlook.h"
-#include "common/windowparts.h"
 #include "common/platformprocess.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "orders/ui/callist.h"
 #include "orders/corder.h"

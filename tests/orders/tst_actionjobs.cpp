@@ -41,12 +41,12 @@ void ActionJobsTest::cleanup()
 void ActionJobsTest::eachAnswerHasOneOutcome_data()
 {
     QTest::addColumn<QString>("job");
-    QTest::addColumn<QByteArray>("answer");   // empty: the line fails
-    QTest::addColumn<QByteArray>("body");     // the form sent
-    QTest::addColumn<int>("status");          // accepted: the order's status now; -1: failed
+    QTest::addColumn<QByteArray>("answer"); // empty: the line fails
+    QTest::addColumn<QByteArray>("body");   // the form sent
+    QTest::addColumn<int>("status");        // accepted: the order's status now; -1: failed
     QTest::addColumn<bool>("movedOn");
-    QTest::addColumn<int>("kind");            // failed: JobFailure::Kind
-    QTest::addColumn<QString>("message");     // failed: what a window may show
+    QTest::addColumn<int>("kind");        // failed: JobFailure::Kind
+    QTest::addColumn<QString>("message"); // failed: what a window may show
 
     const QByteArray finish = "id=7&key=k&token=t&pass=1%262&oid=4294967297";
     const QByteArray reply = "id=7&key=k&token=t&replay=%E8%B0%A2%E8%B0%A2&oid=4294967297";
@@ -54,23 +54,23 @@ void ActionJobsTest::eachAnswerHasOneOutcome_data()
     const int refused = JobFailure::Refused;
     QTest::newRow("finished") << "finish" << QByteArray(R"({"status":1,"info":"ok"})") << finish << 2 << false
                               << 0 << "";
-    QTest::newRow("wrong password") << "finish" << QByteArray(R"({"status":0,"info":"订单密码错误"})") << finish
-                                    << -1 << false << refused << "订单密码错误";
+    QTest::newRow("wrong password") << "finish" << QByteArray(R"({"status":0,"info":"订单密码错误"})")
+                                    << finish << -1 << false << refused << "订单密码错误";
     QTest::newRow("finish, not json") << "finish" << QByteArray("<html>") << finish << -1 << false
                                       << int(JobFailure::Malformed) << "<html>";
-    QTest::newRow("finish, line down") << "finish" << QByteArray() << finish << -1 << false
-                                       << int(JobFailure::Line) << "";
+    QTest::newRow("finish, line down")
+        << "finish" << QByteArray() << finish << -1 << false << int(JobFailure::Line) << "";
     QTest::newRow("replied") << "reply" << QByteArray(R"({"status":"1"})") << reply << 4 << false << 0 << "";
-    QTest::newRow("reply refused") << "reply" << QByteArray(R"({"status":0,"info":"忙"})") << reply << -1 << false
-                                   << refused << "忙";
-    QTest::newRow("confirmed") << "confirm" << QByteArray(R"({"status":1,"info":"ok"})") << confirm << 2 << false
-                               << 0 << "";
-    QTest::newRow("confirmed, moved on") << "confirm" << QByteArray(R"({"status":3,"info":" 4 "})") << confirm << 4
-                                         << true << 0 << "";
-    QTest::newRow("moved on, no status") << "confirm" << QByteArray(R"({"status":3,"info":"x"})") << confirm << -1
-                                         << false << refused << "x";
-    QTest::newRow("nothing to confirm") << "confirm" << QByteArray(R"({"status":2,"info":"无需确认"})") << confirm
-                                        << -1 << false << refused << "无需确认";
+    QTest::newRow("reply refused") << "reply" << QByteArray(R"({"status":0,"info":"忙"})") << reply << -1
+                                   << false << refused << "忙";
+    QTest::newRow("confirmed") << "confirm" << QByteArray(R"({"status":1,"info":"ok"})") << confirm << 2
+                               << false << 0 << "";
+    QTest::newRow("confirmed, moved on")
+        << "confirm" << QByteArray(R"({"status":3,"info":" 4 "})") << confirm << 4 << true << 0 << "";
+    QTest::newRow("moved on, no status")
+        << "confirm" << QByteArray(R"({"status":3,"info":"x"})") << confirm << -1 << false << refused << "x";
+    QTest::newRow("nothing to confirm") << "confirm" << QByteArray(R"({"status":2,"info":"无需确认"})")
+                                        << confirm << -1 << false << refused << "无需确认";
     QTest::newRow("confirm, array") << "confirm" << QByteArray("[1]") << confirm << -1 << false
                                     << int(JobFailure::Malformed) << "[1]";
 }

@@ -6,8 +6,8 @@
 #include <QTableWidget>
 
 #include "common/platformprocess.h"
-#include "common/windowparts.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
 #include "net/request.h"
@@ -54,7 +54,8 @@ class TestCAllList : public QObject
             return 0;
         platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
         if (!QTest::qWaitFor(
-                [&] { return pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id); }, 5000))
+                [&] { return pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id); },
+                5000))
             return 0;
         return id;
     }
@@ -228,7 +229,8 @@ private slots:
         QVERIFY(pane.list->FindOrderItem(id)->IsFlashing());
 
         platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
-        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id),
+                                 5000);
         QTRY_COMPARE_WITH_TIMEOUT(sounds.count(QStringLiteral("audio/notify.wav")), 1, 5000);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
     }

@@ -7,10 +7,10 @@
 #include <QUrlQuery>
 
 #include "common/fakenetwork.h"
-#include "common/windowparts.h"
 #include "common/heldsounds.h"
 #include "common/localhttpserver.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
 #include "net/request.h"
