@@ -21,8 +21,8 @@ class QTimer;
 
 // "待确认订单": the paid orders whose buyers ask the shop to confirm the service. A click on a
 // row's last cell sends the confirmation; several may be in flight at once, each with a job of its
-// own that knows its order. A confirmed order's new status goes to the order book; its row leaves about five
-// seconds later, and a failed one offers "重 试". The title counts the paid orders shown.
+// own that knows its order. A confirmed order's new status goes to the order book; its row leaves
+// about five seconds later, and a failed one offers "重 试". The title counts the paid orders shown.
 // Closing the window only hides it: it keeps its rows for the next time.
 class CWServerTable : public CWidget
 {
