@@ -19,7 +19,6 @@ void PinTimeZone()
 #endif
 }
 
-static PrinterFactory printerFactory = nullptr;
 static QString lastStarted;
 
 bool OpenUrl(const QUrl& url)
@@ -47,9 +46,6 @@ QString ReceiptFolder()
 
 QPrinter* CreateReceiptPrinter()
 {
-    if (printerFactory)
-        return printerFactory();
-
     // Kept as a PDF, so the staff member can still print it later.
     auto* printer = new QPrinter(QPrinter::HighResolution);
     QDir().mkpath(ReceiptFolder());
@@ -59,16 +55,6 @@ QPrinter* CreateReceiptPrinter()
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(JoinPath(ReceiptFolder(), name));
     return printer;
-}
-
-void SetPrinterFactory(PrinterFactory factory)
-{
-    printerFactory = factory;
-}
-
-bool PrinterReplaced()
-{
-    return printerFactory != nullptr;
 }
 
 } // namespace Desktop

@@ -7,7 +7,8 @@ class QPrinter;
 
 // The few services of the desktop that the client asks for: the browser, a detached process and a
 // printer for receipts. Kept in one place so a test can watch what was asked for and so that a
-// machine without a printer still gets its receipt (as a PDF file).
+// machine without a printer still gets its receipt (as a PDF file). Whoever prints may be given
+// printers of its own instead (CReceiptPrinter, for tests).
 namespace Desktop {
 
 // Opens a web page in the user's browser; false when no browser took it.
@@ -29,11 +30,5 @@ QString ReceiptFolder();
 // file once (when TZ is unset, on Linux) keeps the same zone and reads it once. Call before the
 // first local time is made.
 void PinTimeZone();
-
-// Tests replace the printer with one of their own (for example a PDF printer on a known file):
-// every receipt then goes to it at once, the print spooler is not asked.
-using PrinterFactory = QPrinter* (*)();
-void SetPrinterFactory(PrinterFactory factory);
-bool PrinterReplaced();
 
 } // namespace Desktop

@@ -1,21 +1,16 @@
 #include "confirm/ui/cwservertable.h"
 
 #include <QHeaderView>
-#include <QNetworkAccessManager>
 #include <QTableWidget>
 #include <QTimer>
 
 #include "app/constants.h"
 #include "app/log.h"
 #include "app/sound.h"
-#include "session/csession.h"
-#include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "orders/pollclock.h"
-#include "session/cuser.h"
-
-int CWServerTable::rowCounter = 0;
+#include "session/csession.h"
 
 namespace {
 
@@ -43,12 +38,11 @@ CWServerTable::CWServerTable(CSession* session, QSize size, QWidget* parent, Qt:
 
 CWServerTable::~CWServerTable()
 {
-    for (QNetworkReply* pending : qAsConst(pendingReplies))
-        if (pending)
-            disconnect(pending, nullptr, this, nullptr);
-    manager = nullptr;
-    pendingReplies.clear();
-    replyOrders.clear();
+    // Their requests stop, and nothing of them reaches a table on its way out.
+    for (CConfirmOrderJob* job : qAsConst(confirmJobs))
+        job->disconnect(this);
+    qDeleteAll(confirmJobs);
+    confirmJobs.clear();
     confirmCells.clear();
     confirmState.clear();
     removeTimers.clear();
@@ -58,11 +52,10 @@ CWServerTable::~CWServerTable()
 
 void CWServerTable::Attach(CSession* session)
 {
+    this->session = session;
     if (!session)
         return;
-    manager = session->Network();
     sounds = session->Sounds();
-    user = session->User();
     book = session->Book();
 }
 
@@ -73,6 +66,7 @@ void CWServerTable::SetUp()
     TopBand()->setFixedHeight(80);
 
     table = new QTableWidget(0, ColumnCount, BottomBand());
+    table->setObjectName(QStringLiteral("confirmTable"));
     table->setHorizontalHeaderLabels({QStringLiteral("订单号"), QStringLiteral("账号"),
                                       QStringLiteral("状态"), QStringLiteral("金额"),
                                       QStringLiteral("支付时间"), QStringLiteral("确认")});
@@ -164,7 +158,7 @@ int CWServerTable::AddOrders(const QList<COrder*>& incoming)
     for (int i = 0; i < fresh.size(); ++i) {
         COrder* order = fresh.at(i);
         const int row = fresh.size() - 1 - i;
-        const int shade = ++rowCounter;
+        const int shade = ++rowsAdded;
         const bool white = shade % 2 == 0;
         const QColor rowColour = white ? QColor(255, 255, 255, 255) : lightColor;
         const QColor confirmColour = white ? QColor(255, 0, 0, 200) : QColor(255, 0, 0, 127);
@@ -234,22 +228,29 @@ void CWServerTable::SlotOrderOk(QTableWidgetItem* item)
 void CWServerTable::HttpOrderOk(qlonglong orderId)
 {
     HideMsgBox();
-    if (!user)
+    if (!session)
         return;
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("oid"), QString::number(orderId)});
-    QNetworkReply* sent = Request::Post(manager, Api::ToFinishOrder(), Request::EncodeBody(fields));
-    if (!sent) {
+    DropJob(orderId);
+    auto* job = new CConfirmOrderJob(session->Line(), this);
+    confirmJobs.insert(orderId, job);
+    connect(job, &COrderActionJob::Accepted, this, &CWServerTable::ReplyFinishOrderOk);
+    connect(job, &CJob::Failed, this,
+            [this, orderId](const JobFailure& failure) { ErrorOrderOk(orderId, failure); });
+    if (!job->Start(orderId)) {
+        DropJob(orderId);
         MarkFailed(confirmCells.value(orderId), orderId, networkFailure);
-        return;
     }
-    replyOrders.insert(sent, orderId);
-    pendingReplies.append(sent);
-    connect(sent, &QNetworkReply::finished, this, &CWServerTable::ReplyFinishOrderOk);
-    connect(sent, &QNetworkReply::errorOccurred, this, &CWServerTable::ErrorOrderOk);
 }
 
-void CWServerTable::ErrorOrderOk(QNetworkReply::NetworkError) {}
+// A confirmation done with: its job goes once the signal that told of it is over.
+void CWServerTable::DropJob(qlonglong id)
+{
+    if (CConfirmOrderJob* job = confirmJobs.take(id)) {
+        job->disconnect(this);
+        job->Abort();
+        job->deleteLater();
+    }
+}
 
 void CWServerTable::MarkFailed(QTableWidgetItem* cell, qlonglong id, const QString& message)
 {
@@ -263,80 +264,53 @@ void CWServerTable::MarkFailed(QTableWidgetItem* cell, qlonglong id, const QStri
     confirmState.insert(id, Idle);
 }
 
-void CWServerTable::ReplyFinishOrderOk()
+void CWServerTable::ReplyFinishOrderOk(const OrderAction& action)
 {
-    // Each reply finds its own row: the one that finished is the sender; failing that, the
-    // first pending reply that reports it has finished.
-    auto* finished = qobject_cast<QNetworkReply*>(sender());
-    if (!finished || !pendingReplies.contains(finished)) {
-        finished = nullptr;
-        for (QNetworkReply* pending : qAsConst(pendingReplies))
-            if (pending->isFinished()) {
-                finished = pending;
-                break;
-            }
-    }
-    if (!finished)
-        return;
-    pendingReplies.removeAll(finished);
-
-    const Request::Answer answer = Request::Read(finished);
-    bool confirmed = false;
-    int newStatus = StatusServed.first;
-    QString message = networkFailure;
-    if (!answer.networkError && answer.isObject) {
-        if (answer.status == 1) {
-            confirmed = true;
-        } else if (answer.status == 3) {
-            // The order moved on without us; "info" names its status. Anything but a number
-            // would overwrite the order's status with 0.
-            bool number = false;
-            newStatus = answer.InfoText().trimmed().toInt(&number);
-            confirmed = number;
-            if (!number)
-                message = QStringLiteral("失败：确认服务！\n") + answer.InfoText();
-        } else if (answer.status == 2) {
-            message = answer.InfoText();
-        } else {
-            message = QStringLiteral("失败：确认服务！\n") + answer.InfoText();
-        }
-    }
-
-    const qlonglong id = replyOrders.value(finished);
+    const qlonglong id = action.id;
+    DropJob(id);
+    qCInfo(lcOrders, "order %lld confirmed, status now %d", static_cast<long long>(id), action.status);
     QTableWidgetItem* cell = confirmCells.value(id);
-    if (confirmed)
-        qCInfo(lcOrders, "order %lld confirmed, status now %d", static_cast<long long>(id), newStatus);
-    else
-        qCWarning(lcOrders, "confirming order %lld failed: %s", static_cast<long long>(id),
-                  qUtf8Printable(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
-    COrder* order = FindOrder(id);
-    if (cell && !confirmed && order && order->GetStatus() != StatusPaid.first) {
-        // The answer was lost, but the order has moved on meanwhile: nothing is left to retry.
-        ShowMovedOn(order);
-    } else if (cell && !confirmed) {
-        MarkFailed(cell, id, message);
-    } else if (cell && table) {
-        confirmState.insert(id, Confirmed);
-        const bool servedNow = newStatus == StatusServed.first && answer.status == 1;
-        const QString done = servedNow ? QStringLiteral("完成") : QStringLiteral("已完成");
-        ShowDone(cell, done, newStatus);
-        if (servedNow) {
-            if (sounds)
-                sounds->Play(QStringLiteral("audio/server.mp3"));
-        }
-        if (order) {
-            // Applied only while the order is still paid: a newer status that reached the book
-            // while the confirmation travelled stands, and the row shows it.
-            if (book && book->ApplyAction(order, StatusPaid.first, newStatus, "ToFinishOrder",
-                                          answer.platformTime) == COrderBook::Stale)
-                ShowDone(cell, done, order->GetStatus());
-            StartRemoveOrderItem(order, 5);
-        }
-        RefreshTitle();
+    if (!cell || !table)
+        return;
+    confirmState.insert(id, Confirmed);
+    // Served by this very confirmation: the staff member hears it. An order that had moved on
+    // without it is only shown as done.
+    const bool servedNow = !action.movedOn && action.status == StatusServed.first;
+    const QString done = servedNow ? QStringLiteral("完成") : QStringLiteral("已完成");
+    ShowDone(cell, done, action.status);
+    if (servedNow && sounds)
+        sounds->Play(QStringLiteral("audio/server.mp3"));
+    if (COrder* order = FindOrder(id)) {
+        // Applied only while the order is still paid: a newer status that reached the book while
+        // the confirmation travelled stands, and the row shows it.
+        if (book && book->ApplyAction(order, StatusPaid.first, action.status, "ToFinishOrder",
+                                      action.platformTime) == COrderBook::Stale)
+            ShowDone(cell, done, order->GetStatus());
+        StartRemoveOrderItem(order, 5);
     }
+    RefreshTitle();
+}
 
-    replyOrders.remove(finished);
-    finished->deleteLater();
+// "status" 2 carries the platform's own words; any other refusal says what failed before them,
+// and a lost or unreadable answer blames the line.
+void CWServerTable::ErrorOrderOk(qlonglong orderId, const JobFailure& failure)
+{
+    DropJob(orderId);
+    QString message = networkFailure;
+    if (failure.kind == JobFailure::Refused)
+        message =
+            failure.status == 2 ? failure.message : QStringLiteral("失败：确认服务！\n") + failure.message;
+    qCWarning(lcOrders, "confirming order %lld failed: %s", static_cast<long long>(orderId),
+              qUtf8Printable(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    QTableWidgetItem* cell = confirmCells.value(orderId);
+    if (!cell)
+        return;
+    // The answer was lost or refused, but the order has moved on meanwhile: nothing is left to retry.
+    COrder* order = FindOrder(orderId);
+    if (order && order->GetStatus() != StatusPaid.first)
+        ShowMovedOn(order);
+    else
+        MarkFailed(cell, orderId, message);
 }
 
 void CWServerTable::StartRemoveOrderItem(COrder* pOrder, int second)

@@ -3,28 +3,26 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
-#include <QNetworkReply>
 #include <QPointer>
 
+#include "orders/actionjobs.h"
 #include "ui/cwidget.h"
 #include "ui/msgbox.h"
 
 class COrder;
 class COrderBook;
 class CSession;
-class CUser;
 namespace Sound {
 class Service;
 }
-class QNetworkAccessManager;
 class QTableWidget;
 class QTableWidgetItem;
 class QTimer;
 
 // "待确认订单": the paid orders whose buyers ask the shop to confirm the service. A click on a
-// row's last cell sends the confirmation; several may be in flight at once, each reply finding
-// its own row. A confirmed order's new status goes to the order book; its row leaves about five
-// seconds later, and a failed one offers "重 试". The title counts the paid orders shown.
+// row's last cell sends the confirmation; several may be in flight at once, each with a job of its
+// own that knows its order. A confirmed order's new status goes to the order book; its row leaves
+// about five seconds later, and a failed one offers "重 试". The title counts the paid orders shown.
 // Closing the window only hides it: it keeps its rows for the next time.
 class CWServerTable : public CWidget
 {
@@ -59,12 +57,9 @@ public:
     int CountPaidOrders() const;
     void SelectRow(int row);
 
-    QTableWidget* Table() const { return table; }
-    QTableWidgetItem* ConfirmCell(qlonglong id) const { return confirmCells.value(id); }
+    // Where the confirmation of an order's row stands (ConfirmState); Idle for an order without row.
+    // The table itself is the child "confirmTable", its rows found by the id in their first column.
     int GetConfirmState(qlonglong id) const { return confirmState.value(id); }
-    int PendingReplies() const { return pendingReplies.size(); }
-    QLabel* MsgBoxLabel() const { return msgBox->MsgBoxLabel(); }
-    static int RowsAdded() { return rowCounter; }
 
 signals:
     void SignalOpenOrderDetail(COrder* pOrder);
@@ -76,8 +71,8 @@ public slots:
     void SlotOrderOk(QTableWidgetItem* item);
     void OpenOrderDetail(QTableWidgetItem* pItem);
     void HttpOrderOk(qlonglong orderId);
-    void ReplyFinishOrderOk();
-    void ErrorOrderOk(QNetworkReply::NetworkError code);
+    void ReplyFinishOrderOk(const OrderAction& action);
+    void ErrorOrderOk(qlonglong orderId, const JobFailure& failure);
     void ShowMsgBox(const QString& message, int second) { msgBox->ShowMsgBox(message, second); }
     void ShowMsgBox(const QString& message) { msgBox->ShowMsgBox(message); }
     void HideMsgBox() { msgBox->HideMsgBox(); }
@@ -93,20 +88,18 @@ private:
     void ShowMovedOn(COrder* order);
     void ShowDone(QTableWidgetItem* cell, const QString& text, int status);
     void MarkFailed(QTableWidgetItem* cell, qlonglong id, const QString& message);
-
-    static int rowCounter;
+    void DropJob(qlonglong id);
 
     QTableWidget* table = nullptr;
-    QNetworkAccessManager* manager = nullptr;
+    QPointer<CSession> session;
     Sound::Service* sounds = nullptr;
-    CUser* user = nullptr;
     COrderBook* book = nullptr;
     QList<COrder*> orders;
     QHash<qlonglong, COrder*> byId;
     QMap<qlonglong, int> confirmState;
-    QMap<QNetworkReply*, qlonglong> replyOrders;
+    QHash<qlonglong, CConfirmOrderJob*> confirmJobs; // the confirmations in flight, by order
     QMap<qlonglong, QTableWidgetItem*> confirmCells;
     QMap<COrder*, QPointer<QTimer>> removeTimers;
     CMsgBox* msgBox = nullptr;
-    QList<QNetworkReply*> pendingReplies;
+    int rowsAdded = 0; // rows take turns in shade, the first one grey
 };

@@ -8,21 +8,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+
+#include <utility>
 
 #include "app/constants.h"
 #include "app/log.h"
 #include "app/sound.h"
 #include "detail/ui/receipt.h"
 #include "detail/ui/receiptprinter.h"
-#include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "session/csession.h"
-#include "session/cuser.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
 
@@ -53,6 +52,26 @@ QString dateText(const QDateTime& time)
     return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
+// A part of the window, found by its member's name.
+template <class Widget, class... Args> Widget* named(const char* name, Args&&... args)
+{
+    auto* widget = new Widget(std::forward<Args>(args)...);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+// A job the window no longer wants: its request stops and nothing of it reaches the window. It may
+// be the very job whose signal is being delivered, so it goes once that is over.
+template <class Job> void dropJob(Job*& job, QObject* owner)
+{
+    if (!job)
+        return;
+    job->disconnect(owner);
+    job->Abort();
+    job->deleteLater();
+    job = nullptr;
+}
+
 } // namespace
 
 COrderWidget::COrderWidget(COrder* order, CSession* session, QWidget* parent)
@@ -61,8 +80,6 @@ COrderWidget::COrderWidget(COrder* order, CSession* session, QWidget* parent)
 {
     this->session = session;
     if (session) {
-        manager = session->Network();
-        user = session->User();
         book = session->Book();
         sounds = session->Sounds();
     }
@@ -94,15 +111,9 @@ void COrderWidget::LetGoOfOrder()
     order = nullptr;
     book = nullptr;
     session = nullptr;
-    user = nullptr;
-    manager = nullptr;
     sounds = nullptr;
-    if (reply) {
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-        reply = nullptr;
-    }
+    dropJob(detailJob, this);
+    dropJob(actionJob, this);
 }
 
 bool COrderWidget::InitWidgets()
@@ -110,25 +121,25 @@ bool COrderWidget::InitWidgets()
     setAttribute(Qt::WA_DeleteOnClose);
 
     QWidget* band = BottomBand();
-    takerLabel = new QLabel(band);
-    telLabel = new QLabel(band);
-    addressLabel = new QLabel(band);
-    shopLabel = new QLabel(band);
-    statusLabel = new QLabel(band);
-    payTimeLabel = new QLabel(band);
-    serviceTimeLabel = new QLabel(band);
-    amountLabel = new QLabel(band);
-    savingLabel = new QLabel(band);
-    takeoutLabel = new QLabel(band);
-    messageLabel = new QLabel(band);
-    reviewLabel = new QLabel(band);
-    actionButton = new QPushButton(band);
-    printButton = new QPushButton(band);
-    itemsArea = new QScrollArea(band);
-    itemsContainer = new QWidget;
-    inputEdit = new QLineEdit(band);
-    retryButton = new QPushButton(band);
-    reprintButton = new QPushButton(QStringLiteral("重新打印"), band);
+    takerLabel = named<QLabel>("takerLabel", band);
+    telLabel = named<QLabel>("telLabel", band);
+    addressLabel = named<QLabel>("addressLabel", band);
+    shopLabel = named<QLabel>("shopLabel", band);
+    statusLabel = named<QLabel>("statusLabel", band);
+    payTimeLabel = named<QLabel>("payTimeLabel", band);
+    serviceTimeLabel = named<QLabel>("serviceTimeLabel", band);
+    amountLabel = named<QLabel>("amountLabel", band);
+    savingLabel = named<QLabel>("savingLabel", band);
+    takeoutLabel = named<QLabel>("takeoutLabel", band);
+    messageLabel = named<QLabel>("messageLabel", band);
+    reviewLabel = named<QLabel>("reviewLabel", band);
+    actionButton = named<QPushButton>("actionButton", band);
+    printButton = named<QPushButton>("printButton", band);
+    itemsArea = named<QScrollArea>("itemsArea", band);
+    itemsContainer = named<QWidget>("itemsContainer");
+    inputEdit = named<QLineEdit>("inputEdit", band);
+    retryButton = named<QPushButton>("retryButton", band);
+    reprintButton = named<QPushButton>("reprintButton", QStringLiteral("重新打印"), band);
 
     SetResizable(false);
     TopBand()->setFixedHeight(topBandHeight);
@@ -252,10 +263,11 @@ void COrderWidget::AddItemRow(int index, const QString& pics, const QString& nam
 {
     auto* row = new QWidget(itemsContainer);
     auto* background = new QLabel(row);
-    auto* picture = new CWebLabel(QUrl(pics), row, true);
-    auto* nameLabel = new QLabel(QStringLiteral("商品名称：") + name, row);
-    auto* priceLabel = new QLabel(QStringLiteral("现价：") + FormatMoney(price) + QStringLiteral(" 元"), row);
-    auto* countLabel = new QLabel(QStringLiteral("数量：") + QString::number(num), row);
+    auto* picture = named<CWebLabel>("pictureLabel", QUrl(pics), row, true);
+    auto* nameLabel = named<QLabel>("nameLabel", QStringLiteral("商品名称：") + name, row);
+    auto* priceLabel = named<QLabel>(
+        "priceLabel", QStringLiteral("现价：") + FormatMoney(price) + QStringLiteral(" 元"), row);
+    auto* countLabel = named<QLabel>("countLabel", QStringLiteral("数量：") + QString::number(num), row);
 
     background->setObjectName(index % 2 == 0 ? QStringLiteral("lblBackground_1")
                                              : QStringLiteral("lblBackground_2"));
@@ -298,52 +310,30 @@ void COrderWidget::ClearItemWidgets()
 
 bool COrderWidget::HttpOrderDetail()
 {
-    if (!user || !order)
+    if (!session || !order)
         return false;
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("oid"), QString::number(order->GetId())});
-    reply = Request::Send(manager, Api::StaffOrder2(), Request::EncodeBody(fields), this,
-                          &COrderWidget::ReplyOrderDetail, &COrderWidget::slotOrderDetailError);
-    if (!reply)
+    dropJob(detailJob, this);
+    detailJob = new COrderDetailJob(session->Line(), this);
+    connect(detailJob, &COrderDetailJob::Fetched, this, &COrderWidget::ReplyOrderDetail);
+    connect(detailJob, &CJob::Failed, this, &COrderWidget::slotOrderDetailError);
+    if (!detailJob->Start(order->GetId()))
         return false;
     detailAsked = book ? book->RevisionOf(order->GetId()) : 0;
     ShowLoadingAnimation();
     return true;
 }
 
-void COrderWidget::ReplyOrderDetail(QNetworkReply* finished)
+void COrderWidget::ReplyOrderDetail(const OrderDetail& detail)
 {
-    if (!finished)
-        return;
-    const Request::Answer answer = Request::Read(finished);
-    if (answer.networkError)
-        return; // slotOrderDetailError has told the staff member and released it
-    if (finished == reply)
-        reply = nullptr;
-    finished->deleteLater();
     HideLoadingAnimation();
-
-    if (!answer.isObject) {
-        ShowMsgBox(answer.text, 0);
-        return;
-    }
-    if (answer.status != 1) {
-        ShowMsgBox(answer.InfoText(), 0);
-        return;
-    }
     if (!order)
         return;
-    const QVariantMap info = answer.InfoMap();
-    if (info.value(QStringLiteral("id")).toLongLong() != order->GetId()) {
-        ShowMsgBox(answer.text, 0);
-        return;
-    }
 
     // Whoever follows the order (its row, this window's opener) hears of a new status through the
     // book; a slot of signalOperateMe may close this window.
     QPointer<COrderWidget> self(this);
     const int previousStatus = order->GetStatus();
-    if (!book || !book->ApplyDetail(order, info, detailAsked))
+    if (!book || !book->ApplyDetail(order, detail.info, detailAsked))
         return;
     if (order->GetStatus() != previousStatus) {
         emit signalOperateMe(order->GetStatus());
@@ -359,15 +349,17 @@ void COrderWidget::ReplyOrderDetail(QNetworkReply* finished)
     printButton->show();
 }
 
-void COrderWidget::slotOrderDetailError(QNetworkReply::NetworkError)
+// Without an answer the staff member may ask again; an answer that is no detail (the platform's
+// refusal, a text that is not the detail of this order) is shown as it came.
+void COrderWidget::slotOrderDetailError(const JobFailure& failure)
 {
-    ShowMsgBox(QStringLiteral("失败：获取订单详情！\n请检查网络连接，谢谢！"), 0);
-    ShowRetryButton();
-    auto* failed = qobject_cast<QNetworkReply*>(sender());
-    if (failed == reply)
-        reply = nullptr;
-    if (failed)
-        failed->deleteLater();
+    if (failure.kind == JobFailure::Line) {
+        ShowMsgBox(QStringLiteral("失败：获取订单详情！\n请检查网络连接，谢谢！"), 0);
+        ShowRetryButton();
+        return;
+    }
+    HideLoadingAnimation();
+    ShowMsgBox(failure.message, 0);
 }
 
 // The failure box sits in the middle of the window; the retry button goes under it so that the
@@ -497,17 +489,18 @@ void COrderWidget::Submit()
         HttpReplayOrder();
 }
 
-bool COrderWidget::SendAction(const QString& url, const QString& field,
-                              void (COrderWidget::*replySlot)(QNetworkReply*),
-                              void (COrderWidget::*errorSlot)(QNetworkReply::NetworkError))
+template <class Job, class Start>
+bool COrderWidget::SendAction(void (COrderWidget::*replySlot)(const OrderAction&),
+                              void (COrderWidget::*errorSlot)(const JobFailure&), Start start)
 {
-    if (!inputEdit || !user || !order)
+    if (!inputEdit || !session || !order)
         return false;
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({field, inputEdit->text()});
-    fields.append({QStringLiteral("oid"), QString::number(order->GetId())});
-    reply = Request::Send(manager, url, Request::EncodeBody(fields), this, replySlot, errorSlot);
-    if (!reply)
+    dropJob(actionJob, this);
+    auto* job = new Job(session->Line(), this);
+    actionJob = job;
+    connect(job, &COrderActionJob::Accepted, this, replySlot);
+    connect(job, &CJob::Failed, this, errorSlot);
+    if (!start(job))
         return false;
     actionFrom = order->GetStatus();
     HideMsgBox();
@@ -519,51 +512,41 @@ bool COrderWidget::SendAction(const QString& url, const QString& field,
 
 bool COrderWidget::HttpFinishOrder()
 {
-    return SendAction(Api::StaffFinishOrder(), QStringLiteral("pass"), &COrderWidget::ReplyFinishOrder,
-                      &COrderWidget::slotFinishOrderError);
+    return SendAction<CFinishOrderJob>(
+        &COrderWidget::ReplyFinishOrder, &COrderWidget::slotFinishOrderError,
+        [this](CFinishOrderJob* job) { return job->Start(order->GetId(), inputEdit->text()); });
 }
 
 bool COrderWidget::HttpReplayOrder()
 {
-    return SendAction(Api::StaffReply(), QStringLiteral("replay"), &COrderWidget::ReplyReplayOrder,
-                      &COrderWidget::slotReplayError);
+    return SendAction<CReplyReviewJob>(
+        &COrderWidget::ReplyReplayOrder, &COrderWidget::slotReplayError,
+        [this](CReplyReviewJob* job) { return job->Start(order->GetId(), inputEdit->text()); });
 }
 
-bool COrderWidget::ActionAccepted(QNetworkReply* finished, const QString& buttonText,
-                                  const QString& networkFailure, const QString& refusalPrefix)
+void COrderWidget::ActionFailed(const JobFailure& failure, const QString& buttonText,
+                                const QString& networkFailure, const QString& refusalPrefix)
 {
-    if (!finished)
-        return false;
-    if (finished == reply)
-        reply = nullptr;
-    finished->deleteLater();
     const int from = actionFrom;
     actionFrom = -1;
-    const Request::Answer answer = Request::Read(finished);
-    if (answer.Succeeded()) {
-        actionFrom = from; // ActionDone applies it from there
-        actionAnsweredAt = answer.platformTime;
-        return true;
-    }
-    const bool unreadable = answer.networkError || !answer.isObject;
+    const bool unreadable = failure.kind != JobFailure::Refused;
     const bool movedOn = order && order->GetStatus() != from;
     if (unreadable && movedOn) {
         // The answer was lost, but the order has moved on meanwhile (perhaps by this very action):
         // there is nothing to retry and no failure to report, only its new status.
         ShowMsgBox(QStringLiteral("订单状态已更新：") + order->GetStatusName(), 5);
     } else {
-        ShowMsgBox(unreadable ? networkFailure : refusalPrefix + answer.InfoText(), 0);
+        ShowMsgBox(unreadable ? networkFailure : refusalPrefix + failure.message, 0);
     }
     if (movedOn) {
         // Its own action row replaces this one.
         FollowStatus();
-        return false;
+        return;
     }
     // Back to idle: the typed text stays and the box stays until something replaces it.
     actionButton->setText(buttonText);
     actionButton->setStyleSheet(QLatin1String(restoredStyle));
     actionButton->setEnabled(true);
-    return false;
 }
 
 void COrderWidget::FollowStatus()
@@ -575,8 +558,9 @@ void COrderWidget::FollowStatus()
         SetStatusButton();
 }
 
-void COrderWidget::ActionDone(int newStatus, const QString& message)
+void COrderWidget::ActionDone(const OrderAction& done, const QString& message)
 {
+    const int newStatus = done.status;
     const int from = actionFrom;
     actionFrom = -1;
     if (!order || !book)
@@ -585,7 +569,7 @@ void COrderWidget::ActionDone(int newStatus, const QString& message)
     const char* action = newStatus == StatusServed.first ? "service finished" : "review answered";
     // The window's own change: it keeps the buyer's review in sight after a reply.
     settingStatus = true;
-    const COrderBook::Outcome outcome = book->ApplyAction(order, from, newStatus, action, actionAnsweredAt);
+    const COrderBook::Outcome outcome = book->ApplyAction(order, from, newStatus, action, done.platformTime);
     if (!self)
         return;
     settingStatus = false;
@@ -607,30 +591,30 @@ void COrderWidget::ActionDone(int newStatus, const QString& message)
     ShowMsgBox(message, 5);
 }
 
-void COrderWidget::ReplyFinishOrder(QNetworkReply* finished)
+void COrderWidget::ReplyFinishOrder(const OrderAction& action)
 {
-    if (!ActionAccepted(finished, QStringLiteral("结束服务"),
-                        QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"),
-                        QStringLiteral("失败：结束服务\n")))
-        return;
     if (sounds)
         sounds->Play(QStringLiteral("audio/server.mp3"));
-    ActionDone(int(StatusServed.first), QStringLiteral("成功：结束服务"));
+    ActionDone(action, QStringLiteral("成功：结束服务"));
 }
 
-void COrderWidget::ReplyReplayOrder(QNetworkReply* finished)
+void COrderWidget::ReplyReplayOrder(const OrderAction& action)
 {
-    if (!ActionAccepted(finished, QStringLiteral("回复评价"),
-                        QStringLiteral("失败：评价！\n请检查网络连接，谢谢！"),
-                        QStringLiteral("失败：评价！\n")))
-        return;
-    ActionDone(int(StatusCompleted.first), QStringLiteral("成功：评价！"));
+    ActionDone(action, QStringLiteral("成功：评价！"));
 }
 
-// The finished reply carries the error; the reply slots report it.
-void COrderWidget::slotFinishOrderError(QNetworkReply::NetworkError) {}
+void COrderWidget::slotFinishOrderError(const JobFailure& failure)
+{
+    ActionFailed(failure, QStringLiteral("结束服务"),
+                 QStringLiteral("失败：结束服务！\n请检查网络连接，谢谢！"),
+                 QStringLiteral("失败：结束服务\n"));
+}
 
-void COrderWidget::slotReplayError(QNetworkReply::NetworkError) {}
+void COrderWidget::slotReplayError(const JobFailure& failure)
+{
+    ActionFailed(failure, QStringLiteral("回复评价"), QStringLiteral("失败：评价！\n请检查网络连接，谢谢！"),
+                 QStringLiteral("失败：评价！\n"));
+}
 
 // Prints at once on the shop's receipt printer, without a dialog; what became of it is said when
 // its job has ended.

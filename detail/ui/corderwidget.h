@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QDateTime>
 #include <QList>
-#include <QNetworkReply>
 #include <QPointer>
 #include <QString>
 
 #include "app/money.h"
+#include "orders/actionjobs.h"
+#include "orders/orderjobs.h"
 #include "ui/cwidget.h"
 
 class CMsgBox;
@@ -18,11 +18,9 @@ class CSession;
 namespace Sound {
 class Service;
 }
-class CUser;
 class CWebLabel;
 class QLabel;
 class QLineEdit;
-class QNetworkAccessManager;
 class QPrinter;
 class QPushButton;
 class QScrollArea;
@@ -42,33 +40,9 @@ public:
     COrderWidget(COrder* order, CSession* session, QWidget* parent = nullptr);
     ~COrderWidget() override;
 
-    // For the window's tests and for tools that drive it.
+    // The order shown; null once the window is closing. Its parts carry their member's name as
+    // object name ("inputEdit", "actionButton", ...; in each item row "nameLabel", "pictureLabel").
     COrder* Order() const { return order; }
-    QLabel* TakerLabel() const { return takerLabel; }
-    QLabel* TelLabel() const { return telLabel; }
-    QLabel* AddressLabel() const { return addressLabel; }
-    QLabel* ShopLabel() const { return shopLabel; }
-    QLabel* StatusLabel() const { return statusLabel; }
-    QLabel* PayTimeLabel() const { return payTimeLabel; }
-    QLabel* ServiceTimeLabel() const { return serviceTimeLabel; }
-    QLabel* AmountLabel() const { return amountLabel; }
-    QLabel* SavingLabel() const { return savingLabel; }
-    QLabel* TakeoutLabel() const { return takeoutLabel; }
-    QLabel* MessageLabel() const { return messageLabel; }
-    QLabel* ReviewLabel() const { return reviewLabel; }
-    QPushButton* ActionButton() const { return actionButton; }
-    QPushButton* PrintButton() const { return printButton; }
-    QPushButton* RetryButton() const { return retryButton; }
-    QPushButton* ReprintButton() const { return reprintButton; } // "重新打印", after a failed print
-    QLineEdit* InputEdit() const { return inputEdit; }
-    QScrollArea* ItemsArea() const { return itemsArea; }
-    QWidget* ItemsContainer() const { return itemsContainer; }
-    const QList<CWebLabel*>& PictureLabels() const { return pictureLabels; }
-    const QList<QLabel*>& NameLabels() const { return nameLabels; }
-    const QList<QLabel*>& CountLabels() const { return countLabels; }
-    CMsgBox* MessageBox() const { return msgBox; }
-    QString PasswordHint() const { return passwordHint; }
-    QString ReviewHint() const { return reviewHint; }
 
 signals:
     void signalOperateMe(int state);
@@ -79,12 +53,12 @@ private slots:
     bool HttpOrderDetail();
     bool HttpFinishOrder();
     bool HttpReplayOrder();
-    void ReplyFinishOrder(QNetworkReply* reply);
-    void ReplyReplayOrder(QNetworkReply* reply);
-    void ReplyOrderDetail(QNetworkReply* reply);
-    void slotOrderDetailError(QNetworkReply::NetworkError);
-    void slotFinishOrderError(QNetworkReply::NetworkError);
-    void slotReplayError(QNetworkReply::NetworkError);
+    void ReplyFinishOrder(const OrderAction& action);
+    void ReplyReplayOrder(const OrderAction& action);
+    void ReplyOrderDetail(const OrderDetail& detail);
+    void slotOrderDetailError(const JobFailure& failure);
+    void slotFinishOrderError(const JobFailure& failure);
+    void slotReplayError(const JobFailure& failure);
     void ShowLoadingAnimation();
     void ShowMsgBox(QString message, int second);
     void ShowMsgBox(QString message);
@@ -108,13 +82,15 @@ private:
     void PrintFinished(int ticket, const PrintOutcome& outcome);
     bool HoldsNoInput() const;
     void Submit();
-    bool SendAction(const QString& url, const QString& field, void (COrderWidget::*replySlot)(QNetworkReply*),
-                    void (COrderWidget::*errorSlot)(QNetworkReply::NetworkError));
-    // Releases the reply of a finish or reply request; on any failure returns the action row to idle
-    // with the network text or the platform's refusal behind its prefix. True when it was accepted.
-    bool ActionAccepted(QNetworkReply* finished, const QString& buttonText, const QString& networkFailure,
-                        const QString& refusalPrefix);
-    void ActionDone(int newStatus, const QString& message);
+    // Starts the finish or the reply: `start` posts it through the job made for it.
+    template <class Job, class Start>
+    bool SendAction(void (COrderWidget::*replySlot)(const OrderAction&),
+                    void (COrderWidget::*errorSlot)(const JobFailure&), Start start);
+    // A finish or reply that brought nothing: the action row returns to idle with the line's text or
+    // the platform's refusal behind its prefix.
+    void ActionFailed(const JobFailure& failure, const QString& buttonText, const QString& networkFailure,
+                      const QString& refusalPrefix);
+    void ActionDone(const OrderAction& action, const QString& message);
     void FollowStatus();
     void LetGoOfOrder();
 
@@ -142,14 +118,13 @@ private:
     QLineEdit* inputEdit = nullptr;
     QScrollArea* itemsArea = nullptr;
     QWidget* itemsContainer = nullptr;
-    QNetworkAccessManager* manager = nullptr;
-    QPointer<QNetworkReply> reply;
+    COrderDetailJob* detailJob = nullptr;
+    COrderActionJob* actionJob = nullptr; // the finish or reply sent last
     QPushButton* retryButton = nullptr;
     QPushButton* reprintButton = nullptr;
     QPointer<CSession> session;
     QPointer<CReceiptService> receipts; // made on the first print
     QList<int> printTickets;            // this window's receipts on their way
-    CUser* user = nullptr;
     COrderBook* book = nullptr;
     COrder* order = nullptr;
     CMsgBox* msgBox = nullptr; // the message box and loading indicator
@@ -157,5 +132,4 @@ private:
     bool settingStatus = false; // the window itself is changing its order's status
     quint64 detailAsked = 0;    // the order's revision in the book when the detail was asked for
     int actionFrom = -1;        // the status a finish or reply in flight started from
-    QDateTime actionAnsweredAt; // the platform's clock when it accepted that action
 };

@@ -42,8 +42,9 @@ CReceiptPrinter* CReceiptPrinter::ForSession(CSession* session)
     return made;
 }
 
-CReceiptPrinter::CReceiptPrinter(CSettings* settings, QObject* parent)
-    : CReceiptService(parent), settings(settings), spooler(new CPrintSpooler(nullptr, this))
+CReceiptPrinter::CReceiptPrinter(CSettings* settings, QObject* parent, PrinterFactory printers)
+    : CReceiptService(parent), settings(settings), printers(std::move(printers)),
+      spooler(new CPrintSpooler(nullptr, this))
 {
     qRegisterMetaType<PrintOutcome>("PrintOutcome");
     connect(spooler, &CPrintSpooler::Described, this, &CReceiptPrinter::Described);
@@ -100,8 +101,7 @@ int CReceiptPrinter::Start(const Receipt::Data& data)
         job.paper = settings->ReceiptPaper();
         job.copies = settings->ReceiptCopies();
     }
-    if (Desktop::PrinterReplaced()) {
-        // A test's own printer takes the receipt at once; its outcome still comes afterwards.
+    if (printers) {
         const PrintOutcome outcome = SaveAsFile(job);
         jobs.insert(ticket, job);
         QMetaObject::invokeMethod(this, [this, ticket, outcome] { Finish(ticket, outcome); }, Qt::QueuedConnection);
@@ -193,7 +193,7 @@ void CReceiptPrinter::Ended(int ticket, const PrintJobEnd& end)
 PrintOutcome CReceiptPrinter::SaveAsFile(const Job& job)
 {
     PrintOutcome outcome;
-    std::unique_ptr<QPrinter> printer(Desktop::CreateReceiptPrinter());
+    std::unique_ptr<QPrinter> printer(printers ? printers() : Desktop::CreateReceiptPrinter());
     if (!printer) {
         outcome.reason = QStringLiteral("未能设置打印机");
         return outcome;

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 #include "detail/printjob.h"
@@ -12,6 +13,7 @@
 
 class CAutoPrint;
 class CPrintSpooler;
+class QPrinter;
 class QSystemTrayIcon;
 class CSession;
 class CSettings;
@@ -30,7 +32,12 @@ public:
     // The session's one receipt printer, made on first use.
     static CReceiptPrinter* ForSession(CSession* session);
 
-    explicit CReceiptPrinter(CSettings* settings, QObject* parent = nullptr);
+    // Makes the printer one receipt is painted on; the caller owns it.
+    using PrinterFactory = std::function<QPrinter*()>;
+
+    // Given printers of its own (a test's PDF printer on a known file), it paints every receipt on
+    // one of them at once and asks no print queue; its outcome still comes afterwards.
+    explicit CReceiptPrinter(CSettings* settings, QObject* parent = nullptr, PrinterFactory printers = {});
     ~CReceiptPrinter() override;
 
     CPrintSpooler* Spooler() const { return spooler; }
@@ -63,6 +70,7 @@ private:
     static QString What(const Receipt::Data& data); // "order 123" or "the test page", for the log
 
     QPointer<CSettings> settings;
+    PrinterFactory printers;
     CPrintSpooler* spooler;
     int lastTicket = 0;
     QHash<int, Job> jobs; // on their way, by ticket

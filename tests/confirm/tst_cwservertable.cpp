@@ -5,9 +5,10 @@
 #include "app/constants.h"
 #include "app/sound.h"
 #include "common/fakenetwork.h"
-#include "common/testsession.h"
 #include "common/orderfixture.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "orders/corder.h"
 #include "orders/pollclock.h"
@@ -73,35 +74,41 @@ private slots:
     void rows_keepTheirCellsAndAlternateShades()
     {
         CWServerTable table(session.get());
-        QCOMPARE(table.Table()->columnCount(), 6);
-        QCOMPARE(table.Table()->horizontalHeaderItem(4)->text(), QStringLiteral("支付时间"));
+        QCOMPARE(ConfirmTable(&table)->columnCount(), 6);
+        QCOMPARE(ConfirmTable(&table)->horizontalHeaderItem(4)->text(), QStringLiteral("支付时间"));
         QVERIFY(table.AddOrder(order(100)));
-        QCOMPARE(table.Table()->item(0, 0)->background().color(), lightColor); // the first row ever is grey
-        QCOMPARE(table.Table()->item(0, 5)->background().color(), QColor(255, 0, 0, 127));
+        QCOMPARE(ConfirmTable(&table)->item(0, 0)->background().color(),
+                 lightColor); // a table's first row is grey
+        QCOMPARE(ConfirmTable(&table)->item(0, 5)->background().color(), QColor(255, 0, 0, 127));
         QVERIFY(table.AddOrder(order(99)));  // a smaller number after a larger one
         QVERIFY(table.AddOrder(order(250))); // and a larger one
         QVERIFY(!table.AddOrder(orders.first()));
         QVERIFY(!table.AddOrder(nullptr));
-        QCOMPARE(table.Table()->rowCount(), 3);
-        QVERIFY(rowsConsistent(table.Table()));
+        QCOMPARE(ConfirmTable(&table)->rowCount(), 3);
+        QVERIFY(rowsConsistent(ConfirmTable(&table)));
 
-        QTableWidgetItem* second = table.ConfirmCell(99);
+        QTableWidgetItem* second = ConfirmTableCell(&table, 99);
         const int row = second->row();
-        QCOMPARE(table.Table()->item(row, 0)->background().color(), QColor(255, 255, 255, 255));
+        QCOMPARE(ConfirmTable(&table)->item(row, 0)->background().color(), QColor(255, 255, 255, 255));
         QCOMPARE(second->background().color(), QColor(255, 0, 0, 200));
         QCOMPARE(second->foreground().color(), QColor(Qt::white));
-        QCOMPARE(table.Table()->item(row, 2)->text(), QStringLiteral("已支付"));
-        QCOMPARE(table.Table()->item(row, 3)->text(), QStringLiteral("38.50"));
-        QCOMPARE(table.Table()->item(row, 4)->text(), QStringLiteral("05-01 09:30"));
-        QCOMPARE(table.Table()->item(row, 0)->toolTip(), QStringLiteral("双击查看详情"));
+        QCOMPARE(ConfirmTable(&table)->item(row, 2)->text(), QStringLiteral("已支付"));
+        QCOMPARE(ConfirmTable(&table)->item(row, 3)->text(), QStringLiteral("38.50"));
+        QCOMPARE(ConfirmTable(&table)->item(row, 4)->text(), QStringLiteral("05-01 09:30"));
+        QCOMPARE(ConfirmTable(&table)->item(row, 0)->toolTip(), QStringLiteral("双击查看详情"));
         QCOMPARE(table.CountPaidOrders(), 3);
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 3"));
 
         // A batch lands as one block on top, its last order topmost, and skips what is there.
         QCOMPARE(table.AddOrders({order(300), orders.first(), order(301)}), 2);
-        QCOMPARE(table.Table()->rowCount(), 5);
-        QVERIFY(rowsConsistent(table.Table()));
+        QCOMPARE(ConfirmTable(&table)->rowCount(), 5);
+        QVERIFY(rowsConsistent(ConfirmTable(&table)));
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 5"));
+
+        // Another table (another session's) shades its own rows, whatever the first one holds.
+        CWServerTable other(session.get());
+        QVERIFY(other.AddOrder(order(500)));
+        QCOMPARE(ConfirmTable(&other)->item(0, 0)->background().color(), lightColor);
     }
 
     // An order served elsewhere (its detail window) while it waits here is done with. While the
@@ -127,24 +134,25 @@ private slots:
         table.AddOrders({waiting, order(71), other});
         QSignalSpy played(Sound::monitor(), &Sound::Monitor::Played);
         if (!confirming.isEmpty())
-            table.SlotOrderOk(table.ConfirmCell(70));
+            table.SlotOrderOk(ConfirmTableCell(&table, 70));
         Report(*book, waiting, 2);
-        QCOMPARE(table.ConfirmCell(70)->text(), confirming.isEmpty() ? cell : QStringLiteral("确认中..."));
+        QCOMPARE(ConfirmTableCell(&table, 70)->text(),
+                 confirming.isEmpty() ? cell : QStringLiteral("确认中..."));
         // Another row is served elsewhere too; its sweep leaves a row whose confirmation travels.
         Report(*book, other, 2);
-        QTRY_VERIFY(!table.ConfirmCell(72));
+        QTRY_VERIFY(!ConfirmTableCell(&table, 72));
         if (confirming.isEmpty()) {
-            QVERIFY(!table.ConfirmCell(70));
+            QVERIFY(!ConfirmTableCell(&table, 70));
             return;
         }
-        QCOMPARE(table.ConfirmCell(70)->text(), QStringLiteral("确认中..."));
+        QCOMPARE(ConfirmTableCell(&table, 70)->text(), QStringLiteral("确认中..."));
         FakeNetworkManager::ReleaseHeld();
-        QTRY_COMPARE(table.PendingReplies(), 0);
-        QCOMPARE(table.ConfirmCell(70)->text(), cell);
+        QTRY_VERIFY(table.GetConfirmState(70) != CWServerTable::InFlight);
+        QCOMPARE(ConfirmTableCell(&table, 70)->text(), cell);
         QCOMPARE(played.size(), sounds);
-        QVERIFY(table.MsgBoxLabel() == nullptr || !table.MsgBoxLabel()->isVisible());
+        QVERIFY(BoxLabel(&table) == nullptr || !BoxLabel(&table)->isVisible());
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
-        QTRY_VERIFY(!table.ConfirmCell(70));
+        QTRY_VERIFY(!ConfirmTableCell(&table, 70));
         QCOMPARE(confirmations().size(), 1);
     }
 
@@ -155,19 +163,19 @@ private slots:
         table.AddOrder(order(4294967297LL));
         QList<COrder*> opened;
         connect(&table, &CWServerTable::SignalOpenOrderDetail, this, [&](COrder* o) { opened.append(o); });
-        QTableWidgetItem* confirm = table.ConfirmCell(4294967297LL);
-        QTableWidgetItem* member = table.Table()->item(confirm->row(), 1);
+        QTableWidgetItem* confirm = ConfirmTableCell(&table, 4294967297LL);
+        QTableWidgetItem* member = ConfirmTable(&table)->item(confirm->row(), 1);
 
         table.SlotOrderOk(member);
         QCOMPARE(confirmations().size(), 0);
-        emit table.Table()->itemDoubleClicked(confirm);
+        emit ConfirmTable(&table)->itemDoubleClicked(confirm);
         QCOMPARE(opened.size(), 0);
-        emit table.Table()->itemDoubleClicked(member);
+        emit ConfirmTable(&table)->itemDoubleClicked(member);
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened.first(), orders.first());
 
-        emit table.Table()->itemClicked(confirm);
-        emit table.Table()->itemClicked(confirm);
+        emit ConfirmTable(&table)->itemClicked(confirm);
+        emit ConfirmTable(&table)->itemClicked(confirm);
         QCOMPARE(confirmations().size(), 1);
         QCOMPARE(confirm->text(), QStringLiteral("确认中..."));
         QCOMPARE(table.GetConfirmState(4294967297LL), int(CWServerTable::InFlight));
@@ -212,16 +220,16 @@ private slots:
         connect(book, &COrderBook::StatusChanged, this, [&](COrder* o) { moved.append(o); });
         QSignalSpy played(Sound::monitor(), &Sound::Monitor::Played);
 
-        table.SlotOrderOk(table.ConfirmCell(7));
-        QTRY_COMPARE(table.PendingReplies(), 0);
-        QTableWidgetItem* confirm = table.ConfirmCell(7);
+        table.SlotOrderOk(ConfirmTableCell(&table, 7));
+        QTRY_VERIFY(table.GetConfirmState(7) != CWServerTable::InFlight);
+        QTableWidgetItem* confirm = ConfirmTableCell(&table, 7);
         QCOMPARE(confirm->text(), cell);
         QCOMPARE(waiting->GetStatus(), status);
-        QCOMPARE(table.Table()->item(confirm->row(), 2)->text(), StatusName(status));
+        QCOMPARE(ConfirmTable(&table)->item(confirm->row(), 2)->text(), StatusName(status));
         if (status == 1) {
             QCOMPARE(moved.size(), 0);
-            QCOMPARE(table.MsgBoxLabel()->text(), message);
-            QVERIFY(table.MsgBoxLabel()->isVisible() || !table.isVisible());
+            QCOMPARE(BoxLabel(&table)->text(), message);
+            QVERIFY(BoxLabel(&table)->isVisible() || !table.isVisible());
             QCOMPARE(confirm->toolTip(), QStringLiteral("重 试"));
             QCOMPARE(table.GetConfirmState(7), int(CWServerTable::Idle));
             return;
@@ -231,13 +239,14 @@ private slots:
         // The title drawn in the window's head counts down with the one the window system gets.
         QCOMPARE(table.windowTitle(), QStringLiteral("待确认订单 1"));
         QCOMPARE(table.TitleLabel()->text(), QStringLiteral("待确认订单 1"));
-        QCOMPARE(confirm->background().color(), table.Table()->item(confirm->row(), 0)->background().color());
+        QCOMPARE(confirm->background().color(),
+                 ConfirmTable(&table)->item(confirm->row(), 0)->background().color());
         // A confirmed row leaves after the delay; the paid one stays.
         table.SlotOrderOk(confirm);
         QCOMPARE(confirmations().size(), 1);
-        QTRY_VERIFY(!table.ConfirmCell(7));
-        QCOMPARE(table.Table()->rowCount(), 1);
-        QVERIFY(table.ConfirmCell(8));
+        QTRY_VERIFY(!ConfirmTableCell(&table, 7));
+        QCOMPARE(ConfirmTable(&table)->rowCount(), 1);
+        QVERIFY(ConfirmTableCell(&table, 8));
     }
 
     void closing_onlyHides()
@@ -250,9 +259,9 @@ private slots:
         QTest::qWait(50);
         QVERIFY(table);
         QVERIFY(table->isHidden());
-        QCOMPARE(table->Table()->rowCount(), 1);
+        QCOMPARE(ConfirmTable(table)->rowCount(), 1);
         table->resize(900, 500);
-        QCOMPARE(table->Table()->size(), table->BottomBand()->size());
+        QCOMPARE(ConfirmTable(table)->size(), table->BottomBand()->size());
         delete table;
     }
 };

@@ -11,13 +11,14 @@
 #include <cstdio>
 
 #include "common/clientlook.h"
-#include "common/platformprocess.h"
 #include "common/orderfixture.h"
+#include "common/platformprocess.h"
+#include "common/testsession.h"
+#include "common/windowparts.h"
 #include "detail/ui/corderwidget.h"
 #include "orders/corder.h"
 #include "session/cuser.h"
 #include "ui/msgbox.h"
-#include "common/testsession.h"
 
 static QJsonObject item(const char* picture, const char* name, int num, double price)
 {
@@ -68,8 +69,8 @@ int main(int argc, char* argv[])
     QTimer::singleShot(seconds * 1000 / 3, window, [window] {
         QElapsedTimer clock;
         clock.start();
-        window->PrintButton()->click();
-        const QLabel* box = window->MessageBox()->MsgBoxLabel();
+        PartOf<QPushButton>(window, "printButton")->click();
+        const QLabel* box = MessageBoxOf(window)->MsgBoxLabel();
         std::printf("receipt (%lld ms) %s\n", static_cast<long long>(clock.elapsed()),
                     box ? qPrintable(box->text()) : "(no box)");
         std::fflush(stdout);

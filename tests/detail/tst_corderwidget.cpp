@@ -6,17 +6,18 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 
-#include "app/ui/desktop.h"
 #include "app/sound.h"
+#include "app/ui/desktop.h"
 #include "common/fakenetwork.h"
-#include "common/platformprocess.h"
 #include "common/orderfixture.h"
+#include "common/pdfpages.h"
+#include "common/platformprocess.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
+#include "common/windowparts.h"
 #include "detail/ui/corderwidget.h"
 #include "net/request.h"
 #include "orders/corder.h"
-#include "common/pdfpages.h"
-#include "common/testsession.h"
 #include "ui/cweblabel.h"
 #include "ui/msgbox.h"
 
@@ -51,15 +52,27 @@ class TestCOrderWidget : public QObject
         return window;
     }
 
+    // The window's parts, by their names.
+    static QLabel* label(COrderWidget* window, const char* name) { return PartOf<QLabel>(window, name); }
+    static QPushButton* button(COrderWidget* window, const char* name)
+    {
+        return PartOf<QPushButton>(window, name);
+    }
+    static QLineEdit* field(COrderWidget* window) { return PartOf<QLineEdit>(window, "inputEdit"); }
+    static QList<CWebLabel*> pictures(COrderWidget* window)
+    {
+        return ItemLabels<CWebLabel>(window, "pictureLabel");
+    }
+
     // Waits until the detail has arrived and the window has grown (or shrunk) to its final height.
     static bool settled(COrderWidget* window, int height)
     {
-        return window->PrintButton()->isVisible() && window->height() == height;
+        return button(window, "printButton")->isVisible() && window->height() == height;
     }
 
     static QString boxText(COrderWidget* window)
     {
-        const QLabel* box = window->MessageBox()->MsgBoxLabel();
+        const QLabel* box = MessageBoxOf(window)->MsgBoxLabel();
         return box && box->isVisible() ? box->text() : QString();
     }
 
@@ -103,23 +116,23 @@ class TestCOrderWidget : public QObject
     QPointer<COrderWidget> openWithActionRow(COrder* order)
     {
         QPointer<COrderWidget> window = open(order, staff.get());
-        if (!QTest::qWaitFor([&] { return window->InputEdit()->isVisible(); }, 10000))
+        if (!QTest::qWaitFor([&] { return field(window)->isVisible(); }, 10000))
             qWarning("the action row did not appear");
         window->activateWindow();
         if (!QTest::qWaitForWindowActive(window))
             qWarning("the detail window did not become active");
         // Away from the field, so that the test's own focus-in is the one that clears the hint.
-        window->ActionButton()->setFocus();
+        button(window, "actionButton")->setFocus();
         return window;
     }
 
     static void typeAndPressEnter(COrderWidget* window, const QString& text)
     {
-        window->InputEdit()->setFocus();
-        QTRY_VERIFY(window->InputEdit()->hasFocus());
-        QCOMPARE(window->InputEdit()->text(), QString()); // the hint went away
-        window->InputEdit()->insert(text);
-        QTest::keyClick(window->InputEdit(), Qt::Key_Return);
+        field(window)->setFocus();
+        QTRY_VERIFY(field(window)->hasFocus());
+        QCOMPARE(field(window)->text(), QString()); // the hint went away
+        field(window)->insert(text);
+        QTest::keyClick(field(window), Qt::Key_Return);
     }
 
 private slots:
@@ -144,7 +157,6 @@ private slots:
     void cleanup()
     {
         FakeNetworkManager::Uninstall();
-        Desktop::SetPrinterFactory(nullptr);
         // Windows a test left open go before the orders they show.
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (qobject_cast<COrderWidget*>(widget))
@@ -196,8 +208,8 @@ private slots:
         QPointer<COrderWidget> window = open(&order, staff.get());
         QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
         QCOMPARE(window->height(), 530);
-        QVERIFY(window->MessageBox()->IsLoading());
-        QVERIFY(!window->PrintButton()->isVisible());
+        QVERIFY(MessageBoxOf(window)->IsLoading());
+        QVERIFY(!button(window, "printButton")->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(settled(window, height), 10000);
 
         // The shared record now holds the detail: items from "out" first, then "commo".
@@ -216,29 +228,29 @@ private slots:
             names << c->GetName();
         QCOMPARE(names, expectedNames);
 
-        QVERIFY(!window->MessageBox()->IsLoading());
-        QCOMPARE(window->ItemsArea()->isVisible(), areaHeight > 0);
+        QVERIFY(!MessageBoxOf(window)->IsLoading());
+        QCOMPARE(PartOf<QScrollArea>(window, "itemsArea")->isVisible(), areaHeight > 0);
         if (areaHeight > 0)
-            QCOMPARE(window->ItemsArea()->height(), areaHeight);
-        QCOMPARE(window->AmountLabel()->text(), amountText);
-        QCOMPARE(window->TakeoutLabel()->text(), takeout ? QStringLiteral("外卖") : QString());
-        QCOMPARE(window->TakerLabel()->text(), QStringLiteral("收件人：张三"));
-        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
-        QCOMPARE(window->MessageLabel()->text(), QStringLiteral("买家留言：少放辣"));
-        QVERIFY(!window->InputEdit()->isVisible()); // served: no action row
+            QCOMPARE(PartOf<QScrollArea>(window, "itemsArea")->height(), areaHeight);
+        QCOMPARE(label(window, "amountLabel")->text(), amountText);
+        QCOMPARE(label(window, "takeoutLabel")->text(), takeout ? QStringLiteral("外卖") : QString());
+        QCOMPARE(label(window, "takerLabel")->text(), QStringLiteral("收件人：张三"));
+        QCOMPARE(label(window, "statusLabel")->text(), QStringLiteral("状态：已服务"));
+        QCOMPARE(label(window, "messageLabel")->text(), QStringLiteral("买家留言：少放辣"));
+        QVERIFY(!field(window)->isVisible()); // served: no action row
         // Right-aligned lines end 20 pixels from the right edge.
-        QCOMPARE(window->AmountLabel()->geometry().right() + 1, window->width() - 20);
+        QCOMPARE(label(window, "amountLabel")->geometry().right() + 1, window->width() - 20);
 
         // One row per item, alternating backgrounds, pictures 131 wide and fetched from the platform.
-        QCOMPARE(window->PictureLabels().size(), names.size());
+        QCOMPARE(pictures(window).size(), names.size());
         for (int i = 0; i < names.size(); ++i) {
-            QCOMPARE(window->NameLabels().at(i)->text(), QStringLiteral("商品名称：") + names.at(i));
-            QCOMPARE(window->PictureLabels().at(i)->width(), 131);
-            const auto* background = window->PictureLabels().at(i)->parentWidget()->findChild<QLabel*>(
+            QCOMPARE(ItemLabels(window, "nameLabel").at(i)->text(),
+                     QStringLiteral("商品名称：") + names.at(i));
+            QCOMPARE(pictures(window).at(i)->width(), 131);
+            const auto* background = pictures(window).at(i)->parentWidget()->findChild<QLabel*>(
                 i % 2 ? QStringLiteral("lblBackground_2") : QStringLiteral("lblBackground_1"));
             QVERIFY(background);
-            QTRY_VERIFY_WITH_TIMEOUT(!window->PictureLabels().at(i)->pixmap(Qt::ReturnByValue).isNull(),
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!pictures(window).at(i)->pixmap(Qt::ReturnByValue).isNull(), 10000);
         }
         window->close();
         QTRY_VERIFY(!window);
@@ -270,7 +282,7 @@ private slots:
         QPointer<COrderWidget> window = new COrderWidget(&order, staff.get());
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
         window->Show();
-        QTRY_VERIFY_WITH_TIMEOUT(window->PrintButton()->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(button(window, "printButton")->isVisible(), 10000);
 
         QList<int> states;
         for (const QList<QVariant>& call : operated)
@@ -279,7 +291,7 @@ private slots:
         QCOMPARE(order.GetStatus(), platformStatus);
         QCOMPARE(order.GetPtime(), known);
         QCOMPARE(order.GetStime(), known.addSecs(600));
-        QCOMPARE(window->PayTimeLabel()->text(), QStringLiteral("支付日期：2025-03-01 12:30:00"));
+        QCOMPARE(label(window, "payTimeLabel")->text(), QStringLiteral("支付日期：2025-03-01 12:30:00"));
         QVERIFY(order.GetCtime().isValid());
     }
 
@@ -315,7 +327,7 @@ private slots:
         order.SetAmount(12.5f);
         order.SetTaker(QStringLiteral("王五"));
         QPointer<COrderWidget> window = open(&order, staff.get());
-        QTRY_VERIFY(!window->MessageBox()->IsLoading());
+        QTRY_VERIFY(!MessageBoxOf(window)->IsLoading());
 
         const QList<RecordedRequest> sent = requestsTo(QStringLiteral("StaffOrder2"));
         QCOMPARE(sent.size(), 1);
@@ -328,11 +340,11 @@ private slots:
         QCOMPARE(order.GetStatus(), 1);
         QCOMPARE(boxText(window), box);
         if (!box.isEmpty()) {
-            QVERIFY(!window->MessageBox()->MsgBoxTimer()); // stays until replaced
-            QVERIFY(!window->PrintButton()->isVisible());
+            QVERIFY(!MessageBoxOf(window)->MsgBoxTimer()); // stays until replaced
+            QVERIFY(!button(window, "printButton")->isVisible());
         } else {
             QTRY_VERIFY(settled(window, 400));
-            QCOMPARE(window->AmountLabel()->text(), QStringLiteral("实付金额：0.00 元"));
+            QCOMPARE(label(window, "amountLabel")->text(), QStringLiteral("实付金额：0.00 元"));
         }
     }
 
@@ -366,15 +378,15 @@ private slots:
         COrder& order = NewOrder(*book, id);
         order.SetStatus(2);
         QPointer<COrderWidget> window = open(&order, staff.get());
-        QTRY_VERIFY_WITH_TIMEOUT(window->RetryButton()->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(button(window, "retryButton")->isVisible(), 10000);
         QCOMPARE(boxText(window), QStringLiteral("失败：获取订单详情！\n请检查网络连接，谢谢！"));
-        QVERIFY(!window->MessageBox()->IsLoading());
-        QVERIFY(!window->PrintButton()->isVisible());
+        QVERIFY(!MessageBoxOf(window)->IsLoading());
+        QVERIFY(!button(window, "printButton")->isVisible());
         QCOMPARE(order.GetCommodities().size(), 0);
         // The box must not cover the button it asks the staff member to press.
-        const QRect box = window->MessageBox()->MsgBoxLabel()->geometry();
-        const QRect retry(window->BottomBand()->mapTo(window, window->RetryButton()->pos()),
-                          window->RetryButton()->size());
+        const QRect box = MessageBoxOf(window)->MsgBoxLabel()->geometry();
+        const QRect retry(window->BottomBand()->mapTo(window, button(window, "retryButton")->pos()),
+                          button(window, "retryButton")->size());
         QVERIFY(!box.intersects(retry));
         QVERIFY(static_cast<QWidget*>(window.data())->rect().contains(retry));
 
@@ -385,19 +397,23 @@ private slots:
         Request::SetTransferTimeout(30000);
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (attempt == 1) {
-                window->RetryButton()->show();
-                window->RetryButton()->raise();
+                button(window, "retryButton")->show();
+                button(window, "retryButton")->raise();
             }
-            QTest::mouseClick(window->RetryButton(), Qt::LeftButton);
-            QVERIFY(!window->RetryButton()->isVisible());
-            QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595) && !window->MessageBox()->IsLoading(), 10000);
+            QTest::mouseClick(button(window, "retryButton"), Qt::LeftButton);
+            QVERIFY(!button(window, "retryButton")->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595) && !MessageBoxOf(window)->IsLoading(), 10000);
             QCOMPARE(boxText(window), QString());
             QCOMPARE(order.GetCommodities().size(), 2);
-            QCOMPARE(
-                window->ItemsContainer()->findChildren<QLabel*>(QStringLiteral("lblBackground_1")).size(), 1);
-            QCOMPARE(
-                window->ItemsContainer()->findChildren<QLabel*>(QStringLiteral("lblBackground_2")).size(), 1);
-            QCOMPARE(window->ItemsContainer()->height(), 2 * 90);
+            QCOMPARE(PartOf<QWidget>(window, "itemsContainer")
+                         ->findChildren<QLabel*>(QStringLiteral("lblBackground_1"))
+                         .size(),
+                     1);
+            QCOMPARE(PartOf<QWidget>(window, "itemsContainer")
+                         ->findChildren<QLabel*>(QStringLiteral("lblBackground_2"))
+                         .size(),
+                     1);
+            QCOMPARE(PartOf<QWidget>(window, "itemsContainer")->height(), 2 * 90);
         }
     }
 
@@ -410,13 +426,13 @@ private slots:
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
         Report(*book, &order, 2);
-        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
-        QVERIFY(!window->InputEdit()->isVisible());
-        QVERIFY(!window->ActionButton()->isVisible());
+        QCOMPARE(label(window, "statusLabel")->text(), QStringLiteral("状态：已服务"));
+        QVERIFY(!field(window)->isVisible());
+        QVERIFY(!button(window, "actionButton")->isVisible());
         Report(*book, &order, 1);
-        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已支付"));
-        QVERIFY(window->InputEdit()->isVisible());
-        QCOMPARE(window->ActionButton()->text(), QStringLiteral("结束服务"));
+        QCOMPARE(label(window, "statusLabel")->text(), QStringLiteral("状态：已支付"));
+        QVERIFY(field(window)->isVisible());
+        QCOMPARE(button(window, "actionButton")->text(), QStringLiteral("结束服务"));
         delete window.data();
     }
 
@@ -479,10 +495,10 @@ private slots:
             QTRY_COMPARE(boxText(window), box);
         if (status != 3)
             return;
-        QVERIFY(window->ActionButton()->isVisible());
-        QVERIFY(window->ActionButton()->isEnabled());
-        QCOMPARE(window->ActionButton()->text(), QStringLiteral("回复评价"));
-        QCOMPARE(window->InputEdit()->text(), window->ReviewHint());
+        QVERIFY(button(window, "actionButton")->isVisible());
+        QVERIFY(button(window, "actionButton")->isEnabled());
+        QCOMPARE(button(window, "actionButton")->text(), QStringLiteral("回复评价"));
+        QCOMPARE(field(window)->text(), QStringLiteral("请输入评价内容"));
     }
 
     void finish_rightPassword_servesTheOrder()
@@ -492,33 +508,33 @@ private slots:
         COrder& order = NewOrder(*book, id);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        QVERIFY(window->InputEdit()->isVisible());
-        QCOMPARE(window->ActionButton()->text(), QStringLiteral("结束服务"));
-        QCOMPARE(window->InputEdit()->text(), QStringLiteral("请输入订单密码"));
-        QVERIFY(!window->ReviewLabel()->isVisible());
+        QVERIFY(field(window)->isVisible());
+        QCOMPARE(button(window, "actionButton")->text(), QStringLiteral("结束服务"));
+        QCOMPARE(field(window)->text(), QStringLiteral("请输入订单密码"));
+        QVERIFY(!label(window, "reviewLabel")->isVisible());
         // The row sits under the display, centred, inside the bottom band.
-        const QRect field = window->InputEdit()->geometry();
-        QCOMPARE(field.bottom() + 1 + window->ActionButton()->height() - field.height(),
+        const QRect input = field(window)->geometry();
+        QCOMPARE(input.bottom() + 1 + button(window, "actionButton")->height() - input.height(),
                  window->BottomBandHeight() - 10);
-        QCOMPARE(window->ActionButton()->x(), field.right() + 1);
+        QCOMPARE(button(window, "actionButton")->x(), input.right() + 1);
 
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
         const int soundsBefore = Sound::monitor()->Count();
         typeAndPressEnter(window, QStringLiteral("123456"));
-        QVERIFY(!window->ActionButton()->isEnabled());
-        QCOMPARE(window->ActionButton()->text(), QStringLiteral("请稍候"));
-        QCOMPARE(window->InputEdit()->selectedText(), QStringLiteral("123456"));
+        QVERIFY(!button(window, "actionButton")->isEnabled());
+        QCOMPARE(button(window, "actionButton")->text(), QStringLiteral("请稍候"));
+        QCOMPARE(field(window)->selectedText(), QStringLiteral("123456"));
 
         QTRY_COMPARE_WITH_TIMEOUT(operated.size(), 1, 10000);
         QCOMPARE(operated.first().at(0).toInt(), 2);
         QCOMPARE(Sound::monitor()->Count(), soundsBefore + 1);
         QCOMPARE(Sound::monitor()->LastSound(), QStringLiteral("audio/server.mp3"));
-        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已服务"));
+        QCOMPARE(label(window, "statusLabel")->text(), QStringLiteral("状态：已服务"));
         QCOMPARE(boxText(window), QStringLiteral("成功：结束服务"));
-        QVERIFY(window->MessageBox()->MsgBoxTimer());
-        QCOMPARE(window->MessageBox()->MsgBoxTimer()->interval(), 5000);
-        QVERIFY(!window->InputEdit()->isVisible());
-        QVERIFY(!window->ActionButton()->isVisible());
+        QVERIFY(MessageBoxOf(window)->MsgBoxTimer());
+        QCOMPARE(MessageBoxOf(window)->MsgBoxTimer()->interval(), 5000);
+        QVERIFY(!field(window)->isVisible());
+        QVERIFY(!button(window, "actionButton")->isVisible());
         QCOMPARE(platform->order(id).value("status").toInt(), 2);
         QVERIFY(!platform->order(id).value("stime").toString().isEmpty());
         QTest::qWait(200);
@@ -562,7 +578,7 @@ private slots:
         COrder& order = NewOrder(*book, id);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        QVERIFY(window->InputEdit()->isVisible());
+        QVERIFY(field(window)->isVisible());
         const QString endpoint =
             status == 1 ? QStringLiteral("StaffFinishOrder") : QStringLiteral("StaffReply");
         if (!fault.isEmpty())
@@ -570,16 +586,16 @@ private slots:
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
 
         typeAndPressEnter(window, typed);
-        QTRY_VERIFY_WITH_TIMEOUT(window->ActionButton()->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(button(window, "actionButton")->isEnabled(), 10000);
         QCOMPARE(boxText(window), message);
-        QVERIFY(!window->MessageBox()->MsgBoxTimer()); // stays until replaced
-        QCOMPARE(window->ActionButton()->text(),
+        QVERIFY(!MessageBoxOf(window)->MsgBoxTimer()); // stays until replaced
+        QCOMPARE(button(window, "actionButton")->text(),
                  status == 1 ? QStringLiteral("结束服务") : QStringLiteral("回复评价"));
-        QVERIFY(window->ActionButton()->isVisible());
-        QCOMPARE(window->InputEdit()->text(), typed);
+        QVERIFY(button(window, "actionButton")->isVisible());
+        QCOMPARE(field(window)->text(), typed);
         QCOMPARE(operated.size(), 0);
         QCOMPARE(platform->order(id).value("status").toInt(), status);
-        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：") + StatusName(status));
+        QCOMPARE(label(window, "statusLabel")->text(), QStringLiteral("状态：") + StatusName(status));
     }
 
     void typedText_reachesThePlatformExactly_data()
@@ -601,7 +617,7 @@ private slots:
         COrder& order = NewOrder(*book, id);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        QVERIFY(window->InputEdit()->isVisible());
+        QVERIFY(field(window)->isVisible());
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
         typeAndPressEnter(window, text);
         QTRY_COMPARE_WITH_TIMEOUT(operated.size(), 1, 10000);
@@ -624,25 +640,26 @@ private slots:
         COrder& order = NewOrder(*book, id);
         order.SetStatus(3);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        QVERIFY(window->InputEdit()->isVisible());
-        QCOMPARE(window->ActionButton()->text(), QStringLiteral("回复评价"));
-        QCOMPARE(window->InputEdit()->text(), QStringLiteral("请输入评价内容"));
-        QVERIFY(window->ReviewLabel()->isVisible());
-        QCOMPARE(window->ReviewLabel()->text(), QStringLiteral("买家评价：味道很好，面很劲道"));
-        QCOMPARE(window->ReviewLabel()->y() + window->ReviewLabel()->height(), window->InputEdit()->y());
+        QVERIFY(field(window)->isVisible());
+        QCOMPARE(button(window, "actionButton")->text(), QStringLiteral("回复评价"));
+        QCOMPARE(field(window)->text(), QStringLiteral("请输入评价内容"));
+        QVERIFY(label(window, "reviewLabel")->isVisible());
+        QCOMPARE(label(window, "reviewLabel")->text(), QStringLiteral("买家评价：味道很好，面很劲道"));
+        QCOMPARE(label(window, "reviewLabel")->y() + label(window, "reviewLabel")->height(),
+                 field(window)->y());
 
         QSignalSpy operated(window.data(), &COrderWidget::signalOperateMe);
-        window->InputEdit()->setFocus();
-        QTRY_COMPARE(window->InputEdit()->text(), QString());
-        window->InputEdit()->insert(QStringLiteral("谢谢您的支持"));
+        field(window)->setFocus();
+        QTRY_COMPARE(field(window)->text(), QString());
+        field(window)->insert(QStringLiteral("谢谢您的支持"));
         // The button submits on the left button's release; its clicked() does nothing of its own.
-        QTest::mouseClick(window->ActionButton(), Qt::LeftButton);
+        QTest::mouseClick(button(window, "actionButton"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(operated.size(), 1, 10000);
         QCOMPARE(operated.first().at(0).toInt(), 4);
-        QCOMPARE(window->StatusLabel()->text(), QStringLiteral("状态：已完成"));
+        QCOMPARE(label(window, "statusLabel")->text(), QStringLiteral("状态：已完成"));
         QCOMPARE(boxText(window), QStringLiteral("成功：评价！"));
-        QVERIFY(window->ReviewLabel()->isVisible());
-        QVERIFY(!window->InputEdit()->isVisible());
+        QVERIFY(label(window, "reviewLabel")->isVisible());
+        QVERIFY(!field(window)->isVisible());
         QCOMPARE(platform->order(id).value("status").toInt(), 4);
         QCOMPARE(platform->order(id).value("reply").toString(), QStringLiteral("谢谢您的支持"));
     }
@@ -667,25 +684,26 @@ private slots:
         COrder& order = NewOrder(*book, 55);
         order.SetStatus(status);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        QVERIFY(window->InputEdit()->isVisible());
-        const QString hint = status == 1 ? window->PasswordHint() : window->ReviewHint();
+        QVERIFY(field(window)->isVisible());
+        const QString hint =
+            status == 1 ? QStringLiteral("请输入订单密码") : QStringLiteral("请输入评价内容");
 
-        window->InputEdit()->setText(text);
-        QTest::keyClick(window->InputEdit(), Qt::Key_Return);
-        QTest::mouseClick(window->ActionButton(), Qt::LeftButton);
+        field(window)->setText(text);
+        QTest::keyClick(field(window), Qt::Key_Return);
+        QTest::mouseClick(button(window, "actionButton"), Qt::LeftButton);
         // The click sent the focus into the field, which clears a hint piece.
-        QTRY_VERIFY(window->InputEdit()->hasFocus());
-        QCOMPARE(window->InputEdit()->text(), QString());
-        QTest::keyClick(window->InputEdit(), Qt::Key_Enter);
+        QTRY_VERIFY(field(window)->hasFocus());
+        QCOMPARE(field(window)->text(), QString());
+        QTest::keyClick(field(window), Qt::Key_Enter);
         QTest::qWait(50);
         QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).size() +
                      requestsTo(QStringLiteral("StaffReply")).size(),
                  0);
-        QVERIFY(window->ActionButton()->isEnabled());
+        QVERIFY(button(window, "actionButton")->isEnabled());
 
         // Leaving the empty field gives it its mode's hint back.
-        window->ActionButton()->setFocus();
-        QTRY_COMPARE(window->InputEdit()->text(), hint);
+        button(window, "actionButton")->setFocus();
+        QTRY_COMPARE(field(window)->text(), hint);
     }
 
     void secondEnterDuringARequest_sendsNothing()
@@ -694,13 +712,13 @@ private slots:
         COrder& order = NewOrder(*book, 56);
         order.SetStatus(1);
         QPointer<COrderWidget> window = openWithActionRow(&order);
-        QVERIFY(window->InputEdit()->isVisible());
+        QVERIFY(field(window)->isVisible());
         typeAndPressEnter(window, QStringLiteral("654321"));
         QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).size(), 1);
-        QCOMPARE(window->ActionButton()->text(), QStringLiteral("请稍候"));
-        QTest::keyClick(window->InputEdit(), Qt::Key_Return);
-        QTest::keyClick(window->InputEdit(), Qt::Key_Enter);
-        QTest::mouseClick(window->ActionButton(), Qt::LeftButton);
+        QCOMPARE(button(window, "actionButton")->text(), QStringLiteral("请稍候"));
+        QTest::keyClick(field(window), Qt::Key_Return);
+        QTest::keyClick(field(window), Qt::Key_Enter);
+        QTest::mouseClick(button(window, "actionButton"), Qt::LeftButton);
         QTest::qWait(50);
         QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).size(), 1);
         QCOMPARE(requestsTo(QStringLiteral("StaffFinishOrder")).first().body,
@@ -720,7 +738,7 @@ private slots:
         COrder& order = NewOrder(*book, 57);
         order.SetStatus(2);
         QPointer<COrderWidget> window = open(&order, staff.get());
-        QTRY_VERIFY(window->PrintButton()->isVisible());
+        QTRY_VERIFY(button(window, "printButton")->isVisible());
         QSignalSpy closed(window.data(), &CWidget::Close);
         QTest::keyClick(window, Qt::Key_W);
         QTest::qWait(50); // a fade is instant in tests: it would have closed the window by now
@@ -752,7 +770,7 @@ private slots:
         order.SetStatus(2);
         QPointer<COrderWidget> window = open(&order, staff.get());
         QTRY_VERIFY_WITH_TIMEOUT(settled(window, 595), 10000);
-        QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
+        QTest::mouseClick(button(window, "printButton"), Qt::LeftButton);
 
         // The tests' print service does not exist: the computer has no printer.
         const QString prefix = QStringLiteral("未找到打印机，小票已保存：\n");
@@ -761,7 +779,7 @@ private slots:
         const QString path = text.mid(prefix.size());
         QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(Desktop::ReceiptFolder()).absoluteFilePath());
         QVERIFY(QFileInfo(path).size() > 0);
-        QCOMPARE(window->MessageBox()->MsgBoxTimer()->interval(), 5000);
+        QCOMPARE(MessageBoxOf(window)->MsgBoxTimer()->interval(), 5000);
 
         const QString receipt = PdfPages::Run(path, QStringLiteral("-layout"));
         QVERIFY2(receipt.contains(QStringLiteral("订单号：%1").arg(id)), qPrintable(receipt));

@@ -14,10 +14,11 @@
 #include "common/privatecups.h"
 #include "common/testmain.h"
 #include "common/testsession.h"
+#include "common/windowparts.h"
 #include "detail/autoprint.h"
-#include "detail/ui/corderwidget.h"
 #include "detail/cupsspooler.h"
 #include "detail/printspooler.h"
+#include "detail/ui/corderwidget.h"
 #include "detail/ui/receipt.h"
 #include "detail/ui/receiptprinter.h"
 #include "main/ui/cwsettings.h"
@@ -140,9 +141,10 @@ private slots:
         order.SetStatus(2);
         QPointer<COrderWidget> window = new COrderWidget(&order, staff.get());
         window->Show();
-        QTRY_VERIFY_WITH_TIMEOUT(window->PrintButton()->isVisible(), 10000);
-        QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxText(window->MessageBox()), QStringLiteral("小票已打印：") + queue, slowMsecs);
+        QTRY_VERIFY_WITH_TIMEOUT(PartOf<QPushButton>(window, "printButton")->isVisible(), 10000);
+        QTest::mouseClick(PartOf<QPushButton>(window, "printButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(MessageBoxOf(window)), QStringLiteral("小票已打印：") + queue,
+                                  slowMsecs);
         delete window;
 
         // The chosen queue got it, the other did not.
@@ -248,19 +250,22 @@ private slots:
         order.SetStatus(2);
         QPointer<COrderWidget> window = new COrderWidget(&order, staff.get());
         window->Show();
-        QTRY_VERIFY_WITH_TIMEOUT(window->PrintButton()->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(PartOf<QPushButton>(window, "printButton")->isVisible(), 10000);
         const int before = cups->Pdfs(QStringLiteral("roll80")).size();
 
         QVERIFY(cups->Run(QStringLiteral("cupsdisable"), {QStringLiteral("roll80")}));
-        QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(boxText(window->MessageBox()).startsWith(QStringLiteral("打印失败：roll80：打印机已暂停")),
-                                 slowMsecs);
-        QVERIFY(window->ReprintButton()->isVisible());
-        QVERIFY(!window->MessageBox()->MsgBoxTimer() || !window->MessageBox()->MsgBoxTimer()->isActive()); // it stays
+        QTest::mouseClick(PartOf<QPushButton>(window, "printButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            boxText(MessageBoxOf(window)).startsWith(QStringLiteral("打印失败：roll80：打印机已暂停")),
+            slowMsecs);
+        QVERIFY(PartOf<QPushButton>(window, "reprintButton")->isVisible());
+        QVERIFY(!MessageBoxOf(window)->MsgBoxTimer() ||
+                !MessageBoxOf(window)->MsgBoxTimer()->isActive()); // it stays
 
         QVERIFY(cups->Run(QStringLiteral("cupsenable"), {QStringLiteral("roll80")}));
-        QTest::mouseClick(window->ReprintButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxText(window->MessageBox()), QStringLiteral("小票已打印：roll80"), slowMsecs);
+        QTest::mouseClick(PartOf<QPushButton>(window, "reprintButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(MessageBoxOf(window)), QStringLiteral("小票已打印：roll80"),
+                                  slowMsecs);
         QCOMPARE(cups->Pdfs(QStringLiteral("roll80")).size(), before + 1);
         delete window;
     }

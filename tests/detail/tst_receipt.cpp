@@ -1,13 +1,14 @@
 #include <QPrinter>
 #include <QPushButton>
 
-#include "app/ui/desktop.h"
 #include "common/fakenetwork.h"
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "detail/ui/corderwidget.h"
 #include "detail/ui/receipt.h"
+#include "detail/ui/receiptprinter.h"
 #include "orders/corder.h"
 #include "session/csession.h"
 
@@ -208,19 +209,18 @@ private slots:
             return FakeResponse::Json("{\"status\":1,\"info\":{\"id\":88,\"status\":2,\"amount\":12,"
                                       "\"taker\":\"李四\",\"tel\":\"13700000000\",\"message\":\"\"}}");
         });
-        static QString target;
-        target = folder.filePath(QStringLiteral("button.pdf"));
-        Desktop::SetPrinterFactory([]() -> QPrinter* { return pdfPrinter(target); });
-
+        const QString target = folder.filePath(QStringLiteral("button.pdf"));
         CSession session{CUser()};
+        // The session's receipt printer, the one the window's print button finds, prints on the PDF.
+        session.SetReceipts(
+            new CReceiptPrinter(session.Settings(), &session, [target] { return pdfPrinter(target); }));
         COrder& order = NewOrder(*session.Book(), 88);
         order.SetStatus(2);
         QPointer<COrderWidget> window = new COrderWidget(&order, &session);
         window->Show();
-        QTRY_VERIFY(window->PrintButton()->isVisible());
-        QCOMPARE(window->PrintButton()->text(), QStringLiteral("打印"));
-        QTest::mouseClick(window->PrintButton(), Qt::LeftButton);
-        Desktop::SetPrinterFactory(nullptr);
+        QTRY_VERIFY(PartOf<QPushButton>(window, "printButton")->isVisible());
+        QCOMPARE(PartOf<QPushButton>(window, "printButton")->text(), QStringLiteral("打印"));
+        QTest::mouseClick(PartOf<QPushButton>(window, "printButton"), Qt::LeftButton);
         FakeNetworkManager::Uninstall();
 
         const QStringList lines = PdfPages::Lines(target);

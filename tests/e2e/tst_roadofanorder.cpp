@@ -15,7 +15,6 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
-#include "app/ui/desktop.h"
 #include "app/ui/screens.h"
 #include "app/ui/traymessage.h"
 #include "common/clientlook.h"
@@ -23,8 +22,10 @@
 #include "common/pdfpages.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
+#include "detail/ui/receiptprinter.h"
 #include "income/ui/cwincome.h"
 #include "main/ui/cwmain.h"
 #include "main/ui/cwuserinfo.h"
@@ -160,14 +161,14 @@ class TestRoadOfAnOrder : public QObject
             return nullptr;
         if (!QTest::qWaitForWindowActive(detail))
             qWarning("the detail window did not become active");
-        if (!QTest::qWaitFor([detail] { return detail->InputEdit()->isVisible(); }, slack))
+        if (!QTest::qWaitFor([detail] { return PartOf<QLineEdit>(detail, "inputEdit")->isVisible(); }, slack))
             qWarning("the detail window has no action row");
         return detail;
     }
 
     static QString boxText(COrderWidget* detail)
     {
-        const QLabel* box = detail->MessageBox()->MsgBoxLabel();
+        const QLabel* box = MessageBoxOf(detail)->MsgBoxLabel();
         return box && box->isVisible() ? box->text() : QString();
     }
 
@@ -208,7 +209,6 @@ private slots:
 
     void cleanupTestCase()
     {
-        Desktop::SetPrinterFactory(nullptr);
         // What a failed step left open goes before the session record and the platform.
         if (main) {
             QObject::disconnect(main, &CWidget::Close, qApp, nullptr);
@@ -324,17 +324,19 @@ private slots:
 
         // The platform's items and pictures, in the platform's order.
         const QJsonArray out = platform->order(newOrder).value("out").toArray();
-        QCOMPARE(detail->NameLabels().size(), out.size());
-        QCOMPARE(detail->PictureLabels().size(), out.size());
+        QCOMPARE(ItemLabels(detail, "nameLabel").size(), out.size());
+        QCOMPARE(ItemLabels<CWebLabel>(detail, "pictureLabel").size(), out.size());
         for (int i = 0; i < out.size(); ++i) {
-            QCOMPARE(detail->NameLabels().at(i)->text(),
+            QCOMPARE(ItemLabels(detail, "nameLabel").at(i)->text(),
                      QStringLiteral("商品名称：") + out.at(i).toObject().value("name").toString());
-            QTRY_VERIFY_WITH_TIMEOUT(!detail->PictureLabels().at(i)->pixmap(Qt::ReturnByValue).isNull(),
-                                     slack);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !ItemLabels<CWebLabel>(detail, "pictureLabel").at(i)->pixmap(Qt::ReturnByValue).isNull(),
+                slack);
         }
-        QCOMPARE(detail->TakerLabel()->text(), QStringLiteral("收件人：张三"));
-        QCOMPARE(detail->StatusLabel()->text(), QStringLiteral("状态：已支付"));
-        QCOMPARE(detail->AmountLabel()->text(), QStringLiteral("共计 3 件商品，实付金额：40.00 元"));
+        QCOMPARE(PartOf<QLabel>(detail, "takerLabel")->text(), QStringLiteral("收件人：张三"));
+        QCOMPARE(PartOf<QLabel>(detail, "statusLabel")->text(), QStringLiteral("状态：已支付"));
+        QCOMPARE(PartOf<QLabel>(detail, "amountLabel")->text(),
+                 QStringLiteral("共计 3 件商品，实付金额：40.00 元"));
         QCOMPARE(row->GetOrder()->GetCommodities().size(), out.size()); // the lists' record holds them
     }
 
@@ -344,14 +346,14 @@ private slots:
         COrderItem* row = pane()->FindOrderItem(newOrder);
         QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
         COrderWidget* detail = pane()->DetailWindow(row->GetOrder()->GetId());
-        QCOMPARE(detail->ActionButton()->text(), QStringLiteral("结束服务"));
+        QCOMPARE(PartOf<QPushButton>(detail, "actionButton")->text(), QStringLiteral("结束服务"));
         const int servedSounds = sounds->count(QStringLiteral("audio/server.mp3"));
 
-        click(detail->InputEdit());
-        QTRY_VERIFY(detail->InputEdit()->hasFocus());
-        QCOMPARE(detail->InputEdit()->text(), QString()); // the hint went away
-        QTest::keyClicks(detail->InputEdit(), newOrderPassword);
-        click(detail->ActionButton());
+        click(PartOf<QLineEdit>(detail, "inputEdit"));
+        QTRY_VERIFY(PartOf<QLineEdit>(detail, "inputEdit")->hasFocus());
+        QCOMPARE(PartOf<QLineEdit>(detail, "inputEdit")->text(), QString()); // the hint went away
+        QTest::keyClicks(PartOf<QLineEdit>(detail, "inputEdit"), newOrderPassword);
+        click(PartOf<QPushButton>(detail, "actionButton"));
 
         QTRY_COMPARE_WITH_TIMEOUT(ids(StatusServed.first).value(0), newOrder, slack);
         QVERIFY(!ids(StatusPaid.first).contains(newOrder));
@@ -359,7 +361,7 @@ private slots:
         QCOMPARE(sounds->count(QStringLiteral("audio/server.mp3")), servedSounds + 1);
         QCOMPARE(sounds->played.last(), QStringLiteral("audio/server.mp3"));
         QCOMPARE(boxText(detail), QStringLiteral("成功：结束服务"));
-        QCOMPARE(detail->StatusLabel()->text(), QStringLiteral("状态：已服务"));
+        QCOMPARE(PartOf<QLabel>(detail, "statusLabel")->text(), QStringLiteral("状态：已服务"));
         QCOMPARE(row->GetOrder()->GetStatus(), int(StatusServed.first));
         const QJsonObject stored = platform->order(newOrder);
         QCOMPARE(stored.value("status").toInt(), 2);
@@ -373,11 +375,14 @@ private slots:
         QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
         QPointer<COrderWidget> detail = pane()->DetailWindow(row->GetOrder()->GetId());
         QFile::remove(receiptFile());
-        Desktop::SetPrinterFactory(&pdfPrinter);
-        QVERIFY(detail->PrintButton()->isVisible());
-        QCOMPARE(detail->PrintButton()->text(), QStringLiteral("打印"));
-        click(detail->PrintButton());
-        Desktop::SetPrinterFactory(nullptr);
+        // For this one receipt the session prints on a PDF file, as a printer would on paper.
+        CSession* session = main->Session();
+        CReceiptService* shops = session->Receipts();
+        session->SetReceipts(new CReceiptPrinter(session->Settings(), session, &pdfPrinter));
+        QVERIFY(PartOf<QPushButton>(detail, "printButton")->isVisible());
+        QCOMPARE(PartOf<QPushButton>(detail, "printButton")->text(), QStringLiteral("打印"));
+        click(PartOf<QPushButton>(detail, "printButton"));
+        session->SetReceipts(shops);
 
         const QStringList expected{QStringLiteral("Velm订单"),
                                    QStringLiteral("订单号：%1").arg(newOrder),
@@ -418,36 +423,36 @@ private slots:
         const int served = sounds->count(QStringLiteral("audio/server.mp3"));
         QCOMPARE(platform->changeOrder(askedOrder, {{"confirm", true}}).value("confirm").toBool(), true);
 
-        QTRY_VERIFY_WITH_TIMEOUT(pane()->ServerTable() && pane()->ServerTable()->ConfirmCell(askedOrder),
+        QTRY_VERIFY_WITH_TIMEOUT(pane()->ServerTable() && ConfirmTableCell(pane()->ServerTable(), askedOrder),
                                  PollClock::Msecs(3) + slack);
         CWServerTable* table = pane()->ServerTable();
         QVERIFY(QTest::qWaitForWindowExposed(table));
-        QCOMPARE(table->Table()->rowCount(), 1); // nothing else asked
+        QCOMPARE(ConfirmTable(table)->rowCount(), 1); // nothing else asked
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
         QTRY_COMPARE(sounds->count(QStringLiteral("audio/notify.wav")), notified + 1);
 
-        QTableWidgetItem* cell = table->ConfirmCell(askedOrder);
-        QCOMPARE(table->Table()->item(cell->row(), CWServerTable::StatusColumn)->text(), StatusName(1));
-        table->Table()->scrollToItem(cell);
+        QTableWidgetItem* cell = ConfirmTableCell(table, askedOrder);
+        QCOMPARE(ConfirmTable(table)->item(cell->row(), CWServerTable::StatusColumn)->text(), StatusName(1));
+        ConfirmTable(table)->scrollToItem(cell);
         QElapsedTimer sinceConfirmed;
         const QMetaObject::Connection confirmed = connect(pane()->Book(), &COrderBook::StatusChanged, this,
                                                           [&sinceConfirmed] { sinceConfirmed.start(); });
-        click(table->Table()->viewport(), table->Table()->visualItemRect(cell).center());
-        QTRY_COMPARE_WITH_TIMEOUT(table->ConfirmCell(askedOrder)->text(), QStringLiteral("完成"), slack);
+        click(ConfirmTable(table)->viewport(), ConfirmTable(table)->visualItemRect(cell).center());
+        QTRY_COMPARE_WITH_TIMEOUT(ConfirmTableCell(table, askedOrder)->text(), QStringLiteral("完成"), slack);
         disconnect(confirmed);
         QVERIFY(sinceConfirmed.isValid());
-        QCOMPARE(table->Table()->item(cell->row(), CWServerTable::StatusColumn)->text(), StatusName(2));
+        QCOMPARE(ConfirmTable(table)->item(cell->row(), CWServerTable::StatusColumn)->text(), StatusName(2));
         QCOMPARE(ids(StatusServed.first).value(0), askedOrder);
         QVERIFY(!ids(StatusPaid.first).contains(askedOrder));
         QCOMPARE(sounds->count(QStringLiteral("audio/server.mp3")), served + 1);
         QCOMPARE(platform->order(askedOrder).value("status").toInt(), 2);
 
         // The confirmed row stays for about five seconds, so the staff member sees it went through.
-        QTRY_VERIFY_WITH_TIMEOUT(!table->ConfirmCell(askedOrder), PollClock::Msecs(5) + slack);
+        QTRY_VERIFY_WITH_TIMEOUT(!ConfirmTableCell(table, askedOrder), PollClock::Msecs(5) + slack);
         // A coarse timer may fire up to 5 % early.
         QVERIFY2(sinceConfirmed.elapsed() >= PollClock::Msecs(5) * 9 / 10,
                  qPrintable(QString::number(sinceConfirmed.elapsed())));
-        QCOMPARE(table->Table()->rowCount(), 0);
+        QCOMPARE(ConfirmTable(table)->rowCount(), 0);
         closeByButton(table);
         QVERIFY(pane()->ServerTable()); // kept for the next time
     }
@@ -462,23 +467,23 @@ private slots:
         QPointer<COrderItem> row = pane()->FindOrderItem(reviewedOrder);
         QPointer<COrderWidget> detail = openDetail(row);
         QVERIFY(detail);
-        QCOMPARE(detail->ActionButton()->text(), QStringLiteral("回复评价"));
+        QCOMPARE(PartOf<QPushButton>(detail, "actionButton")->text(), QStringLiteral("回复评价"));
         const QString review = platform->order(reviewedOrder).value("content").toString();
         QVERIFY(!review.isEmpty());
-        QCOMPARE(detail->ReviewLabel()->text(), QStringLiteral("买家评价：") + review);
+        QCOMPARE(PartOf<QLabel>(detail, "reviewLabel")->text(), QStringLiteral("买家评价：") + review);
 
         const QString answer = QStringLiteral("谢谢您的支持，欢迎再来！");
-        click(detail->InputEdit());
-        QTRY_VERIFY(detail->InputEdit()->hasFocus());
-        QCOMPARE(detail->InputEdit()->text(), QString());
-        typeThroughInputMethod(detail->InputEdit(), answer);
-        QCOMPARE(detail->InputEdit()->text(), answer);
-        click(detail->ActionButton());
+        click(PartOf<QLineEdit>(detail, "inputEdit"));
+        QTRY_VERIFY(PartOf<QLineEdit>(detail, "inputEdit")->hasFocus());
+        QCOMPARE(PartOf<QLineEdit>(detail, "inputEdit")->text(), QString());
+        typeThroughInputMethod(PartOf<QLineEdit>(detail, "inputEdit"), answer);
+        QCOMPARE(PartOf<QLineEdit>(detail, "inputEdit")->text(), answer);
+        click(PartOf<QPushButton>(detail, "actionButton"));
 
         QTRY_COMPARE_WITH_TIMEOUT(ids(StatusCompleted.first).value(0), reviewedOrder, slack);
         QVERIFY(!ids(StatusReviewed.first).contains(reviewedOrder));
         QCOMPARE(pane()->FindOrderItem(reviewedOrder), row.data());
-        QCOMPARE(detail->StatusLabel()->text(), QStringLiteral("状态：已完成"));
+        QCOMPARE(PartOf<QLabel>(detail, "statusLabel")->text(), QStringLiteral("状态：已完成"));
         const QJsonObject stored = platform->order(reviewedOrder);
         QCOMPARE(stored.value("status").toInt(), 4);
         QCOMPARE(stored.value("reply").toString(), answer);

@@ -14,6 +14,7 @@
 
 #include "common/clientlook.h"
 #include "common/platformprocess.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "orders/ui/callist.h"
 #include "orders/corder.h"
@@ -90,22 +91,22 @@ int main(int argc, char* argv[])
         qFatal("the paid orders did not arrive");
     for (qint64 id : asking)
         platform.changeOrder(id, QJsonObject{{"confirm", true}});
-    if (!WaitFor([&] { return pane->ServerTable() && pane->ServerTable()->ConfirmCell(asking.last()); },
+    if (!WaitFor([&] { return pane->ServerTable() && ConfirmTableCell(pane->ServerTable(), asking.last()); },
                  10000))
         qFatal("no confirmation table");
     CWServerTable* table = pane->ServerTable();
 
-    table->SlotOrderOk(table->ConfirmCell(asking[0]));
+    table->SlotOrderOk(ConfirmTableCell(table, asking[0]));
     WaitFor([&] { return table->GetConfirmState(asking[0]) == CWServerTable::Confirmed; }, 5000);
     platform.setFault(QStringLiteral("ToFinishOrder"), QStringLiteral("refuse"), QVariant(), 1);
-    table->SlotOrderOk(table->ConfirmCell(asking[1]));
-    WaitFor([&] { return table->PendingReplies() == 0; }, 5000);
+    table->SlotOrderOk(ConfirmTableCell(table, asking[1]));
+    WaitFor([&] { return table->GetConfirmState(asking[1]) != CWServerTable::InFlight; }, 5000);
     Shoot(out + "/confirm-table-refused.png"); // the refusal's message box stays until the next click
     platform.setFault(QStringLiteral("ToFinishOrder"), QStringLiteral("hang"));
-    table->SlotOrderOk(table->ConfirmCell(asking[2]));
+    table->SlotOrderOk(ConfirmTableCell(table, asking[2]));
     QTest::qWait(300);
     // The staff member has clicked the row still waiting; the confirmed one shows its own shade.
-    table->Table()->selectRow(table->ConfirmCell(asking[3])->row());
+    ConfirmTable(table)->selectRow(ConfirmTableCell(table, asking[3])->row());
     Shoot(out + "/confirm-table.png");
     platform.clearFaults();
     return 0;

@@ -7,6 +7,7 @@
 
 #include "common/platformprocess.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
 #include "net/request.h"
@@ -41,8 +42,8 @@ class TestCAllList : public QObject
 
     static QTableWidgetItem* statusCell(CWServerTable* table, qint64 id)
     {
-        QTableWidgetItem* cell = table->ConfirmCell(id);
-        return cell ? table->Table()->item(cell->row(), CWServerTable::StatusColumn) : nullptr;
+        QTableWidgetItem* cell = ConfirmTableCell(table, id);
+        return cell ? ConfirmTable(table)->item(cell->row(), CWServerTable::StatusColumn) : nullptr;
     }
 
     // A paid order that the pane shows and whose buyer then asks for confirmation.
@@ -53,7 +54,8 @@ class TestCAllList : public QObject
             return 0;
         platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
         if (!QTest::qWaitFor(
-                [&] { return pane.list->ServerTable() && pane.list->ServerTable()->ConfirmCell(id); }, 5000))
+                [&] { return pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id); },
+                5000))
             return 0;
         return id;
     }
@@ -177,7 +179,7 @@ private slots:
         row->OpenOrderDetail();
         QPointer<COrderWidget> detail = pane.list->DetailWindow(id);
         QVERIFY(detail);
-        QCOMPARE(detail->ShopLabel()->text(), QStringLiteral("店铺：老街牛肉面馆"));
+        QCOMPARE(PartOf<QLabel>(detail, "shopLabel")->text(), QStringLiteral("店铺：老街牛肉面馆"));
         delete detail.data();
     }
 
@@ -227,7 +229,8 @@ private slots:
         QVERIFY(pane.list->FindOrderItem(id)->IsFlashing());
 
         platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
-        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable() && pane.list->ServerTable()->ConfirmCell(id), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id),
+                                 5000);
         QTRY_COMPARE_WITH_TIMEOUT(sounds.count(QStringLiteral("audio/notify.wav")), 1, 5000);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
     }
@@ -264,7 +267,7 @@ private slots:
         QVERIFY(TestSupport::WaitUntil(
             [&polled] { return polled.count(QVariantList{QStringLiteral("PayFinishOrder")}) >= 8; }));
         QVERIFY(pane.list->ServerTable());
-        QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 1);
+        QCOMPARE(ConfirmTable(pane.list->ServerTable())->rowCount(), 1);
         QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 1);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 0);
     }
@@ -306,27 +309,27 @@ private slots:
         QVERIFY(id);
         CWServerTable* table = pane.list->ServerTable();
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
-        QCOMPARE(table->Table()->item(0, 0)->text(), QString::number(id));
-        QCOMPARE(table->Table()->selectionModel()->selectedRows().value(0).row(), 0);
+        QCOMPARE(ConfirmTable(table)->item(0, 0)->text(), QString::number(id));
+        QCOMPARE(ConfirmTable(table)->selectionModel()->selectedRows().value(0).row(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(sounds.count(QStringLiteral("audio/notify.wav")), 1, 2000);
 
         QString cellAtMove, statusAtMove;
         connect(pane.list->Book(), &COrderBook::StatusChanged, this, [&](COrder* order) {
             if (order->GetId() != id)
                 return;
-            cellAtMove = table->ConfirmCell(id)->text();
+            cellAtMove = ConfirmTableCell(table, id)->text();
             statusAtMove = statusCell(table, id)->text();
         });
-        table->SlotOrderOk(table->ConfirmCell(id));
-        QCOMPARE(table->ConfirmCell(id)->text(), QStringLiteral("确认中..."));
+        table->SlotOrderOk(ConfirmTableCell(table, id));
+        QCOMPARE(ConfirmTableCell(table, id)->text(), QStringLiteral("确认中..."));
         QTRY_COMPARE_WITH_TIMEOUT(cellAtMove, QStringLiteral("完成"), 5000);
         QCOMPARE(statusAtMove, QStringLiteral("已服务"));
         QCOMPARE(sounds.count(QStringLiteral("audio/server.mp3")), 1);
         QCOMPARE(pane.ids(2).value(0), id);
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 "));
         QCOMPARE(platform->order(id).value("status").toInt(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(!table->ConfirmCell(id), 2000);
-        QCOMPARE(table->Table()->rowCount(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!ConfirmTableCell(table, id), 2000);
+        QCOMPARE(ConfirmTable(table)->rowCount(), 0);
     }
 
     void confirmation_outcomes_data()
@@ -386,19 +389,19 @@ private slots:
         // take longer than the time-out row waits.
         if (fault == QLatin1String("hang"))
             Request::SetTransferTimeout(500);
-        table->SlotOrderOk(table->ConfirmCell(id));
+        table->SlotOrderOk(ConfirmTableCell(table, id));
         Request::SetTransferTimeout(30000);
         QTRY_COMPARE_WITH_TIMEOUT(table->GetConfirmState(id) != CWServerTable::InFlight, true, 5000);
-        QCOMPARE(table->ConfirmCell(id)->text(), cell);
+        QCOMPARE(ConfirmTableCell(table, id)->text(), cell);
         QCOMPARE(sounds.count(QStringLiteral("audio/server.mp3")), 0);
         if (cell == QStringLiteral("已完成")) {
             QCOMPARE(statusCell(table, id)->text(), QStringLiteral("已完成"));
             QCOMPARE(pane.ids(4).value(0), id);
             return;
         }
-        QVERIFY(table->MsgBoxLabel() && table->MsgBoxLabel()->isVisible());
+        QVERIFY(BoxLabel(table) && BoxLabel(table)->isVisible());
         if (message != QLatin1String("*"))
-            QCOMPARE(table->MsgBoxLabel()->text(), message);
+            QCOMPARE(BoxLabel(table)->text(), message);
         QCOMPARE(pane.list->Book()->Find(id)->GetStatus(), 1);
         QCOMPARE(pane.ids(1).count(id), 1);
 
@@ -406,10 +409,10 @@ private slots:
         QVERIFY(platform->clearFaults());
         if (change == QLatin1String("withdrawn"))
             platform->changeOrder(id, QJsonObject{{"confirm", true}, {"ertime", stamp}});
-        table->SlotOrderOk(table->ConfirmCell(id));
+        table->SlotOrderOk(ConfirmTableCell(table, id));
         QTRY_COMPARE_WITH_TIMEOUT(table->GetConfirmState(id), int(CWServerTable::Confirmed), 5000);
-        QCOMPARE(table->ConfirmCell(id)->text(), QStringLiteral("完成"));
-        QVERIFY(!table->MsgBoxLabel()->isVisible());
+        QCOMPARE(ConfirmTableCell(table, id)->text(), QStringLiteral("完成"));
+        QVERIFY(!BoxLabel(table)->isVisible());
     }
 
     void confirmation_twoInFlightResolveTheirOwnRows()
@@ -424,16 +427,20 @@ private slots:
         platform->changeOrder(withdrawn, QJsonObject{{"confirm", false},
                                                      {"ertime", platform->order(withdrawn).value("ertime")}});
         QVERIFY(platform->setFault(QStringLiteral("ToFinishOrder"), QStringLiteral("delay"), 300));
-        table->SlotOrderOk(table->ConfirmCell(withdrawn));
-        table->SlotOrderOk(table->ConfirmCell(asked));
-        QCOMPARE(table->PendingReplies(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(table->PendingReplies(), 0, 5000);
-        QCOMPARE(table->ConfirmCell(withdrawn)->text(), QStringLiteral("重 试"));
-        QCOMPARE(table->ConfirmCell(asked)->text(), QStringLiteral("完成"));
+        table->SlotOrderOk(ConfirmTableCell(table, withdrawn));
+        table->SlotOrderOk(ConfirmTableCell(table, asked));
+        const auto inFlight = [&] {
+            return int(table->GetConfirmState(withdrawn) == CWServerTable::InFlight) +
+                   int(table->GetConfirmState(asked) == CWServerTable::InFlight);
+        };
+        QCOMPARE(inFlight(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(inFlight(), 0, 5000);
+        QCOMPARE(ConfirmTableCell(table, withdrawn)->text(), QStringLiteral("重 试"));
+        QCOMPARE(ConfirmTableCell(table, asked)->text(), QStringLiteral("完成"));
         QCOMPARE(pane.list->Book()->Find(withdrawn)->GetStatus(), 1);
         QCOMPARE(pane.list->Book()->Find(asked)->GetStatus(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(!table->ConfirmCell(asked), 2000);
-        QVERIFY(table->ConfirmCell(withdrawn));
+        QTRY_VERIFY_WITH_TIMEOUT(!ConfirmTableCell(table, asked), 2000);
+        QVERIFY(ConfirmTableCell(table, withdrawn));
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
     }
 

@@ -10,6 +10,7 @@
 #include "common/heldsounds.h"
 #include "common/localhttpserver.h"
 #include "common/testmain.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
 #include "net/request.h"
@@ -215,7 +216,7 @@ private slots:
         QJsonObject asked = reported;
         asked.insert("ertime", stamp(now.addSecs(1)));
         payFinish = {reported, asked};
-        QTRY_VERIFY(pane.list->ServerTable() && pane.list->ServerTable()->ConfirmCell(900));
+        QTRY_VERIFY(pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), 900));
         QTRY_COMPARE_WITH_TIMEOUT(played.played, (QStringList{"audio/neworder.mp3", "audio/notify.wav"}), 6000);
     }
 
@@ -260,7 +261,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sounds.played,
                                   (QStringList{"audio/neworder.mp3", "audio/notify.wav"}), 6000);
         QCOMPARE(pane.ids(1).first(), qint64(41));
-        QVERIFY(pane.list->ServerTable()->ConfirmCell(42));
+        QVERIFY(ConfirmTableCell(pane.list->ServerTable(), 42));
     }
 
     // The sounds load half a second after the first full list. A media back end that holds the
@@ -300,7 +301,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable(), 30000);
         const int asked = sent("PayFinishOrder").size();
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() > asked, 30000);
-        QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 20000);
+        QCOMPARE(ConfirmTable(pane.list->ServerTable())->rowCount(), 20000);
         QCOMPARE(pane.list->ServerTable()->TitleLabel()->text(), QStringLiteral("待确认订单 20000"));
     }
 
@@ -320,7 +321,7 @@ private slots:
         const int polled = sent("PayFinishOrder").size();
         QTRY_VERIFY(sent("PayFinishOrder").size() > polled + 3);
         QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, stamp(t.addSecs(-1)));
-        QCOMPARE(pane.list->ServerTable()->Table()->rowCount(), 1);
+        QCOMPARE(ConfirmTable(pane.list->ServerTable())->rowCount(), 1);
         QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 1);
         QCOMPARE(pane.ids(2), (QList<qint64>{10}));
     }
@@ -451,7 +452,7 @@ private slots:
         QVERIFY(TestSupport::WaitUntil([&polls] { return polls >= 1200; }, 120000));
         CWServerTable* table = pane.list->ServerTable();
         QVERIFY(table);
-        QCOMPARE(table->Table()->rowCount(), 1);
+        QCOMPARE(ConfirmTable(table)->rowCount(), 1);
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
         QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 1);
     }

@@ -84,6 +84,7 @@
 #include "common/clientlook.h"
 #include "common/mainwindow.h"
 #include "common/platformprocess.h"
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
 #include "main/ui/cwmain.h"
@@ -496,21 +497,21 @@ private:
                 return;
             }
             COrderWidget* window = job.window;
-            if (window->RetryButton()->isVisible()) {
+            if (PartOf<QPushButton>(window, "retryButton")->isVisible()) {
                 if (job.retries++ >= 2) {
                     ++givenUp;
                     Done();
                     return;
                 }
                 ++detailRetries;
-                QTest::mouseClick(window->RetryButton(), Qt::LeftButton);
+                QTest::mouseClick(PartOf<QPushButton>(window, "retryButton"), Qt::LeftButton);
                 return;
             }
-            QPushButton* button = window->ActionButton();
-            QLineEdit* input = window->InputEdit();
+            QPushButton* button = PartOf<QPushButton>(window, "actionButton");
+            QLineEdit* input = PartOf<QLineEdit>(window, "inputEdit");
             const QString label =
                 job.kind == Kind::Finish ? QStringLiteral("结束服务") : QStringLiteral("回复评价");
-            if (window->MessageBox()->IsLoading() || !button->isVisible() || !button->isEnabled() ||
+            if (MessageBoxOf(window)->IsLoading() || !button->isVisible() || !button->isEnabled() ||
                 button->text() != label || !input->isVisible())
                 return;
             input->clear();
@@ -535,7 +536,7 @@ private:
                 return;
             }
             // The button comes back enabled when the platform or the line said no.
-            QPushButton* button = job.window->ActionButton();
+            QPushButton* button = PartOf<QPushButton>(job.window, "actionButton");
             if (button->isVisible() && button->isEnabled()) {
                 ++actionFailures;
                 Done();
@@ -628,11 +629,12 @@ private:
     bool ConfirmOne()
     {
         CWServerTable* table = pane->ServerTable();
-        if (!table || !table->Table())
+        QTableWidget* rows = ConfirmTable(table);
+        if (!rows)
             return false;
-        for (int row = 0; row < table->Table()->rowCount(); ++row) {
-            QTableWidgetItem* cell = table->Table()->item(row, CWServerTable::ConfirmColumn);
-            const QTableWidgetItem* idCell = table->Table()->item(row, CWServerTable::IdColumn);
+        for (int row = 0; row < rows->rowCount(); ++row) {
+            QTableWidgetItem* cell = rows->item(row, CWServerTable::ConfirmColumn);
+            const QTableWidgetItem* idCell = rows->item(row, CWServerTable::IdColumn);
             if (!cell || !idCell)
                 continue;
             const qlonglong id = idCell->text().toLongLong();
@@ -641,7 +643,7 @@ private:
                 table->GetConfirmState(id) != CWServerTable::Idle)
                 continue;
             // What a click on the cell triggers.
-            emit table->Table()->itemClicked(cell);
+            emit rows->itemClicked(cell);
             ++confirmClicks;
             restUntil.start();
             restMs = Between(200, 800);
