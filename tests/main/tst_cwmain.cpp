@@ -265,7 +265,7 @@ private slots:
         QVERIFY(first);
         QCOMPARE(first->windowTitle(), QStringLiteral("我的资料"));
         QCOMPARE(first->size(), QSize(560, 580));
-        QTRY_COMPARE(first->NameLabel()->text(), QStringLiteral("小王"));
+        QTRY_COMPARE(first->findChild<QLabel*>(QStringLiteral("lblUserName"))->text(), QStringLiteral("小王"));
 
         QTest::mouseClick(window->AvatarLabel(), Qt::LeftButton);
         QCOMPARE(window->UserInfoWindow(), first.data());
