@@ -2,9 +2,8 @@
 #include <QtTest>
 
 #include "common/coretestmain.h"
-#include "common/fakenetwork.h"
+#include "common/fakeline.h"
 #include "main/profilejob.h"
-#include "session/cuser.h"
 
 // The profile ("UserInfo") as the core reads it: the form it sends and what its answer becomes.
 // The update check is tested with the update (tst_update).
@@ -12,34 +11,7 @@ class TestProfileJob : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<FakeNetworkManager> network;
-    CUser user;
-
-    ApiLine Line()
-    {
-        ApiLine line;
-        line.network = network.get();
-        line.user = &user;
-        return line;
-    }
-
-    void Answer(const QByteArray& body)
-    {
-        network->SetHandler([body](const RecordedRequest&) { return FakeResponse::Json(body); });
-    }
-
 private slots:
-    void init()
-    {
-        network = std::make_unique<FakeNetworkManager>();
-        FakeNetworkManager::Recorded().clear();
-        user = CUser();
-        user.SetId(7);
-        user.SetAccount(13800000009LL);
-        user.SetKey(QStringLiteral("k&1"));
-        user.SetToken(QStringLiteral("t"));
-    }
-
     // Every field lands in its place of the record; what the answer leaves out is cleared there,
     // but for the id and account that name the session.
     void profile_writesTheRecord_data()
@@ -75,16 +47,19 @@ private slots:
         QFETCH(double, balance);
         QFETCH(bool, sex);
         QFETCH(QDateTime, ctime);
-        Answer(R"({"status":1,"info":)" + info + "}");
+        FakeLine fake;
+        fake.Answer(R"({"status":1,"info":)" + info + "}");
+        CUser& user = fake.user;
+        user.SetAccount(13800000009LL);
         user.SetMaiName(QStringLiteral("旧名"));
         user.SetBalance(88);
-        CProfileJob job(Line());
+        CProfileJob job(fake.Line());
         QSignalSpy fetched(&job, &CProfileJob::Fetched);
         QVERIFY(job.Start());
         QTRY_COMPARE(fetched.count(), 1);
         // The session's fields with a "&" after them, as the platform has always been sent them.
-        QCOMPARE(FakeNetworkManager::Recorded().first().body, QByteArray("id=7&key=k%261&token=t&"));
-        QVERIFY(FakeNetworkManager::Recorded().first().request.url().path().endsWith("/UserInfo"));
+        QCOMPARE(FakeLine::Endpoint(), QStringLiteral("UserInfo"));
+        QCOMPARE(FakeLine::Body(), QByteArray("id=7&key=k%26y&token=t&"));
 
         fetched.first().first().value<Profile>().WriteTo(user);
         QCOMPARE(user.GetId(), id);
@@ -96,13 +71,14 @@ private slots:
         QCOMPARE(user.GetCtime(), ctime);
         QCOMPARE(user.GetMaiName(), id == 3 ? QStringLiteral("王小明") : QString());
         // The session's key and token are the login's, never the profile's.
-        QCOMPARE(user.GetKey(), QStringLiteral("k&1"));
+        QCOMPARE(user.GetKey(), QStringLiteral("k&y"));
     }
 
     void profile_thatIsNoObject_isMalformed()
     {
-        Answer(R"({"status":1,"info":"ok"})");
-        CProfileJob job(Line());
+        FakeLine fake;
+        fake.Answer(R"({"status":1,"info":"ok"})");
+        CProfileJob job(fake.Line());
         QSignalSpy fetched(&job, &CProfileJob::Fetched);
         QSignalSpy failed(&job, &CJob::Failed);
         QVERIFY(job.Start());
