@@ -1,7 +1,5 @@
 #include "income/dailyincome.h"
 
-#include "orders/corder.h"
-
 namespace {
 
 QDate MonthOf(const QDate& day)
@@ -27,7 +25,7 @@ QDate DailyIncome::End(int index) const
     return qMin(end, last);
 }
 
-DailyIncome DailyIncome::Of(const QList<COrder*>& orders, const QString& way, const QDate& today)
+DailyIncome DailyIncome::Of(const IncomeEntries& orders, const QString& way, const QDate& today)
 {
     const bool all = way == QLatin1String("all");
     QDate first = today;
@@ -38,10 +36,10 @@ DailyIncome DailyIncome::Of(const QList<COrder*>& orders, const QString& way, co
     QDate last = today;
     const QDate earliest = all ? MonthOf(today).addMonths(-(mostMonths - 1)) : first.addDays(-1);
 
-    auto dayOf = [](const COrder* order) {
-        return order->GetCtime().date();
+    auto dayOf = [](const IncomeEntry& order) {
+        return order.ctime.date();
     };
-    for (const COrder* order : orders) {
+    for (const IncomeEntry& order : orders) {
         const QDate day = dayOf(order);
         if (!day.isValid() || day < earliest || day > today.addDays(1))
             continue;
@@ -59,9 +57,9 @@ DailyIncome DailyIncome::Of(const QList<COrder*>& orders, const QString& way, co
         income.first = first;
         income.sums.fill(0, int(first.daysTo(last)) + 1);
     }
-    for (const COrder* order : orders) {
+    for (const IncomeEntry& order : orders) {
         const QDate day = dayOf(order);
-        const Money cash = order->GetAddCash();
+        const Money cash = order.addCash;
         if (!day.isValid() || day < first || day > last) {
             ++income.leftOut;
             income.leftOutTotal += cash;

@@ -1,13 +1,11 @@
 #pragma once
 
 #include <QDate>
-#include <QList>
 #include <QString>
 #include <QVector>
 
 #include "app/money.h"
-
-class COrder;
+#include "income/incomeentry.h"
 
 // A period's income as the chart draws it: one sum for every day of the period, days without
 // income included (as 0), so the chart has a place for every day. A period of more than `mostDays`
@@ -43,5 +41,5 @@ struct DailyIncome
     // further back than `mostMonths` months. The platform's clock is not ours: an order dated the day
     // just after the period (or just before it, but for "all") belongs to it and widens it by that
     // day; anything further out is left out.
-    static DailyIncome Of(const QList<COrder*>& orders, const QString& way, const QDate& today);
+    static DailyIncome Of(const IncomeEntries& orders, const QString& way, const QDate& today);
 };

@@ -4,7 +4,6 @@
 
 #include "app/atomicfile.h"
 #include "app/money.h"
-#include "orders/corder.h"
 
 namespace IncomeCsv {
 
@@ -27,14 +26,14 @@ QString Field(const QString& text)
     return QLatin1Char('"') + field + QLatin1Char('"');
 }
 
-QByteArray Write(const QList<const COrder*>& rows)
+QByteArray Write(const IncomeEntries& rows)
 {
     const QLatin1String lineEnd("\r\n");
     QString text = QStringLiteral("时间,订单号,收益金额（元）") + lineEnd;
-    for (const COrder* order : rows) {
-        text += Field(order->GetCtime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))) + QLatin1Char(',') +
-                Field(QString::number(order->GetId())) + QLatin1Char(',') +
-                Field(FormatMoney(order->GetAddCash())) + lineEnd;
+    for (const IncomeEntry& order : rows) {
+        text += Field(order.ctime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))) + QLatin1Char(',') +
+                Field(QString::number(order.orderId)) + QLatin1Char(',') + Field(FormatMoney(order.addCash)) +
+                lineEnd;
     }
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 
-class COrder;
+#include "income/incomeentry.h"
 
 // The income list as a CSV file for the shop's books, in the form Excel and LibreOffice open
 // without asking: UTF-8 with a byte order mark (or Excel misreads the Chinese headers), comma
@@ -18,7 +17,7 @@ QString Field(const QString& text);
 
 // The whole file: header line, then one line per order in the given order. Amounts have two
 // decimals and no sign for income (FormatMoney), so the sheet reads them as numbers.
-QByteArray Write(const QList<const COrder*>& rows);
+QByteArray Write(const IncomeEntries& rows);
 
 // Writes the file atomically: the old file (if any) stays as it was unless the whole new one got
 // to the disk. On failure, *error (when given) says why in the user's words.

@@ -8,6 +8,7 @@
 
 #include "app/atomicfile.h"
 #include "app/constants.h"
+#include "main/updatecheckjob.h"
 #include "main/updatepolicy.h"
 #include "net/request.h"
 
@@ -26,9 +27,13 @@ QString CannotSave(const QString& path)
 
 } // namespace
 
-CSoftwareUpdate::CSoftwareUpdate(QNetworkAccessManager* network, qint64 account, QObject* parent)
-    : QObject(parent), network(network), account(account), currentVersion(AppVersion)
+CSoftwareUpdate::CSoftwareUpdate(const ApiLine& line, qint64 account, const UpdateOptions& options,
+                                 QObject* parent)
+    : QObject(parent), line(line), account(account), options(options),
+      checkJob(new CUpdateCheckJob(line, this)), currentVersion(AppVersion)
 {
+    connect(checkJob, &CUpdateCheckJob::Offered, this, &CSoftwareUpdate::ReplyHttpUpdate);
+    connect(checkJob, &CJob::Failed, this, &CSoftwareUpdate::UpdateCheckFailed);
 }
 
 // A download still running goes with its reply; the file it was writing is dropped unnamed.
@@ -52,40 +57,23 @@ void CSoftwareUpdate::Proceed()
 
 void CSoftwareUpdate::HttpUpdate()
 {
-    QNetworkReply* reply = Request::Post(network, Api::UpdateSoftware(), QByteArray());
-    if (!reply)
-        return;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { ReplyHttpUpdate(reply); });
-    connect(reply, &QNetworkReply::errorOccurred, this, &CSoftwareUpdate::slotErrorUpdate);
-    // The manager may outlive this update; an answer nobody waits for any more is not kept.
-    connect(this, &QObject::destroyed, reply, &QObject::deleteLater);
+    checkJob->Start();
 }
 
-void CSoftwareUpdate::slotErrorUpdate(QNetworkReply::NetworkError) {}
-
-void CSoftwareUpdate::slotErrorDownUpdate(QNetworkReply::NetworkError) {}
-
-void CSoftwareUpdate::ReplyHttpUpdate(QNetworkReply* reply)
+void CSoftwareUpdate::UpdateCheckFailed(const JobFailure& failure)
 {
-    if (!reply)
-        return;
-    reply->deleteLater();
-    const Request::Answer answer = Request::Read(reply);
-    if (answer.networkError) {
-        Enter(State::CheckFailed);
-        return;
-    }
     // A refused or unreadable answer changes nothing.
-    if (!answer.Succeeded())
-        return;
+    if (failure.kind == JobFailure::Line)
+        Enter(State::CheckFailed);
+}
 
-    const QVariantMap info = answer.InfoMap();
-    const QString build = info.value(QStringLiteral("build")).toString();
-    downloadUrl = QUrl(info.value(QStringLiteral("url")).toString());
-    downloadDigest = info.value(QStringLiteral("sha256")).toString().trimmed().toLower();
-    if (!SlotCheckUpdate(build))
+void CSoftwareUpdate::ReplyHttpUpdate(const UpdateOffer& offer)
+{
+    downloadUrl = offer.url;
+    downloadDigest = offer.sha256;
+    if (!SlotCheckUpdate(offer.build))
         Enter(State::Nothing); // a retried check that finds nothing newer takes its retry away
-    else if (UpdatePolicy::FromPackage())
+    else if (options.fromPackage)
         Enter(State::PackageManager);
     else
         Enter(State::Offered);
@@ -118,13 +106,13 @@ QString CSoftwareUpdate::InstallerPath(qint64 account, const QUrl& url)
 
 void CSoftwareUpdate::HttpDownUpdate()
 {
-    if (!network)
+    if (!line.network)
         return;
     // The button is disabled while a download runs or is checked; a second call must not start another.
     if (installerWriter)
         return;
     // A packaged copy is the package manager's to replace; a file from here would go around it.
-    if (UpdatePolicy::FromPackage()) {
+    if (options.fromPackage) {
         emit LeftToPackageManager();
         return;
     }
@@ -153,12 +141,12 @@ void CSoftwareUpdate::HttpDownUpdate()
     downloadRefusal.clear();
 
     QNetworkRequest request(downloadUrl);
-    request.setTransferTimeout(Request::TransferTimeout());
+    request.setTransferTimeout(line.transferTimeoutMs);
     // Every redirect is looked at before it is followed (CheckDownRedirect).
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
-    QNetworkReply* reply = network->get(request);
+    QNetworkReply* reply = line.network->get(request);
     downloadReply = reply;
     if (!reply) {
         DropInstallerFile();
@@ -167,12 +155,11 @@ void CSoftwareUpdate::HttpDownUpdate()
     Enter(State::Preparing);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { ReplyFinishedDownUpdate(reply); });
     connect(reply, &QNetworkReply::downloadProgress, this, &CSoftwareUpdate::SlotDownProgress);
-    connect(reply, &QNetworkReply::errorOccurred, this, &CSoftwareUpdate::slotErrorDownUpdate);
     connect(reply, &QNetworkReply::readyRead, this, &CSoftwareUpdate::ReadDownUpdate);
     connect(reply, &QNetworkReply::redirected, this, &CSoftwareUpdate::CheckDownRedirect);
     connect(this, &QObject::destroyed, reply, &QObject::deleteLater);
     // Its size is checked as it is written; the whole of it must come within the deadline.
-    Request::Bound(reply, 0, UpdatePolicy::DownloadDeadline());
+    Request::Bound(reply, 0, options.downloadDeadlineMs);
 }
 
 void CSoftwareUpdate::CheckDownRedirect(const QUrl& target)
@@ -214,11 +201,11 @@ QString CSoftwareUpdate::TakeDownloadedBytes(QNetworkReply* reply)
     if (UpdatePolicy::IsTextType(reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()))
         return QStringLiteral("服务器给出的是网页，不是安装文件。");
     const QString tooLarge = QStringLiteral("安装文件过大，已停止下载。");
-    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > UpdatePolicy::SizeLimit())
+    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > options.sizeLimit)
         return tooLarge;
-    const QByteArray chunk = reply->read(qMin(reply->bytesAvailable(), UpdatePolicy::SizeLimit() + 1));
+    const QByteArray chunk = reply->read(qMin(reply->bytesAvailable(), options.sizeLimit + 1));
     downloadedBytes += chunk.size();
-    if (downloadedBytes > UpdatePolicy::SizeLimit())
+    if (downloadedBytes > options.sizeLimit)
         return tooLarge;
     if (!installerWriter || !installerWriter->Append(chunk))
         return CannotSave(installerWriter ? installerWriter->Path() : QString());

@@ -9,12 +9,29 @@
 #include <functional>
 #include <memory>
 
+#include "main/updatepolicy.h"
+#include "net/job.h"
+
+class CUpdateCheckJob;
 class QFile;
-class QNetworkAccessManager;
+struct UpdateOffer;
 
 namespace AtomicFile {
 class Writer;
 }
+
+// What an update may fetch and how long it may take. The defaults are the program's; tests make
+// them small.
+struct UpdateOptions
+{
+    // The largest installer taken; a download that grows beyond it is stopped.
+    qint64 sizeLimit = UpdatePolicy::DefaultSizeLimit;
+    // The whole download must arrive within this time, however steadily it trickles.
+    int downloadDeadlineMs = UpdatePolicy::DefaultDownloadDeadline;
+    // A copy installed from a system package leaves updates to the package manager and never
+    // downloads an installer.
+    bool fromPackage = UpdatePolicy::FromPackage();
+};
 
 // The software update: asks the platform once for its latest build, downloads the installer into
 // the account's "updates" folder, checks it and starts it. It shows nothing itself: the main window
@@ -40,9 +57,11 @@ public:
     // Starts a program on its own; false when it did not start.
     using Starter = std::function<bool(const QString& program)>;
 
-    // `network` carries the check and the download; `account` 0 means nobody is logged in, and then
-    // nothing is downloaded or started.
-    CSoftwareUpdate(QNetworkAccessManager* network, qint64 account, QObject* parent = nullptr);
+    // `line` carries the check and the download (its network manager and time-out; the check goes
+    // without the session's fields); `account` 0 means nobody is logged in, and then nothing is
+    // downloaded or started.
+    CSoftwareUpdate(const ApiLine& line, qint64 account, const UpdateOptions& options = UpdateOptions(),
+                    QObject* parent = nullptr);
     ~CSoftwareUpdate() override;
 
     // Where a downloaded installer goes: the "updates" folder of the account's folder, under the
@@ -78,14 +97,13 @@ public slots:
     // LeftToPackageManager()).
     void Proceed();
     void HttpUpdate();
-    void ReplyHttpUpdate(QNetworkReply* reply);
+    void ReplyHttpUpdate(const UpdateOffer& offer);
+    void UpdateCheckFailed(const JobFailure& failure);
     bool SlotCheckUpdate(QString strVersion);
     void HttpDownUpdate();
     void SlotDownProgress(qint64 bytesReceived, qint64 bytesTotal);
     void ReplyFinishedDownUpdate(QNetworkReply* reply);
     void slotClickInstall();
-    void slotErrorUpdate(QNetworkReply::NetworkError);
-    void slotErrorDownUpdate(QNetworkReply::NetworkError);
 
 private:
     void Enter(State next);
@@ -98,8 +116,10 @@ private:
     void CommitInstaller();
     void DropInstallerFile();
 
-    QNetworkAccessManager* network;
+    const ApiLine line;
     const qint64 account;
+    const UpdateOptions options;
+    CUpdateCheckJob* checkJob;
     Starter installerStarter;
     State state = State::Nothing;
     QString failureReason;

@@ -7,10 +7,6 @@
 
 namespace {
 
-qint64 sizeLimit = 0;
-int downloadDeadline = 0;
-int fromPackageOverride = -1;
-
 bool IsHttp(const QUrl& url)
 {
     return url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
@@ -40,41 +36,14 @@ QUrl HostUrl(const QString& hostPort)
 
 namespace UpdatePolicy {
 
-qint64 SizeLimit()
-{
-    return sizeLimit > 0 ? sizeLimit : DefaultSizeLimit;
-}
-
-void SetSizeLimit(qint64 bytes)
-{
-    sizeLimit = bytes;
-}
-
-int DownloadDeadline()
-{
-    return downloadDeadline > 0 ? downloadDeadline : DefaultDownloadDeadline;
-}
-
-void SetDownloadDeadline(int msecs)
-{
-    downloadDeadline = msecs;
-}
-
 bool FromPackage()
 {
-    if (fromPackageOverride >= 0)
-        return fromPackageOverride == 1;
 #ifdef TARVIK_PACKAGED
     return true;
 #else
     const QString dir = QCoreApplication::applicationDirPath();
     return dir.startsWith(QLatin1String("/usr/")) && !dir.startsWith(QLatin1String("/usr/local/"));
 #endif
-}
-
-void SetFromPackage(int fromPackage)
-{
-    fromPackageOverride = fromPackage;
 }
 
 bool SameHost(const QUrl& a, const QUrl& b)

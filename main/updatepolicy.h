@@ -13,18 +13,13 @@ namespace UpdatePolicy {
 
 // The largest installer the client accepts; a download that grows beyond it is stopped.
 constexpr qint64 DefaultSizeLimit = 512LL * 1024 * 1024;
-qint64 SizeLimit();
-void SetSizeLimit(qint64 bytes); // 0 or less restores the default
 
 // The whole download must arrive within this time, however steadily it trickles.
 constexpr int DefaultDownloadDeadline = 30 * 60 * 1000; // milliseconds
-int DownloadDeadline();
-void SetDownloadDeadline(int msecs); // 0 or less restores the default
 
-// A copy installed from a system package (built with TARVIK_PACKAGED, or run from under /usr but
-// not /usr/local) leaves updates to the package manager and never downloads an installer.
+// Whether this copy was installed from a system package (built with TARVIK_PACKAGED, or run from
+// under /usr but not /usr/local): it leaves updates to the package manager.
 bool FromPackage();
-void SetFromPackage(int fromPackage); // 1 or 0 for tests; -1 returns to the built-in answer
 
 // Why the client will not fetch `url`, or an empty text when it may: only http and https; plain
 // http only from the configured API, image or web host, and, when the API is https, only with a

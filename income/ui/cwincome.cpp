@@ -7,7 +7,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTabBar>
@@ -19,7 +18,7 @@
 #include "income/dailyincome.h"
 #include "income/ui/incomechart.h"
 #include "income/incomecsv.h"
-#include "net/request.h"
+#include "income/incomejobs.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "session/csession.h"
@@ -33,22 +32,13 @@ const char* const periodWays[CWIncome::periodCount] = {"day", "week", "mon", "al
 constexpr int cashPollSeconds = 5;
 constexpr int networkBoxSeconds = 5;
 
-int pollSecondMsecs = 1000;
-
 const QString cashNetworkFailure = QStringLiteral("获取数据失败，请检查网络连接状况！\n谢谢！");
 const QString ordersNetworkFailure = QStringLiteral("获取失败！请检查网络连接状况，\n谢谢！");
 const QString noOrders = QStringLiteral("暂无订单\n要努力哟！");
 const QString nothingToExport = QStringLiteral("本期暂无可导出的收入");
 
-// Each row's order, so the rows can be read back in the order they are shown.
+// Each row's entry (its index in the list held), so the rows can be read back in the order they are shown.
 constexpr int orderRole = Qt::UserRole + 2;
-
-// A JSON null arrives as a variant holding nullptr, which is not "present" for the reply rules.
-bool present(const QVariantMap& map, const QString& key)
-{
-    const auto found = map.constFind(key);
-    return found != map.constEnd() && !found->isNull() && found->userType() != QMetaType::Nullptr;
-}
 
 // Cells sort by their value, not their text: "+9.50" comes before "+10.00".
 class IncomeItem : public QTableWidgetItem
@@ -67,32 +57,22 @@ private:
 
 } // namespace
 
-CWIncome::CWIncome(CSession* session, QWidget* parent, Qt::WindowFlags f)
+CWIncome::CWIncome(CSession* session, QWidget* parent, Qt::WindowFlags f, int pollSecondMsecs)
     : CWidget(parent, f),
       user(session ? session->User() : nullptr),
       session(session),
-      manager(session ? session->Network() : nullptr)
+      pollSecondMsecs(pollSecondMsecs > 0 ? pollSecondMsecs : 1000)
 {
     Build();
 }
 
-CWIncome::CWIncome(QSize size, CSession* session, QWidget* parent, Qt::WindowFlags f)
+CWIncome::CWIncome(QSize size, CSession* session, QWidget* parent, Qt::WindowFlags f, int pollSecondMsecs)
     : CWidget(size, parent, f),
       user(session ? session->User() : nullptr),
       session(session),
-      manager(session ? session->Network() : nullptr)
+      pollSecondMsecs(pollSecondMsecs > 0 ? pollSecondMsecs : 1000)
 {
     Build();
-}
-
-void CWIncome::SetPollSecond(int msecs)
-{
-    pollSecondMsecs = msecs > 0 ? msecs : 1000;
-}
-
-int CWIncome::PollSecond()
-{
-    return pollSecondMsecs;
 }
 
 void CWIncome::Build()
@@ -122,6 +102,9 @@ void CWIncome::Build()
     balanceCaption->setObjectName(QStringLiteral("lbl_YuEr"));
     todayCaption->setObjectName(QStringLiteral("lbl_TodayIncome"));
     totalCaption->setObjectName(QStringLiteral("lbl_AllIncome"));
+    balanceValue->setObjectName(QStringLiteral("lblYuErValue"));
+    todayValue->setObjectName(QStringLiteral("lblTodayIncomeValue"));
+    totalValue->setObjectName(QStringLiteral("lblAllIncomeValue"));
     tabWidget->setObjectName(QStringLiteral("tabwgMainContent"));
     todayValue->setStyleSheet(QStringLiteral("color: #fff;font-size: 58px;"));
     balanceValue->setStyleSheet(QStringLiteral("color: #fff;font-size: 20px;"));
@@ -161,6 +144,11 @@ void CWIncome::Build()
     connect(exportButton, &QPushButton::clicked, this, &CWIncome::ExportCsv);
     PlaceHeadButtons();
 
+    if (session) {
+        cashJob = new CCashJob(session->Line(), this);
+        connect(cashJob, &CCashJob::Fetched, this, &CWIncome::ReplyFinishCashUpdate);
+        connect(cashJob, &CJob::Failed, this, &CWIncome::CashUpdateFailed);
+    }
     HttpCashUpdate();
     HttpAddShopCash(tabWidget->currentIndex());
 }
@@ -183,13 +171,10 @@ CWIncome::~CWIncome()
         disconnect(cashTimer, nullptr, nullptr, nullptr);
         delete cashTimer;
     }
-    // Requests still in flight are abandoned without a reply slot running on a window that is
-    // going away.
-    Request::Drop(cashReply, this);
-    for (auto it = replyTabs.cbegin(); it != replyTabs.cend(); ++it)
-        Request::Drop(it.key(), this);
-    cashReply = nullptr;
-    replyTabs.clear();
+    // Requests still in flight are abandoned without a result reaching a window that is going away.
+    delete cashJob;
+    qDeleteAll(listJobs.keys());
+    listJobs.clear();
 
     if (msgBox) {
         delete msgBox->MsgBoxTimer();
@@ -230,13 +215,13 @@ Money CWIncome::TodayIncome() const
     QDateTime start = QDateTime::currentDateTime();
     start.setTime(QTime(0, 0));
     Money sum = 0;
-    for (const COrder* order : orders) {
+    for (const IncomeEntry& entry : entries) {
         // secsTo() is 0 for an invalid time, which would count an unreadable one as today's.
-        if (!order->GetCtime().isValid())
+        if (!entry.ctime.isValid())
             continue;
-        const qint64 seconds = start.secsTo(order->GetCtime());
+        const qint64 seconds = start.secsTo(entry.ctime);
         if (seconds >= 0 && seconds <= 86400)
-            sum += order->GetAddCash();
+            sum += entry.addCash;
     }
     return sum;
 }
@@ -281,8 +266,10 @@ void CWIncome::UpdateFigures()
 
 void CWIncome::StartCashTimer(int seconds)
 {
-    if (!cashTimer)
+    if (!cashTimer) {
         cashTimer = new QTimer(this);
+        cashTimer->setObjectName(QStringLiteral("cashPoll"));
+    }
     disconnect(cashTimer, nullptr, nullptr, nullptr);
     connect(cashTimer, &QTimer::timeout, this, &CWIncome::HttpCashUpdate);
     cashTimer->setSingleShot(true);
@@ -291,47 +278,32 @@ void CWIncome::StartCashTimer(int seconds)
 
 void CWIncome::HttpCashUpdate()
 {
-    if (!user)
+    if (!user || !cashJob)
         return;
-    const QByteArray body = Request::EncodeBody(Request::SessionFields(user));
-    cashReply = Request::Send(manager, Api::CashUpdate(), body, this, &CWIncome::ReplyFinishCashUpdate,
-                              &CWIncome::ErrorCashUpdate);
-    // The poll re-arms from the reply; with no reply to wait for it must re-arm here or stop for good.
-    if (!cashReply)
+    // The poll re-arms from the answer; with no answer to wait for it must re-arm here or stop for good.
+    if (!cashJob->Start())
         StartCashTimer(cashPollSeconds);
 }
 
-void CWIncome::ReplyFinishCashUpdate(QNetworkReply* reply)
+void CWIncome::ReplyFinishCashUpdate(const CashFigures& figures)
 {
-    if (!reply)
-        return;
-    if (reply == cashReply)
-        cashReply = nullptr;
+    if (user)
+        user->SetBalance(figures.balance);
+    totalIncome = figures.totalIncome;
+    UpdateFigures();
+    // A failure the poll reported earlier is over; any other box stays.
+    if (!cashFailureText.isEmpty() && msgBox->MsgBoxLabel() && msgBox->MsgBoxLabel()->isVisible() &&
+        msgBox->MsgBoxLabel()->text() == cashFailureText)
+        HideMsgBox();
+    cashFailureText.clear();
+    StartCashTimer(cashPollSeconds);
+}
 
-    const Request::Answer answer = Request::Read(reply);
-    if (answer.networkError || !answer.isObject) {
-        // A body that is not a JSON object has no text of its own worth showing.
-        ShowCashFailure(cashNetworkFailure);
-    } else if (answer.status != 1) {
-        const QVariant info = answer.Info();
-        ShowCashFailure(info.isNull() || info.userType() == QMetaType::Nullptr ? cashNetworkFailure
-                                                                               : info.toString());
-    } else {
-        const QVariantMap info = answer.InfoMap();
-        if (present(info, QStringLiteral("yuer")) && present(info, QStringLiteral("allcash"))) {
-            if (user)
-                user->SetBalance(info.value(QStringLiteral("yuer")).toDouble());
-            totalIncome = info.value(QStringLiteral("allcash")).toDouble();
-            UpdateFigures();
-            // A failure the poll reported earlier is over; any other box stays.
-            if (!cashFailureText.isEmpty() && msgBox->MsgBoxLabel() && msgBox->MsgBoxLabel()->isVisible() &&
-                msgBox->MsgBoxLabel()->text() == cashFailureText)
-                HideMsgBox();
-            cashFailureText.clear();
-        }
-    }
-
-    reply->deleteLater();
+void CWIncome::CashUpdateFailed(const JobFailure& failure)
+{
+    // An answer that is not the figures has no text of its own worth showing; a refusal has the
+    // platform's words.
+    ShowCashFailure(failure.kind == JobFailure::Refused ? failure.message : cashNetworkFailure);
     StartCashTimer(cashPollSeconds);
 }
 
@@ -345,72 +317,45 @@ void CWIncome::ShowCashFailure(const QString& message)
     ShowMsgBox(message, 0);
 }
 
-void CWIncome::ErrorCashUpdate(QNetworkReply::NetworkError) {}
-
 // --- period list -------------------------------------------------------------------------------
 
 void CWIncome::HttpAddShopCash(int index)
 {
-    if (!user)
+    if (!user || !session)
         return;
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("way"), PeriodName()});
-    QNetworkReply* reply = Request::Send(manager, Api::AddShopCash(), Request::EncodeBody(fields), this,
-                                         &CWIncome::ReplyFinishAddShopCash, &CWIncome::ErrorAddShopCash);
-    if (!reply)
+    auto* job = new CIncomeListJob(session->Line(), this);
+    if (!job->Start(PeriodName())) {
+        delete job;
         return;
-    replyTabs.insert(reply, index);
+    }
+    listJobs.insert(job, index);
+    connect(job, &CIncomeListJob::Fetched, this, &CWIncome::ReplyFinishAddShopCash);
+    connect(job, &CJob::Failed, this, &CWIncome::AddShopCashFailed);
     ShowLoadingAnimation();
 }
 
-void CWIncome::ReplyFinishAddShopCash(QNetworkReply* reply)
+// The tab the answer at hand was asked for (0 for one this window did not ask for); its job is done.
+int CWIncome::TakeListTab()
 {
-    if (!reply)
-        return;
-    const int tab = replyTabs.take(reply); // 0 for a reply this window did not send
-    const Request::Answer answer = Request::Read(reply);
-    reply->deleteLater();
+    auto* job = qobject_cast<CIncomeListJob*>(sender());
+    if (!job)
+        return 0;
+    job->deleteLater();
+    return listJobs.take(job);
+}
 
+void CWIncome::ReplyFinishAddShopCash(const IncomeEntries& list)
+{
     // The user has moved on to another period: this answer is of no use any more. The held
-    // orders stay those of the table on screen, so a double click still finds its order.
+    // entries stay those of the table on screen, so a double click still finds its order.
+    const int tab = TakeListTab();
     if (!tabWidget || tab != tabWidget->currentIndex())
         return;
-
     HideLoadingAnimation();
-    if (answer.networkError) {
-        ShowMsgBox(ordersNetworkFailure, networkBoxSeconds);
-        return;
-    }
-    if (!answer.isObject) {
-        ShowMsgBox(ordersNetworkFailure, 0);
-        return;
-    }
-    // A refusal says so and leaves the earlier list alone: showing that list again under this
-    // period's tab would pass it off as the answer.
-    if (answer.status != 1) {
-        ShowMsgBox(QStringLiteral("获取失败\n") + answer.InfoText(), 0);
-        return;
-    }
 
-    ClearOrders();
+    entries = list;
     ordersTab = tab;
-    const QVariantList list = answer.InfoList();
-    for (const QVariant& element : list) {
-        if (element.userType() != QMetaType::QVariantMap)
-            continue;
-        const QVariantMap entry = element.toMap();
-        if (!present(entry, QStringLiteral("order_id")) || !present(entry, QStringLiteral("amount")) ||
-            !present(entry, QStringLiteral("addcash")) || !present(entry, QStringLiteral("ctime")))
-            continue;
-        auto* order = new COrder;
-        order->SetId(entry.value(QStringLiteral("order_id")).toLongLong());
-        order->SetAmount(entry.value(QStringLiteral("amount")).toDouble());
-        order->SetAddCash(entry.value(QStringLiteral("addcash")).toDouble());
-        order->SetCtime(entry.value(QStringLiteral("ctime")).toDateTime());
-        orders.append(order);
-    }
-
-    if (!orders.isEmpty()) {
+    if (!entries.isEmpty()) {
         ShowTable();
         if (!cashFailureText.isEmpty())
             ShowMsgBox(cashFailureText, 0);
@@ -424,19 +369,38 @@ void CWIncome::ReplyFinishAddShopCash(QNetworkReply* reply)
     UpdateFigures();
 }
 
-void CWIncome::ErrorAddShopCash(QNetworkReply::NetworkError) {}
+void CWIncome::AddShopCashFailed(const JobFailure& failure)
+{
+    const int tab = TakeListTab();
+    if (!tabWidget || tab != tabWidget->currentIndex())
+        return;
+    HideLoadingAnimation();
+    // A refusal says so and leaves the earlier list alone: showing that list again under this
+    // period's tab would pass it off as the answer. A line that failed may work again in a moment,
+    // an answer that is not a list will not.
+    switch (failure.kind) {
+    case JobFailure::Line:
+        ShowMsgBox(ordersNetworkFailure, networkBoxSeconds);
+        break;
+    case JobFailure::Malformed:
+        ShowMsgBox(ordersNetworkFailure, 0);
+        break;
+    case JobFailure::Refused:
+        ShowMsgBox(QStringLiteral("获取失败\n") + failure.message, 0);
+        break;
+    }
+}
 
 void CWIncome::ClearOrders()
 {
-    qDeleteAll(orders);
-    orders.clear();
+    entries.clear();
 }
 
-COrder* CWIncome::FindOrder(qint64 id) const
+const IncomeEntry* CWIncome::FindOrder(qint64 id) const
 {
-    for (COrder* order : orders)
-        if (order->GetId() == id)
-            return order;
+    for (const IncomeEntry& entry : entries)
+        if (entry.orderId == id)
+            return &entry;
     return nullptr;
 }
 
@@ -453,7 +417,7 @@ void CWIncome::DeleteTable()
 
 void CWIncome::ShowTable()
 {
-    if (orders.isEmpty() || !tabWidget)
+    if (entries.isEmpty() || !tabWidget)
         return;
     QWidget* page = tabWidget->currentWidget();
     if (!page)
@@ -461,6 +425,7 @@ void CWIncome::ShowTable()
 
     DeleteTable();
     incomeTable = new QTableWidget(page);
+    incomeTable->setObjectName(QStringLiteral("tblIncome"));
     QHeaderView* header = incomeTable->horizontalHeader();
     incomeTable->setMouseTracking(true);
     incomeTable->installEventFilter(this);
@@ -495,16 +460,17 @@ void CWIncome::ShowTable()
 
     // One sort once every row is in, rather than one per row.
     incomeTable->setSortingEnabled(false);
-    for (COrder* order : qAsConst(orders))
-        AddRow(order);
+    for (int i = 0; i < entries.size(); ++i)
+        AddRow(i);
     incomeTable->setSortingEnabled(true);
     incomeTable->show();
 }
 
-void CWIncome::AddRow(COrder* order)
+void CWIncome::AddRow(int index)
 {
-    if (!incomeTable || !order)
+    if (!incomeTable || index < 0 || index >= entries.size())
         return;
+    const IncomeEntry& entry = entries.at(index);
     // With sorting on, setting the sorted column's cell moves the new row away from row 0 and the
     // next cells would land in another order's row. The row is filled first, then sorted.
     const bool sorting = incomeTable->isSortingEnabled();
@@ -512,14 +478,14 @@ void CWIncome::AddRow(COrder* order)
 
     incomeTable->insertRow(0);
     const QColor shade = incomeTable->rowCount() % 2 == 0 ? QColor(255, 255, 255, 255) : lightColor;
-    const QDateTime ctime = order->GetCtime();
+    const QDateTime ctime = entry.ctime;
     QTableWidgetItem* cells[] = {
         new IncomeItem(ctime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
                        ctime.isValid() ? double(ctime.toMSecsSinceEpoch()) : -1e300),
-        new IncomeItem(QString::number(order->GetId()), double(order->GetId())),
-        new IncomeItem(QStringLiteral("+") + FormatMoney(order->GetAddCash()), double(order->GetAddCash())),
+        new IncomeItem(QString::number(entry.orderId), double(entry.orderId)),
+        new IncomeItem(QStringLiteral("+") + FormatMoney(entry.addCash), double(entry.addCash)),
     };
-    cells[1]->setData(orderRole, QVariant::fromValue(quintptr(order)));
+    cells[1]->setData(orderRole, index);
     for (int column = 0; column < 3; ++column) {
         cells[column]->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
         cells[column]->setBackground(shade);
@@ -541,16 +507,20 @@ void CWIncome::OpenOrderDetail(QTableWidgetItem* pItem)
     const qint64 id = idItem->text().toLongLong(&ok);
     if (!ok)
         return;
-    COrder* listed = FindOrder(id);
-    if (!listed)
+    const IncomeEntry* listed = FindOrder(id);
+    if (!listed || !session)
         return;
-    if (!session) {
-        emit SignalOpenOrderDetail(listed);
-        return;
-    }
     COrderBook* book = session->Book();
-    COrder* known = book->Find(id);
-    if (COrder* order = known ? known : book->Adopt(*listed))
+    COrder* order = book->Find(id);
+    if (!order) {
+        COrder copy;
+        copy.SetId(listed->orderId);
+        copy.SetAmount(listed->amount);
+        copy.SetAddCash(listed->addCash);
+        copy.SetCtime(listed->ctime);
+        order = book->Adopt(copy);
+    }
+    if (order)
         emit SignalOpenOrderDetail(order);
 }
 
@@ -561,8 +531,6 @@ void CWIncome::TableRowHover(int row, int column)
     if (QTableWidgetItem* item = incomeTable->item(row, column))
         item->setData(Qt::BackgroundRole, QColor(0, 255, 0));
 }
-
-void CWIncome::EmitFinishReply() {}
 
 // --- chart and export ----------------------------------------------------------------------------
 
@@ -612,19 +580,18 @@ void CWIncome::ApplyView()
     else if (chart->parentWidget() != page)
         chart->setParent(page);
     chart->setGeometry(0, 0, BottomBand()->width(), BottomBandHeight() - tabWidget->tabBar()->height());
-    chart->SetIncome(DailyIncome::Of(orders, PeriodName(), QDate::currentDate()));
+    chart->SetIncome(DailyIncome::Of(entries, PeriodName(), QDate::currentDate()));
     chart->show();
 }
 
-QList<const COrder*> CWIncome::RowsOnScreen() const
+IncomeEntries CWIncome::RowsOnScreen() const
 {
-    QList<const COrder*> rows;
+    IncomeEntries rows;
     if (!incomeTable || !HoldsCurrentPeriod())
         return rows;
     for (int row = 0; row < incomeTable->rowCount(); ++row)
         if (const QTableWidgetItem* item = incomeTable->item(row, 1))
-            if (const auto* order = reinterpret_cast<const COrder*>(item->data(orderRole).value<quintptr>()))
-                rows.append(order);
+            rows.append(entries.value(item->data(orderRole).toInt()));
     return rows;
 }
 
@@ -647,7 +614,7 @@ void CWIncome::ExportCsv()
 
 bool CWIncome::SaveCsv(const QString& path)
 {
-    const QList<const COrder*> rows = RowsOnScreen();
+    const IncomeEntries rows = RowsOnScreen();
     if (rows.isEmpty()) {
         ShowMsgBox(nothingToExport, networkBoxSeconds);
         return false;

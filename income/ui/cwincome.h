@@ -1,13 +1,14 @@
 #pragma once
 
-#include <QList>
-#include <QMap>
-#include <QNetworkReply>
+#include <QHash>
 #include <QString>
 
 #include "app/money.h"
+#include "income/incomeentry.h"
 #include "ui/cwidget.h"
 
+class CCashJob;
+class CIncomeListJob;
 class CMsgBox;
 class COrder;
 class IncomeChart;
@@ -15,25 +16,31 @@ class QPushButton;
 class CSession;
 class CUser;
 class QLabel;
-class QNetworkAccessManager;
 class QTabWidget;
 class QTableWidget;
 class QTableWidgetItem;
 class QTimer;
+struct CashFigures;
+struct JobFailure;
 
 // The "收入流水" window: the shop's balance, today's and accumulated income in the top band,
 // polled from "CashUpdate" every 5 seconds for as long as the window lives, and below, one tab
 // per period with the orders that earned money in it ("AddShopCash", fetched on every tab change).
 //
-// The window owns the orders of its list, as the period's answer describes them. An order opened
+// The window holds the entries of its list, as the period's answer gives them. An order opened
 // from the list is the session's own record of it (SignalOpenOrderDetail), made from the list's
-// when the order book does not know the order yet.
+// entry when the order book does not know the order yet.
+//
+// `pollSecondMsecs` is the length of one second of the balance poll: 1000 in the program; tests
+// shorten it so that several polls pass in well under a second.
 class CWIncome : public CWidget
 {
     Q_OBJECT
 public:
-    explicit CWIncome(CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
-    CWIncome(QSize size, CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags());
+    explicit CWIncome(CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags(),
+                      int pollSecondMsecs = 1000);
+    CWIncome(QSize size, CSession* session, QWidget* parent = nullptr, Qt::WindowFlags f = Qt::WindowFlags(),
+             int pollSecondMsecs = 1000);
     ~CWIncome() override;
 
     static const int periodCount = 4;
@@ -42,35 +49,13 @@ public:
     void UpdateFigures();
     Money TodayIncome() const;
     void ShowTable();
-    void AddRow(COrder* order);
-    COrder* FindOrder(qint64 id) const;
+    void AddRow(int entry);
+    const IncomeEntry* FindOrder(qint64 id) const;
     void ClearOrders();
     void StartCashTimer(int seconds);
 
-    // Length of one second of the balance poll, in milliseconds: 1000 in the program; tests
-    // shorten it so that several polls pass in well under a second.
-    static void SetPollSecond(int msecs);
-    static int PollSecond();
-
-    // For the window's tests and demo.
-    QLabel* BalanceValue() const { return balanceValue; }
-    QLabel* TodayValue() const { return todayValue; }
-    QLabel* TotalValue() const { return totalValue; }
-    QLabel* BalanceCaption() const { return balanceCaption; }
-    QLabel* TodayCaption() const { return todayCaption; }
-    QLabel* TotalCaption() const { return totalCaption; }
-    QTabWidget* TabWidget() const { return tabWidget; }
-    QTableWidget* IncomeTable() const { return incomeTable; }
-    const QList<COrder*>& Orders() const { return orders; }
-    Money TotalIncome() const { return totalIncome; }
-    CMsgBox* MsgBox() const { return msgBox; }
-    QTimer* CashTimer() const { return cashTimer; }
-    QPushButton* ViewButton() const { return viewButton; }
-    QPushButton* ExportButton() const { return exportButton; }
-    IncomeChart* Chart() const { return chart; }
-
     // The held orders as the list shows them, top to bottom: what "导出" writes.
-    QList<const COrder*> RowsOnScreen() const;
+    IncomeEntries RowsOnScreen() const;
     // Writes the list on screen to that file as CSV; a failure says so in the message box.
     bool SaveCsv(const QString& path);
 
@@ -78,7 +63,6 @@ signals:
     void SignalOpenOrderDetail(COrder* pOrder);
 
 public slots:
-    void EmitFinishReply();
     void TableRowHover(int row, int column);
     void ShowLoadingAnimation();
     void ShowMsgBox(QString message, int second);
@@ -86,11 +70,11 @@ public slots:
     void HideLoadingAnimation();
     void HideMsgBox();
     void HttpAddShopCash(int index);
-    void ReplyFinishAddShopCash(QNetworkReply* reply);
-    void ErrorAddShopCash(QNetworkReply::NetworkError);
+    void ReplyFinishAddShopCash(const IncomeEntries& entries);
+    void AddShopCashFailed(const JobFailure& failure);
     void HttpCashUpdate();
-    void ReplyFinishCashUpdate(QNetworkReply* reply);
-    void ErrorCashUpdate(QNetworkReply::NetworkError);
+    void ReplyFinishCashUpdate(const CashFigures& figures);
+    void CashUpdateFailed(const JobFailure& failure);
     void OpenOrderDetail(QTableWidgetItem* pItem);
 
     // The head's two buttons: the list or the chart of the period, and the list saved as CSV.
@@ -110,15 +94,18 @@ private:
     void ApplyView();
     void PlaceHeadButtons();
     bool HoldsCurrentPeriod() const;
+    int TakeListTab();
 
     CUser* user = nullptr;
     CSession* session = nullptr;
-    QNetworkAccessManager* manager = nullptr;
-    QNetworkReply* cashReply = nullptr;
-    QMap<QNetworkReply*, int> replyTabs;
+    const int pollSecondMsecs;
+    CCashJob* cashJob = nullptr;
+    // The period lists on their way, each with the tab it was asked for: a fast user can have
+    // several of them running at once.
+    QHash<CIncomeListJob*, int> listJobs;
     CMsgBox* msgBox = nullptr;
     QTimer* cashTimer = nullptr;
-    QList<COrder*> orders;
+    IncomeEntries entries;
     Money totalIncome = 0;
     // The text of a box the balance poll put up, taken down again once the poll succeeds.
     QString cashFailureText;
@@ -131,7 +118,7 @@ private:
     QTabWidget* tabWidget = nullptr;
     QWidget* periodPages[periodCount] = {};
     QTableWidget* incomeTable = nullptr;
-    // The tab whose period `orders` holds; -1 before the first list.
+    // The tab whose period `entries` holds; -1 before the first list.
     int ordersTab = -1;
     QPushButton* viewButton = nullptr;
     QPushButton* exportButton = nullptr;

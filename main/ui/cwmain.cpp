@@ -600,9 +600,13 @@ void CWMain::ShowTrayMessage(const QString& text, const QString& title)
 
 void CWMain::BuildUpdate()
 {
-    // Through the session's manager; a window without a session checks through one of its own.
-    QNetworkAccessManager* network = session ? session->Network() : Request::CreateManager(this);
-    update = new CSoftwareUpdate(network, session ? session->Account() : 0, this);
+    // Through the session's line; a window without a session checks through a manager of its own.
+    ApiLine line;
+    if (session)
+        line = session->Line();
+    else
+        line.network = Request::CreateManager(this);
+    update = new CSoftwareUpdate(line, session ? session->Account() : 0, UpdateOptions(), this);
     update->SetInstallerStarter(&Desktop::StartDetached);
     updateButton = new CUpdateButton(update, BottomBand());
     updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);

@@ -2,14 +2,13 @@
 
 #include <QFontMetrics>
 #include <QLabel>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QUrl>
 
 #include "app/constants.h"
 #include "app/ui/resources.h"
-#include "net/request.h"
+#include "main/profilejob.h"
 #include "orders/corder.h"
 #include "session/csession.h"
 #include "ui/cweblabel.h"
@@ -25,7 +24,7 @@ constexpr int groupStep = 48;
 } // namespace
 
 CWUserInfo::CWUserInfo(CSession* session, QWidget* parent, Qt::WindowFlags f)
-    : CWidget(parent, f), manager(session ? session->Network() : nullptr), user(session ? session->User() : nullptr)
+    : CWidget(parent, f), user(session ? session->User() : nullptr)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     SetResizable(false);
@@ -48,6 +47,15 @@ CWUserInfo::CWUserInfo(CSession* session, QWidget* parent, Qt::WindowFlags f)
     balanceLine = new QLabel(band);
     phoneLine = new QLabel(band);
     retryButton = new QPushButton(this);
+    faceLabel->setObjectName(QStringLiteral("lblUserFace"));
+    nameLabel->setObjectName(QStringLiteral("lblUserName"));
+    retryButton->setObjectName(QStringLiteral("pbtnRetry"));
+    const char* const lineNames[] = {"lblInfoAccount", "lblInfoNickname",   "lblInfoBalance", "lblInfoSex",
+                                     "lblInfoAge",     "lblInfoAddress",    "lblInfoMobile",  "lblInfoQQ",
+                                     "lblInfoName",    "lblInfoMembership", "lblInfoPhone"};
+    const QList<QLabel*> lines = InfoLines();
+    for (int i = 0; i < lines.size(); ++i)
+        lines.at(i)->setObjectName(QLatin1String(lineNames[i]));
 
     const int faceSide = TopBandHeight() / 2;
     faceLabel->resize(faceSide, faceSide);
@@ -84,13 +92,16 @@ CWUserInfo::CWUserInfo(CSession* session, QWidget* parent, Qt::WindowFlags f)
     faceLabel->setStyleSheet(QStringLiteral("border: 2px solid #fff;border-radius: 5px;"));
     nameLabel->setStyleSheet(QStringLiteral("color: #fff;font-size: 20px;font-weight: bold;"));
 
+    job = new CProfileJob(session->Line(), this);
+    connect(job, &CProfileJob::Fetched, this, &CWUserInfo::ReplyUserInfo);
+    connect(job, &CJob::Failed, this, &CWUserInfo::UserInfoFailed);
     HttpUserInfo();
 }
 
 CWUserInfo::~CWUserInfo()
 {
     // A fetch still running must not call back into a window that is half gone.
-    Request::Drop(reply, this);
+    delete job;
 }
 
 QList<QLabel*> CWUserInfo::InfoLines() const
@@ -101,73 +112,38 @@ QList<QLabel*> CWUserInfo::InfoLines() const
 
 void CWUserInfo::HttpUserInfo()
 {
-    if (!user)
+    if (!user || !job)
         return;
-    if (!manager)
-        return;
-    const QByteArray body = Request::EncodeBody(Request::SessionFields(user), true);
-    reply = Request::Send(manager, Api::UserInfo(), body, this, &CWUserInfo::ReplyUserInfo,
-                          &CWUserInfo::slotError);
-    if (reply)
+    if (job->Start())
         ShowLoadingAnimation();
 }
 
-void CWUserInfo::ReplyUserInfo(QNetworkReply* finished)
+void CWUserInfo::ReplyUserInfo(const Profile& profile)
 {
-    if (!finished)
-        return;
-    // A failed fetch is the error slot's: the indicator keeps playing behind its retry button.
-    if (finished->error() != QNetworkReply::NoError)
-        return;
     HideLoadingAnimation();
-    finished->deleteLater();
-
-    const Request::Answer answer = Request::Read(finished);
-    if (!answer.isObject)
-        return;
-    if (answer.status != 1) {
-        ShowMsgBox(answer.InfoText(), 0);
-        return;
-    }
-
-    const QVariantMap info = answer.InfoMap();
-    auto text = [&info](const char* key) {
-        return info.value(QLatin1String(key)).toString();
-    };
-    if (user) {
-        user->SetPaymentCode(text("payment"));
-        // Id and account identify the session to every later request and name its folder: a reply
-        // that leaves them out or garbles them must not wipe them.
-        bool ok = false;
-        const int id = info.value(QStringLiteral("id")).toInt(&ok);
-        if (ok)
-            user->SetId(id);
-        const qint64 account = info.value(QStringLiteral("name")).toLongLong(&ok);
-        if (ok)
-            user->SetAccount(account);
-        user->SetBalance(info.value(QStringLiteral("yuer")).toDouble());
-        user->SetMaiName(text("mainame"));
-        user->SetMaiPhone(text("maidianhua"));
-        user->SetMaiQQ(text("maiqq"));
-        user->SetMaiCode(text("maicode"));
-        user->SetPaymentCode(text("payment_code"));
-        user->SetFace(text("face"));
-        user->SetSex(info.value(QStringLiteral("sex")).toBool());
-        user->SetNickname(text("nickname"));
-        user->SetCtime(info.value(QStringLiteral("ctime")).toDateTime());
-    }
+    if (user)
+        profile.WriteTo(*user);
     FillLabels();
 }
 
-void CWUserInfo::slotError(QNetworkReply::NetworkError)
+void CWUserInfo::UserInfoFailed(const JobFailure& failure)
 {
-    if (!retryButton)
-        return;
-    retryButton->setEnabled(true);
-    retryButton->raise();
-    retryButton->show();
-    if (reply)
-        reply->deleteLater();
+    switch (failure.kind) {
+    case JobFailure::Line:
+        // The indicator keeps playing behind the retry button until the next answer.
+        retryButton->setEnabled(true);
+        retryButton->raise();
+        retryButton->show();
+        break;
+    case JobFailure::Malformed:
+        // Nothing to show for an answer that does not read; the old values stay.
+        HideLoadingAnimation();
+        break;
+    case JobFailure::Refused:
+        HideLoadingAnimation();
+        ShowMsgBox(failure.message, 0);
+        break;
+    }
 }
 
 QString CWUserInfo::MembershipText(const QDateTime& since, const QDate& today)

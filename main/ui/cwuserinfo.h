@@ -2,21 +2,25 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QNetworkReply>
-#include <QPointer>
 
 #include "ui/cwidget.h"
 
 class CMsgBox;
+class CProfileJob;
 class CSession;
 class CUser;
 class CWebLabel;
 class QLabel;
-class QNetworkAccessManager;
 class QPushButton;
+struct JobFailure;
+struct Profile;
 
 // The staff member's profile. It fetches "UserInfo" when it opens, writes the answer into the
-// session record and shows that record; a failed fetch offers a retry button.
+// session record and shows that record; a failed fetch offers a retry button ("pbtnRetry").
+// The head's picture and name are "lblUserFace" and "lblUserName"; the eleven information lines are
+// named "lblInfo…" after what they show, top to bottom "lblInfoAccount", "lblInfoNickname",
+// "lblInfoBalance", "lblInfoSex", "lblInfoAge", "lblInfoAddress", "lblInfoMobile", "lblInfoQQ",
+// "lblInfoName", "lblInfoMembership", "lblInfoPhone".
 class CWUserInfo : public CWidget
 {
     Q_OBJECT
@@ -28,13 +32,6 @@ public:
 
     // "4 月" within the same calendar year, "1 年" across years; empty when `since` is unknown.
     static QString MembershipText(const QDateTime& since, const QDate& today);
-
-    CMsgBox* MsgBox() const { return msgBox; }
-    QPushButton* RetryButton() const { return retryButton; }
-    CWebLabel* FaceLabel() const { return faceLabel; }
-    QLabel* NameLabel() const { return nameLabel; }
-    // The eleven information lines, top to bottom as they are shown.
-    QList<QLabel*> InfoLines() const;
 
 public slots:
     void ShowLoadingAnimation();
@@ -48,14 +45,15 @@ protected:
 
 private slots:
     void HttpUserInfo();
-    void ReplyUserInfo(QNetworkReply* reply);
-    void slotError(QNetworkReply::NetworkError);
+    void ReplyUserInfo(const Profile& profile);
+    void UserInfoFailed(const JobFailure& failure);
 
 private:
     void PlaceRetryButton();
+    // The eleven information lines, top to bottom as they are shown.
+    QList<QLabel*> InfoLines() const;
 
-    QNetworkAccessManager* manager = nullptr;
-    QPointer<QNetworkReply> reply;
+    CProfileJob* job = nullptr;
     CUser* user = nullptr;
     CWebLabel* faceLabel = nullptr;
     QLabel* nameLabel = nullptr;

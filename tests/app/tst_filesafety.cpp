@@ -175,7 +175,9 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(installer).path()));
         fillDisk();
 
-        CSoftwareUpdate update(Request::CreateManager(this), account);
+        ApiLine line;
+        line.network = Request::CreateManager(this);
+        CSoftwareUpdate update(line, account);
         update.HttpUpdate();
         QTRY_COMPARE(update.CurrentState(), CSoftwareUpdate::State::Offered);
         update.Proceed();

@@ -192,7 +192,6 @@ private slots:
         QVERIFY(checker.isValid());
         balanceAtStart = platformBalance();
         PollClock::SetSecondLength(pollSecond);
-        CWIncome::SetPollSecond(pollSecond);
         sounds = new SoundLog;
         receiptFile() = receipts.filePath(QStringLiteral("receipt.pdf"));
 
@@ -516,11 +515,16 @@ private slots:
         QPointer<CWIncome> income = main->IncomeWindow();
         QVERIFY(income);
         QVERIFY(QTest::qWaitForWindowExposed(income));
-        QTRY_VERIFY_WITH_TIMEOUT(income->IncomeTable() && income->IncomeTable()->rowCount() == today.size(),
-                                 slack);
-        QTRY_COMPARE_WITH_TIMEOUT(income->BalanceValue()->text(), FormatMoney(balance), slack);
-        QCOMPARE(income->TodayValue()->text(), FormatMoney(todayTotal));
-        QTableWidget* table = income->IncomeTable();
+        const auto incomeTable = [&income] {
+            return income->findChild<QTableWidget*>(QStringLiteral("tblIncome"));
+        };
+        const auto incomeFigure = [&income](const char* name) {
+            return income->findChild<QLabel*>(QLatin1String(name))->text();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(incomeTable() && incomeTable()->rowCount() == today.size(), slack);
+        QTRY_COMPARE_WITH_TIMEOUT(incomeFigure("lblYuErValue"), FormatMoney(balance), slack);
+        QCOMPARE(incomeFigure("lblTodayIncomeValue"), FormatMoney(todayTotal));
+        QTableWidget* table = incomeTable();
         for (const qint64 id : {newOrder, askedOrder}) {
             const QList<QTableWidgetItem*> found = table->findItems(QString::number(id), Qt::MatchExactly);
             QCOMPARE(found.size(), 1);
@@ -535,20 +539,25 @@ private slots:
         const QJsonObject info = ask(QStringLiteral("UserInfo")).value("info").toObject();
         const auto infoLines = [&profile] {
             QStringList texts;
-            for (const QLabel* line : profile->InfoLines())
-                texts << line->text();
+            for (const char* name :
+                 {"lblInfoAccount", "lblInfoNickname", "lblInfoBalance", "lblInfoSex", "lblInfoAge",
+                  "lblInfoAddress", "lblInfoMobile", "lblInfoQQ", "lblInfoName"})
+                texts << profile->findChild<QLabel*>(QLatin1String(name))->text();
             return texts;
         };
         // The head shows the session's nickname at once; the lines are there once the fetch is answered.
         QTRY_COMPARE_WITH_TIMEOUT(infoLines().value(8),
                                   QStringLiteral("姓  名：") + info.value("mainame").toString(), slack);
-        QCOMPARE(profile->NameLabel()->text(), info.value("nickname").toString());
+        QCOMPARE(profile->findChild<QLabel*>(QStringLiteral("lblUserName"))->text(),
+                 info.value("nickname").toString());
         const QStringList lines = infoLines();
         QCOMPARE(lines.value(0), QStringLiteral("账  号：%1").arg(PlatformProcess::DemoAccount));
         QCOMPARE(lines.value(1), QStringLiteral("昵  称：") + info.value("nickname").toString());
         QCOMPARE(lines.value(2), QStringLiteral("余  额：") + FormatMoney(balance) + QStringLiteral(" 元"));
         QCOMPARE(lines.value(8), QStringLiteral("姓  名：") + info.value("mainame").toString());
-        QTRY_VERIFY_WITH_TIMEOUT(!profile->FaceLabel()->pixmap(Qt::ReturnByValue).isNull(), slack);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !profile->findChild<QLabel*>(QStringLiteral("lblUserFace"))->pixmap(Qt::ReturnByValue).isNull(),
+            slack);
 
         // The income window is done with; the profile window stays open into the next step.
         closeByButton(income);

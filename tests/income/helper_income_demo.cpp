@@ -71,7 +71,7 @@ int main(int argc, char* argv[])
                  area.top() + (area.height() - window->height()) / 2);
     QObject::connect(window, &CWidget::Close, &app, &QApplication::quit);
     window->show();
-    window->TabWidget()->setCurrentIndex(tab);
+    window->findChild<QTabWidget*>(QStringLiteral("tabwgMainContent"))->setCurrentIndex(tab);
 
     QTimer::singleShot(seconds * 1000, window, &QWidget::close);
     return app.exec();

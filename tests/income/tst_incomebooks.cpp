@@ -6,7 +6,6 @@
 #include "income/dailyincome.h"
 #include "income/ui/incomechart.h"
 #include "income/incomecsv.h"
-#include "orders/corder.h"
 
 // The income as the chart and the books read it: sums per day, and the CSV file.
 class TestIncomeBooks : public QObject
@@ -14,13 +13,14 @@ class TestIncomeBooks : public QObject
     Q_OBJECT
 
     // "yyyy-MM-dd hh:mm:ss=amount" per order; a time that does not read leaves the order undated.
-    static QList<COrder*> ordersOf(const QStringList& entries)
+    static IncomeEntries ordersOf(const QStringList& entries)
     {
-        QList<COrder*> orders;
+        IncomeEntries orders;
         for (const QString& entry : entries) {
-            orders.append(new COrder);
-            orders.last()->SetCtime(QDateTime::fromString(entry.section('=', 0, 0), "yyyy-MM-dd hh:mm:ss"));
-            orders.last()->SetAddCash(entry.section('=', 1).toDouble());
+            IncomeEntry income;
+            income.ctime = QDateTime::fromString(entry.section('=', 0, 0), "yyyy-MM-dd hh:mm:ss");
+            income.addCash = entry.section('=', 1).toDouble();
+            orders.append(income);
         }
         return orders;
     }
@@ -87,12 +87,11 @@ private slots:
         QFETCH(QVector<double>, sums);
         QFETCH(int, best);
         QFETCH(int, leftOut);
-        const QList<COrder*> held = ordersOf(orders);
+        const IncomeEntries held = ordersOf(orders);
         Money everything = 0;
-        for (const COrder* order : held)
-            everything += order->GetAddCash();
+        for (const IncomeEntry& order : held)
+            everything += order.addCash;
         const DailyIncome income = DailyIncome::Of(held, way, QDate(2026, 12, 8));
-        qDeleteAll(held);
 
         QCOMPARE(income.first, first);
         QCOMPARE(income.step == DailyIncome::Step::Month, byMonth);
@@ -107,11 +106,10 @@ private slots:
     // A long period: bars are months, named so, and the summary says what was left out.
     void chart_monthsAndLeftOutOrdersAreNamed()
     {
-        const QList<COrder*> held =
+        const IncomeEntries held =
             ordersOf({"2026-01-15 09:00:00=30", "2026-12-08 09:00:00=1.5", "9999-06-01 12:00:00=5"});
         IncomeChart chart;
         chart.SetIncome(DailyIncome::Of(held, QStringLiteral("all"), QDate(2026, 12, 8)));
-        qDeleteAll(held);
         QCOMPARE(chart.Income().BarCount(), 12);
         QCOMPARE(chart.BarToolTip(0), QStringLiteral("2026-01\n收入 30.00 元"));
         QCOMPARE(chart.BarToolTip(1), QStringLiteral("2026-02\n无收入"));
@@ -125,10 +123,9 @@ private slots:
     // Resting the pointer on a day's bar names the day and its sum; a quiet day says so.
     void chart_barToolTipNamesTheDayAndItsSum()
     {
-        const QList<COrder*> held = ordersOf({"2026-12-06 09:00:00=120.5"});
+        const IncomeEntries held = ordersOf({"2026-12-06 09:00:00=120.5"});
         IncomeChart chart;
         chart.SetIncome(DailyIncome::Of(held, QStringLiteral("week"), QDate(2026, 12, 8)));
-        qDeleteAll(held);
         chart.resize(700, 400);
         chart.show();
         QVERIFY(QTest::qWaitForWindowExposed(&chart));

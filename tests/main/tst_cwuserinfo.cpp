@@ -45,15 +45,40 @@ class TestUserInfo : public QObject
             qWarning("profile window not exposed");
     }
 
+    // The window's parts, found as a person would point at them: by name.
+    static CMsgBox* msgBox(const CWUserInfo* window) { return window->findChild<CMsgBox*>(); }
+    static QLabel* nameLabel(const CWUserInfo* window)
+    {
+        return window->findChild<QLabel*>(QStringLiteral("lblUserName"));
+    }
+    static CWebLabel* faceLabel(const CWUserInfo* window)
+    {
+        return window->findChild<CWebLabel*>(QStringLiteral("lblUserFace"));
+    }
+    static QPushButton* retryButton(const CWUserInfo* window)
+    {
+        return window->findChild<QPushButton*>(QStringLiteral("pbtnRetry"));
+    }
+    // The eleven information lines, top to bottom; null for a line the window does not have.
+    static QList<QLabel*> infoLines(const CWUserInfo* window)
+    {
+        QList<QLabel*> lines;
+        for (const char* name : {"lblInfoAccount", "lblInfoNickname", "lblInfoBalance", "lblInfoSex",
+                                 "lblInfoAge", "lblInfoAddress", "lblInfoMobile", "lblInfoQQ", "lblInfoName",
+                                 "lblInfoMembership", "lblInfoPhone"})
+            lines << window->findChild<QLabel*>(QLatin1String(name));
+        return lines;
+    }
+
     static bool loading(const CWUserInfo* window)
     {
-        return window->MsgBox()->LoadingLabel() && window->MsgBox()->LoadingLabel()->isVisible();
+        return msgBox(window)->LoadingLabel() && msgBox(window)->LoadingLabel()->isVisible();
     }
 
     static QStringList lineTexts(const CWUserInfo* window)
     {
         QStringList texts;
-        for (const QLabel* line : window->InfoLines())
+        for (const QLabel* line : infoLines(window))
             texts << line->text();
         return texts;
     }
@@ -118,22 +143,22 @@ private slots:
                                         QStringLiteral("Velm  龄：2 年"),
                                         QStringLiteral("电  话：") + phone};
         QCOMPARE(lineTexts(window), expectedLines);
-        QCOMPARE(window->NameLabel()->text(), QStringLiteral("小王"));
+        QCOMPARE(nameLabel(window)->text(), QStringLiteral("小王"));
 
         // Groups of three, three, two and three lines, 24 px apart, 48 px between groups.
         const QList<int> expectedY{20, 44, 68, 116, 140, 164, 212, 236, 284, 308, 332};
         QList<int> ys;
-        for (const QLabel* line : window->InfoLines()) {
+        for (const QLabel* line : infoLines(window)) {
             QVERIFY(line->isVisible());
             QCOMPARE(line->x(), 20);
             QVERIFY2(line->width() >= line->sizeHint().width(), qPrintable(line->text()));
             ys << line->y();
         }
         QCOMPARE(ys, expectedY);
-        QVERIFY(!window->RetryButton()->isVisible());
-        QCOMPARE(window->FaceLabel()->geometry(), QRect(20, 45, 90, 90));
-        QCOMPARE(window->NameLabel()->pos(), QPoint(120, 45));
-        QTRY_VERIFY(!window->FaceLabel()->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!retryButton(window)->isVisible());
+        QCOMPARE(faceLabel(window)->geometry(), QRect(20, 45, 90, 90));
+        QCOMPARE(nameLabel(window)->pos(), QPoint(120, 45));
+        QTRY_VERIFY(!faceLabel(window)->pixmap(Qt::ReturnByValue).isNull());
     }
 
     void membership_data()
@@ -167,10 +192,10 @@ private slots:
         // The second demo account joined at the end of last month.
         logIn(PlatformProcess::SecondDemoAccount, PlatformProcess::SecondDemoPassword);
         openWindow(&user);
-        QTRY_COMPARE(window->NameLabel()->text(), QStringLiteral("小李"));
+        QTRY_COMPARE(nameLabel(window)->text(), QStringLiteral("小李"));
         const QString expected =
             QDate::currentDate().month() == 1 ? QStringLiteral("1 年") : QStringLiteral("1 月");
-        QCOMPARE(window->InfoLines().at(9)->text(), QStringLiteral("Velm  龄：") + expected);
+        QCOMPARE(infoLines(window).at(9)->text(), QStringLiteral("Velm  龄：") + expected);
     }
 
     void negativeBalance_showsZero()
@@ -179,7 +204,7 @@ private slots:
         logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
         openWindow(&user);
         QTRY_COMPARE(record().GetBalance(), -5.0f);
-        QCOMPARE(window->InfoLines().at(2)->text(), QStringLiteral("余  额：0.00 元"));
+        QCOMPARE(infoLines(window).at(2)->text(), QStringLiteral("余  额：0.00 元"));
     }
 
     void networkError_offersRetryOverIndicator_data()
@@ -196,7 +221,7 @@ private slots:
             platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("http500"), QVariant(), failures));
 
         openWindow(&user);
-        QPushButton* retry = window->RetryButton();
+        QPushButton* retry = retryButton(window);
         for (int failure = 0; failure < failures; ++failure) {
             QTRY_VERIFY(retry->isVisible());
             QVERIFY(retry->isEnabled());
@@ -204,17 +229,17 @@ private slots:
             // The indicator keeps playing, behind the button.
             QVERIFY(loading(window));
             QVERIFY(window->children().indexOf(retry) >
-                    window->children().indexOf(window->MsgBox()->LoadingLabel()));
+                    window->children().indexOf(msgBox(window)->LoadingLabel()));
             const QRect visible = window->VisibleRect();
             QCOMPARE(retry->geometry().center().x(), visible.center().x());
-            QVERIFY(!window->MsgBox()->MsgBoxLabel());
-            QCOMPARE(window->InfoLines().at(1)->text(), QStringLiteral("昵  称："));
+            QVERIFY(!msgBox(window)->MsgBoxLabel());
+            QCOMPARE(infoLines(window).at(1)->text(), QStringLiteral("昵  称："));
 
             QTest::mouseClick(retry, Qt::LeftButton);
             QVERIFY(!retry->isVisible());
             QVERIFY(loading(window));
         }
-        QTRY_COMPARE(window->InfoLines().at(1)->text(), QStringLiteral("昵  称：小王"));
+        QTRY_COMPARE(infoLines(window).at(1)->text(), QStringLiteral("昵  称：小王"));
         QVERIFY(!loading(window));
         QVERIFY(!retry->isVisible());
     }
@@ -225,7 +250,7 @@ private slots:
         QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("hang")));
         Request::SetTransferTimeout(300);
         openWindow(&user);
-        QTRY_VERIFY(window->RetryButton()->isVisible());
+        QTRY_VERIFY(retryButton(window)->isVisible());
     }
 
     void refusal_showsServerTextThatStays()
@@ -234,12 +259,12 @@ private slots:
         QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("refuse"),
                                    QStringLiteral("资料暂不可用")));
         openWindow(&user);
-        QTRY_VERIFY(window->MsgBox()->MsgBoxLabel() && window->MsgBox()->MsgBoxLabel()->isVisible());
-        QLabel* box = window->MsgBox()->MsgBoxLabel();
+        QTRY_VERIFY(msgBox(window)->MsgBoxLabel() && msgBox(window)->MsgBoxLabel()->isVisible());
+        QLabel* box = msgBox(window)->MsgBoxLabel();
         QCOMPARE(box->text(), QStringLiteral("资料暂不可用"));
-        QVERIFY(!window->MsgBox()->MsgBoxTimer());
+        QVERIFY(!msgBox(window)->MsgBoxTimer());
         QVERIFY(!loading(window));
-        QVERIFY(!window->RetryButton()->isVisible());
+        QVERIFY(!retryButton(window)->isVisible());
         // Centred across the visible width, in the bottom band.
         QCOMPARE(box->x(), (window->width() - box->width()) / 2);
         QCOMPARE(box->y(), window->TopBandHeight() + (window->BottomBandHeight() - box->height()) / 2);
@@ -254,9 +279,9 @@ private slots:
         QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("notjson")));
         openWindow(&user);
         QTRY_VERIFY(!loading(window));
-        QCOMPARE(window->InfoLines().at(1)->text(), QStringLiteral("昵  称：旧昵称"));
-        QVERIFY(!window->RetryButton()->isVisible());
-        QVERIFY(!window->MsgBox()->MsgBoxLabel());
+        QCOMPARE(infoLines(window).at(1)->text(), QStringLiteral("昵  称：旧昵称"));
+        QVERIFY(!retryButton(window)->isVisible());
+        QVERIFY(!msgBox(window)->MsgBoxLabel());
     }
 
     void missingKeys_clearFieldsButKeepTheSession()
@@ -271,19 +296,15 @@ private slots:
         user.SetBalance(88);
         user.SetMaiName(QStringLiteral("旧名"));
         openWindow(&user);
-        QTRY_COMPARE(window->NameLabel()->text(), QStringLiteral("阿明"));
+        QTRY_COMPARE(nameLabel(window)->text(), QStringLiteral("阿明"));
         FakeNetworkManager::Uninstall();
 
+        // The form it sent and each field of the record: tst_profilejob.
         QCOMPARE(FakeNetworkManager::Recorded().size(), 1);
-        QCOMPARE(FakeNetworkManager::Recorded().first().body, QByteArray("id=7&key=k%261&token=t&"));
-        QVERIFY(FakeNetworkManager::Recorded().first().request.url().toString().endsWith("/api/UserInfo"));
-        QCOMPARE(record().GetId(), 7);
-        QCOMPARE(record().GetAccount(), 13800000009LL);
-        QCOMPARE(record().GetBalance(), 0.0f);
-        QCOMPARE(record().GetMaiName(), QString());
-        QVERIFY(!record().GetCtime().isValid());
-        QCOMPARE(window->InfoLines().at(0)->text(), QStringLiteral("账  号：13800000009"));
-        QCOMPARE(window->InfoLines().at(9)->text(), QStringLiteral("Velm  龄："));
+        QCOMPARE(infoLines(window).at(2)->text(), QStringLiteral("余  额：0.00 元"));
+        QCOMPARE(infoLines(window).at(8)->text(), QStringLiteral("姓  名："));
+        QCOMPARE(infoLines(window).at(0)->text(), QStringLiteral("账  号：13800000009"));
+        QCOMPARE(infoLines(window).at(9)->text(), QStringLiteral("Velm  龄："));
     }
 
     void emptyNickname_showsAccount()
@@ -293,7 +314,7 @@ private slots:
         });
         user.SetNickname(QStringLiteral("小王"));
         openWindow(&user);
-        QTRY_COMPARE(window->NameLabel()->text(), QStringLiteral("13800000005"));
+        QTRY_COMPARE(nameLabel(window)->text(), QStringLiteral("13800000005"));
         FakeNetworkManager::Uninstall();
         QCOMPARE(record().GetId(), 3);
     }
@@ -313,8 +334,8 @@ private slots:
     {
         FakeNetworkManager::Install([](const RecordedRequest&) { return FakeResponse::Hang(); });
         openWindow(nullptr);
-        QVERIFY(!window->RetryButton());
-        QVERIFY(window->InfoLines().first() == nullptr);
+        QVERIFY(!retryButton(window));
+        QVERIFY(infoLines(window).first() == nullptr);
         QTest::qWait(50);
         FakeNetworkManager::Uninstall();
         QVERIFY(FakeNetworkManager::Recorded().isEmpty());

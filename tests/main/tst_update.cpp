@@ -29,6 +29,7 @@ class TestUpdate : public QObject
     QScopedPointer<LocalHttpServer> webHost; // stands in for the web host: redirects
     QScopedPointer<QNetworkAccessManager> network;
     QScopedPointer<CSoftwareUpdate> update;
+    UpdateOptions options;     // what the next startUpdate() gives the update
     QStringList started;       // what the update asked to start
     bool startSucceeds = true; // whether starting it works
     QByteArray installer;      // what the platform serves for hostileBuild
@@ -96,7 +97,9 @@ class TestUpdate : public QObject
     void startUpdate()
     {
         network.reset(Request::CreateManager(nullptr));
-        update.reset(new CSoftwareUpdate(network.data(), PlatformProcess::DemoAccount));
+        ApiLine line;
+        line.network = network.data();
+        update.reset(new CSoftwareUpdate(line, PlatformProcess::DemoAccount, options));
         update->SetInstallerStarter([this](const QString& program) {
             started << program;
             return startSucceeds;
@@ -158,8 +161,7 @@ private slots:
         started.clear();
         startSucceeds = true;
         FakeNetworkManager::Uninstall();
-        UpdatePolicy::SetSizeLimit(0);
-        UpdatePolicy::SetFromPackage(-1);
+        options = UpdateOptions();
         pointClientAt(platform->hostPort(), platform->hostPort(), QStringLiteral("http"));
         platform->clearFaults();
         QDir(AccountDir(PlatformProcess::DemoAccount)).removeRecursively();
@@ -187,7 +189,7 @@ private slots:
     {
         QFETCH(QString, offered);
         QFETCH(bool, newer);
-        CSoftwareUpdate probe(nullptr, 0);
+        CSoftwareUpdate probe(ApiLine(), 0);
         QCOMPARE(probe.CurrentVersion(), QStringLiteral("1.0.6.2290"));
         QCOMPARE(probe.SlotCheckUpdate(offered), newer);
         // Missing parts count as 0 on the client's side too.
@@ -475,7 +477,8 @@ private slots:
         answerUpdateCheck(url, sent);
         if (!fault.isEmpty())
             QVERIFY(platform->setFault(QStringLiteral("download"), fault));
-        UpdatePolicy::SetSizeLimit(sizeLimit);
+        if (sizeLimit > 0)
+            options.sizeLimit = sizeLimit;
         startUpdate();
         QTRY_COMPARE(update->CurrentState(), State::Offered);
         QCOMPARE(update->DownloadDigest(), sent);
@@ -520,7 +523,7 @@ private slots:
 
     void packagedCopy_leavesUpdatesToThePackageManager()
     {
-        UpdatePolicy::SetFromPackage(1);
+        options.fromPackage = true;
         answerUpdateCheck(QStringLiteral("http://") + platform->hostPort() +
                               QStringLiteral("/download/tarvik-setup-1.0.6.2297.sh"),
                           sha256(installer));
@@ -630,6 +633,18 @@ private slots:
         // Another process still finds the account taken.
         QLockFile other(AccountLockFile(PlatformProcess::DemoAccount));
         QVERIFY(!other.tryLock(0));
+    }
+
+    // A download that is not whole by the update's deadline is stopped, says why and leaves no file.
+    void slowDownload_isStoppedAtTheDeadline()
+    {
+        options.downloadDeadlineMs = 300;
+        startWithOffer(QStringLiteral("1.0.6.2300"));
+        QVERIFY(platform->setFault(QStringLiteral("download"), QStringLiteral("hang")));
+        update->Proceed();
+        QTRY_COMPARE(update->CurrentState(), State::DownloadFailed);
+        QVERIFY2(update->FailureReason().contains(QStringLiteral("用时过长")), qPrintable(update->FailureReason()));
+        QCOMPARE(filesBesideTheStamp(), QStringList());
     }
 
     // An update that goes while its download runs leaves no file behind, and its reply goes too.

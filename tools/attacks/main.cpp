@@ -597,16 +597,21 @@ int ChartChild()
     auto* window = new CWIncome(&session);
     window->resize(1200, 700);
     window->show();
-    window->TabWidget()->setCurrentIndex(3);
-    if (!WaitFor([window] { return window->IncomeTable() && window->IncomeTable()->isVisible(); }, 30000)) {
+    window->findChild<QTabWidget*>(QStringLiteral("tabwgMainContent"))->setCurrentIndex(3);
+    if (!WaitFor(
+            [window] {
+                const auto* table = window->findChild<QTableWidget*>(QStringLiteral("tblIncome"));
+                return table && table->isVisible();
+            },
+            30000)) {
         std::printf("the list of 所有 did not come\n");
         return 1;
     }
     QElapsedTimer clock;
     clock.start();
-    window->ViewButton()->click();
+    window->findChild<QPushButton*>(QStringLiteral("pbtnIncomeView"))->click();
     window->grab(); // painted once
-    std::printf("bars=%d ms=%lld\n", window->Chart()->Income().sums.size(), clock.elapsed());
+    std::printf("bars=%d ms=%lld\n", window->findChild<IncomeChart*>()->Income().sums.size(), clock.elapsed());
     return 0;
 }
 
