@@ -4,6 +4,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 
@@ -62,7 +63,7 @@ public:
     explicit CJob(const ApiLine& line, QObject* parent = nullptr);
     ~CJob() override;
 
-    bool Running() const { return reply != nullptr; }
+    bool Running() const { return !reply.isNull(); }
     // Drops the running request, if any: no signal follows.
     void Abort();
     const ApiLine& Line() const { return line; }
@@ -94,6 +95,7 @@ private:
     void Finish();
 
     ApiLine line;
-    QNetworkReply* reply = nullptr;
+    // Guarded: a reply may go with its network manager (the session) before its job does.
+    QPointer<QNetworkReply> reply;
     QString endpoint;
 };
