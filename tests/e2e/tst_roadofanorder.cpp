@@ -15,6 +15,7 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
+#include "app/ui/client.h"
 #include "app/ui/desktop.h"
 #include "app/ui/screens.h"
 #include "app/ui/traymessage.h"
@@ -77,15 +78,6 @@ void typeThroughInputMethod(QWidget* widget, const QString& text)
     QApplication::sendEvent(widget, &event);
 }
 
-template <class Window> QList<Window*> openWindows()
-{
-    QList<Window*> found;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* window = qobject_cast<Window*>(widget))
-            found.append(window);
-    return found;
-}
-
 } // namespace
 
 // The road of a new order through every window, driven as a staff member drives them, against the
@@ -98,6 +90,8 @@ class TestRoadOfAnOrder : public QObject
     PlatformProcess::Session checker; // the test's own session, for asking the platform
     QTemporaryDir sockets;
     QTemporaryDir receipts;
+    // The client as the program runs it: its end ends the program's event loop.
+    std::unique_ptr<CClient> client;
     QPointer<CWMain> main;
     SoundLog* sounds = nullptr;
 
@@ -109,7 +103,7 @@ class TestRoadOfAnOrder : public QObject
     qint64 reviewedOrder = 0;
     float balanceAtStart = 0;
 
-    CAllList* pane() const { return main ? main->AllList() : nullptr; }
+    CAllList* pane() const { return main ? MainParts::Pane(main) : nullptr; }
 
     QList<qint64> ids(int status) const
     {
@@ -129,7 +123,7 @@ class TestRoadOfAnOrder : public QObject
         QVERIFY(group->IsExpanded());
     }
 
-    void scrollTo(COrderItem* row) { main->OrdersArea()->ensureWidgetVisible(row, 0, 0); }
+    void scrollTo(COrderItem* row) { MainParts::OrdersArea(main)->ensureWidgetVisible(row, 0, 0); }
 
     QJsonObject ask(const QString& endpoint, const QString& fields = QString())
     {
@@ -155,7 +149,7 @@ class TestRoadOfAnOrder : public QObject
     {
         scrollTo(row);
         QTest::mouseDClick(row, Qt::LeftButton, Qt::NoModifier, QPoint(60, 20));
-        COrderWidget* detail = pane()->DetailWindow(row->GetOrder()->GetId());
+        COrderWidget* detail = DetailWindowOf(row->GetOrder()->GetId());
         if (!detail)
             return nullptr;
         if (!QTest::qWaitForWindowActive(detail))
@@ -209,11 +203,8 @@ private slots:
     void cleanupTestCase()
     {
         Desktop::SetPrinterFactory(nullptr);
-        // What a failed step left open goes before the session record and the platform.
-        if (main) {
-            QObject::disconnect(main, &CWidget::Close, qApp, nullptr);
-            delete main;
-        }
+        // What a failed step left open goes before the platform.
+        client.reset();
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (qobject_cast<CWidget*>(widget))
                 delete widget;
@@ -222,31 +213,31 @@ private slots:
 
     void step1_loginOpensTheMainWindow()
     {
-        QPointer<CWLogin> login = new CWLogin;
-        const QRect area = AvailableAreaAt(QCursor::pos());
-        login->move(area.left() + (area.width() - login->width()) / 2,
-                    area.top() + (area.height() - login->height()) / 2);
-        login->show();
+        client = std::make_unique<CClient>();
+        connect(client.get(), &CClient::Ended, qApp, &QCoreApplication::quit);
+        client->Start();
+        QPointer<CWLogin> login = LoginWindow();
+        QVERIFY(login);
         QVERIFY(QTest::qWaitForWindowActive(login));
         QCOMPARE(login->windowTitle(), QStringLiteral("用户登录-Velm"));
         // The form starts with the account remembered before.
-        QCOMPARE(login->AccountBox()->currentText(), QString::number(PlatformProcess::SecondDemoAccount));
+        QCOMPARE(LoginForm::Account(login)->currentText(), QString::number(PlatformProcess::SecondDemoAccount));
         QVERIFY(!login->IsWaiting());
 
-        QLineEdit* accountEdit = login->AccountBox()->lineEdit();
+        QLineEdit* accountEdit = LoginForm::Account(login)->lineEdit();
         click(accountEdit);
         QTRY_VERIFY(accountEdit->hasFocus());
         QTest::keyClick(accountEdit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(accountEdit, QString::number(PlatformProcess::DemoAccount));
-        click(login->PasswordBox());
-        QTRY_VERIFY(login->PasswordBox()->hasFocus());
-        QCOMPARE(login->PasswordBox()->text(), QString()); // a new account: nothing filled in
-        QTest::keyClicks(login->PasswordBox(), QString::fromLatin1(PlatformProcess::DemoPassword));
-        click(login->RememberBox());
-        click(login->AutoLoginBox());
-        QVERIFY(login->RememberBox()->isChecked());
-        QVERIFY(login->AutoLoginBox()->isChecked());
-        QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
+        click(LoginForm::Password(login));
+        QTRY_VERIFY(LoginForm::Password(login)->hasFocus());
+        QCOMPARE(LoginForm::Password(login)->text(), QString()); // a new account: nothing filled in
+        QTest::keyClicks(LoginForm::Password(login), QString::fromLatin1(PlatformProcess::DemoPassword));
+        click(LoginForm::Remember(login));
+        click(LoginForm::AutoLogin(login));
+        QVERIFY(LoginForm::Remember(login)->isChecked());
+        QVERIFY(LoginForm::AutoLogin(login)->isChecked());
+        QTest::keyClick(LoginForm::Password(login), Qt::Key_Return);
 
         QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), slack);
         main = MainWindow();
@@ -254,7 +245,7 @@ private slots:
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
         QTRY_VERIFY(!login);
         QVERIFY(main->HoldsLoginStamp());
-        QCOMPARE(main->NicknameLabel()->text(), QStringLiteral("小王"));
+        QCOMPARE(MainParts::Nickname(main)->text(), QStringLiteral("小王"));
 
         UserStore saved;
         QCOMPARE(saved.Users().size(), 2);
@@ -342,8 +333,8 @@ private slots:
     {
         QVERIFY(newOrder);
         COrderItem* row = pane()->FindOrderItem(newOrder);
-        QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
-        COrderWidget* detail = pane()->DetailWindow(row->GetOrder()->GetId());
+        QVERIFY(row && DetailWindowOf(row->GetOrder()->GetId()));
+        COrderWidget* detail = DetailWindowOf(row->GetOrder()->GetId());
         QCOMPARE(detail->ActionButton()->text(), QStringLiteral("结束服务"));
         const int servedSounds = sounds->count(QStringLiteral("audio/server.mp3"));
 
@@ -370,8 +361,8 @@ private slots:
     {
         QVERIFY(newOrder);
         COrderItem* row = pane()->FindOrderItem(newOrder);
-        QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
-        QPointer<COrderWidget> detail = pane()->DetailWindow(row->GetOrder()->GetId());
+        QVERIFY(row && DetailWindowOf(row->GetOrder()->GetId()));
+        QPointer<COrderWidget> detail = DetailWindowOf(row->GetOrder()->GetId());
         QFile::remove(receiptFile());
         Desktop::SetPrinterFactory(&pdfPrinter);
         QVERIFY(detail->PrintButton()->isVisible());
@@ -399,7 +390,7 @@ private slots:
 
         closeByButton(detail);
         QTRY_VERIFY(!detail);
-        QVERIFY(!pane()->DetailWindow(row->GetOrder()->GetId()));
+        QVERIFY(!DetailWindowOf(row->GetOrder()->GetId()));
 
         // Later polls bring the order again; it was announced once.
         QTRY_VERIFY_WITH_TIMEOUT(pollLines() >= pollsWhenItAppeared + 2, 2 * PollClock::Msecs(20) + slack);
@@ -418,9 +409,9 @@ private slots:
         const int served = sounds->count(QStringLiteral("audio/server.mp3"));
         QCOMPARE(platform->changeOrder(askedOrder, {{"confirm", true}}).value("confirm").toBool(), true);
 
-        QTRY_VERIFY_WITH_TIMEOUT(pane()->ServerTable() && pane()->ServerTable()->ConfirmCell(askedOrder),
+        QTRY_VERIFY_WITH_TIMEOUT(ServerTableWindow() && ServerTableWindow()->ConfirmCell(askedOrder),
                                  PollClock::Msecs(3) + slack);
-        CWServerTable* table = pane()->ServerTable();
+        CWServerTable* table = ServerTableWindow();
         QVERIFY(QTest::qWaitForWindowExposed(table));
         QCOMPARE(table->Table()->rowCount(), 1); // nothing else asked
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
@@ -449,7 +440,7 @@ private slots:
                  qPrintable(QString::number(sinceConfirmed.elapsed())));
         QCOMPARE(table->Table()->rowCount(), 0);
         closeByButton(table);
-        QVERIFY(pane()->ServerTable()); // kept for the next time
+        QVERIFY(ServerTableWindow()); // kept for the next time
     }
 
     void step7_replyToAReviewCompletesTheOrder()
@@ -507,8 +498,8 @@ private slots:
         // The shop was credited for the two orders served on the road, and for nothing else.
         QCOMPARE(FormatMoney(balance - balanceAtStart), FormatMoney(earned[newOrder] + earned[askedOrder]));
 
-        click(main->IncomeButton());
-        QPointer<CWIncome> income = main->IncomeWindow();
+        click(MainParts::Income(main));
+        QPointer<CWIncome> income = OpenWindows<CWIncome>().value(0);
         QVERIFY(income);
         QVERIFY(QTest::qWaitForWindowExposed(income));
         QTRY_VERIFY_WITH_TIMEOUT(income->IncomeTable() && income->IncomeTable()->rowCount() == today.size(),
@@ -523,8 +514,8 @@ private slots:
                      QStringLiteral("+") + FormatMoney(earned[id]));
         }
 
-        click(main->AvatarLabel());
-        QPointer<CWUserInfo> profile = main->UserInfoWindow();
+        click(MainParts::Avatar(main));
+        QPointer<CWUserInfo> profile = OpenWindows<CWUserInfo>().value(0);
         QVERIFY(profile);
         QVERIFY(QTest::qWaitForWindowExposed(profile));
         const QJsonObject info = ask(QStringLiteral("UserInfo")).value("info").toObject();
@@ -548,13 +539,13 @@ private slots:
         // The income window is done with; the profile window stays open into the next step.
         closeByButton(income);
         QTRY_VERIFY(!income);
-        QVERIFY(!main->IncomeWindow());
+        QVERIFY(!OpenWindows<CWIncome>().value(0));
     }
 
     void step9_closingEndsTheProgramAndANewStartLogsInByItself()
     {
         QVERIFY(main);
-        QPointer<CWUserInfo> profile = main->UserInfoWindow();
+        QPointer<CWUserInfo> profile = OpenWindows<CWUserInfo>().value(0);
         QVERIFY(profile && profile->isVisible());
         const QString stamp = AccountLockFile(PlatformProcess::DemoAccount);
         QVERIFY(AccountLock::IsHeldByLiveSession(stamp));

@@ -13,7 +13,9 @@
 #include <QtTest>
 
 #include "common/clientlook.h"
+#include "common/mainwindow.h"
 #include "common/platformprocess.h"
+#include "main/ui/windowkeeper.h"
 #include "confirm/ui/cwservertable.h"
 #include "orders/ui/callist.h"
 #include "orders/corder.h"
@@ -60,6 +62,8 @@ int main(int argc, char* argv[])
     auto* area = new QScrollArea(frame.BottomBand());
     area->setFrameShape(QFrame::NoFrame);
     auto* pane = new CAllList(session.get(), area->viewport());
+    CWindowKeeper windows(session.get(), &frame);
+    QObject::connect(pane, &CAllList::ServerTableWanted, &windows, &CWindowKeeper::OpenServerTable);
     session->Start();
     area->setWidget(pane);
     frame.move(20, 20);
@@ -90,10 +94,9 @@ int main(int argc, char* argv[])
         qFatal("the paid orders did not arrive");
     for (qint64 id : asking)
         platform.changeOrder(id, QJsonObject{{"confirm", true}});
-    if (!WaitFor([&] { return pane->ServerTable() && pane->ServerTable()->ConfirmCell(asking.last()); },
-                 10000))
+    if (!WaitFor([&] { return ServerTableWindow() && ServerTableWindow()->ConfirmCell(asking.last()); }, 10000))
         qFatal("no confirmation table");
-    CWServerTable* table = pane->ServerTable();
+    CWServerTable* table = ServerTableWindow();
 
     table->SlotOrderOk(table->ConfirmCell(asking[0]));
     WaitFor([&] { return table->GetConfirmState(asking[0]) == CWServerTable::Confirmed; }, 5000);
