@@ -26,12 +26,13 @@ CWindowKeeper::~CWindowKeeper()
         delete window.data();
 }
 
-bool CWindowKeeper::Raise(CWidget* window)
+bool CWindowKeeper::Raise(CWidget* window) const
 {
     if (!window)
         return false;
-    // Closed and about to be deleted: a new one takes its place.
-    if (window->isHidden() && window->testAttribute(Qt::WA_DeleteOnClose))
+    // Hidden, a window was closed and is about to be deleted (Qt has cleared its WA_DeleteOnClose
+    // by then): a new one takes its place. Only the confirmation table stays to be shown again.
+    if (window->isHidden() && window != serverTable)
         return false;
     if (window->isHidden())
         window->Show();

@@ -41,7 +41,7 @@ signals:
 
 private:
     // Brings an open window to the front; false when there is none.
-    static bool Raise(CWidget* window);
+    bool Raise(CWidget* window) const;
     void Place(CWidget* window) const;
 
     CSession* session;
