@@ -104,9 +104,9 @@ private slots:
             QVERIFY(!rememberAccounts(3));
         } else {
             CWSettings window(&settings);
-            window.TrayNoticeBox()->click();
+            SettingsParts::TrayNotice(&window)->click();
             QVERIFY(settings.TrayNotice()); // holds for this run
-            QVERIFY(window.MsgBox()->MsgBoxLabel()->text().startsWith(QStringLiteral("设置未能保存")));
+            QVERIFY(SettingsParts::Box(&window)->MsgBoxLabel()->text().startsWith(QStringLiteral("设置未能保存")));
         }
         QCOMPARE(contents(path), before);
         // No temporary file is left behind either.

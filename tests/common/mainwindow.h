@@ -19,6 +19,7 @@
 #include "orders/ui/callist.h"
 #include "session/ui/cwlogin.h"
 #include "ui/cweblabel.h"
+#include "ui/msgbox.h"
 
 // The open top-level windows of one kind.
 template <class Window> QList<Window*> OpenWindows()
@@ -96,3 +97,15 @@ inline QProgressBar* UpdateBar(const QObject* main) { return main ? main->findCh
 inline QLabel* OfflineBand(const QObject* main) { return PartOf<QLabel>(main, "lblOffline"); }
 inline QMenu* TrayMenu(const QObject* main) { return PartOf<QMenu>(main, "pmenuTray"); }
 } // namespace MainParts
+
+// The parts of the settings window.
+namespace SettingsParts {
+inline QComboBox* Reminder(const QObject* w) { return PartOf<QComboBox>(w, "cboxReminder"); }
+inline QCheckBox* TrayNotice(const QObject* w) { return PartOf<QCheckBox>(w, "chkTrayNotice"); }
+inline QCheckBox* AutoPrint(const QObject* w) { return PartOf<QCheckBox>(w, "chkAutoPrint"); }
+inline QComboBox* Printer(const QObject* w) { return PartOf<QComboBox>(w, "cboxPrinter"); }
+inline QComboBox* Paper(const QObject* w) { return PartOf<QComboBox>(w, "cboxPaper"); }
+inline QComboBox* Copies(const QObject* w) { return PartOf<QComboBox>(w, "cboxCopies"); }
+inline QPushButton* TestPage(const QObject* w) { return PartOf<QPushButton>(w, "pbtnTestPage"); }
+inline CMsgBox* Box(const QObject* w) { return w ? w->findChild<CMsgBox*>() : nullptr; }
+} // namespace SettingsParts

@@ -452,13 +452,13 @@ private slots:
 
         // The window edits the session's own settings: the reminder follows at once.
         QCOMPARE(window->Session()->Settings()->Account(), PlatformProcess::DemoAccount);
-        first->TrayNoticeBox()->setChecked(true);
+        SettingsParts::TrayNotice(first)->setChecked(true);
         QVERIFY(window->Session()->Settings()->TrayNotice());
         window->hide();
         window->Session()->Book()->Take(QVariantMap{{"id", 26120899001LL}, {"status", 1}}, COrderBook::New);
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("新订单 26120899001"));
         window->Session()->NewOrders()->Acknowledge(26120899001);
-        first->TrayNoticeBox()->setChecked(false);
+        SettingsParts::TrayNotice(first)->setChecked(false);
         window->show();
 
         first->close();

@@ -99,7 +99,7 @@ private slots:
             QCOMPARE(pane.ids(status), expected.value(status));
             const QString count =
                 expected.value(status).isEmpty() ? QString() : QString::number(expected.value(status).size());
-            QTRY_COMPARE(pane.group(status)->GroupCount()->text(), count);
+            QTRY_COMPARE(pane.group(status)->findChild<QLabel*>(QStringLiteral("plblGroupCount"))->text(), count);
         }
         // Unpaid orders are known but have no row.
         QVERIFY(!expected.value(0).isEmpty());

@@ -449,7 +449,7 @@ double FirstRowsMs(int wanted, int seeded)
     CWMain* window = OpenMainWindow(&user);
     auto laidOut = [window] {
         for (COrderList* group : GroupsOf(window))
-            if (group->Count() > 0 && group->GroupCount()->text() != QLatin1String("..."))
+            if (group->Count() > 0 && group->findChild<QLabel*>(QStringLiteral("plblGroupCount"))->text() != QLatin1String("..."))
                 return true;
         return false;
     };
@@ -529,7 +529,7 @@ int RunStallChild(int benchOrders)
     QElapsedTimer sinceLaidOut;
     auto laidOut = [&window] {
         for (COrderList* group : GroupsOf(window))
-            if (group->Count() > 0 && group->GroupCount()->text() != QLatin1String("..."))
+            if (group->Count() > 0 && group->findChild<QLabel*>(QStringLiteral("plblGroupCount"))->text() != QLatin1String("..."))
                 return true;
         return false;
     };
