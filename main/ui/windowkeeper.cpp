@@ -26,7 +26,7 @@ CWindowKeeper::~CWindowKeeper()
         delete window.data();
 }
 
-bool CWindowKeeper::Raise(CWidget* window) const
+bool CWindowKeeper::Raise(CWidget* window, bool toFront) const
 {
     if (!window)
         return false;
@@ -36,9 +36,10 @@ bool CWindowKeeper::Raise(CWidget* window) const
         return false;
     if (window->isHidden())
         window->Show();
-    else
+    else if (toFront)
         window->showNormal();
-    window->raise();
+    if (toFront)
+        window->raise();
     window->activateWindow();
     return true;
 }
@@ -99,7 +100,8 @@ void CWindowKeeper::OpenOrderDetail(COrder* order)
 
 void CWindowKeeper::OpenServerTable(const QList<COrder*>& asked)
 {
-    if (!Raise(serverTable)) {
+    // Asked for by the platform, the table shows itself without pushing aside the window in front.
+    if (!Raise(serverTable, asked.isEmpty())) {
         serverTable = new CWServerTable(session);
         serverTable->resize(1200, 700);
         serverTable->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));

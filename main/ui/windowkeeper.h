@@ -40,8 +40,9 @@ signals:
     void OrderDetailAsked(COrder* order);
 
 private:
-    // Brings an open window to the front; false when there is none.
-    bool Raise(CWidget* window) const;
+    // Brings an open window back (shown again, restored, active) and, with `toFront`, to the front;
+    // false when there is none.
+    bool Raise(CWidget* window, bool toFront = true) const;
     void Place(CWidget* window) const;
 
     CSession* session;

@@ -110,7 +110,7 @@ private:
     QLabel* forgetLink;
     QPushButton* loginButton;
     QPointer<QMovie> avatarMovie; // the avatar's animation while it shows one
-    // From CreateAccountLock() until the login ends: handed to the main window on success, given
+    // From CreateAccountLock() until the login ends: handed over with the session on success, given
     // back on failure. Null when another session holds the account.
     std::unique_ptr<AccountLock> accountLock;
     // The account being logged in, as typed; the session starts from it.
