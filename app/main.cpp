@@ -1,15 +1,14 @@
-#include <QCursor>
 #include <QFile>
 #include <QTextStream>
 
 #include "app/constants.h"
-#include "app/ui/desktop.h"
 #include "app/log.h"
+#include "app/sound.h"
+#include "app/ui/client.h"
+#include "app/ui/desktop.h"
 #include "app/ui/screens.h"
 #include "app/ui/singleapplication.h"
-#include "app/sound.h"
 #include "net/request.h"
-#include "session/ui/cwlogin.h"
 
 // Asked from a terminal: answers without opening a window (or a display) and ends.
 static int AnswerOption(const QByteArray& option, int argc, char* argv[])
@@ -60,13 +59,13 @@ int main(int argc, char* argv[])
     if (styleSheet.open(QIODevice::ReadOnly))
         theApp->setStyleSheet(Request::TextUpToNul(styleSheet.readAll()));
 
-    auto* login = new CWLogin;
-    const QRect area = AvailableAreaAt(QCursor::pos());
-    login->move(area.left() + (area.width() - login->width()) / 2,
-                area.top() + (area.height() - login->height()) / 2);
-    login->show();
-
-    const int code = theApp->exec();
+    int code = 0;
+    {
+        CClient client;
+        QObject::connect(&client, &CClient::Ended, theApp, &QCoreApplication::quit);
+        client.Start();
+        code = theApp->exec();
+    }
     delete theApp;
     qInfo("%s ended (exit code %d)", qPrintable(AppName), code);
     Log::Uninstall();

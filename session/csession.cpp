@@ -37,7 +37,6 @@ CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLoc
       autoPrint(new CAutoPrint(settings, user.GetAccount(), this))
 {
     network->setParent(this);
-    currentUser = &user;
 
     TakeAccountLock();
 
@@ -53,8 +52,6 @@ CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLoc
 
 CSession::~CSession()
 {
-    if (currentUser == &user)
-        currentUser = nullptr;
     // Replies still running go with the manager: none may call back into a reader as it goes.
     for (QNetworkReply* running : network->findChildren<QNetworkReply*>()) {
         QObject::disconnect(running, &QNetworkReply::finished, nullptr, nullptr);

@@ -29,8 +29,8 @@ class Service;
 // settings and the helpers that follow them (the reminder for those orders, the automatic receipt
 // printing).
 //
-// The login makes it on success and hands it to the main window, which deletes it when it goes.
-// While it lives, `currentUser` points at its account.
+// The client makes it when a login succeeds and hands it to the main window, which deletes it when
+// it goes.
 class CSession : public QObject
 {
     Q_OBJECT

@@ -2,8 +2,6 @@
 
 #include <QCryptographicHash>
 
-CUser* currentUser = nullptr;
-
 static const QString logDateFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 void CUser::SetPassword(const QString& value)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QMetaType>
 #include <QString>
 
 #include "app/money.h"
@@ -82,6 +83,4 @@ private:
     bool autoLogin = false;
 };
 
-// The session record of the logged-in staff member: the account of the live session (CSession),
-// which sets it when it starts and clears it when it ends; null without a session.
-extern CUser* currentUser;
+Q_DECLARE_METATYPE(CUser)

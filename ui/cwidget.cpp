@@ -123,9 +123,7 @@ void CWidget::Build(const QSize& visibleSize)
     connect(minButton, &QPushButton::clicked, this, &CWidget::ShowMinimized);
     connect(closeButton, &QPushButton::clicked, this, &CWidget::FadeOut);
 
-    const QRect available = AvailableAreaAt(QCursor::pos());
-    move(available.left() + (available.width() - width()) / 2,
-         available.top() + (available.height() - height()) / 2);
+    CentreIn(AvailableAreaAt(QCursor::pos()));
     restoreGeometry = VisibleGlobalRect();
 
     titleLabel = new QLabel(topBand);
@@ -169,6 +167,11 @@ void CWidget::move(int x, int y)
 void CWidget::move(const QPoint& pos)
 {
     move(pos.x(), pos.y());
+}
+
+void CWidget::CentreIn(const QRect& area)
+{
+    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
 }
 
 QPoint CWidget::pos() const

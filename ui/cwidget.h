@@ -59,6 +59,8 @@ public:
     int x() const;
     int y() const;
     QRect VisibleRect() const;
+    // Puts the visible frame in the middle of `area` (a screen's available area).
+    void CentreIn(const QRect& area);
 
     void setFixedSize(const QSize& size);
     void setFixedSize(int w, int h);

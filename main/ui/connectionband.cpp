@@ -10,8 +10,6 @@ CConnectionBand::CConnectionBand(CConnectionState* state, QWidget* parent) : QLa
                                  "font-size: 14px; font-weight: bold;}"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     hide();
-    if (!connection)
-        return;
     connect(connection, &CConnectionState::Lost, this, [this] {
         ShowLostFor(connection->SecondsLost());
         show();
@@ -23,7 +21,7 @@ CConnectionBand::CConnectionBand(CConnectionState* state, QWidget* parent) : QLa
 
 QString CConnectionBand::Heading(const CConnectionState* state)
 {
-    return state && !state->Refusal().isEmpty() ? QStringLiteral("订单同步被拒绝") : QStringLiteral("网络连接中断");
+    return !state->Refusal().isEmpty() ? QStringLiteral("订单同步被拒绝") : QStringLiteral("网络连接中断");
 }
 
 void CConnectionBand::ShowLostFor(int seconds)

@@ -11,7 +11,6 @@ class CConnectionBand : public QLabel
 {
     Q_OBJECT
 public:
-    // Without a connection state (no session) the band stays hidden.
     CConnectionBand(CConnectionState* state, QWidget* parent);
 
     // What the loss is called, here and in the tray: a dead line, or a platform that refuses.

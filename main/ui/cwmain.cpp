@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -27,17 +26,13 @@
 #include "app/sound.h"
 #include "app/ui/traymessage.h"
 #include "detail/autoprint.h"
-#include "detail/ui/corderwidget.h"
 #include "detail/ui/receiptprinter.h"
-#include "income/ui/cwincome.h"
-#include "main/ui/connectionband.h"
-#include "main/ui/cwsettings.h"
-#include "main/ui/cwuserinfo.h"
 #include "main/reminder.h"
 #include "main/softwareupdate.h"
+#include "main/ui/connectionband.h"
 #include "main/ui/updatebutton.h"
+#include "main/ui/windowkeeper.h"
 #include "net/connectionstate.h"
-#include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 #include "orders/orderpolls.h"
@@ -69,33 +64,29 @@ CWMain::CWMain(CSession* givenSession, QWidget* parent, Qt::WindowFlags f)
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_MouseTracking);
     setWindowIcon(QIcon(QStringLiteral(":/img/img/velm.ico")));
-    if (qApp)
-        connect(this, &CWidget::Close, qApp, &QCoreApplication::quit);
 
     resize(visibleWidth, visibleHeight);
     setMinimumSize(visibleWidth, visibleHeight);
     setMaximumWidth(mostWidth);
     TopBand()->setFixedHeight(headHeight);
 
-    if (session) {
-        session->setParent(nullptr);
-        connect(session->Reminder(), &CNewOrderReminder::TrayNotice, this,
-                [this](const QString& text) { ShowTrayMessage(text); });
-        // New orders' receipts go through the same printer as the detail windows' print buttons; a
-        // failed one is said in the tray, with the button that prints it again.
-        CReceiptPrinter::ForSession(session.get());
-        CAutoPrint* autoPrint = session->AutoPrint();
-        connect(autoPrint, &CAutoPrint::PrintFailed, this, [this, autoPrint](qint64 id, const QString& text) {
-            Receipt::ShowFailureInTray(trayIcon, autoPrint, id, text);
-        });
-        connect(session->Sounds(), &Sound::Service::Unavailable, this, &CWMain::ShowSoundUnavailable);
-    }
+    session->setParent(nullptr);
+    windows = new CWindowKeeper(session.get(), this, this);
+    connect(session->Reminder(), &CNewOrderReminder::TrayNotice, this,
+            [this](const QString& text) { ShowTrayMessage(text); });
+    // New orders' receipts go through the same printer as the detail windows' print buttons; a
+    // failed one is said in the tray, with the button that prints it again.
+    CReceiptPrinter::ForSession(session.get());
+    CAutoPrint* autoPrint = session->AutoPrint();
+    connect(autoPrint, &CAutoPrint::PrintFailed, this, [this, autoPrint](qint64 id, const QString& text) {
+        Receipt::ShowFailureInTray(trayIcon, autoPrint, id, text);
+    });
+    connect(session->Sounds(), &Sound::Service::Unavailable, this, &CWMain::ShowSoundUnavailable);
 
     BuildHead();
     UpdateLoginStamp();
     update->HttpUpdate();
-    if (session)
-        session->Start();
+    session->Start();
 }
 
 CWMain::~CWMain()
@@ -103,33 +94,12 @@ CWMain::~CWMain()
     // The update goes before the widgets it drives: nothing it still hears may reach this window.
     delete update;
     // The windows this one opened work for the session, which goes with this window: they go first.
-    delete settingsWindow.data();
-    delete userInfoWindow.data();
-    delete incomeWindow.data();
+    delete windows;
+    windows = nullptr;
     delete allList;
     allList = nullptr;
     delete trayIcon;
     session.reset();
-}
-
-CConnectionState* CWMain::ConnectionState() const
-{
-    return session ? session->Connection() : nullptr;
-}
-
-CSettings* CWMain::Settings() const
-{
-    return session ? session->Settings() : nullptr;
-}
-
-CNewOrderReminder* CWMain::Reminder() const
-{
-    return session ? session->Reminder() : nullptr;
-}
-
-CAutoPrint* CWMain::AutoPrint() const
-{
-    return session ? session->AutoPrint() : nullptr;
 }
 
 void CWMain::BuildHead()
@@ -140,33 +110,30 @@ void CWMain::BuildHead()
                              QStringLiteral("{background: transparent url(:/img/img/main_top.png) no-repeat;"
                                             "border-top-left-radius: 3px;border-top-right-radius: 3px;}"));
 
-    const CUser* user = session ? session->User() : nullptr;
+    const CUser* user = session->User();
     avatarLabel = new CWebLabel(TopBand());
-    if (user) {
-        avatarLabel->setScaledContents(true);
-        avatarLabel->setAlignment(Qt::AlignCenter);
-        const QString face = user->GetFace();
-        if (!face.isEmpty()) {
-            avatarLabel->SetUrl(QUrl(face));
-            QDir().mkpath(FacesDir());
-            // The name comes from the server's address: only a plain file name may become a path.
-            avatarLabel->StartDownload(
-                CWebLabel::LocalCopyPath(FacesDir(), QUrl(face).fileName(QUrl::FullyDecoded)));
-        }
-        avatarLabel->setGeometry(8, 40, 64, 64);
-        avatarLabel->SetClickMode(0);
-        avatarLabel->setStyleSheet(QStringLiteral("border: 2px solid #fff;border-radius: 5px;"));
-        connect(avatarLabel, &CWebLabel::clicked, this, &CWMain::OpenUserInfo);
+    avatarLabel->setObjectName(QStringLiteral("plblAvatar"));
+    avatarLabel->setScaledContents(true);
+    avatarLabel->setAlignment(Qt::AlignCenter);
+    const QString face = user->GetFace();
+    if (!face.isEmpty()) {
+        avatarLabel->SetUrl(QUrl(face));
+        QDir().mkpath(FacesDir());
+        // The name comes from the server's address: only a plain file name may become a path.
+        avatarLabel->StartDownload(CWebLabel::LocalCopyPath(FacesDir(), QUrl(face).fileName(QUrl::FullyDecoded)));
     }
+    avatarLabel->setGeometry(8, 40, 64, 64);
+    avatarLabel->SetClickMode(0);
+    avatarLabel->setStyleSheet(QStringLiteral("border: 2px solid #fff;border-radius: 5px;"));
+    connect(avatarLabel, &CWebLabel::clicked, this, &CWMain::OpenUserInfo);
 
     nicknameLabel = new QLabel(TopBand());
-    if (user) {
-        const QString nickname = user->GetNickname();
-        nicknameLabel->setText(nickname.isEmpty() ? QString::number(user->GetAccount()) : nickname);
-        nicknameLabel->move(2 * avatarLabel->x() + avatarLabel->width(), avatarLabel->y());
-        nicknameLabel->setStyleSheet(QStringLiteral("color: #fff; font-size: 20px;font-weight: bold;"));
-        nicknameLabel->adjustSize();
-    }
+    nicknameLabel->setObjectName(QStringLiteral("plblNickname"));
+    const QString nickname = user->GetNickname();
+    nicknameLabel->setText(nickname.isEmpty() ? QString::number(user->GetAccount()) : nickname);
+    nicknameLabel->move(2 * avatarLabel->x() + avatarLabel->width(), avatarLabel->y());
+    nicknameLabel->setStyleSheet(QStringLiteral("color: #fff; font-size: 20px;font-weight: bold;"));
+    nicknameLabel->adjustSize();
 
     BuildTabs();
 
@@ -189,19 +156,24 @@ void CWMain::BuildHead()
 void CWMain::BuildTabs()
 {
     tabWidget = new QTabWidget(BottomBand());
+    tabWidget->setObjectName(QStringLiteral("ptabMain"));
     tabWidget->setAttribute(Qt::WA_MouseTracking);
     tabWidget->tabBar()->setAttribute(Qt::WA_MouseTracking);
     tabWidget->setGeometry(0, 0, width(), BottomBandHeight() - tabBandGap);
 
     ordersArea = new QScrollArea;
+    ordersArea->setObjectName(QStringLiteral("pscrollOrders"));
     ordersArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ordersArea->setAttribute(Qt::WA_MouseTracking);
     ordersArea->setStyleSheet(QStringLiteral("background: transparent;border: none;"));
     ordersArea->installEventFilter(this);
-    if (session) {
-        allList = new CAllList(session.get(), ordersArea);
-        ordersArea->setWidget(allList);
-    }
+    allList = new CAllList(session.get(), ordersArea);
+    allList->setObjectName(QStringLiteral("pallList"));
+    ordersArea->setWidget(allList);
+    connect(allList, &CAllList::OrderDetailWanted, windows, &CWindowKeeper::OpenOrderDetail);
+    connect(allList, &CAllList::ServerTableWanted, windows, &CWindowKeeper::OpenServerTable);
+    // A row of the income list or of the confirmation table goes through the pane, like a row of its own.
+    connect(windows, &CWindowKeeper::OrderDetailAsked, allList, &CAllList::SlotOpenOrderDetail);
     tabWidget->addTab(ordersArea, QStringLiteral("订单"));
 
     for (const QString& title : {QStringLiteral("好友"), QStringLiteral("会话")}) {
@@ -245,29 +217,23 @@ void CWMain::BuildShortcutButtons()
     homeLinkButton->show();
     cashLinkButton->show();
     incomeButton->show();
-    // The confirmation table belongs to the order lists: without them there is nothing to open.
-    if (allList) {
-        connect(serverTableButton, &QPushButton::clicked, allList, &CAllList::OpenServerTable);
-        serverTableButton->show();
-    } else {
-        serverTableButton->hide();
-    }
+    connect(serverTableButton, &QPushButton::clicked, allList, &CAllList::OpenServerTable);
+    serverTableButton->show();
 }
 
 void CWMain::BuildTray()
 {
     trayIcon = new QSystemTrayIcon;
     trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("pmenuTray"));
     QAction* showWindow = trayMenu->addAction(tr("主界面"));
     connect(showWindow, &QAction::triggered, this, [this] {
         raise();
         show();
         setFocus();
     });
-    if (session) {
-        QAction* settingsAction = trayMenu->addAction(tr("设置"));
-        connect(settingsAction, &QAction::triggered, this, &CWMain::OpenSettings);
-    }
+    QAction* settingsAction = trayMenu->addAction(tr("设置"));
+    connect(settingsAction, &QAction::triggered, this, &CWMain::OpenSettings);
     QAction* quitAction = trayMenu->addAction(tr("退出程序"));
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
     trayMenu->addSeparator();
@@ -280,21 +246,16 @@ void CWMain::BuildTray()
 
 void CWMain::BuildConnectionBand()
 {
-    // Settings belong to an account: without one there is nothing to set.
-    if (session) {
-        settingsButton = new QPushButton(TopBand());
-        settingsButton->setObjectName(QStringLiteral("psbtnSetup"));
-        settingsButton->setToolTip(tr("设置"));
-        settingsButton->resize(minButton->size());
-        settingsButton->move(minButton->x() - settingsButton->width(), minButton->y());
-        settingsButton->setAttribute(Qt::WA_MouseTracking);
-        connect(settingsButton, &QPushButton::clicked, this, &CWMain::OpenSettings);
-    }
+    settingsButton = new QPushButton(TopBand());
+    settingsButton->setObjectName(QStringLiteral("psbtnSetup"));
+    settingsButton->setToolTip(tr("设置"));
+    settingsButton->resize(minButton->size());
+    settingsButton->move(minButton->x() - settingsButton->width(), minButton->y());
+    settingsButton->setAttribute(Qt::WA_MouseTracking);
+    connect(settingsButton, &QPushButton::clicked, this, &CWMain::OpenSettings);
 
-    offlineBand = new CConnectionBand(ConnectionState(), TopBand());
+    offlineBand = new CConnectionBand(session->Connection(), TopBand());
     offlineBand->setGeometry(0, offlineBandTop, width(), offlineBandHeight);
-    if (!session)
-        return;
     connect(session->Connection(), &CConnectionState::Lost, this, &CWMain::ShowConnectionLost);
     connect(session->Connection(), &CConnectionState::Restored, this, &CWMain::ShowConnectionRestored);
 }
@@ -326,33 +287,17 @@ void CWMain::ShowTrayToolTip()
 {
     QString tip = QStringLiteral("Velm");
     if (connectionLostSince.isValid())
-        tip = CConnectionBand::Heading(ConnectionState()) + QStringLiteral("，自 ") +
+        tip = CConnectionBand::Heading(session->Connection()) + QStringLiteral("，自 ") +
               connectionLostSince.toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" 起");
     if (soundUnavailable)
         tip += QStringLiteral("\n声音不可用");
     trayIcon->setToolTip(tip);
 }
 
-QLabel* CWMain::OfflineBand() const
-{
-    return offlineBand;
-}
-
 bool CWMain::HoldsLoginStamp() const
 {
-    return session && session->HoldsAccountLock();
+    return session->HoldsAccountLock();
 }
-
-void CWMain::ShowMenu() {}
-
-void CWMain::GetUserInfo() {}
-
-bool CWMain::SaveAllUserInfo()
-{
-    return false;
-}
-
-void CWMain::slotError(QNetworkReply::NetworkError) {}
 
 void CWMain::OpenHomePage()
 {
@@ -373,75 +318,25 @@ void CWMain::onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason)
     activateWindow();
 }
 
-// The profile, income and settings windows: one of each at a time, and only for a session. Asked
-// again, the open one comes forward; a new one, sized by `make`, is centred on this window's screen
-// and forgotten through `forget` when it closes.
-template <class Window, class Make>
-void CWMain::OpenOne(QPointer<Window>& window, void (CWMain::*forget)(), Make make)
-{
-    if (window) {
-        window->showNormal();
-        window->activateWindow();
-        return;
-    }
-    if (!session)
-        return;
-    window = make();
-    const QRect area = AvailableAreaOf(this);
-    window->move(area.left() + (area.width() - window->width()) / 2,
-                 area.top() + (area.height() - window->height()) / 2);
-    connect(window, &CWidget::Close, this, forget);
-    window->show();
-}
-
 void CWMain::OpenUserInfo()
 {
-    OpenOne(userInfoWindow, &CWMain::SetUserInfoNULL, [this] {
-        auto* window = new CWUserInfo(session.get());
-        window->resize(560, 580);
-        window->SetTitle(QStringLiteral("我的资料"));
-        return window;
-    });
-}
-
-CWUserInfo* CWMain::UserInfoWindow() const
-{
-    return userInfoWindow;
-}
-
-void CWMain::SetUserInfoNULL()
-{
-    userInfoWindow = nullptr;
-}
-
-CWIncome* CWMain::IncomeWindow() const
-{
-    return incomeWindow;
+    windows->OpenUserInfo();
 }
 
 void CWMain::OpenIncome()
 {
-    OpenOne(incomeWindow, &CWMain::SetIncomeNULL, [this] {
-        auto* window = new CWIncome(session.get());
-        window->resize(1200, 700);
-        window->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
-        window->SetTitle(QStringLiteral("收入流水"));
-        window->MoveTitle(5, 5);
-        connect(window, &CWIncome::SignalOpenOrderDetail, this, &CWMain::SlotOpenOrderDetail);
-        return window;
-    });
+    windows->OpenIncome();
 }
 
-void CWMain::SetIncomeNULL()
+void CWMain::OpenSettings()
 {
-    incomeWindow = nullptr;
+    windows->OpenSettings();
 }
 
 // A tray message for a new order is due only while this window is out of sight.
 void CWMain::TellReminderWhetherSeen(bool outOfSight)
 {
-    if (session)
-        session->Reminder()->SetWindowOutOfSight(outOfSight);
+    session->Reminder()->SetWindowOutOfSight(outOfSight);
 }
 
 void CWMain::changeEvent(QEvent* event)
@@ -463,38 +358,18 @@ void CWMain::hideEvent(QHideEvent* event)
     CWidget::hideEvent(event);
 }
 
-CWSettings* CWMain::SettingsWindow() const
-{
-    return settingsWindow;
-}
-
-void CWMain::OpenSettings()
-{
-    OpenOne(settingsWindow, &CWMain::SetSettingsNULL, [this] {
-        return new CWSettings(session->Settings(), CReceiptPrinter::ForSession(session.get()));
-    });
-}
-
-void CWMain::SetSettingsNULL()
-{
-    settingsWindow = nullptr;
-}
-
 // The income window replaces its orders with every period it shows: the pane opens the book's own
 // record of the order, which the book makes from this one when no list brought it yet.
 void CWMain::SlotOpenOrderDetail(COrder* pOrder)
 {
-    if (allList)
-        allList->SlotOpenOrderDetail(pOrder);
+    allList->SlotOpenOrderDetail(pOrder);
 }
 
 void CWMain::SearchTextChanged(QString text)
 {
     QStringList ids;
-    if (allList) {
-        for (const COrder* order : allList->Book()->SearchOrders(text))
-            ids << QString::number(order->GetId());
-    }
+    for (const COrder* order : session->Book()->SearchOrders(text))
+        ids << QString::number(order->GetId());
     if (!searchCompleter) {
         searchCompleter = new QCompleter(this);
         searchCompleter->setCaseSensitivity(Qt::CaseInsensitive);
@@ -529,9 +404,7 @@ void CWMain::OpenFromSearch(const QString& id)
 
 void CWMain::SearchOpenOrderDetail(QString strId)
 {
-    if (!allList)
-        return;
-    COrder* order = allList->Book()->Find(strId.toLongLong(nullptr, 10));
+    COrder* order = session->Book()->Find(strId.toLongLong(nullptr, 10));
     if (order)
         allList->SlotOpenOrderDetail(order);
     else
@@ -540,8 +413,7 @@ void CWMain::SearchOpenOrderDetail(QString strId)
 
 void CWMain::UpdateLoginStamp()
 {
-    if (session)
-        session->TakeAccountLock();
+    session->TakeAccountLock();
 }
 
 bool CWMain::eventFilter(QObject* watched, QEvent* event)
@@ -600,26 +472,10 @@ void CWMain::ShowTrayMessage(const QString& text, const QString& title)
 
 void CWMain::BuildUpdate()
 {
-    // Through the session's line; a window without a session checks through a manager of its own.
-    ApiLine line;
-    if (session)
-        line = session->Line();
-    else
-        line.network = Request::CreateManager(this);
-    update = new CSoftwareUpdate(line, session ? session->Account() : 0, UpdateOptions(), this);
+    update = new CSoftwareUpdate(session->Line(), session->Account(), UpdateOptions(), this);
     update->SetInstallerStarter(&Desktop::StartDetached);
     updateButton = new CUpdateButton(update, BottomBand());
     updateButton->setGeometry(avatarLabel->x(), BottomBandHeight(), width() / 2, 24);
     updateButton->setFixedWidth(updateButton->width());
     connect(updateButton, &CUpdateButton::TrayMessage, this, &CWMain::ShowTrayMessage);
-}
-
-QPushButton* CWMain::UpdateButton() const
-{
-    return updateButton;
-}
-
-QProgressBar* CWMain::ProgressBar() const
-{
-    return updateButton->ProgressBar();
 }

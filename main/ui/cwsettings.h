@@ -26,14 +26,9 @@ public:
     explicit CWSettings(CSettings* settings, CReceiptPrinter* receipts = nullptr, QWidget* parent = nullptr,
                         Qt::WindowFlags f = Qt::WindowFlags());
 
-    QComboBox* ReminderBox() const { return reminderBox; }
-    QCheckBox* TrayNoticeBox() const { return trayNoticeBox; }
-    QCheckBox* AutoPrintBox() const { return autoPrintBox; }
-    QComboBox* PrinterBox() const { return printerBox; } // "系统默认打印机" first, then the system's
-    QComboBox* PaperBox() const { return paperBox; }
-    QComboBox* CopiesBox() const { return copiesBox; }
-    QPushButton* TestPageButton() const { return testPageButton; }
-    CMsgBox* MsgBox() const { return msgBox; } // says when a change could not be saved, and the test page
+    // Whether the printer list has come (it is asked of the print service on a thread of its own).
+    // The widgets are found by their object names: "cboxReminder", "chkTrayNotice", "chkAutoPrint",
+    // "cboxPrinter", "cboxPaper", "cboxCopies", "pbtnTestPage"; the message box is the window's CMsgBox.
     bool PrintersListed() const { return printersListed; }
 
 public slots:

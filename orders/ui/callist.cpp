@@ -1,11 +1,7 @@
 #include "orders/ui/callist.h"
 
 #include <QAbstractScrollArea>
-#include <QCursor>
 
-#include "app/ui/screens.h"
-#include "confirm/ui/cwservertable.h"
-#include "detail/ui/corderwidget.h"
 #include "orders/corder.h"
 #include "orders/neworders.h"
 #include "orders/orderpolls.h"
@@ -35,25 +31,10 @@ CAllList::CAllList(CSession* session, QWidget* parent)
 
 CAllList::~CAllList()
 {
-    // Everything that shows an order goes before the session's book and its orders may.
-    delete serverTable.data();
-    const QList<QPointer<QObject>> windows = details.values();
-    for (const QPointer<QObject>& window : windows)
-        delete window.data();
     disconnect(book, nullptr, this, nullptr);
     disconnect(newOrders, nullptr, this, nullptr);
     qDeleteAll(lists);
     lists.clear();
-}
-
-CWServerTable* CAllList::ServerTable() const
-{
-    return serverTable;
-}
-
-COrderWidget* CAllList::DetailWindow(qint64 id) const
-{
-    return qobject_cast<COrderWidget*>(details.value(id).data());
 }
 
 COrderList* CAllList::FindList(int status) const
@@ -143,9 +124,7 @@ void CAllList::DropRow(COrderItem* row)
 
 void CAllList::OnConfirmationAsked(const QList<COrder*>& orders)
 {
-    OpenServerTable();
-    serverTable->AddOrders(orders);
-    serverTable->SelectRow(0);
+    emit ServerTableWanted(orders);
 }
 
 // ---- layout
@@ -185,20 +164,7 @@ void CAllList::Update()
 
 void CAllList::OpenServerTable()
 {
-    if (serverTable) {
-        serverTable->Show();
-        serverTable->activateWindow();
-        return;
-    }
-    serverTable = new CWServerTable(session);
-    serverTable->resize(1200, 700);
-    serverTable->setMinimumSize(qRound(1200 / 2.0), qRound(700 / 2.0));
-    const QRect area = AvailableAreaOf(this);
-    serverTable->move(area.left() + (area.width() - serverTable->width()) / 2,
-                      area.top() + (area.height() - serverTable->height()) / 2);
-    serverTable->MoveTitle(5, 5);
-    connect(serverTable, &CWServerTable::SignalOpenOrderDetail, this, &CAllList::SlotOpenOrderDetail);
-    serverTable->Show();
+    emit ServerTableWanted(QList<COrder*>());
 }
 
 void CAllList::SlotOpenOrderDetail(COrder* pOrder)
@@ -211,23 +177,5 @@ void CAllList::SlotOpenOrderDetail(COrder* pOrder)
         return;
     // Opened by whatever road, a new order has been seen to.
     newOrders->Acknowledge(order->GetId());
-    if (COrderWidget* open = DetailWindow(order->GetId())) {
-        open->showNormal();
-        open->raise();
-        open->activateWindow();
-        return;
-    }
-    auto* window = new COrderWidget(order, session);
-    window->SetTitle(
-        QStringLiteral("%1 %2").arg(QString::number(order->GetId()), QStringLiteral("订单详情")));
-    const QRect area = AvailableAreaAt(QCursor::pos());
-    window->move(area.left() + (area.width() - window->width()) / 2,
-                 area.top() + (area.height() - window->height()) / 2);
-    details.insert(order->GetId(), window);
-    connect(window, &QObject::destroyed, this, [this, id = order->GetId()](QObject* gone) {
-        const QPointer<QObject> held = details.value(id);
-        if (!held || held.data() == gone)
-            details.remove(id);
-    });
-    window->Show();
+    emit OrderDetailWanted(order);
 }

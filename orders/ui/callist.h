@@ -12,17 +12,15 @@ class COrderItem;
 class COrderList;
 class COrderPolls;
 class CNewOrders;
-class COrderWidget;
 class CSession;
-class CWServerTable;
 
 // The order pane: one group per order status with a row for each order of the session that has a
 // group. It shows what the session's order book holds: an order that arrives during the session
 // goes to the top of its group, and blinks while the session counts it as a new order nobody has
 // dealt with (CNewOrders); an order whose status changes moves to the top of its new group, or
-// loses its row while its status has none and gets it back when it reaches one. It also opens the
-// detail windows (one per order; opening one acknowledges a new order) and hands orders that await
-// confirmation to the confirmation table.
+// loses its row while its status has none and gets it back when it reaches one. It opens no window:
+// it asks for an order's detail (asking acknowledges a new order) and for the confirmation table,
+// with the orders whose confirmation the platform asks for.
 class CAllList : public QWidget
 {
     Q_OBJECT
@@ -38,12 +36,18 @@ public:
     // The order's row (made now if it has none yet); null for an order without a group.
     COrderItem* FindOrderItem(qint64 id) const;
     const QList<COrderList*>& Lists() const { return lists; }
-    CWServerTable* ServerTable() const;
-    COrderWidget* DetailWindow(qint64 id) const;
+
+signals:
+    // The detail window of `order`, the book's record of it, is wanted.
+    void OrderDetailWanted(COrder* order);
+    // The confirmation table is wanted, with `asked` to add to it (none: only the table).
+    void ServerTableWanted(const QList<COrder*>& asked);
 
 public slots:
     void Update();
     void OpenServerTable();
+    // Takes an order into the book when a window holds a record of its own, acknowledges it as a
+    // new order, and asks for its detail window.
     void SlotOpenOrderDetail(COrder* pOrder);
 
 private:
@@ -60,9 +64,5 @@ private:
     COrderBook* book;
     CNewOrders* newOrders;
     QList<COrderList*> lists;
-    // One detail window per order. Held as QObject: a window is forgotten from its destroyed(),
-    // when it is no longer a COrderWidget.
-    QHash<qint64, QPointer<QObject>> details;
-    QPointer<CWServerTable> serverTable;
     bool updateQueued = false;
 };

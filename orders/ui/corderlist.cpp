@@ -43,6 +43,9 @@ int textWidth(QLabel& label)
 COrderList::COrderList(QString title, QWidget* parent)
     : QWidget(parent), foldIcon(this), groupTitle(this), groupCount(this)
 {
+    foldIcon.setObjectName(QStringLiteral("plblFold"));
+    groupTitle.setObjectName(QStringLiteral("plblGroupTitle"));
+    groupCount.setObjectName(QStringLiteral("plblGroupCount"));
     foldIcon.setPixmap(TarvikPixmap(QStringLiteral(":/img/img/fold.png")));
     foldIcon.setScaledContents(true);
     foldIcon.setGeometry(6, 8, 12, 12);

@@ -14,7 +14,8 @@ class COrderItem;
 // in order, top to bottom; an order gets its row widget only when the row is first needed (the
 // group unfolds, someone asks for the row, the row must blink), so thousands of orders in folded
 // groups cost no widgets. Orders come and go in bursts (a reply may bring thousands): the group
-// lays out once after the burst and then tells its new height.
+// lays out once after the burst and then tells its new height. The header's labels are "plblFold",
+// "plblGroupTitle" and "plblGroupCount" ("..." while the group has never been unfolded).
 class COrderList : public QWidget
 {
     Q_OBJECT
@@ -40,9 +41,6 @@ public:
 
     bool IsExpanded() const { return expanded; }
     int Count() const { return orders.size(); }
-    QLabel* FoldIcon() { return &foldIcon; }
-    QLabel* GroupTitle() { return &groupTitle; }
-    QLabel* GroupCount() { return &groupCount; }
 
     // Lays out now what a burst of changes left for later.
     void FlushLayout();

@@ -21,11 +21,10 @@
 #include "app/ui/screens.h"
 #include "app/ui/singleapplication.h"
 #include "app/ui/traymessage.h"
-#include "main/ui/cwmain.h"
 #include "net/request.h"
 #include "session/ui/comboboxitem.h"
-#include "session/csession.h"
 #include "session/cuser.h"
+#include "session/loginjob.h"
 #include "session/passwordvault.h"
 #include "session/userstore.h"
 #include "ui/cweblabel.h"
@@ -36,7 +35,7 @@ const QString CWLogin::passwordHint = QStringLiteral("密码");
 static const int avatarSide = 80;
 
 CWLogin::CWLogin(QWidget* parent)
-    : CWidget(parent), users(nullptr), manager(nullptr), reply(nullptr), trayIcon(nullptr), trayMenu(nullptr),
+    : CWidget(parent), users(nullptr), manager(nullptr), trayIcon(nullptr), trayMenu(nullptr),
       avatarLabel(nullptr), accountBox(nullptr), passwordBox(nullptr), rememberBox(nullptr),
       autoLoginBox(nullptr), registerLink(nullptr), forgetLink(nullptr), loginButton(nullptr)
 {
@@ -44,8 +43,6 @@ CWLogin::CWLogin(QWidget* parent)
     TopBand()->setFixedHeight(180);
     BottomBand()->setFixedHeight(150);
     setAttribute(Qt::WA_DeleteOnClose);
-    if (qApp)
-        connect(this, &CWidget::Close, qApp, &QCoreApplication::quit);
 
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint);
     SetResizable(false);
@@ -60,6 +57,7 @@ CWLogin::CWLogin(QWidget* parent)
     const int bandHeight = BottomBandHeight();
 
     avatarLabel = new CWebLabel(band);
+    avatarLabel->setObjectName(QStringLiteral("plblAvatar"));
     avatarLabel->setScaledContents(true);
     avatarLabel->setAlignment(Qt::AlignCenter);
     avatarLabel->setGeometry(30, (bandHeight - avatarSide) / 2, avatarSide, avatarSide);
@@ -87,6 +85,7 @@ CWLogin::CWLogin(QWidget* parent)
     connect(accountBox, &QComboBox::editTextChanged, this, &CWLogin::EditUserChanged);
 
     passwordBox = new QLineEdit(passwordHint, band);
+    passwordBox->setObjectName(QStringLiteral("leditPassword"));
     passwordBox->setGeometry(accountBox->x(), accountBox->y() + accountBox->height(), accountBox->width(),
                              accountBox->height());
     passwordBox->setStyleSheet(QStringLiteral(
@@ -111,6 +110,8 @@ CWLogin::CWLogin(QWidget* parent)
 
     rememberBox = new QCheckBox(QStringLiteral("记住密码"), band);
     autoLoginBox = new QCheckBox(QStringLiteral("自动登录"), band);
+    rememberBox->setObjectName(QStringLiteral("chkRememberPassword"));
+    autoLoginBox->setObjectName(QStringLiteral("chkAutoLogin"));
     rememberBox->adjustSize();
     autoLoginBox->adjustSize();
     const int optionsY = passwordBox->y() + passwordBox->height();
@@ -118,6 +119,7 @@ CWLogin::CWLogin(QWidget* parent)
     autoLoginBox->move(passwordBox->x() + passwordBox->width() - int(0.65 * autoLoginBox->width()), optionsY);
 
     loginButton = new QPushButton(QStringLiteral("登 录"), band);
+    loginButton->setObjectName(QStringLiteral("pbtnLogin"));
     loginButton->setGeometry(accountBox->x() + accountBox->width() + 10, accountBox->y(),
                              2 * accountBox->height(), 2 * accountBox->height());
     loginButton->setStyleSheet(
@@ -142,6 +144,8 @@ CWLogin::CWLogin(QWidget* parent)
 
 CWLogin::~CWLogin()
 {
+    // Before the manager it goes through, so that a login still running is dropped, not orphaned.
+    delete loginJob;
     delete trayIcon;
     if (users) {
         qDeleteAll(*users);
@@ -428,64 +432,43 @@ bool CWLogin::HttpLogin(const CUser* user)
         manager = Request::CreateManager(this);
     if (!user)
         return false;
-    const QByteArray body =
-        Request::EncodeBody({{QStringLiteral("account"), QString::number(user->GetAccount())},
-                             {QStringLiteral("pass"), user->GetPasswordMd5()}});
-    reply = Request::Send(manager, Api::LoginMd5(), body, this, &CWLogin::ReplyLogin, &CWLogin::SlotError);
-    return reply != nullptr;
+    if (!loginJob) {
+        ApiLine line;
+        line.network = manager;
+        line.transferTimeoutMs = Request::TransferTimeout();
+        line.transferDeadlineMs = Request::TransferDeadline();
+        loginJob = new CLoginJob(line, this);
+        connect(loginJob, &CLoginJob::LoggedIn, this, &CWLogin::ReplyLogin);
+        connect(loginJob, &CJob::Failed, this, &CWLogin::LoginFailed);
+    }
+    return loginJob->Start(*user);
 }
 
-void CWLogin::SlotError(QNetworkReply::NetworkError) {}
-
-void CWLogin::LoginFailed(const QString& message, QNetworkReply* finished)
+void CWLogin::LoginFailed(const JobFailure& failure)
 {
+    QString message;
+    switch (failure.kind) {
+    case JobFailure::Line:
+        message = QStringLiteral("登录失败! 都是网络的错！\n") + QString::number(failure.errorCode) +
+                  QStringLiteral(": ") + failure.message;
+        break;
+    case JobFailure::Refused:
+        message = QStringLiteral("登录失败!\n") + failure.message;
+        break;
+    case JobFailure::Malformed:
+        message = failure.message;
+        break;
+    }
     accountLock.reset();
     HideLoadingAnimation();
     accountBox->setFocus();
     ShowTrayMessage(message, QSystemTrayIcon::Critical);
-    finished->deleteLater();
 }
 
-void CWLogin::ReplyLogin(QNetworkReply* finished)
+void CWLogin::ReplyLogin(const CUser& account)
 {
-    if (!finished)
-        return;
-    const Request::Answer answer = Request::Read(finished);
-    if (answer.networkError) {
-        LoginFailed(QStringLiteral("登录失败! 都是网络的错！\n") + QString::number(answer.errorCode) +
-                        QStringLiteral(": ") + answer.errorString,
-                    finished);
-        return;
-    }
-    if (!answer.isObject) {
-        LoginFailed(answer.text, finished);
-        return;
-    }
-    if (answer.status != 1) {
-        LoginFailed(QStringLiteral("登录失败!\n") + answer.InfoText(), finished);
-        return;
-    }
-    const QVariantMap info = answer.InfoMap();
-    loginUser.SetId(info.value(QStringLiteral("id")).toInt());
-    loginUser.SetKey(info.value(QStringLiteral("key")).toString());
-    loginUser.SetToken(info.value(QStringLiteral("token")).toString());
-    loginUser.SetNickname(info.value(QStringLiteral("nickname")).toString());
-    loginUser.SetFace(info.value(QStringLiteral("face")).toString());
-    loginUser.SetSex(info.value(QStringLiteral("sex")).toBool());
-    loginUser.SetLogDate(QDateTime::currentDateTime());
-
+    loginUser = account;
     const bool lockHeld = HoldsAccountLock();
-    // The session goes on with the manager the login used; the main window owns the session.
-    auto* session = new CSession(loginUser, std::move(accountLock), manager);
-    manager = nullptr;
-    auto* mainWindow = new CWMain(session);
-    const QRect area = AvailableAreaOf(this);
-    mainWindow->move(area.left() + int(area.width() - 1.2 * mainWindow->width()),
-                     area.top() + (area.height() - mainWindow->height()) / 2);
-    mainWindow->show();
-
-    // Said only once the accounts are saved, and through the main window's tray icon, which stays
-    // when this window closes in a moment.
     if (loginUser.GetRememberPassword())
         PasswordVault::Instance()->Keep(loginUser.GetAccount(), loginUser.GetPassword());
     else if (loginForgets)
@@ -496,13 +479,27 @@ void CWLogin::ReplyLogin(QNetworkReply* finished)
         problems << QStringLiteral("存储用户数据失败！");
     if (!lockHeld)
         problems << QStringLiteral("账号锁文件无法写入，本机可能重复登录此账号。");
-    Tray::ShowMessage(mainWindow->TrayIcon(), AppName,
-                      problems.isEmpty() ? QStringLiteral("成功登录!") : problems.join(QLatin1Char('\n')),
-                      problems.isEmpty() ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning, 10000);
 
+    emit LoggedIn(loginUser, problems);
+    // This close is the login's, not the staff member's: nobody hears it.
     disconnect(this, &CWidget::Close, nullptr, nullptr);
     close();
-    finished->deleteLater();
+}
+
+std::unique_ptr<AccountLock> CWLogin::HandOverAccountLock()
+{
+    return std::move(accountLock);
+}
+
+QNetworkAccessManager* CWLogin::HandOverNetwork()
+{
+    QNetworkAccessManager* network = manager;
+    manager = nullptr;
+    // The job went through it and is no use without it; it may be reporting right now.
+    if (loginJob)
+        loginJob->deleteLater();
+    loginJob = nullptr;
+    return network;
 }
 
 void CWLogin::AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)())
@@ -513,23 +510,21 @@ void CWLogin::AnimateAvatarTo(const QPoint& target, void (CWLogin::*whenDone)())
     animation->setStartValue(avatarLabel->pos());
     animation->setEndValue(target);
     animation->setEasingCurve(QEasingCurve::Linear);
-    connect(animation, &QPropertyAnimation::finished, this, whenDone);
+    if (whenDone)
+        connect(animation, &QPropertyAnimation::finished, this, whenDone);
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void CWLogin::ShowLoadingAnimation()
 {
     HideAll();
-    AnimateAvatarTo(QPoint((width() - avatarSide) / 2, (BottomBandHeight() - avatarSide) / 2),
-                    &CWLogin::LoginAnimation);
+    AnimateAvatarTo(QPoint((width() - avatarSide) / 2, (BottomBandHeight() - avatarSide) / 2), nullptr);
 }
 
 void CWLogin::HideLoadingAnimation()
 {
     AnimateAvatarTo(QPoint(30, (BottomBandHeight() - avatarSide) / 2), &CWLogin::ShowAll);
 }
-
-void CWLogin::LoginAnimation() {}
 
 QList<QWidget*> CWLogin::FormWidgets() const
 {

@@ -2,17 +2,18 @@
 
 #include <QList>
 #include <QMovie>
-#include <QNetworkReply>
 #include <QPointer>
 #include <QSet>
 #include <QSystemTrayIcon>
 
 #include <memory>
 
+#include "net/job.h"
 #include "session/cuser.h"
 #include "ui/cwidget.h"
 
 class AccountLock;
+class CLoginJob;
 class CWebLabel;
 class QCheckBox;
 class QComboBox;
@@ -22,8 +23,12 @@ class QMenu;
 class QNetworkAccessManager;
 class QPushButton;
 
-// The first window: remembered accounts, password, the two options and the login itself. A
-// successful login makes the session (CSession) and opens the main window, which owns it.
+// The first window: remembered accounts, password, the two options and the login itself. It only
+// collects what the staff member typed and logs the account in: a successful login is reported
+// (LoggedIn) with the account as the platform knows it, and whoever opened the window takes the
+// account's lock and the network manager the login used (HandOverAccountLock, HandOverNetwork) to
+// make the session. Widgets are found by their object names: "leditUser", "leditPassword",
+// "chkRememberPassword", "chkAutoLogin", "pbtnLogin", "plblAvatar".
 class CWLogin : public CWidget
 {
     Q_OBJECT
@@ -42,25 +47,24 @@ public:
     // HoldsAccountLock() says whether it was got. A lock held by another live session is refused.
     void CreateAccountLock();
     bool HoldsAccountLock() const;
-
-    // For the window's own tests and for tools that drive it.
-    const QList<CUser*>* Users() const { return users; }
-    QComboBox* AccountBox() const { return accountBox; }
-    QLineEdit* PasswordBox() const { return passwordBox; }
-    QCheckBox* RememberBox() const { return rememberBox; }
-    QCheckBox* AutoLoginBox() const { return autoLoginBox; }
-    QPushButton* LoginButton() const { return loginButton; }
-    CWebLabel* AvatarLabel() const { return avatarLabel; }
-    QSystemTrayIcon* TrayIcon() const { return trayIcon; }
     bool IsWaiting() const; // the inputs are hidden while a login request runs
+
+    // After LoggedIn: the account's lock this login took (null when it could not be written) and
+    // the network manager it used, each given once to whoever makes the session.
+    std::unique_ptr<AccountLock> HandOverAccountLock();
+    QNetworkAccessManager* HandOverNetwork();
+
+signals:
+    // The platform let `account` in. The accounts are remembered and saved already; `problems` says
+    // what of that (or of the account's lock) failed, in the staff member's words. The window
+    // closes right after, without this close counting as the staff member's.
+    void LoggedIn(const CUser& account, const QStringList& problems);
 
 public slots:
     bool HttpLogin(const CUser* user);
-    void ReplyLogin(QNetworkReply* reply);
-    void SlotError(QNetworkReply::NetworkError);
+    void ReplyLogin(const CUser& account);
     void ShowLoadingAnimation();
     void HideLoadingAnimation();
-    void LoginAnimation();
     void Login();
     void HideAll();
     void ShowAll();
@@ -78,7 +82,7 @@ private:
     void FillRows();
     void ShowAvatar(const QString& path);
     void ShowTrayMessage(const QString& text, QSystemTrayIcon::MessageIcon icon);
-    void LoginFailed(const QString& message, QNetworkReply* reply);
+    void LoginFailed(const JobFailure& failure);
     QList<QWidget*> FormWidgets() const; // the seven inputs and links, or none while any is missing
     void SubmitOrFocus();
     bool AccountIsEmpty() const;
@@ -94,7 +98,7 @@ private:
 
     QList<CUser*>* users;
     QNetworkAccessManager* manager;
-    QNetworkReply* reply;
+    CLoginJob* loginJob = nullptr;
     QSystemTrayIcon* trayIcon;
     QMenu* trayMenu;
     CWebLabel* avatarLabel;
@@ -106,7 +110,7 @@ private:
     QLabel* forgetLink;
     QPushButton* loginButton;
     QPointer<QMovie> avatarMovie; // the avatar's animation while it shows one
-    // From CreateAccountLock() until the login ends: handed to the main window on success, given
+    // From CreateAccountLock() until the login ends: handed over with the session on success, given
     // back on failure. Null when another session holds the account.
     std::unique_ptr<AccountLock> accountLock;
     // The account being logged in, as typed; the session starts from it.

@@ -12,6 +12,7 @@
 
 #include "app/constants.h"
 #include "app/settings.h"
+#include "app/ui/client.h"
 #include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
@@ -80,10 +81,7 @@ private slots:
     {
         QFile::remove(filler());
         FakeNetworkManager::Uninstall();
-        if (MainWindow()) {
-            QObject::disconnect(MainWindow(), &CWidget::Close, nullptr, nullptr);
-            delete MainWindow();
-        }
+        delete MainWindow();
     }
 
     void fullDisk_keepsThePreviousFileAndSaysSo_data()
@@ -106,9 +104,9 @@ private slots:
             QVERIFY(!rememberAccounts(3));
         } else {
             CWSettings window(&settings);
-            window.TrayNoticeBox()->click();
+            SettingsParts::TrayNotice(&window)->click();
             QVERIFY(settings.TrayNotice()); // holds for this run
-            QVERIFY(window.MsgBox()->MsgBoxLabel()->text().startsWith(QStringLiteral("设置未能保存")));
+            QVERIFY(SettingsParts::Box(&window)->MsgBoxLabel()->text().startsWith(QStringLiteral("设置未能保存")));
         }
         QCOMPARE(contents(path), before);
         // No temporary file is left behind either.
@@ -129,17 +127,19 @@ private slots:
         QFile::remove(AccountLockFile(account));
         fillDisk();
 
-        QPointer<CWLogin> login = new CWLogin;
-        QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
-        login->AccountBox()->setEditText(QString::number(account));
-        login->PasswordBox()->setText(QStringLiteral("velm123"));
-        login->RememberBox()->setChecked(true);
+        CClient client;
+        client.Start();
+        QPointer<CWLogin> login = LoginWindow();
+        LoginForm::Account(login)->setEditText(QString::number(account));
+        LoginForm::Password(login)->setText(QStringLiteral("velm123"));
+        LoginForm::Remember(login)->setChecked(true);
         login->Login();
         QTRY_VERIFY(MainWindow()); // the shop can still work
         QCOMPARE(Tray::LastMessage().text,
                  QStringLiteral("存储用户数据失败！\n账号锁文件无法写入，本机可能重复登录此账号。"));
         QCOMPARE(contents(UsersFile()), before);
         QVERIFY(!QFile::exists(AccountLockFile(account))); // no empty lock left behind
+        delete MainWindow();
     }
 
     // An installer the full disk cuts short is never offered to start, checked against a digest or

@@ -12,6 +12,7 @@
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
 #include "common/privatecups.h"
+#include "common/mainwindow.h"
 #include "common/testmain.h"
 #include "common/testsession.h"
 #include "common/windowparts.h"
@@ -321,7 +322,7 @@ private slots:
         CWSettings window(&settings, &receipts);
         window.show();
         QTRY_VERIFY_WITH_TIMEOUT(window.PrintersListed(), slowMsecs);
-        QComboBox* printers = window.PrinterBox();
+        QComboBox* printers = SettingsParts::Printer(&window);
         QStringList names;
         for (int i = 0; i < printers->count(); ++i)
             names << printers->itemText(i);
@@ -329,15 +330,15 @@ private slots:
         QCOMPARE(printers->currentIndex(), 0);
 
         printers->setCurrentIndex(2);
-        window.PaperBox()->setCurrentIndex(window.PaperBox()->findData(int(CSettings::Paper::Roll80)));
-        window.CopiesBox()->setCurrentIndex(window.CopiesBox()->findData(3));
+        SettingsParts::Paper(&window)->setCurrentIndex(SettingsParts::Paper(&window)->findData(int(CSettings::Paper::Roll80)));
+        SettingsParts::Copies(&window)->setCurrentIndex(SettingsParts::Copies(&window)->findData(3));
         QCOMPARE(CSettings(account).ReceiptPrinter(), QStringLiteral("roll80"));
         QCOMPARE(CSettings(account).ReceiptPaper(), CSettings::Paper::Roll80);
         QCOMPARE(CSettings(account).ReceiptCopies(), 3);
 
         const int before = cups->Pdfs(QStringLiteral("roll80")).size();
-        QTest::mouseClick(window.TestPageButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxText(window.MsgBox()), QStringLiteral("测试页已打印：roll80"), slowMsecs);
+        QTest::mouseClick(SettingsParts::TestPage(&window), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(SettingsParts::Box(&window)), QStringLiteral("测试页已打印：roll80"), slowMsecs);
         const QStringList pdfs = cups->Pdfs(QStringLiteral("roll80"));
         QCOMPARE(pdfs.size(), before + 1);
         QCOMPARE(PdfPages::Read(pdfs.last()).count, 3);
@@ -346,14 +347,14 @@ private slots:
         // The system's default is this server's default queue.
         printers->setCurrentIndex(0);
         QCOMPARE(settings.ReceiptPrinter(), QString());
-        QTest::mouseClick(window.TestPageButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxText(window.MsgBox()), QStringLiteral("测试页已打印：roll58"), slowMsecs);
+        QTest::mouseClick(SettingsParts::TestPage(&window), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(SettingsParts::Box(&window)), QStringLiteral("测试页已打印：roll58"), slowMsecs);
 
         // A printer the system no longer has stays chosen, marked as missing; printing on it fails.
         settings.SetReceiptPrinter(QStringLiteral("gone"));
         QCOMPARE(printers->currentText(), QStringLiteral("gone（未找到）"));
-        QTest::mouseClick(window.TestPageButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxText(window.MsgBox()), QStringLiteral("打印失败：gone：找不到打印机"), slowMsecs);
+        QTest::mouseClick(SettingsParts::TestPage(&window), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(SettingsParts::Box(&window)), QStringLiteral("打印失败：gone：找不到打印机"), slowMsecs);
     }
 };
 

@@ -12,11 +12,12 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "app/ui/client.h"
 #include "app/ui/singleapplication.h"
 #include "app/ui/traymessage.h"
 #include "common/clientlook.h"
 #include "main/ui/cwmain.h"
-#include "session/cuser.h"
+#include "session/csession.h"
 #include "session/ui/cwlogin.h"
 #include "common/mainwindow.h"
 
@@ -32,15 +33,17 @@ int main(int argc, char* argv[])
     theApp = new SingleApplication(argc, argv);
     TestSupport::LookLikeTheClient(*theApp);
 
-    auto* login = new CWLogin;
-    login->show();
+    auto* client = new CClient;
+    QObject::connect(client, &CClient::Ended, theApp, &QCoreApplication::quit);
+    client->Start();
+    CWLogin* login = LoginWindow();
     say(QStringLiteral("started waiting=%1").arg(login->IsWaiting() ? 1 : 0));
 
     auto* poll = new QTimer(theApp);
     QObject::connect(poll, &QTimer::timeout, [poll] {
-        if (MainWindow() && MainWindow()->HoldsLoginStamp() && currentUser) {
+        if (MainWindow() && MainWindow()->HoldsLoginStamp()) {
             poll->stop();
-            say(QStringLiteral("logged-in %1").arg(currentUser->GetAccount()));
+            say(QStringLiteral("logged-in %1").arg(MainWindow()->Session()->Account()));
         }
     });
     poll->start(20);
@@ -68,6 +71,7 @@ int main(int argc, char* argv[])
 
     const int code = theApp->exec();
     say(QStringLiteral("quit"));
+    delete client;
     delete theApp;
     return code;
 }

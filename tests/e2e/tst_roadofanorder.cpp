@@ -15,6 +15,7 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
+#include "app/ui/client.h"
 #include "app/ui/screens.h"
 #include "app/ui/traymessage.h"
 #include "common/clientlook.h"
@@ -78,15 +79,6 @@ void typeThroughInputMethod(QWidget* widget, const QString& text)
     QApplication::sendEvent(widget, &event);
 }
 
-template <class Window> QList<Window*> openWindows()
-{
-    QList<Window*> found;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* window = qobject_cast<Window*>(widget))
-            found.append(window);
-    return found;
-}
-
 } // namespace
 
 // The road of a new order through every window, driven as a staff member drives them, against the
@@ -99,6 +91,8 @@ class TestRoadOfAnOrder : public QObject
     PlatformProcess::Session checker; // the test's own session, for asking the platform
     QTemporaryDir sockets;
     QTemporaryDir receipts;
+    // The client as the program runs it: its end ends the program's event loop.
+    std::unique_ptr<CClient> client;
     QPointer<CWMain> main;
     SoundLog* sounds = nullptr;
 
@@ -110,7 +104,7 @@ class TestRoadOfAnOrder : public QObject
     qint64 reviewedOrder = 0;
     float balanceAtStart = 0;
 
-    CAllList* pane() const { return main ? main->AllList() : nullptr; }
+    CAllList* pane() const { return main ? MainParts::Pane(main) : nullptr; }
 
     QList<qint64> ids(int status) const
     {
@@ -130,7 +124,7 @@ class TestRoadOfAnOrder : public QObject
         QVERIFY(group->IsExpanded());
     }
 
-    void scrollTo(COrderItem* row) { main->OrdersArea()->ensureWidgetVisible(row, 0, 0); }
+    void scrollTo(COrderItem* row) { MainParts::OrdersArea(main)->ensureWidgetVisible(row, 0, 0); }
 
     QJsonObject ask(const QString& endpoint, const QString& fields = QString())
     {
@@ -156,7 +150,7 @@ class TestRoadOfAnOrder : public QObject
     {
         scrollTo(row);
         QTest::mouseDClick(row, Qt::LeftButton, Qt::NoModifier, QPoint(60, 20));
-        COrderWidget* detail = pane()->DetailWindow(row->GetOrder()->GetId());
+        COrderWidget* detail = DetailWindowOf(row->GetOrder()->GetId());
         if (!detail)
             return nullptr;
         if (!QTest::qWaitForWindowActive(detail))
@@ -208,11 +202,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        // What a failed step left open goes before the session record and the platform.
-        if (main) {
-            QObject::disconnect(main, &CWidget::Close, qApp, nullptr);
-            delete main;
-        }
+        // What a failed step left open goes before the platform.
+        client.reset();
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (qobject_cast<CWidget*>(widget))
                 delete widget;
@@ -221,31 +212,31 @@ private slots:
 
     void step1_loginOpensTheMainWindow()
     {
-        QPointer<CWLogin> login = new CWLogin;
-        const QRect area = AvailableAreaAt(QCursor::pos());
-        login->move(area.left() + (area.width() - login->width()) / 2,
-                    area.top() + (area.height() - login->height()) / 2);
-        login->show();
+        client = std::make_unique<CClient>();
+        connect(client.get(), &CClient::Ended, qApp, &QCoreApplication::quit);
+        client->Start();
+        QPointer<CWLogin> login = LoginWindow();
+        QVERIFY(login);
         QVERIFY(QTest::qWaitForWindowActive(login));
         QCOMPARE(login->windowTitle(), QStringLiteral("用户登录-Velm"));
         // The form starts with the account remembered before.
-        QCOMPARE(login->AccountBox()->currentText(), QString::number(PlatformProcess::SecondDemoAccount));
+        QCOMPARE(LoginForm::Account(login)->currentText(), QString::number(PlatformProcess::SecondDemoAccount));
         QVERIFY(!login->IsWaiting());
 
-        QLineEdit* accountEdit = login->AccountBox()->lineEdit();
+        QLineEdit* accountEdit = LoginForm::Account(login)->lineEdit();
         click(accountEdit);
         QTRY_VERIFY(accountEdit->hasFocus());
         QTest::keyClick(accountEdit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(accountEdit, QString::number(PlatformProcess::DemoAccount));
-        click(login->PasswordBox());
-        QTRY_VERIFY(login->PasswordBox()->hasFocus());
-        QCOMPARE(login->PasswordBox()->text(), QString()); // a new account: nothing filled in
-        QTest::keyClicks(login->PasswordBox(), QString::fromLatin1(PlatformProcess::DemoPassword));
-        click(login->RememberBox());
-        click(login->AutoLoginBox());
-        QVERIFY(login->RememberBox()->isChecked());
-        QVERIFY(login->AutoLoginBox()->isChecked());
-        QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
+        click(LoginForm::Password(login));
+        QTRY_VERIFY(LoginForm::Password(login)->hasFocus());
+        QCOMPARE(LoginForm::Password(login)->text(), QString()); // a new account: nothing filled in
+        QTest::keyClicks(LoginForm::Password(login), QString::fromLatin1(PlatformProcess::DemoPassword));
+        click(LoginForm::Remember(login));
+        click(LoginForm::AutoLogin(login));
+        QVERIFY(LoginForm::Remember(login)->isChecked());
+        QVERIFY(LoginForm::AutoLogin(login)->isChecked());
+        QTest::keyClick(LoginForm::Password(login), Qt::Key_Return);
 
         QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), slack);
         main = MainWindow();
@@ -253,7 +244,7 @@ private slots:
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
         QTRY_VERIFY(!login);
         QVERIFY(main->HoldsLoginStamp());
-        QCOMPARE(main->NicknameLabel()->text(), QStringLiteral("小王"));
+        QCOMPARE(MainParts::Nickname(main)->text(), QStringLiteral("小王"));
 
         UserStore saved;
         QCOMPARE(saved.Users().size(), 2);
@@ -343,8 +334,8 @@ private slots:
     {
         QVERIFY(newOrder);
         COrderItem* row = pane()->FindOrderItem(newOrder);
-        QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
-        COrderWidget* detail = pane()->DetailWindow(row->GetOrder()->GetId());
+        QVERIFY(row && DetailWindowOf(row->GetOrder()->GetId()));
+        COrderWidget* detail = DetailWindowOf(row->GetOrder()->GetId());
         QCOMPARE(PartOf<QPushButton>(detail, "actionButton")->text(), QStringLiteral("结束服务"));
         const int servedSounds = sounds->count(QStringLiteral("audio/server.mp3"));
 
@@ -371,8 +362,8 @@ private slots:
     {
         QVERIFY(newOrder);
         COrderItem* row = pane()->FindOrderItem(newOrder);
-        QVERIFY(row && pane()->DetailWindow(row->GetOrder()->GetId()));
-        QPointer<COrderWidget> detail = pane()->DetailWindow(row->GetOrder()->GetId());
+        QVERIFY(row && DetailWindowOf(row->GetOrder()->GetId()));
+        QPointer<COrderWidget> detail = DetailWindowOf(row->GetOrder()->GetId());
         QFile::remove(receiptFile());
         // For this one receipt the session prints on a PDF file, as a printer would on paper.
         CSession* session = main->Session();
@@ -403,7 +394,7 @@ private slots:
 
         closeByButton(detail);
         QTRY_VERIFY(!detail);
-        QVERIFY(!pane()->DetailWindow(row->GetOrder()->GetId()));
+        QVERIFY(!DetailWindowOf(row->GetOrder()->GetId()));
 
         // Later polls bring the order again; it was announced once.
         QTRY_VERIFY_WITH_TIMEOUT(pollLines() >= pollsWhenItAppeared + 2, 2 * PollClock::Msecs(20) + slack);
@@ -422,9 +413,9 @@ private slots:
         const int served = sounds->count(QStringLiteral("audio/server.mp3"));
         QCOMPARE(platform->changeOrder(askedOrder, {{"confirm", true}}).value("confirm").toBool(), true);
 
-        QTRY_VERIFY_WITH_TIMEOUT(pane()->ServerTable() && ConfirmTableCell(pane()->ServerTable(), askedOrder),
+        QTRY_VERIFY_WITH_TIMEOUT(ServerTableWindow() && ConfirmTableCell(ServerTableWindow(), askedOrder),
                                  PollClock::Msecs(3) + slack);
-        CWServerTable* table = pane()->ServerTable();
+        CWServerTable* table = ServerTableWindow();
         QVERIFY(QTest::qWaitForWindowExposed(table));
         QCOMPARE(ConfirmTable(table)->rowCount(), 1); // nothing else asked
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
@@ -453,7 +444,7 @@ private slots:
                  qPrintable(QString::number(sinceConfirmed.elapsed())));
         QCOMPARE(ConfirmTable(table)->rowCount(), 0);
         closeByButton(table);
-        QVERIFY(pane()->ServerTable()); // kept for the next time
+        QVERIFY(ServerTableWindow()); // kept for the next time
     }
 
     void step7_replyToAReviewCompletesTheOrder()
@@ -511,8 +502,8 @@ private slots:
         // The shop was credited for the two orders served on the road, and for nothing else.
         QCOMPARE(FormatMoney(balance - balanceAtStart), FormatMoney(earned[newOrder] + earned[askedOrder]));
 
-        click(main->IncomeButton());
-        QPointer<CWIncome> income = main->IncomeWindow();
+        click(MainParts::Income(main));
+        QPointer<CWIncome> income = OpenWindows<CWIncome>().value(0);
         QVERIFY(income);
         QVERIFY(QTest::qWaitForWindowExposed(income));
         const auto incomeTable = [&income] {
@@ -532,8 +523,8 @@ private slots:
                      QStringLiteral("+") + FormatMoney(earned[id]));
         }
 
-        click(main->AvatarLabel());
-        QPointer<CWUserInfo> profile = main->UserInfoWindow();
+        click(MainParts::Avatar(main));
+        QPointer<CWUserInfo> profile = OpenWindows<CWUserInfo>().value(0);
         QVERIFY(profile);
         QVERIFY(QTest::qWaitForWindowExposed(profile));
         const QJsonObject info = ask(QStringLiteral("UserInfo")).value("info").toObject();
@@ -562,13 +553,13 @@ private slots:
         // The income window is done with; the profile window stays open into the next step.
         closeByButton(income);
         QTRY_VERIFY(!income);
-        QVERIFY(!main->IncomeWindow());
+        QVERIFY(!OpenWindows<CWIncome>().value(0));
     }
 
     void step9_closingEndsTheProgramAndANewStartLogsInByItself()
     {
         QVERIFY(main);
-        QPointer<CWUserInfo> profile = main->UserInfoWindow();
+        QPointer<CWUserInfo> profile = OpenWindows<CWUserInfo>().value(0);
         QVERIFY(profile && profile->isVisible());
         const QString stamp = AccountLockFile(PlatformProcess::DemoAccount);
         QVERIFY(AccountLock::IsHeldByLiveSession(stamp));

@@ -66,9 +66,7 @@ int main(int argc, char* argv[])
     window->setMinimumSize(600, 350);
     window->SetTitle(QStringLiteral("收入流水"));
     window->MoveTitle(5, 5);
-    const QRect area = AvailableAreaAt(QCursor::pos());
-    window->move(area.left() + (area.width() - window->width()) / 2,
-                 area.top() + (area.height() - window->height()) / 2);
+    window->CentreIn(AvailableAreaAt(QCursor::pos()));
     QObject::connect(window, &CWidget::Close, &app, &QApplication::quit);
     window->show();
     window->findChild<QTabWidget*>(QStringLiteral("tabwgMainContent"))->setCurrentIndex(tab);

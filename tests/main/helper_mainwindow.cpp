@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "app/ui/client.h"
 #include "app/ui/singleapplication.h"
 #include "app/ui/traymessage.h"
 #include "main/ui/cwmain.h"
@@ -33,9 +34,13 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     theApp = new SingleApplication(argc, argv);
     const QStringList args = theApp->arguments();
-    auto* login = new CWLogin;
-    login->AccountBox()->setEditText(args.value(1));
-    login->PasswordBox()->setText(args.value(2));
+    // The client as the program starts it: its end ends the event loop.
+    auto* client = new CClient(theApp);
+    QObject::connect(client, &CClient::Ended, theApp, &QCoreApplication::quit);
+    client->Start();
+    CWLogin* login = LoginWindow();
+    LoginForm::Account(login)->setEditText(args.value(1));
+    LoginForm::Password(login)->setText(args.value(2));
     login->Login();
 
     auto* poll = new QTimer(theApp);
@@ -43,7 +48,7 @@ int main(int argc, char* argv[])
         if (MainWindow() && MainWindow()->HoldsLoginStamp()) {
             poll->stop();
             MainWindow()->OpenUserInfo();
-            say(MainWindow()->UserInfoWindow() ? "logged-in" : "no profile window");
+            say(!OpenWindows<CWUserInfo>().isEmpty() ? "logged-in" : "no profile window");
         }
     });
     poll->start(20);
@@ -69,7 +74,7 @@ int main(int argc, char* argv[])
         if (command == "close") {
             MainWindow()->close();
         } else if (command == "menu") {
-            for (QAction* action : MainWindow()->TrayMenu()->actions())
+            for (QAction* action : MainParts::TrayMenu(MainWindow())->actions())
                 if (action->text() == QStringLiteral("退出程序"))
                     action->trigger();
         }

@@ -6,6 +6,7 @@
 
 #include "app/constants.h"
 #include "app/settings.h"
+#include "common/mainwindow.h"
 #include "common/testmain.h"
 #include "main/ui/cwsettings.h"
 
@@ -26,9 +27,9 @@ private slots:
         QVERIFY(!settings.TrayNotice());
         QVERIFY(!settings.AutoPrint());
         CWSettings window(&settings);
-        QCOMPARE(window.ReminderBox()->currentText(), QStringLiteral("关闭"));
-        QVERIFY(!window.TrayNoticeBox()->isChecked());
-        QVERIFY(!window.AutoPrintBox()->isChecked());
+        QCOMPARE(SettingsParts::Reminder(&window)->currentText(), QStringLiteral("关闭"));
+        QVERIFY(!SettingsParts::TrayNotice(&window)->isChecked());
+        QVERIFY(!SettingsParts::AutoPrint(&window)->isChecked());
         QCOMPARE(window.TitleLabel()->text(), QStringLiteral("设置"));
     }
 
@@ -40,10 +41,10 @@ private slots:
             auto* window = new CWSettings(&settings);
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window));
-            QComboBox* reminder = window->ReminderBox();
+            QComboBox* reminder = SettingsParts::Reminder(window);
             reminder->setCurrentIndex(reminder->findText(QStringLiteral("每 60 秒")));
-            QTest::mouseClick(window->TrayNoticeBox(), Qt::LeftButton);
-            QTest::mouseClick(window->AutoPrintBox(), Qt::LeftButton);
+            QTest::mouseClick(SettingsParts::TrayNotice(window), Qt::LeftButton);
+            QTest::mouseClick(SettingsParts::AutoPrint(window), Qt::LeftButton);
             QCOMPARE(changed.count(), 3);
             QVERIFY(QFile::exists(CSettings::FilePath(account))); // written without closing anything
 
@@ -55,7 +56,7 @@ private slots:
 
             // A change made elsewhere shows in the open window.
             settings.SetAutoPrint(false);
-            QVERIFY(!window->AutoPrintBox()->isChecked());
+            QVERIFY(!SettingsParts::AutoPrint(window)->isChecked());
             QCOMPARE(changed.count(), 4);
             settings.SetAutoPrint(false); // no change, no signal
             QCOMPARE(changed.count(), 4);

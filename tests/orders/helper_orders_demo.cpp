@@ -13,8 +13,10 @@
 #include <QtTest>
 
 #include "common/clientlook.h"
+#include "common/mainwindow.h"
 #include "common/platformprocess.h"
 #include "common/windowparts.h"
+#include "main/ui/windowkeeper.h"
 #include "confirm/ui/cwservertable.h"
 #include "orders/ui/callist.h"
 #include "orders/corder.h"
@@ -61,6 +63,8 @@ int main(int argc, char* argv[])
     auto* area = new QScrollArea(frame.BottomBand());
     area->setFrameShape(QFrame::NoFrame);
     auto* pane = new CAllList(session.get(), area->viewport());
+    CWindowKeeper windows(session.get(), &frame);
+    QObject::connect(pane, &CAllList::ServerTableWanted, &windows, &CWindowKeeper::OpenServerTable);
     session->Start();
     area->setWidget(pane);
     frame.move(20, 20);
@@ -91,10 +95,10 @@ int main(int argc, char* argv[])
         qFatal("the paid orders did not arrive");
     for (qint64 id : asking)
         platform.changeOrder(id, QJsonObject{{"confirm", true}});
-    if (!WaitFor([&] { return pane->ServerTable() && ConfirmTableCell(pane->ServerTable(), asking.last()); },
+    if (!WaitFor([&] { return ServerTableWindow() && ConfirmTableCell(ServerTableWindow(), asking.last()); },
                  10000))
         qFatal("no confirmation table");
-    CWServerTable* table = pane->ServerTable();
+    CWServerTable* table = ServerTableWindow();
 
     table->SlotOrderOk(ConfirmTableCell(table, asking[0]));
     WaitFor([&] { return table->GetConfirmState(asking[0]) == CWServerTable::Confirmed; }, 5000);

@@ -5,6 +5,8 @@
 #include <QStringList>
 
 #include "app/sound.h"
+#include "common/mainwindow.h"
+#include "main/ui/windowkeeper.h"
 #include "orders/orderpolls.h"
 #include "orders/ui/callist.h"
 #include "orders/corder.h"
@@ -15,12 +17,14 @@
 #include <memory>
 
 // The order pane as the main window holds it: inside a scroll area, shown, following the book of a
-// session of `user` whose polls have started.
+// session of `user` whose polls have started, with the windows it asks for opened by a keeper.
 struct OrderPane
 {
     std::unique_ptr<CSession> session;
     QScrollArea area;
     QPointer<CAllList> list;
+    // Before the session goes, the windows that work for it go.
+    std::unique_ptr<CWindowKeeper> windows;
 
     explicit OrderPane(const CUser& user) : OrderPane(user, true) {}
     // A pane whose book the test fills itself: nothing is asked of the platform.
@@ -31,12 +35,18 @@ struct OrderPane
         area.resize(CAllList::paneWidth + 20, 600);
         list = new CAllList(session.get(), area.viewport());
         area.setWidget(list);
+        windows = std::make_unique<CWindowKeeper>(session.get(), &area);
+        QObject::connect(list, &CAllList::OrderDetailWanted, windows.get(), &CWindowKeeper::OpenOrderDetail);
+        QObject::connect(list, &CAllList::ServerTableWanted, windows.get(), &CWindowKeeper::OpenServerTable);
+        QObject::connect(windows.get(), &CWindowKeeper::OrderDetailAsked, list, &CAllList::SlotOpenOrderDetail);
         area.show();
         if (start)
             session->Start();
     }
 
     COrderPolls* polls() const { return session->Polls(); }
+    CWServerTable* serverTable() const { return ServerTableWindow(); }
+    COrderWidget* detailWindow(qint64 id) const { return DetailWindowOf(id); }
 
     COrderList* group(int status) const { return list->FindList(status); }
 

@@ -54,7 +54,7 @@ class TestCAllList : public QObject
             return 0;
         platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
         if (!QTest::qWaitFor(
-                [&] { return pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id); },
+                [&] { return pane.serverTable() && ConfirmTableCell(pane.serverTable(), id); },
                 5000))
             return 0;
         return id;
@@ -101,7 +101,7 @@ private slots:
             QCOMPARE(pane.ids(status), expected.value(status));
             const QString count =
                 expected.value(status).isEmpty() ? QString() : QString::number(expected.value(status).size());
-            QTRY_COMPARE(pane.group(status)->GroupCount()->text(), count);
+            QTRY_COMPARE(pane.group(status)->findChild<QLabel*>(QStringLiteral("plblGroupCount"))->text(), count);
         }
         // Unpaid orders are known but have no row.
         QVERIFY(!expected.value(0).isEmpty());
@@ -177,7 +177,7 @@ private slots:
 
         COrderItem* row = pane.list->FindOrderItem(id);
         row->OpenOrderDetail();
-        QPointer<COrderWidget> detail = pane.list->DetailWindow(id);
+        QPointer<COrderWidget> detail = pane.detailWindow(id);
         QVERIFY(detail);
         QCOMPARE(PartOf<QLabel>(detail, "shopLabel")->text(), QStringLiteral("店铺：老街牛肉面馆"));
         delete detail.data();
@@ -201,7 +201,7 @@ private slots:
         QVERIFY(row->IsFlashing());
         QVERIFY(row->ShowsNewOrderIcon());
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
-        QVERIFY(!pane.list->ServerTable());
+        QVERIFY(!pane.serverTable());
     }
 
     // The new-order poll lists a paid order before the pay/finish poll reports its payment: the
@@ -223,13 +223,13 @@ private slots:
         QVERIFY(platform->clearFaults());
         QVERIFY(TestSupport::WaitUntil(
             [&polled] { return polled.count(QVariantList{QStringLiteral("PayFinishOrder")}) >= 3; }));
-        QVERIFY(!pane.list->ServerTable());
+        QVERIFY(!pane.serverTable());
         QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 0);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
         QVERIFY(pane.list->FindOrderItem(id)->IsFlashing());
 
         platform->changeOrder(id, QJsonObject{{QStringLiteral("confirm"), true}});
-        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), id),
+        QTRY_VERIFY_WITH_TIMEOUT(pane.serverTable() && ConfirmTableCell(pane.serverTable(), id),
                                  5000);
         QTRY_COMPARE_WITH_TIMEOUT(sounds.count(QStringLiteral("audio/notify.wav")), 1, 5000);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 1);
@@ -266,8 +266,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(pane.ids(2).value(0), served, 5000);
         QVERIFY(TestSupport::WaitUntil(
             [&polled] { return polled.count(QVariantList{QStringLiteral("PayFinishOrder")}) >= 8; }));
-        QVERIFY(pane.list->ServerTable());
-        QCOMPARE(ConfirmTable(pane.list->ServerTable())->rowCount(), 1);
+        QVERIFY(pane.serverTable());
+        QCOMPARE(ConfirmTable(pane.serverTable())->rowCount(), 1);
         QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 1);
         QCOMPARE(sounds.count(QStringLiteral("audio/neworder.mp3")), 0);
     }
@@ -287,7 +287,7 @@ private slots:
         QVERIFY(!row->ShowsNewOrderIcon());
         // The served order comes back unchanged on later polls: nothing to confirm.
         QTest::qWait(PollClock::Msecs(3) * 4);
-        QVERIFY(!pane.list->ServerTable());
+        QVERIFY(!pane.serverTable());
 
         // Paid again (the platform took the service back): the same row returns to the top of
         // "已支付" and blinks, as an order staff must act on.
@@ -307,7 +307,7 @@ private slots:
         SoundLog sounds;
         const qint64 id = awaitingConfirmation(pane);
         QVERIFY(id);
-        CWServerTable* table = pane.list->ServerTable();
+        CWServerTable* table = pane.serverTable();
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));
         QCOMPARE(ConfirmTable(table)->item(0, 0)->text(), QString::number(id));
         QCOMPARE(ConfirmTable(table)->selectionModel()->selectedRows().value(0).row(), 0);
@@ -374,7 +374,7 @@ private slots:
         QVERIFY(loaded(pane));
         const qint64 id = awaitingConfirmation(pane);
         QVERIFY(id);
-        CWServerTable* table = pane.list->ServerTable();
+        CWServerTable* table = pane.serverTable();
         // The platform's update stamp stays, so the client's polls do not learn of the change.
         const QString stamp = platform->order(id).value("ertime").toString();
         if (change == QLatin1String("completed"))
@@ -422,7 +422,7 @@ private slots:
         const qint64 withdrawn = awaitingConfirmation(pane);
         const qint64 asked = awaitingConfirmation(pane);
         QVERIFY(withdrawn && asked);
-        CWServerTable* table = pane.list->ServerTable();
+        CWServerTable* table = pane.serverTable();
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 2"));
         platform->changeOrder(withdrawn, QJsonObject{{"confirm", false},
                                                      {"ertime", platform->order(withdrawn).value("ertime")}});

@@ -211,12 +211,12 @@ private slots:
         QTRY_VERIFY(sent("PayFinishOrder").size() >= polls + 2);
         QCOMPARE(sent("StaffOrder2").size(), 2);
         QCOMPARE(played.played, QStringList{"audio/neworder.mp3"});
-        QVERIFY(!pane.list->ServerTable());
+        QVERIFY(!pane.serverTable());
         // Its buyer asks: the order reported paid with a newer stamp.
         QJsonObject asked = reported;
         asked.insert("ertime", stamp(now.addSecs(1)));
         payFinish = {reported, asked};
-        QTRY_VERIFY(pane.list->ServerTable() && ConfirmTableCell(pane.list->ServerTable(), 900));
+        QTRY_VERIFY(pane.serverTable() && ConfirmTableCell(pane.serverTable(), 900));
         QTRY_COMPARE_WITH_TIMEOUT(played.played, (QStringList{"audio/neworder.mp3", "audio/notify.wav"}), 6000);
     }
 
@@ -261,7 +261,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sounds.played,
                                   (QStringList{"audio/neworder.mp3", "audio/notify.wav"}), 6000);
         QCOMPARE(pane.ids(1).first(), qint64(41));
-        QVERIFY(ConfirmTableCell(pane.list->ServerTable(), 42));
+        QVERIFY(ConfirmTableCell(pane.serverTable(), 42));
     }
 
     // The sounds load half a second after the first full list. A media back end that holds the
@@ -298,11 +298,11 @@ private slots:
             payFinish.append(QJsonObject{{"id", i}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}});
         }
         OrderPane pane(user);
-        QTRY_VERIFY_WITH_TIMEOUT(pane.list->ServerTable(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.serverTable(), 30000);
         const int asked = sent("PayFinishOrder").size();
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() > asked, 30000);
-        QCOMPARE(ConfirmTable(pane.list->ServerTable())->rowCount(), 20000);
-        QCOMPARE(pane.list->ServerTable()->TitleLabel()->text(), QStringLiteral("待确认订单 20000"));
+        QCOMPARE(ConfirmTable(pane.serverTable())->rowCount(), 20000);
+        QCOMPARE(pane.serverTable()->TitleLabel()->text(), QStringLiteral("待确认订单 20000"));
     }
 
     // Two changes stamped in the same second with a poll between them: both are seen, each once.
@@ -317,11 +317,11 @@ private slots:
         payFinish = {QJsonObject{{"id", 10}, {"status", 2}, {"ertime", stamp(t)}}};
         QTRY_VERIFY(pane.list->Book()->Find(10) && pane.list->Book()->Find(10)->GetStatus() == 2);
         payFinish.append(QJsonObject{{"id", 11}, {"status", 1}, {"ertime", stamp(t)}});
-        QTRY_VERIFY(pane.list->ServerTable());
+        QTRY_VERIFY(pane.serverTable());
         const int polled = sent("PayFinishOrder").size();
         QTRY_VERIFY(sent("PayFinishOrder").size() > polled + 3);
         QCOMPARE(fields(sent("PayFinishOrder").last().body).value(3).second, stamp(t.addSecs(-1)));
-        QCOMPARE(ConfirmTable(pane.list->ServerTable())->rowCount(), 1);
+        QCOMPARE(ConfirmTable(pane.serverTable())->rowCount(), 1);
         QCOMPARE(sounds.count(QStringLiteral("audio/notify.wav")), 1);
         QCOMPARE(pane.ids(2), (QList<qint64>{10}));
     }
@@ -433,7 +433,7 @@ private slots:
                 titles.append(w->windowTitle());
         titles.sort();
         QCOMPARE(titles, (QStringList{"5 订单详情", "6 订单详情"})); // one window per order
-        QVERIFY(pane.list->DetailWindow(5));
+        QVERIFY(pane.detailWindow(5));
     }
 
     void anHourOfTheSameReport_asksForConfirmationOnce()
@@ -450,7 +450,7 @@ private slots:
         connect(pane.polls(), &COrderPolls::PollSucceeded, this,
                 [&polls](const QString& endpoint) { polls += endpoint == QLatin1String("PayFinishOrder"); });
         QVERIFY(TestSupport::WaitUntil([&polls] { return polls >= 1200; }, 120000));
-        CWServerTable* table = pane.list->ServerTable();
+        CWServerTable* table = pane.serverTable();
         QVERIFY(table);
         QCOMPARE(ConfirmTable(table)->rowCount(), 1);
         QCOMPARE(table->windowTitle(), QStringLiteral("待确认订单 1"));

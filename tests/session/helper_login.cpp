@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/ui/client.h"
 #include "app/ui/singleapplication.h"
 #include "app/ui/traymessage.h"
 #include "main/ui/cwmain.h"
@@ -21,11 +22,14 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     theApp = new SingleApplication(argc, argv);
     const QStringList args = theApp->arguments();
-    auto* login = new CWLogin;
+    auto* client = new CClient(theApp);
+    QObject::connect(client, &CClient::Ended, theApp, &QCoreApplication::quit);
+    client->Start();
+    CWLogin* login = LoginWindow();
 
     if (args.value(1) == QLatin1String("login")) {
-        login->AccountBox()->setEditText(args.value(2));
-        login->PasswordBox()->setText(args.value(3));
+        LoginForm::Account(login)->setEditText(args.value(2));
+        LoginForm::Password(login)->setText(args.value(3));
         login->Login();
         auto* poll = new QTimer(theApp);
         const QPointer<CWLogin> form = login;
@@ -55,6 +59,6 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
     if (args.value(1) == QLatin1String("stay"))
         return theApp->exec();
-    delete login;
+    delete client;
     return 0;
 }

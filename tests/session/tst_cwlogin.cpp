@@ -12,6 +12,7 @@
 
 #include "app/constants.h"
 #include "common/fakenetwork.h"
+#include "common/mainwindow.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
 #include "session/ui/comboboxitem.h"
@@ -70,14 +71,14 @@ private slots:
     void emptyStart_showsHints()
     {
         CWLogin login;
-        QCOMPARE(login.AccountBox()->currentText(), CWLogin::accountHint);
-        QCOMPARE(login.PasswordBox()->text(), CWLogin::passwordHint);
-        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Normal);
-        QVERIFY(!login.Users());
-        QCOMPARE(login.AccountBox()->objectName(), QStringLiteral("leditUser"));
+        QCOMPARE(LoginForm::Account(&login)->currentText(), CWLogin::accountHint);
+        QCOMPARE(LoginForm::Password(&login)->text(), CWLogin::passwordHint);
+        QCOMPARE(LoginForm::Password(&login)->echoMode(), QLineEdit::Normal);
+        QCOMPARE(LoginForm::Account(&login)->count(), 0);
+        QCOMPARE(LoginForm::Account(&login)->objectName(), QStringLiteral("leditUser"));
         QCOMPARE(login.windowTitle(), QStringLiteral("用户登录-Velm"));
         QCOMPARE(login.size(), QSize(430, 330));
-        QCOMPARE(login.LoginButton()->geometry(), QRect(325, 35, 60, 60));
+        QCOMPARE(LoginForm::Button(&login)->geometry(), QRect(325, 35, 60, 60));
     }
 
     void links_openTheWebSiteInTheBrowser()
@@ -105,39 +106,37 @@ private slots:
         CWLogin login;
         login.show();
         QVERIFY(QTest::qWaitForWindowExposed(&login));
-        QVERIFY(login.Users());
-        QCOMPARE(login.Users()->size(), 2);
-        QCOMPARE(login.AccountBox()->count(), 2);
+        QCOMPARE(LoginForm::Account(&login)->count(), 2);
 
         // The most recent account fills the form at start: a remembered password shows as dots.
-        QCOMPARE(login.AccountBox()->currentText(), QStringLiteral("13800000001"));
-        QCOMPARE(login.PasswordBox()->text(), QStringLiteral("velm123"));
-        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Password);
-        QVERIFY(login.RememberBox()->isChecked());
-        QVERIFY(!login.AutoLoginBox()->isChecked());
+        QCOMPARE(LoginForm::Account(&login)->currentText(), QStringLiteral("13800000001"));
+        QCOMPARE(LoginForm::Password(&login)->text(), QStringLiteral("velm123"));
+        QCOMPARE(LoginForm::Password(&login)->echoMode(), QLineEdit::Password);
+        QVERIFY(LoginForm::Remember(&login)->isChecked());
+        QVERIFY(!LoginForm::AutoLogin(&login)->isChecked());
         // No credential store answers here: the password stays in the file, and the window says so.
-        QTRY_VERIFY(login.RememberBox()->toolTip().contains(QLatin1String("users.xml")));
+        QTRY_VERIFY(LoginForm::Remember(&login)->toolTip().contains(QLatin1String("users.xml")));
         QCOMPARE(UserStore().Users().first()->GetPassword(), QStringLiteral("velm123"));
 
         // Typing the other number in full fills its (empty) password and options, without the popup.
-        QLineEdit* edit = login.AccountBox()->lineEdit();
+        QLineEdit* edit = LoginForm::Account(&login)->lineEdit();
         edit->selectAll();
         QTest::keyClicks(edit, QStringLiteral("13800000002"));
-        QCOMPARE(login.PasswordBox()->text(), QString());
-        QTRY_COMPARE(login.RememberBox()->checkState(), Qt::Unchecked); // once the store has failed
-        QVERIFY(!login.AccountBox()->view()->isVisible());
+        QCOMPARE(LoginForm::Password(&login)->text(), QString());
+        QTRY_COMPARE(LoginForm::Remember(&login)->checkState(), Qt::Unchecked); // once the store has failed
+        QVERIFY(!LoginForm::Account(&login)->view()->isVisible());
 
         // Choosing an account without password from the list puts the cursor into the password box.
         login.GetPasswordToInput(QStringLiteral("13800000002"));
-        QTRY_VERIFY(login.PasswordBox()->hasFocus());
+        QTRY_VERIFY(LoginForm::Password(&login)->hasFocus());
 
         // A number nobody remembered clears the password and both options.
         edit->selectAll();
         QTest::keyClicks(edit, QStringLiteral("13800000001"));
-        QCOMPARE(login.PasswordBox()->text(), QStringLiteral("velm123"));
+        QCOMPARE(LoginForm::Password(&login)->text(), QStringLiteral("velm123"));
         QTest::keyClick(edit, Qt::Key_9);
-        QCOMPARE(login.PasswordBox()->text(), QString());
-        QVERIFY(!login.RememberBox()->isChecked());
+        QCOMPARE(LoginForm::Password(&login)->text(), QString());
+        QVERIFY(!LoginForm::Remember(&login)->isChecked());
         QVERIFY(loginRequests().isEmpty());
     }
 
@@ -169,12 +168,12 @@ private slots:
         remember({account(13800000001, QStringLiteral("a")), withFace});
 
         CWLogin login;
-        CWebLabel* avatar = login.AvatarLabel();
+        CWebLabel* avatar = LoginForm::Avatar(&login);
         // The first remembered account has no picture of its own: the animation stands in for it.
         checkAvatar(avatar, true);
         QVERIFY(!QTest::currentTestFailed());
 
-        QLineEdit* edit = login.AccountBox()->lineEdit();
+        QLineEdit* edit = LoginForm::Account(&login)->lineEdit();
         const QList<QPair<QString, bool>> typed{{"139", true},         {"13800000002", false},
                                                 {"1380000000", true},  {"13800000002", false},
                                                 {"13800000001", true}, {"138000000019", true}};
@@ -199,26 +198,26 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&login));
 
         // Account hint still showing: the account box gets the focus, nothing goes out.
-        login.PasswordBox()->setFocus();
-        QTest::keyClicks(login.PasswordBox(), QStringLiteral("secret"));
-        pressEnter(login.PasswordBox());
-        QTRY_VERIFY(login.AccountBox()->hasFocus());
+        LoginForm::Password(&login)->setFocus();
+        QTest::keyClicks(LoginForm::Password(&login), QStringLiteral("secret"));
+        pressEnter(LoginForm::Password(&login));
+        QTRY_VERIFY(LoginForm::Account(&login)->hasFocus());
         QVERIFY(loginRequests().isEmpty());
 
         // A password that is a piece of the hint counts as empty and cannot be submitted.
-        QTest::keyClicks(login.AccountBox()->lineEdit(), QStringLiteral("13800000001"));
-        login.PasswordBox()->setFocus();
-        login.PasswordBox()->setText(QStringLiteral("密"));
-        pressEnter(login.PasswordBox());
-        QVERIFY(login.PasswordBox()->hasFocus());
-        QTest::mouseClick(login.LoginButton(), Qt::LeftButton);
+        QTest::keyClicks(LoginForm::Account(&login)->lineEdit(), QStringLiteral("13800000001"));
+        LoginForm::Password(&login)->setFocus();
+        LoginForm::Password(&login)->setText(QStringLiteral("密"));
+        pressEnter(LoginForm::Password(&login));
+        QVERIFY(LoginForm::Password(&login)->hasFocus());
+        QTest::mouseClick(LoginForm::Button(&login), Qt::LeftButton);
         QVERIFY(loginRequests().isEmpty());
         QVERIFY(!login.IsWaiting());
 
         // A real password goes out once, as account and MD5, even though Enter travels on to the
         // window, which watches key presses too.
-        login.PasswordBox()->setText(QStringLiteral("p&ss"));
-        pressEnter(login.PasswordBox());
+        LoginForm::Password(&login)->setText(QStringLiteral("p&ss"));
+        pressEnter(LoginForm::Password(&login));
         QTRY_COMPARE(loginRequests().size(), 1);
         QCOMPARE(loginRequests().first().body,
                  QByteArray("account=13800000001&pass=") + CUser::Md5Of(QStringLiteral("p&ss")).toLatin1());
@@ -232,23 +231,23 @@ private slots:
         login.show();
         login.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&login));
-        login.AccountBox()->setFocus();
-        QTRY_COMPARE(login.AccountBox()->currentText(), QString());
-        login.PasswordBox()->setFocus();
-        QTRY_COMPARE(login.AccountBox()->currentText(), CWLogin::accountHint);
-        QCOMPARE(login.PasswordBox()->text(), QString());
-        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Password);
-        login.LoginButton()->setFocus();
-        QTRY_COMPARE(login.PasswordBox()->text(), CWLogin::passwordHint);
-        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Normal);
+        LoginForm::Account(&login)->setFocus();
+        QTRY_COMPARE(LoginForm::Account(&login)->currentText(), QString());
+        LoginForm::Password(&login)->setFocus();
+        QTRY_COMPARE(LoginForm::Account(&login)->currentText(), CWLogin::accountHint);
+        QCOMPARE(LoginForm::Password(&login)->text(), QString());
+        QCOMPARE(LoginForm::Password(&login)->echoMode(), QLineEdit::Password);
+        LoginForm::Button(&login)->setFocus();
+        QTRY_COMPARE(LoginForm::Password(&login)->text(), CWLogin::passwordHint);
+        QCOMPARE(LoginForm::Password(&login)->echoMode(), QLineEdit::Normal);
         // A typed password keeps its dots when the focus leaves.
-        login.PasswordBox()->setFocus();
-        QTRY_COMPARE(login.PasswordBox()->text(), QString());
-        login.PasswordBox()->setText(QStringLiteral("x"));
-        login.LoginButton()->setFocus();
-        QTRY_VERIFY(!login.PasswordBox()->hasFocus());
-        QCOMPARE(login.PasswordBox()->text(), QStringLiteral("x"));
-        QCOMPARE(login.PasswordBox()->echoMode(), QLineEdit::Password);
+        LoginForm::Password(&login)->setFocus();
+        QTRY_COMPARE(LoginForm::Password(&login)->text(), QString());
+        LoginForm::Password(&login)->setText(QStringLiteral("x"));
+        LoginForm::Button(&login)->setFocus();
+        QTRY_VERIFY(!LoginForm::Password(&login)->hasFocus());
+        QCOMPARE(LoginForm::Password(&login)->text(), QStringLiteral("x"));
+        QCOMPARE(LoginForm::Password(&login)->echoMode(), QLineEdit::Password);
     }
 
     void deletingRows_rewritesTheFileAndSparesLiveLocks()
@@ -268,19 +267,19 @@ private slots:
         leftover.close();
 
         CWLogin login;
-        auto* list = qobject_cast<QListWidget*>(login.AccountBox()->view());
+        auto* list = qobject_cast<QListWidget*>(LoginForm::Account(&login)->view());
         QVERIFY(list);
         auto* row = qobject_cast<ComboBoxItem*>(list->itemWidget(list->item(1)));
         QVERIFY(row);
         QCOMPARE(row->AccountText(), QStringLiteral("13800000002"));
         QTest::mouseClick(row->DeleteButton(), Qt::LeftButton);
-        QCOMPARE(login.Users()->size(), 1);
+        QCOMPARE(UserStore().Users().size(), 1);
         QCOMPARE(list->count(), 1);
         QVERIFY(!QFile::exists(staleLock));
 
         row = qobject_cast<ComboBoxItem*>(list->itemWidget(list->item(0)));
         QTest::mouseClick(row->DeleteButton(), Qt::LeftButton);
-        QCOMPARE(login.Users()->size(), 0);
+        QCOMPARE(UserStore().Users().size(), 0);
         // A session of this account is alive: its lock must survive the delete.
         QVERIFY(QFile::exists(liveLock));
         QVERIFY(held.isLocked());
@@ -296,7 +295,7 @@ private slots:
     {
         remember({account(13800000001, QStringLiteral("velm123"), true)});
         CWLogin login;
-        QVERIFY(login.AutoLoginBox()->isChecked());
+        QVERIFY(LoginForm::AutoLogin(&login)->isChecked());
         QVERIFY(login.IsWaiting());
         QTRY_COMPARE(loginRequests().size(), 1);
         // Refused: the form comes back.

@@ -6,6 +6,7 @@
 
 #include "app/atomicfile.h"
 #include "app/constants.h"
+#include "app/ui/client.h"
 #include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
@@ -75,11 +76,13 @@ class TestKeychain : public QObject
         user.SetRememberPassword(!passwordInFile.isEmpty());
         QVERIFY(UserStore(QVector<CUser*>{&user}).Save());
     }
-    static QPointer<CWLogin> openLogin()
+    // The login window of a client as the program starts it (its end is not obeyed here).
+    std::unique_ptr<CClient> client;
+    QPointer<CWLogin> openLogin()
     {
-        QPointer<CWLogin> login = new CWLogin;
-        QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
-        return login;
+        client = std::make_unique<CClient>();
+        client->Start();
+        return LoginWindow();
     }
     static int loginRequests()
     {
@@ -91,17 +94,17 @@ class TestKeychain : public QObject
     // The form while the store is asked: nothing to type into or tick yet, and it says why.
     static bool showsFetching(const CWLogin* login)
     {
-        return login && !login->PasswordBox()->isEnabled() &&
-               !login->PasswordBox()->placeholderText().isEmpty() &&
-               login->RememberBox()->checkState() == Qt::PartiallyChecked &&
-               !login->RememberBox()->isEnabled();
+        return login && !LoginForm::Password(login)->isEnabled() &&
+               !LoginForm::Password(login)->placeholderText().isEmpty() &&
+               LoginForm::Remember(login)->checkState() == Qt::PartiallyChecked &&
+               !LoginForm::Remember(login)->isEnabled();
     }
     static bool showsAnswer(const CWLogin* login)
     {
-        return login && login->PasswordBox()->isEnabled() &&
-               login->PasswordBox()->placeholderText().isEmpty() &&
-               login->RememberBox()->checkState() != Qt::PartiallyChecked &&
-               login->RememberBox()->isEnabled();
+        return login && LoginForm::Password(login)->isEnabled() &&
+               LoginForm::Password(login)->placeholderText().isEmpty() &&
+               LoginForm::Remember(login)->checkState() != Qt::PartiallyChecked &&
+               LoginForm::Remember(login)->isEnabled();
     }
 
 private slots:
@@ -120,10 +123,7 @@ private slots:
     }
     void cleanup()
     {
-        if (MainWindow()) {
-            QObject::disconnect(MainWindow(), &CWidget::Close, nullptr, nullptr);
-            delete MainWindow();
-        }
+        client.reset();
         FakeNetworkManager::Recorded().clear();
     }
 
@@ -147,8 +147,8 @@ private slots:
         QCOMPARE(toForgetFile(), QByteArray("(none)"));
         // Nothing came back to life: no password, "记住密码" unticked, no auto-login.
         QVERIFY(login);
-        QCOMPARE(login->PasswordBox()->text(), QString());
-        QCOMPARE(login->RememberBox()->checkState(), Qt::Unchecked);
+        QCOMPARE(LoginForm::Password(login)->text(), QString());
+        QCOMPARE(LoginForm::Remember(login)->checkState(), Qt::Unchecked);
         QCOMPARE(loginRequests(), 0);
         delete login;
     }
@@ -162,8 +162,8 @@ private slots:
         QPointer<CWLogin> login = openLogin();
         QTRY_COMPARE(inFile(), QStringLiteral("no password")); // the file's element is empty now
         QCOMPARE(stored(), QStringLiteral("velm123"));
-        QCOMPARE(login->PasswordBox()->text(), QStringLiteral("velm123"));
-        QCOMPARE(login->RememberBox()->toolTip(), QStringLiteral("密码保存在系统的凭据存储中。"));
+        QCOMPARE(LoginForm::Password(login)->text(), QStringLiteral("velm123"));
+        QCOMPARE(LoginForm::Remember(login)->toolTip(), QStringLiteral("密码保存在系统的凭据存储中。"));
         delete login;
 
         // While the store is asked the form says so; auto-login takes the password once it has come.
@@ -180,9 +180,9 @@ private slots:
         // A login with "记住密码" unticked, after it showed ticked, takes the password out of the store.
         remember(false, QString());
         login = openLogin();
-        QTRY_COMPARE(login->PasswordBox()->text(), QStringLiteral("velm123"));
-        QCOMPARE(login->RememberBox()->checkState(), Qt::Checked);
-        login->RememberBox()->setChecked(false);
+        QTRY_COMPARE(LoginForm::Password(login)->text(), QStringLiteral("velm123"));
+        QCOMPARE(LoginForm::Remember(login)->checkState(), Qt::Checked);
+        LoginForm::Remember(login)->setChecked(false);
         login->Login();
         QTRY_VERIFY(MainWindow());
         QTRY_COMPARE(stored(), QString());
@@ -199,7 +199,7 @@ private slots:
         remember(false, QStringLiteral("velm123"));
         QPointer<CWLogin> login = openLogin();
         QTRY_COMPARE(PasswordVault::Instance()->Where(), PasswordVault::Place::Keychain);
-        QCOMPARE(login->RememberBox()->checkState(), Qt::Checked);
+        QCOMPARE(LoginForm::Remember(login)->checkState(), Qt::Checked);
         login->Login();
         QTRY_VERIFY(MainWindow());
         QCOMPARE(inFile(), QStringLiteral("its password"));
@@ -211,9 +211,9 @@ private slots:
 
         // The next window finds it in the file, and its tooltip says why it is there.
         login = openLogin();
-        QCOMPARE(login->PasswordBox()->text(), QStringLiteral("velm123"));
-        QVERIFY2(login->RememberBox()->toolTip().contains(QStringLiteral("没有应答")),
-                 qPrintable(login->RememberBox()->toolTip()));
+        QCOMPARE(LoginForm::Password(login)->text(), QStringLiteral("velm123"));
+        QVERIFY2(LoginForm::Remember(login)->toolTip().contains(QStringLiteral("没有应答")),
+                 qPrintable(LoginForm::Remember(login)->toolTip()));
         delete login;
     }
 
@@ -243,15 +243,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(showsAnswer(login), PasswordVault::AnswerDeadline() + 5000);
         QVERIFY2(clock.elapsed() >= PasswordVault::AnswerDeadline() - 100,
                  qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(login->RememberBox()->checkState(), Qt::Unchecked);
-        QVERIFY(login->RememberBox()->toolTip().contains(QStringLiteral("没有应答")));
+        QCOMPARE(LoginForm::Remember(login)->checkState(), Qt::Unchecked);
+        QVERIFY(LoginForm::Remember(login)->toolTip().contains(QStringLiteral("没有应答")));
         QCOMPARE(Tray::MessageCount(), messages + 1);
         QVERIFY(Tray::LastMessage().text.contains(QStringLiteral("请输入密码")));
         QCOMPARE(loginRequests(), 0);
 
         // Typed by hand and logged in without "记住密码": the store's password was never shown, so it
         // is not forgotten, and the account keeps its auto-login for when the store answers again.
-        login->PasswordBox()->setText(QStringLiteral("velm123"));
+        LoginForm::Password(login)->setText(QStringLiteral("velm123"));
         login->Login();
         QTRY_VERIFY(MainWindow());
         QVERIFY(!PasswordVault::Instance()->ToForget().contains(account));

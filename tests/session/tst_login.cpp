@@ -9,6 +9,7 @@
 
 #include "app/accountlock.h"
 #include "app/constants.h"
+#include "app/ui/client.h"
 #include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/localhttpserver.h"
@@ -31,49 +32,32 @@ class TestLogin : public QObject
     QScopedPointer<PlatformProcess> platform;
     QTemporaryDir sockets;
 
-    // A login window filled with the given account and password; deleted by the test or on close.
-    // Closing a login window before a login quits the program, which here would end every later
-    // event loop: a test that closes one without logging in asks for that connection to be cut.
-    enum ClosingQuits
+    // The client as the program starts it, with its login window; its end is counted, not obeyed.
+    std::unique_ptr<CClient> client;
+    int ended = 0;
+
+    // The login window of a new client, filled with the given account and password.
+    QPointer<CWLogin> openLogin(const QString& account, const QString& password)
     {
-        KeepQuit,
-        CutQuit
-    };
-    static QPointer<CWLogin> openLogin(const QString& account, const QString& password, ClosingQuits quits)
-    {
-        QPointer<CWLogin> login = new CWLogin;
-        if (quits == CutQuit)
-            QObject::disconnect(login, &CWidget::Close, qApp, nullptr);
-        login->show();
+        client = std::make_unique<CClient>();
+        ended = 0;
+        connect(client.get(), &CClient::Ended, this, [this] { ++ended; });
+        client->Start();
+        QPointer<CWLogin> login = LoginWindow();
         login->activateWindow();
         if (!QTest::qWaitForWindowActive(login))
             qWarning("login window did not become active");
-        login->AccountBox()->setEditText(account);
-        login->PasswordBox()->setText(password);
+        LoginForm::Account(login)->setEditText(account);
+        LoginForm::Password(login)->setText(password);
         return login;
     }
 
-    // Ends the session of the main window a successful login opened, without quitting the tests.
-    static void closeMainWindow()
-    {
-        if (!MainWindow())
-            return;
-        QObject::disconnect(MainWindow(), &CWidget::Close, nullptr, nullptr);
-        delete MainWindow();
-    }
-
-    // QCoreApplication::quit() outside exec() only marks the thread as quitting: every event loop
-    // started afterwards returns -1 at once instead of running.
-    static bool quitWasCalled()
-    {
-        QEventLoop probe;
-        QTimer::singleShot(0, &probe, [&probe] { probe.exit(1); });
-        return probe.exec() != 1;
-    }
+    // Ends the session of the main window a successful login opened.
+    static void closeMainWindow() { delete MainWindow(); }
 
     static bool idleWithAccountFocused(CWLogin* login)
     {
-        return !login->IsWaiting() && login->LoginButton()->isVisible() && login->AccountBox()->hasFocus();
+        return !login->IsWaiting() && LoginForm::Button(login)->isVisible() && LoginForm::Account(login)->hasFocus();
     }
 
 private slots:
@@ -93,7 +77,11 @@ private slots:
         Request::SetTransferTimeout(30000);
     }
 
-    void cleanup() { closeMainWindow(); }
+    void cleanup()
+    {
+        closeMainWindow();
+        client.reset();
+    }
 
     void success_opensTheSessionAndRemembersTheAccount()
     {
@@ -104,31 +92,31 @@ private slots:
         QVERIFY(earlier.Save());
 
         QPointer<CWLogin> login =
-            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit);
-        login->RememberBox()->setChecked(true);
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
+        LoginForm::Remember(login)->setChecked(true);
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-        QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
+        QTest::keyClick(LoginForm::Password(login), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
 
-        QVERIFY(currentUser);
-        QVERIFY(currentUser->GetId() > 0);
-        QVERIFY(!currentUser->GetKey().isEmpty());
-        QVERIFY(!currentUser->GetToken().isEmpty());
-        QCOMPARE(currentUser->GetNickname(), QStringLiteral("小王"));
-        QVERIFY(currentUser->GetFace().contains(QStringLiteral("/img/face/")));
-        QVERIFY(currentUser->GetLogDate() >= before);
+        const CUser* account = MainWindow()->Session()->User();
+        QVERIFY(account->GetId() > 0);
+        QVERIFY(!account->GetKey().isEmpty());
+        QVERIFY(!account->GetToken().isEmpty());
+        QCOMPARE(account->GetNickname(), QStringLiteral("小王"));
+        QVERIFY(account->GetFace().contains(QStringLiteral("/img/face/")));
+        QVERIFY(account->GetLogDate() >= before);
         // The session works: the platform accepts its key and token.
         const QJsonObject profile = platform->post(QStringLiteral("UserInfo"),
                                                    QStringLiteral("id=%1&key=%2&token=%3&")
-                                                       .arg(currentUser->GetId())
-                                                       .arg(currentUser->GetKey(), currentUser->GetToken()));
+                                                       .arg(account->GetId())
+                                                       .arg(account->GetKey(), account->GetToken()));
         QCOMPARE(profile.value(QStringLiteral("status")).toInt(), 1);
 
         QVERIFY(MainWindow()->isVisible());
         QVERIFY(MainWindow()->HoldsLoginStamp());
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
-        QTRY_VERIFY(!login); // closed and deleted, without quitting the program
-        QVERIFY(!quitWasCalled());
+        QTRY_VERIFY(!login); // closed and deleted, without ending the program
+        QCOMPARE(ended, 0);
 
         UserStore saved;
         QCOMPARE(saved.Users().size(), 2);
@@ -185,9 +173,9 @@ private slots:
             QVERIFY(platform->setFault(QStringLiteral("LoginMd5"), fault));
         }
 
-        QPointer<CWLogin> login = openLogin(QString::number(PlatformProcess::DemoAccount), password, CutQuit);
+        QPointer<CWLogin> login = openLogin(QString::number(PlatformProcess::DemoAccount), password);
         const int messagesBefore = Tray::MessageCount();
-        QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
+        QTest::keyClick(LoginForm::Password(login), Qt::Key_Return);
         QVERIFY(login->IsWaiting());
         QVERIFY(login->HoldsAccountLock()); // taken before the request went out
         QTRY_VERIFY_WITH_TIMEOUT(Tray::MessageCount() > messagesBefore, 10000);
@@ -234,19 +222,17 @@ private slots:
     void failedThenSuccessfulLogin_opensOneSession()
     {
         QPointer<CWLogin> login =
-            openLogin(QString::number(PlatformProcess::DemoAccount), QStringLiteral("wrong"), KeepQuit);
+            openLogin(QString::number(PlatformProcess::DemoAccount), QStringLiteral("wrong"));
         login->Login();
         QTRY_VERIFY(!login->IsWaiting());
-        QVERIFY(!currentUser);
         QVERIFY(!MainWindow());
 
-        login->PasswordBox()->setText(PlatformProcess::DemoPassword);
+        LoginForm::Password(login)->setText(PlatformProcess::DemoPassword);
         login->Login();
         QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
         QTRY_VERIFY(!login);
-        QVERIFY(!quitWasCalled());
-        QCOMPARE(currentUser, MainWindow()->Session()->User());
-        QCOMPARE(currentUser->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
+        QCOMPARE(ended, 0);
+        QCOMPARE(MainWindow()->Session()->User()->GetPassword(), QString::fromLatin1(PlatformProcess::DemoPassword));
     }
 
     // The avatar streams in while the client is busy with the login: it is not read far past the
@@ -256,11 +242,11 @@ private slots:
         FloodServer images("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\n\r\n");
         qputenv("TARVIK_IMAGE_HOST", images.hostPort().toLatin1());
         auto restore = qScopeGuard([this] { qputenv("TARVIK_IMAGE_HOST", platform->hostPort().toLatin1()); });
-        openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit)
+        openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword)
             ->Login();
         QTRY_VERIFY_WITH_TIMEOUT(images.asked, 10000);
         QThread::msleep(1000); // busy
-        QTRY_COMPARE(MainWindow()->AvatarLabel()->text(), QStringLiteral("图像过大"));
+        QTRY_COMPARE(MainParts::Avatar(MainWindow())->text(), QStringLiteral("图像过大"));
         QVERIFY2(images.sent < CWebLabel::MaxPictureBytes + 16 * 1024 * 1024, // and what the sockets hold
                  qPrintable(QString::number(images.sent)));
     }
@@ -277,12 +263,12 @@ private slots:
         });
         const qint64 accounts[] = {PlatformProcess::DemoAccount, PlatformProcess::SecondDemoAccount};
         for (const qint64 account : accounts) {
-            QPointer<CWLogin> login = openLogin(QString::number(account), QStringLiteral("pw"), KeepQuit);
-            login->RememberBox()->setChecked(true);
+            QPointer<CWLogin> login = openLogin(QString::number(account), QStringLiteral("pw"));
+            LoginForm::Remember(login)->setChecked(true);
             login->Login();
             QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
             QCOMPARE(Tray::LastMessage().text, QStringLiteral("成功登录!"));
-            QCOMPARE(currentUser->GetNickname(), QString::fromUtf16(u"A\u0001B\u0000C", 5));
+            QCOMPARE(MainWindow()->Session()->User()->GetNickname(), QString::fromUtf16(u"A\u0001B\u0000C", 5));
             closeMainWindow();
             QTRY_VERIFY(!login);
         }
@@ -303,14 +289,14 @@ private slots:
         FakeNetworkManager::Install([](const RecordedRequest&) {
             return FakeResponse::Json("{\"status\":0,\"info\":\"账号或密码错误\"}");
         });
-        QPointer<CWLogin> login = openLogin(QStringLiteral("店长"), QStringLiteral("velm123"), CutQuit);
+        QPointer<CWLogin> login = openLogin(QStringLiteral("店长"), QStringLiteral("velm123"));
         login->Login();
         QTRY_COMPARE(FakeNetworkManager::Recorded().size(), 1);
         FakeNetworkManager::Uninstall();
         QCOMPARE(FakeNetworkManager::Recorded().first().body,
                  QByteArray("account=0&pass=") + CUser::Md5Of(QStringLiteral("velm123")).toLatin1());
         QTRY_VERIFY(!login->IsWaiting());
-        QVERIFY(!currentUser);
+        QVERIFY(!MainWindow());
         delete login;
     }
 
@@ -326,18 +312,18 @@ private slots:
         QCOMPARE(QString::fromUtf8(other.readLine()).trimmed(), QStringLiteral("logged-in"));
 
         QPointer<CWLogin> login =
-            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit);
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
         login->Login();
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("此用户已登录，不能重复登录。"));
         QCOMPARE(Tray::LastMessage().icon, QSystemTrayIcon::Information);
         QVERIFY(!login->IsWaiting()); // nothing was sent; the form stays as it was
         QVERIFY(!MainWindow());
 
-        login->AccountBox()->setEditText(QString::number(PlatformProcess::SecondDemoAccount));
-        login->PasswordBox()->setText(PlatformProcess::SecondDemoPassword);
+        LoginForm::Account(login)->setEditText(QString::number(PlatformProcess::SecondDemoAccount));
+        LoginForm::Password(login)->setText(PlatformProcess::SecondDemoPassword);
         login->Login();
         QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
-        QCOMPARE(currentUser->GetAccount(), PlatformProcess::SecondDemoAccount);
+        QCOMPARE(MainWindow()->Session()->Account(), PlatformProcess::SecondDemoAccount);
         closeMainWindow();
 
         // Once the other session is gone (even killed), its account logs in again.
@@ -346,12 +332,12 @@ private slots:
         QVERIFY(QFile::exists(AccountLockFile(PlatformProcess::DemoAccount)));
         QTRY_VERIFY(!login);
         login =
-            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword, KeepQuit);
+            openLogin(QString::number(PlatformProcess::DemoAccount), PlatformProcess::DemoPassword);
         login->Login();
         QTRY_VERIFY_WITH_TIMEOUT(MainWindow(), 10000);
         QVERIFY(MainWindow()->HoldsLoginStamp());
         QTRY_VERIFY(!login);
-        QVERIFY(!quitWasCalled());
+        QCOMPARE(ended, 0);
     }
 };
 

@@ -41,6 +41,7 @@
 #include "common/platformprocess.h"
 #include "common/procstat.h"
 #include "main/ui/cwmain.h"
+#include "main/ui/windowkeeper.h"
 #include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
@@ -86,6 +87,7 @@ struct Pane
     std::unique_ptr<CSession> session; // made by Start(), the way a login makes it
     QScrollArea area;
     CAllList* list = nullptr;
+    std::unique_ptr<CWindowKeeper> windows; // the windows the pane asks for, gone before the session
     Pane()
     {
         area.resize(CAllList::paneWidth + 20, 600);
@@ -96,6 +98,8 @@ struct Pane
         session = std::make_unique<CSession>(*user);
         list = new CAllList(session.get(), area.viewport());
         area.setWidget(list);
+        windows = std::make_unique<CWindowKeeper>(session.get(), &area);
+        QObject::connect(list, &CAllList::ServerTableWanted, windows.get(), &CWindowKeeper::OpenServerTable);
         session->Start();
     }
     const COrderBook* Book() const { return session->Book(); }
@@ -113,7 +117,6 @@ struct Pane
 CWMain* OpenMainWindow(CUser* user)
 {
     auto* window = new CWMain(new CSession(*user));
-    QObject::disconnect(window, &CWidget::Close, qApp, nullptr);
     window->show();
     return window;
 }
@@ -125,7 +128,7 @@ void CloseMainWindow(CWMain* window)
 
 const QList<COrderList*>& GroupsOf(CWMain* window)
 {
-    return window->AllList()->Lists();
+    return window->findChild<CAllList*>(QStringLiteral("pallList"))->Lists();
 }
 
 COrderPolls* PollsOf(CWMain* window)
@@ -140,7 +143,7 @@ const COrderBook* BookOf(CWMain* window)
 
 COrderList* GroupOf(CWMain* window, int status)
 {
-    return window->AllList()->FindList(status);
+    return window->findChild<CAllList*>(QStringLiteral("pallList"))->FindList(status);
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -446,7 +449,7 @@ double FirstRowsMs(int wanted, int seeded)
     CWMain* window = OpenMainWindow(&user);
     auto laidOut = [window] {
         for (COrderList* group : GroupsOf(window))
-            if (group->Count() > 0 && group->GroupCount()->text() != QLatin1String("..."))
+            if (group->Count() > 0 && group->findChild<QLabel*>(QStringLiteral("plblGroupCount"))->text() != QLatin1String("..."))
                 return true;
         return false;
     };
@@ -526,7 +529,7 @@ int RunStallChild(int benchOrders)
     QElapsedTimer sinceLaidOut;
     auto laidOut = [&window] {
         for (COrderList* group : GroupsOf(window))
-            if (group->Count() > 0 && group->GroupCount()->text() != QLatin1String("..."))
+            if (group->Count() > 0 && group->findChild<QLabel*>(QStringLiteral("plblGroupCount"))->text() != QLatin1String("..."))
                 return true;
         return false;
     };

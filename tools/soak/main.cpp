@@ -81,6 +81,7 @@
 
 #include "alarms.h"
 #include "app/settings.h"
+#include "app/ui/client.h"
 #include "common/clientlook.h"
 #include "common/mainwindow.h"
 #include "common/platformprocess.h"
@@ -606,7 +607,7 @@ private:
         }
         witness->Opened(job.id);
         item->OpenOrderDetail();
-        job.window = pane->DetailWindow(job.id);
+        job.window = DetailWindowOf(job.id);
         job.stage = Stage::Opening;
         if (!job.window)
             Done();
@@ -628,7 +629,7 @@ private:
 
     bool ConfirmOne()
     {
-        CWServerTable* table = pane->ServerTable();
+        CWServerTable* table = ServerTableWindow();
         QTableWidget* rows = ConfirmTable(table);
         if (!rows)
             return false;
@@ -895,19 +896,19 @@ int main(int argc, char* argv[])
     app.installEventFilter(&hook);
 
     // Logging in the way a staff member does.
-    QPointer<CWLogin> login = new CWLogin;
-    login->show();
-    login->AccountBox()->setEditText(QString::number(PlatformProcess::DemoAccount));
-    login->PasswordBox()->setText(QString::fromLatin1(PlatformProcess::DemoPassword));
-    QTest::keyClick(login->PasswordBox(), Qt::Key_Return);
-    if (!WaitFor([] { return MainWindow() && MainWindow()->AllList(); }, 30000)) {
+    // The soak ends the session itself: the client's end is not heard.
+    CClient client;
+    client.Start();
+    QPointer<CWLogin> login = LoginWindow();
+    LoginForm::Account(login)->setEditText(QString::number(PlatformProcess::DemoAccount));
+    LoginForm::Password(login)->setText(QString::fromLatin1(PlatformProcess::DemoPassword));
+    QTest::keyClick(LoginForm::Password(login), Qt::Key_Return);
+    if (!WaitFor([] { return MainParts::Pane(MainWindow()); }, 30000)) {
         out << "the login did not open the main window\n";
         return 1;
     }
     QPointer<CWMain> shop = MainWindow();
-    // The soak ends the session itself.
-    QObject::disconnect(shop, &CWidget::Close, nullptr, nullptr);
-    CAllList* pane = shop->AllList();
+    CAllList* pane = MainParts::Pane(shop);
     if (!WaitFor([&] { return recorder.endpoints[payFinishPoll].answered > 0; }, 60000))
         failures << QStringLiteral("the polls never started");
 
