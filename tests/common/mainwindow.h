@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "detail/ui/corderwidget.h"
 #include "main/ui/cwmain.h"
@@ -60,12 +61,6 @@ inline CWLogin* LoginWindow()
         if (login->isVisible())
             return login;
     return nullptr;
-}
-
-// A part of a window, by its object name; null when it has none of that name.
-template <class Part> Part* PartOf(const QObject* window, const char* name)
-{
-    return window ? window->findChild<Part*>(QLatin1String(name)) : nullptr;
 }
 
 // The parts of the login form.
