@@ -153,7 +153,7 @@ void CSoftwareUpdate::HttpDownUpdate()
     downloadRefusal.clear();
 
     QNetworkRequest request(downloadUrl);
-    request.setTransferTimeout(Request::TransferTimeout());
+    request.setTransferTimeout(Request::Limits().transferTimeoutMs);
     // Every redirect is looked at before it is followed (CheckDownRedirect).
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);

@@ -64,6 +64,7 @@ void CWServerTable::Attach(CSession* session)
     sounds = session->Sounds();
     user = session->User();
     book = session->Book();
+    clock = session->Clock();
 }
 
 void CWServerTable::SetUp()
@@ -347,7 +348,7 @@ void CWServerTable::StartRemoveOrderItem(COrder* pOrder, int second)
     connect(removal, &QTimer::timeout, this, &CWServerTable::RemoveOrderItem);
     // A replaced timer still sweeps when it fires; then it is done with.
     connect(removal, &QTimer::timeout, removal, &QObject::deleteLater);
-    removal->start(PollClock::Msecs(second));
+    removal->start(clock.Msecs(second));
 }
 
 // Sweeps every row whose order is no longer paid, but a row whose confirmation is still travelling:

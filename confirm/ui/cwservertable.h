@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 
+#include "orders/pollclock.h"
 #include "ui/cwidget.h"
 #include "ui/msgbox.h"
 
@@ -98,6 +99,7 @@ private:
 
     QTableWidget* table = nullptr;
     QNetworkAccessManager* manager = nullptr;
+    PollClock clock; // the session's second, for the delayed removal of a row
     Sound::Service* sounds = nullptr;
     CUser* user = nullptr;
     COrderBook* book = nullptr;
