@@ -41,9 +41,9 @@ bool CNewOrderReminder::IsRepeating() const
     return timer->isActive();
 }
 
-void CNewOrderReminder::SetSecondLength(int msecs)
+void CNewOrderReminder::SetClock(const PollClock& given)
 {
-    secondLength = qMax(1, msecs);
+    clock = given;
     if (timer->isActive())
         timer->stop();
     Rearm();
@@ -70,7 +70,7 @@ void CNewOrderReminder::Rearm()
         timer->stop();
         return;
     }
-    const int interval = seconds * secondLength;
+    const int interval = clock.Msecs(seconds);
     // A repeat already under way keeps its pace; a new interval starts counting now.
     if (!timer->isActive() || timer->interval() != interval)
         timer->start(interval);

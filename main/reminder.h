@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QSet>
 
+#include "orders/pollclock.h"
+
 class CNewOrders;
 class CSettings;
 class QTimer;
@@ -28,8 +30,8 @@ public:
     QList<qint64> Waiting() const; // arrived, not yet dealt with
     bool IsRepeating() const;
 
-    // Tests make a "second" shorter.
-    void SetSecondLength(int msecs);
+    // The length of its "second" (a session's options give it).
+    void SetClock(const PollClock& given);
 
 public slots:
     // Whether the main window is hidden or minimised: a tray message is due only then.
@@ -54,5 +56,5 @@ private:
     bool outOfSight = false;
     QSet<qint64> noticed; // waiting orders already announced in the tray
     QTimer* timer;
-    int secondLength = 1000;
+    PollClock clock;
 };

@@ -24,8 +24,6 @@
 namespace Request {
 
 static ManagerFactory managerFactory = nullptr;
-static int transferTimeout = 30000;
-static int transferDeadline = 30000;
 
 namespace {
 
@@ -52,7 +50,7 @@ class ReplyBound : public QObject
 public:
     // `paced`: the deadline grows with the answer's length and a floor on its rate holds (BoundAnswer).
     ReplyBound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs, bool paced,
-               int floorWindowMsecs = transferTimeout)
+               int floorWindowMsecs = Limits().transferTimeoutMs)
         : QObject(reply), reply(reply), maxBytes(maxBytes), deadlineMsecs(deadlineMsecs), paced(paced),
           floorWindowMsecs(floorWindowMsecs)
     {
@@ -249,37 +247,12 @@ bool TrustCaFile(QString* error)
     return true;
 }
 
-int TransferTimeout()
-{
-    return transferTimeout;
-}
-
-void SetTransferTimeout(int msecs)
-{
-    transferTimeout = msecs;
-}
-
-int TransferDeadline()
-{
-    return transferDeadline;
-}
-
-void SetTransferDeadline(int msecs)
-{
-    transferDeadline = msecs;
-}
-
 void Bound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs)
 {
     if (reply)
         new ReplyBound(reply, maxBytes, deadlineMsecs, false);
 }
 
-void BoundAnswer(QNetworkReply* reply)
-{
-    if (reply)
-        new ReplyBound(reply, MaxReplyBytes, transferDeadline, true);
-}
 
 void BoundAnswer(QNetworkReply* reply, const Limits& limits)
 {
@@ -297,29 +270,15 @@ QString StopReason(const QNetworkReply* reply)
     return reply ? reply->property(stopReasonProperty).toString() : QString();
 }
 
-QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize)
-{
-    return BuildRequest(endpointUrl, bodySize, transferTimeout);
-}
-
-QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize, int transferTimeoutMs)
+QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize, const Limits& limits)
 {
     QNetworkRequest request;
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QStringLiteral("application/x-www-form-urlencoded"));
     request.setHeader(QNetworkRequest::ContentLengthHeader, bodySize);
     request.setUrl(QUrl(endpointUrl, QUrl::TolerantMode));
-    request.setTransferTimeout(transferTimeoutMs);
+    request.setTransferTimeout(limits.transferTimeoutMs);
     return request;
-}
-
-QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body)
-{
-    if (!manager)
-        return nullptr;
-    QNetworkReply* reply = manager->post(BuildRequest(endpointUrl, body.size()), body);
-    BoundAnswer(reply);
-    return reply;
 }
 
 QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
@@ -328,7 +287,7 @@ QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, 
     if (!manager)
         return nullptr;
     QNetworkReply* reply =
-        manager->post(BuildRequest(endpointUrl, body.size(), limits.transferTimeoutMs), body);
+        manager->post(BuildRequest(endpointUrl, body.size(), limits), body);
     BoundAnswer(reply, limits);
     return reply;
 }

@@ -42,23 +42,24 @@ void SetManagerFactory(ManagerFactory factory); // null restores the real one
 bool TrustCaFile(QString* error);
 
 // No request may wait for ever: a server that accepts and never answers would stop a poll for good.
-// The timeout arrives as a network error of the reply. It is also the span over which an API answer
-// must keep coming (FloorBytes).
-int TransferTimeout(); // milliseconds, 30 000 unless changed
-void SetTransferTimeout(int msecs);
+// The limits an API answer is held to (a session's options set them for its jobs):
+// - the transfer timeout: an answer that brings nothing for this long fails with a network error.
+//   It is also the span over which an answer must keep coming (FloorBytes);
+// - the transfer deadline: the transfer timeout only fires when nothing arrives, and an answer
+//   that trickles in a byte at a time would hold a poll for ever. So an answer is cut when fewer
+//   than FloorBytes arrived in the last transfer timeout, and it has a deadline as well that a
+//   working line meets however large the answer: the transfer deadline for its start and one more
+//   for every BytesPerDeadline it announces (Content-Length), or, announcing none, that has come
+//   so far. At the defaults: a trickle is cut after 30 s, a line must bring 8 KiB every 30 s, and
+//   the full list of 10 000 orders (about 2 MB) may take nine minutes, enough for a line of 4 KB/s.
+struct Limits
+{
+    int transferTimeoutMs = 30000;
+    int transferDeadlineMs = 30000;
+};
 
 // No API answer comes near this: the full list of 10 000 orders is about 2 MB.
 constexpr qint64 MaxReplyBytes = 32LL * 1024 * 1024;
-
-// The transfer timeout only fires when nothing arrives; an answer that trickles in a byte at a time
-// would hold a poll for ever. So an API answer is cut when fewer than FloorBytes arrived in the last
-// TransferTimeout(), and it has a deadline as well that a working line meets however large the
-// answer: TransferDeadline() for its start and one more for every BytesPerDeadline it announces
-// (Content-Length), or, announcing none, that has come so far. At the defaults: a trickle is cut
-// after 30 s, a line must bring 8 KiB every 30 s, and the full list of 10 000 orders (about 2 MB)
-// may take nine minutes, enough for a line of 4 KB/s.
-int TransferDeadline(); // milliseconds, 30 000 unless changed
-void SetTransferDeadline(int msecs);
 constexpr qint64 FloorBytes = 8 * 1024;
 constexpr qint64 BytesPerDeadline = 120 * 1024;
 
@@ -78,25 +79,14 @@ enum class Stop
 void Bound(QNetworkReply* reply, qint64 maxBytes, int deadlineMsecs);
 // Bounds an API answer: MaxReplyBytes, the floor on its rate and the deadline that grows with its
 // length (above). Post() bounds every API request this way.
-void BoundAnswer(QNetworkReply* reply);
+void BoundAnswer(QNetworkReply* reply, const Limits& limits = Limits());
 Stop Stopped(const QNetworkReply* reply);       // why Bound() aborted the reply
 QString StopReason(const QNetworkReply* reply); // the same for the log; empty when it was not stopped
 
-// The limits one API answer is held to (see TransferTimeout() and TransferDeadline()).
-struct Limits
-{
-    int transferTimeoutMs = 30000;
-    int transferDeadlineMs = 30000;
-};
-// Bounds an API answer by the given limits.
-void BoundAnswer(QNetworkReply* reply, const Limits& limits);
-
-QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize);
-QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize, int transferTimeoutMs);
+QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize, const Limits& limits = Limits());
 // Posts the body, bounded by BoundAnswer().
-QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body);
 QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
-                    const Limits& limits);
+                    const Limits& limits = Limits());
 
 // Ties a reply to the object that reads it: when that object goes first, the reply is cut loose
 // from every slot, stopped and released, so that nothing calls back into what is gone. A reply

@@ -157,7 +157,7 @@ void COrderPolls::Schedule(QTimer*& which, int second, const std::function<void(
     which->disconnect();
     connect(which, &QTimer::timeout, this, run);
     which->setSingleShot(true);
-    which->start(PollClock::Msecs(second));
+    which->start(clock.Msecs(second));
 }
 
 void COrderPolls::RestartHttpAllOrder(int second)

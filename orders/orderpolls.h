@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "orders/pollclock.h"
+
 class CNewOrders;
 class COrder;
 class COrderBook;
@@ -62,6 +64,8 @@ public:
     void Start();
     // Where the new-order and confirmation sounds are asked for; none: silent.
     void SetSounds(Sound::Service* service) { sounds = service; }
+    // The length of the polls' second (a session's options give it).
+    void SetClock(const PollClock& given) { clock = given; }
     // Who counts the new paid orders; none: no new-order sound.
     void SetNewOrders(CNewOrders* counter) { newOrders = counter; }
     CUser* User() const { return user; }
@@ -130,6 +134,7 @@ private:
     COrderBook* book;
     QNetworkAccessManager* network;
     CUser* user;
+    PollClock clock;
     bool started = false;
     QTimer* timer = nullptr;
     QTimer* payFinishTimer = nullptr;

@@ -22,11 +22,12 @@ constexpr int preloadDelayMsecs = 500;
 } // namespace
 
 CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLock,
-                   QNetworkAccessManager* givenNetwork, QObject* parent)
+                   QNetworkAccessManager* givenNetwork, const SessionOptions& sessionOptions, QObject* parent)
     : QObject(parent),
       user(account),
+      options(sessionOptions),
       lock(std::move(accountLock)),
-      network(givenNetwork ? givenNetwork : Request::CreateManager(this)),
+      network(givenNetwork ? givenNetwork : options.MakeNetwork(this)),
       book(new COrderBook(this)),
       newOrders(new CNewOrders(book, this)),
       polls(new COrderPolls(book, network, &user, this)),
@@ -40,6 +41,8 @@ CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLoc
 
     TakeAccountLock();
 
+    polls->SetClock(options.clock);
+    reminder->SetClock(options.clock);
     polls->SetSounds(sounds);
     polls->SetNewOrders(newOrders);
     connect(polls, &COrderPolls::PollSucceeded, connection, &CConnectionState::Succeeded);
@@ -101,7 +104,7 @@ ApiLine CSession::Line() const
     ApiLine line;
     line.network = network;
     line.user = &user;
-    line.transferTimeoutMs = Request::TransferTimeout();
-    line.transferDeadlineMs = Request::TransferDeadline();
+    line.transferTimeoutMs = options.transferTimeoutMs;
+    line.transferDeadlineMs = options.transferDeadlineMs;
     return line;
 }

@@ -8,6 +8,7 @@
 #include "app/accountlock.h"
 #include "detail/receiptservice.h"
 #include "net/job.h"
+#include "session/sessionoptions.h"
 #include "session/cuser.h"
 
 class CAutoPrint;
@@ -38,8 +39,11 @@ public:
     // `lock`: the account lock the login took; without one (or one of another account) the session
     // takes the lock itself, never waiting for it. `network`: the manager the login used, adopted
     // by the session; without one the session makes its own.
+    // `options`: the limits on answers, the clock's second and the network's maker (defaults:
+    // production's).
     explicit CSession(const CUser& user, std::unique_ptr<AccountLock> lock = nullptr,
-                      QNetworkAccessManager* network = nullptr, QObject* parent = nullptr);
+                      QNetworkAccessManager* network = nullptr, const SessionOptions& options = SessionOptions(),
+                      QObject* parent = nullptr);
     ~CSession() override;
 
     CUser* User() { return &user; }
@@ -48,6 +52,9 @@ public:
     QNetworkAccessManager* Network() const { return network; }
     // What the session's jobs go through: its network manager, its account and the limits on answers.
     ApiLine Line() const;
+    const SessionOptions& Options() const { return options; }
+    // The second of the polls, the confirmation table's removals and the reminder.
+    const PollClock& Clock() const { return options.clock; }
     COrderBook* Book() const { return book; }
     COrderPolls* Polls() const { return polls; }
     // The new paid orders nobody has dealt with yet.
@@ -70,6 +77,7 @@ public:
 
 private:
     CUser user;
+    SessionOptions options;
     std::unique_ptr<AccountLock> lock;
     QNetworkAccessManager* network;
     COrderBook* book;

@@ -57,6 +57,7 @@ void CWServerTable::Attach(CSession* session)
         return;
     sounds = session->Sounds();
     book = session->Book();
+    clock = session->Clock();
 }
 
 void CWServerTable::SetUp()
@@ -321,7 +322,7 @@ void CWServerTable::StartRemoveOrderItem(COrder* pOrder, int second)
     connect(removal, &QTimer::timeout, this, &CWServerTable::RemoveOrderItem);
     // A replaced timer still sweeps when it fires; then it is done with.
     connect(removal, &QTimer::timeout, removal, &QObject::deleteLater);
-    removal->start(PollClock::Msecs(second));
+    removal->start(clock.Msecs(second));
 }
 
 // Sweeps every row whose order is no longer paid, but a row whose confirmation is still travelling:

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include "orders/actionjobs.h"
+#include "orders/pollclock.h"
 #include "ui/cwidget.h"
 #include "ui/msgbox.h"
 
@@ -92,6 +93,7 @@ private:
 
     QTableWidget* table = nullptr;
     QPointer<CSession> session;
+    PollClock clock; // the session's second, for the delayed removal of a row
     Sound::Service* sounds = nullptr;
     COrderBook* book = nullptr;
     QList<COrder*> orders;

@@ -104,7 +104,9 @@ void JobTest::eachAnswerHasOneOutcome()
 
 void JobTest::sessionFieldsOpenEveryRequest()
 {
-    COrderDetailJob job(Line());
+    ApiLine line = Line();
+    line.transferTimeoutMs = 1234; // and the line's limits hold every request
+    COrderDetailJob job(line);
     QSignalSpy done(&job, &COrderDetailJob::Fetched);
     network->SetHandler([](const RecordedRequest&) { return FakeResponse::Json(R"({"status":1,"info":{"id":5}})"); });
     QVERIFY(job.Start(5));
@@ -113,6 +115,7 @@ void JobTest::sessionFieldsOpenEveryRequest()
     const RecordedRequest& sent = FakeNetworkManager::Recorded().first();
     QCOMPARE(sent.request.url().fileName(), QStringLiteral("StaffOrder2"));
     QCOMPARE(sent.body, QByteArray("id=7&key=k%26y&token=t&oid=5"));
+    QCOMPARE(sent.request.transferTimeout(), 1234);
 }
 
 // A job dropped by its owner, or started again before its answer came, aborts the request it

@@ -20,27 +20,30 @@ class Sender : public QObject
     Q_OBJECT
 public:
     QNetworkAccessManager* manager = nullptr;
+    Request::Limits limits;         // what each request is held to
     QStringList delivered;          // "A:<url path>" or "B:<url path>"
-    QList<Request::Answer> answers; // what each delivered reply said, read in the reply slot
+    QList<Request::Answer> answers; // what each delivered reply said, read when it finished
     QList<int> errors;
 
     QNetworkReply* Send(const QString& url, const QByteArray& body, bool toA)
     {
         if (!manager)
             manager = Request::CreateManager(this);
-        return toA ? Request::Send(manager, url, body, this, &Sender::ReplyA, &Sender::Error)
-                   : Request::Send(manager, url, body, this, &Sender::ReplyB, &Sender::Error);
+        QNetworkReply* reply = Request::Post(manager, url, body, limits);
+        if (!reply)
+            return nullptr;
+        Request::TieTo(reply, this);
+        const QString slot = toA ? QStringLiteral("A") : QStringLiteral("B");
+        connect(reply, &QNetworkReply::finished, this, [this, slot, reply] { take(slot, reply); });
+        return reply;
     }
-
-public slots:
-    void ReplyA(QNetworkReply* reply) { take(QStringLiteral("A"), reply); }
-    void ReplyB(QNetworkReply* reply) { take(QStringLiteral("B"), reply); }
-    void Error(QNetworkReply::NetworkError code) { errors.append(code); }
 
 private:
     void take(const QString& slot, QNetworkReply* reply)
     {
         delivered.append(slot + ':' + reply->url().path());
+        if (reply->error() != QNetworkReply::NoError)
+            errors.append(reply->error());
         answers.append(Request::Read(reply));
         reply->deleteLater();
     }
@@ -84,8 +87,6 @@ private slots:
     void cleanup()
     {
         FakeNetworkManager::Uninstall();
-        Request::SetTransferTimeout(30000);
-        Request::SetTransferDeadline(30000);
     }
 
     void body_keepsFieldOrderAndEscapesValues()
@@ -360,9 +361,8 @@ private slots:
         QFETCH(int, deadline);
         QFETCH(QString, reason);
         FloodServer server(head, pace);
-        Request::SetTransferTimeout(window);
-        Request::SetTransferDeadline(deadline);
         Sender sender;
+        sender.limits = {window, deadline};
         sender.Send(QStringLiteral("http://%1/api/PayFinishOrder").arg(server.hostPort()), "x=1", true);
         QTRY_COMPARE(sender.delivered.size(), 1);
         QVERIFY(sender.answers.first().networkError);
@@ -388,16 +388,15 @@ private slots:
         const QByteArray length = announced ? "Content-Length: 1600000\r\n" : "Connection: close\r\n";
         FloodServer server("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" + length + "\r\n" + start,
                            FloodServer::Pace{25000, 10, blanks, end});
-        Request::SetTransferTimeout(600);
-        Request::SetTransferDeadline(600);
         Sender sender;
+        sender.limits = {600, 600};
         QElapsedTimer clock;
         clock.start();
         sender.Send(QStringLiteral("http://%1/api/StaffOrderList").arg(server.hostPort()), "x=1", true);
         QTRY_COMPARE_WITH_TIMEOUT(sender.delivered.size(), 1, 20000);
         QVERIFY2(sender.answers.first().Succeeded(), qPrintable(sender.answers.first().errorString));
         QCOMPARE(sender.answers.first().text.size(), 1600000);
-        QVERIFY(clock.elapsed() > Request::TransferDeadline());
+        QVERIFY(clock.elapsed() > sender.limits.transferDeadlineMs);
     }
 
     void silentServer_endsInATimeoutError()
@@ -409,8 +408,8 @@ private slots:
             while (QTcpSocket* socket = silent.nextPendingConnection())
                 held.append(socket);
         });
-        Request::SetTransferTimeout(400);
         Sender sender;
+        sender.limits.transferTimeoutMs = 400;
         QElapsedTimer clock;
         clock.start();
         QNetworkReply* reply =
