@@ -23,7 +23,6 @@
 
 namespace Request {
 
-static ManagerFactory managerFactory = nullptr;
 
 namespace {
 
@@ -217,18 +216,6 @@ QByteArray EncodeBody(const Fields& fields, bool trailingSeparator)
     if (trailingSeparator)
         body += '&';
     return body;
-}
-
-QNetworkAccessManager* CreateManager(QObject* parent)
-{
-    if (managerFactory)
-        return managerFactory(parent);
-    return new QNetworkAccessManager(parent);
-}
-
-void SetManagerFactory(ManagerFactory factory)
-{
-    managerFactory = factory;
 }
 
 bool TrustCaFile(QString* error)

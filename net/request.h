@@ -30,11 +30,6 @@ Fields SessionFields(const CUser* user);
 // `trailingSeparator` appends one "&" after the last pair.
 QByteArray EncodeBody(const Fields& fields, bool trailingSeparator = false);
 
-// The manager a sender uses for all its requests. Tests substitute their own.
-using ManagerFactory = QNetworkAccessManager* (*)(QObject* parent);
-QNetworkAccessManager* CreateManager(QObject* parent);
-void SetManagerFactory(ManagerFactory factory); // null restores the real one
-
 // Trusts, besides the system's certificate authorities, the PEM certificates in the file named by
 // TARVIK_CA_FILE (a platform behind a private authority). Nothing to do without the variable; false
 // with the reason when the file names no certificate. Certificate errors are never ignored: a

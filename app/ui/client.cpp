@@ -10,7 +10,7 @@
 #include "session/csession.h"
 #include "session/ui/cwlogin.h"
 
-CClient::CClient(QObject* parent) : QObject(parent) {}
+CClient::CClient(const SessionOptions& options, QObject* parent) : QObject(parent), options(options) {}
 
 CClient::~CClient()
 {
@@ -20,7 +20,7 @@ CClient::~CClient()
 
 void CClient::Start()
 {
-    login = new CWLogin;
+    login = new CWLogin(options);
     login->CentreIn(AvailableAreaAt(QCursor::pos()));
     connect(login, &CWidget::Close, this, &CClient::Ended);
     connect(login, &CWLogin::LoggedIn, this, &CClient::OpenSession);
@@ -30,7 +30,7 @@ void CClient::Start()
 void CClient::OpenSession(const CUser& account, const QStringList& problems)
 {
     // The session goes on with the lock and the manager the login used; the main window owns it.
-    auto* session = new CSession(account, login->HandOverAccountLock(), login->HandOverNetwork());
+    auto* session = new CSession(account, login->HandOverAccountLock(), login->HandOverNetwork(), options);
     main = new CWMain(session);
     connect(main, &CWidget::Close, this, &CClient::Ended);
     // Near the right edge of the login's screen, halfway down.

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QStringList>
 
+#include "session/sessionoptions.h"
+
 class CUser;
 class CWLogin;
 class CWMain;
@@ -16,7 +18,8 @@ class CClient : public QObject
 {
     Q_OBJECT
 public:
-    explicit CClient(QObject* parent = nullptr);
+    // `options`: what the login and the session it opens are built with (production's by default).
+    explicit CClient(const SessionOptions& options = SessionOptions(), QObject* parent = nullptr);
     // Whatever window is still open goes, and with the main window the session.
     ~CClient() override;
 
@@ -31,6 +34,7 @@ signals:
 private:
     void OpenSession(const CUser& account, const QStringList& problems);
 
+    SessionOptions options;
     QPointer<CWLogin> login;
     QPointer<CWMain> main;
 };

@@ -34,8 +34,8 @@ const QString CWLogin::passwordHint = QStringLiteral("密码");
 
 static const int avatarSide = 80;
 
-CWLogin::CWLogin(QWidget* parent)
-    : CWidget(parent), users(nullptr), manager(nullptr), trayIcon(nullptr), trayMenu(nullptr),
+CWLogin::CWLogin(const SessionOptions& sessionOptions, QWidget* parent)
+    : CWidget(parent), users(nullptr), options(sessionOptions), manager(nullptr), trayIcon(nullptr), trayMenu(nullptr),
       avatarLabel(nullptr), accountBox(nullptr), passwordBox(nullptr), rememberBox(nullptr),
       autoLoginBox(nullptr), registerLink(nullptr), forgetLink(nullptr), loginButton(nullptr)
 {
@@ -429,14 +429,14 @@ void CWLogin::Login()
 bool CWLogin::HttpLogin(const CUser* user)
 {
     if (!manager)
-        manager = Request::CreateManager(this);
+        manager = options.MakeNetwork(this);
     if (!user)
         return false;
     if (!loginJob) {
         ApiLine line;
         line.network = manager;
-        line.transferTimeoutMs = Request::TransferTimeout();
-        line.transferDeadlineMs = Request::TransferDeadline();
+        line.transferTimeoutMs = options.transferTimeoutMs;
+        line.transferDeadlineMs = options.transferDeadlineMs;
         loginJob = new CLoginJob(line, this);
         connect(loginJob, &CLoginJob::LoggedIn, this, &CWLogin::ReplyLogin);
         connect(loginJob, &CJob::Failed, this, &CWLogin::LoginFailed);

@@ -10,6 +10,7 @@
 
 #include "net/job.h"
 #include "session/cuser.h"
+#include "session/sessionoptions.h"
 #include "ui/cwidget.h"
 
 class AccountLock;
@@ -33,7 +34,8 @@ class CWLogin : public CWidget
 {
     Q_OBJECT
 public:
-    explicit CWLogin(QWidget* parent = nullptr);
+    // `options`: the limits its login request is held to and where its network manager comes from.
+    explicit CWLogin(const SessionOptions& options = SessionOptions(), QWidget* parent = nullptr);
     ~CWLogin() override;
 
     static const QString accountHint;  // "请输入手机号"
@@ -97,6 +99,7 @@ private:
     void ShowRemembered(const CUser* user);
 
     QList<CUser*>* users;
+    SessionOptions options;
     QNetworkAccessManager* manager;
     CLoginJob* loginJob = nullptr;
     QSystemTrayIcon* trayIcon;

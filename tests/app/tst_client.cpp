@@ -5,6 +5,7 @@
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 
 // The client's windows over its life; the login itself is tested with the platform (session.tst_login).
 class TestClient : public QObject
@@ -21,7 +22,7 @@ private slots:
                                           ? R"({"status":1,"info":{"id":7,"key":"k","token":"t"}})"
                                           : R"({"status":0,"info":"not in this test"})");
         });
-        CClient client;
+        CClient client(TestOptions());
         QSignalSpy ended(&client, &CClient::Ended);
         client.Start();
         QPointer<CWLogin> login = LoginWindow();
@@ -43,7 +44,7 @@ private slots:
 
     void closingTheLoginWindow_endsTheProgram()
     {
-        CClient client;
+        CClient client(TestOptions());
         QSignalSpy ended(&client, &CClient::Ended);
         client.Start();
         QPointer<CWLogin> login = LoginWindow();

@@ -17,6 +17,7 @@
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 #include "main/ui/cwmain.h"
 #include "main/ui/cwsettings.h"
 #include "main/softwareupdate.h"
@@ -127,7 +128,7 @@ private slots:
         QFile::remove(AccountLockFile(account));
         fillDisk();
 
-        CClient client;
+        CClient client(TestOptions());
         client.Start();
         QPointer<CWLogin> login = LoginWindow();
         LoginForm::Account(login)->setEditText(QString::number(account));
@@ -176,7 +177,7 @@ private slots:
         fillDisk();
 
         ApiLine line;
-        line.network = Request::CreateManager(this);
+        line.network = FakeNetworkManager::Make(this);
         CSoftwareUpdate update(line, account);
         update.HttpUpdate();
         QTRY_COMPARE(update.CurrentState(), CSoftwareUpdate::State::Offered);

@@ -4,6 +4,7 @@
 
 #include "app/ui/resources.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 #include "session/ui/cwlogin.h"
 
 // The client on a display set to 150 %: every window one and a half times its size, and a sharp
@@ -16,7 +17,7 @@ private slots:
 
     void loginWindow_isOneAndAHalfTimesItsSize()
     {
-        CWLogin login;
+        CWLogin login(TestOptions());
         login.show();
         QVERIFY(QTest::qWaitForWindowExposed(&login));
         // Qt 5 left alone ignores the display's setting (1) or rounds it up to 2.

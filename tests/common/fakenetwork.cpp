@@ -13,6 +13,7 @@ static FakeNetworkManager::Handler installedHandler;
 static QList<RecordedRequest> recorded;
 static QDateTime platformClock;
 static QList<QPointer<FakeReply>> held;
+static bool installed = false;
 
 FakeReply::FakeReply(const QNetworkRequest& request, QNetworkAccessManager::Operation op, Kind kind,
                      const QByteArray& body, QNetworkReply::NetworkError error, QObject* parent)
@@ -89,8 +90,14 @@ void FakeNetworkManager::Install(Handler handler)
 {
     installedHandler = std::move(handler);
     recorded.clear();
-    Request::SetManagerFactory(
-        [](QObject* parent) -> QNetworkAccessManager* { return new FakeNetworkManager(parent); });
+    installed = true;
+}
+
+QNetworkAccessManager* FakeNetworkManager::Make(QObject* parent)
+{
+    if (installed)
+        return new FakeNetworkManager(parent);
+    return new QNetworkAccessManager(parent);
 }
 
 void FakeNetworkManager::SetPlatformClock(const QDateTime& now)
@@ -111,7 +118,7 @@ void FakeNetworkManager::Uninstall()
     held.clear();
     installedHandler = nullptr;
     platformClock = QDateTime();
-    Request::SetManagerFactory(nullptr);
+    installed = false;
 }
 
 QList<RecordedRequest>& FakeNetworkManager::Recorded()

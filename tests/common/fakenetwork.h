@@ -75,9 +75,11 @@ public:
 
     explicit FakeNetworkManager(QObject* parent = nullptr);
 
-    // Every manager created through Request::CreateManager while installed answers with `handler`.
+    // Every manager made by Make() while installed answers with `handler`; without one, Make()
+    // gives a real manager. Tests hand Make to what they build as its network maker (TestOptions()).
     static void Install(Handler handler);
     static void Uninstall();
+    static QNetworkAccessManager* Make(QObject* parent);
     static QList<RecordedRequest>& Recorded();
     // The platform's clock: when valid, every answer carries it as its HTTP Date header.
     static void SetPlatformClock(const QDateTime& now);

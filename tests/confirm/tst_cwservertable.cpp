@@ -11,7 +11,6 @@
 #include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
 #include "orders/corder.h"
-#include "orders/pollclock.h"
 #include "session/cuser.h"
 
 // The confirmation table on its own, with a fake platform answering "ToFinishOrder".
@@ -50,16 +49,11 @@ class TestCWServerTable : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        PollClock::SetSecondLength(20);
-    }
-
     void init()
     {
         confirmAnswer = FakeResponse::Json("{\"status\":1,\"info\":\"ok\"}");
         FakeNetworkManager::Install([this](const RecordedRequest&) { return confirmAnswer; });
-        session = MakeSession(5, QStringLiteral("k&y"), QStringLiteral("tok"));
+        session = MakeSession(5, QStringLiteral("k&y"), QStringLiteral("tok"), 0, TestOptions(20));
         book = session->Book();
     }
 

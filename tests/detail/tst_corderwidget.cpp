@@ -151,7 +151,6 @@ private slots:
         book = staff->Book();
         platform->serveClient();
         platform->clearFaults();
-        Request::SetTransferTimeout(30000);
     }
 
     void cleanup()
@@ -370,7 +369,9 @@ private slots:
             qputenv("TARVIK_API_HOST", QByteArray("127.0.0.1:") + QByteArray::number(port));
         } else if (fault == QLatin1String("timeout")) {
             QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), QStringLiteral("hang")));
-            Request::SetTransferTimeout(500);
+            // A session whose answers time out soon.
+            staff = MakeSession(login, 0, TestOptions(1000, 500));
+            book = staff->Book();
         } else {
             QVERIFY(platform->setFault(QStringLiteral("StaffOrder2"), fault));
         }
@@ -394,7 +395,6 @@ private slots:
         // stack its rows over the first one's.
         platform->clearFaults();
         platform->serveClient();
-        Request::SetTransferTimeout(30000);
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (attempt == 1) {
                 button(window, "retryButton")->show();

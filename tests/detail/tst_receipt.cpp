@@ -5,6 +5,7 @@
 #include "common/orderfixture.h"
 #include "common/pdfpages.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 #include "common/windowparts.h"
 #include "detail/ui/corderwidget.h"
 #include "detail/ui/receipt.h"
@@ -210,7 +211,7 @@ private slots:
                                       "\"taker\":\"李四\",\"tel\":\"13700000000\",\"message\":\"\"}}");
         });
         const QString target = folder.filePath(QStringLiteral("button.pdf"));
-        CSession session{CUser()};
+        CSession session{CUser(), nullptr, nullptr, TestOptions()};
         // The session's receipt printer, the one the window's print button finds, prints on the PDF.
         session.SetReceipts(
             new CReceiptPrinter(session.Settings(), &session, [target] { return pdfPrinter(target); }));

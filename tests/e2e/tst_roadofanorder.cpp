@@ -22,6 +22,7 @@
 #include "common/mainwindow.h"
 #include "common/pdfpages.h"
 #include "common/platformprocess.h"
+#include "common/testsession.h"
 #include "common/testmain.h"
 #include "common/windowparts.h"
 #include "confirm/ui/cwservertable.h"
@@ -43,6 +44,7 @@ namespace {
 // One "second" of the order polls lasts this long here: a new-order poll every 2 s, the pay/finish
 // poll every 300 ms, a confirmed row leaves the table 0.5 s after its reply.
 constexpr int pollSecond = 100;
+constexpr PollClock pollClock{pollSecond};
 // Slack for a transfer and its handling on a loaded machine (or under the sanitizers).
 constexpr int slack = 15000;
 
@@ -185,7 +187,6 @@ private slots:
         checker = platform->login(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
         QVERIFY(checker.isValid());
         balanceAtStart = platformBalance();
-        PollClock::SetSecondLength(pollSecond);
         sounds = new SoundLog;
         receiptFile() = receipts.filePath(QStringLiteral("receipt.pdf"));
 
@@ -212,7 +213,7 @@ private slots:
 
     void step1_loginOpensTheMainWindow()
     {
-        client = std::make_unique<CClient>();
+        client = std::make_unique<CClient>(TestOptions(pollSecond));
         connect(client.get(), &CClient::Ended, qApp, &QCoreApplication::quit);
         client->Start();
         QPointer<CWLogin> login = LoginWindow();
@@ -284,7 +285,7 @@ private slots:
         QVERIFY(!newOrderPassword.isEmpty());
 
         // One new-order poll is 20 poll seconds, after the reply before it.
-        QTRY_VERIFY_WITH_TIMEOUT(pane()->FindOrderItem(newOrder), PollClock::Msecs(20) + slack);
+        QTRY_VERIFY_WITH_TIMEOUT(pane()->FindOrderItem(newOrder), pollClock.Msecs(20) + slack);
         qInfo("the new order showed %lld ms after it was created", sinceCreated.elapsed());
         pollsWhenItAppeared = pollLines();
         COrderItem* row = pane()->FindOrderItem(newOrder);
@@ -397,7 +398,7 @@ private slots:
         QVERIFY(!DetailWindowOf(row->GetOrder()->GetId()));
 
         // Later polls bring the order again; it was announced once.
-        QTRY_VERIFY_WITH_TIMEOUT(pollLines() >= pollsWhenItAppeared + 2, 2 * PollClock::Msecs(20) + slack);
+        QTRY_VERIFY_WITH_TIMEOUT(pollLines() >= pollsWhenItAppeared + 2, 2 * pollClock.Msecs(20) + slack);
         QCOMPARE(sounds->count(QStringLiteral("audio/neworder.mp3")), 1);
     }
 
@@ -414,7 +415,7 @@ private slots:
         QCOMPARE(platform->changeOrder(askedOrder, {{"confirm", true}}).value("confirm").toBool(), true);
 
         QTRY_VERIFY_WITH_TIMEOUT(ServerTableWindow() && ConfirmTableCell(ServerTableWindow(), askedOrder),
-                                 PollClock::Msecs(3) + slack);
+                                 pollClock.Msecs(3) + slack);
         CWServerTable* table = ServerTableWindow();
         QVERIFY(QTest::qWaitForWindowExposed(table));
         QCOMPARE(ConfirmTable(table)->rowCount(), 1); // nothing else asked
@@ -438,9 +439,9 @@ private slots:
         QCOMPARE(platform->order(askedOrder).value("status").toInt(), 2);
 
         // The confirmed row stays for about five seconds, so the staff member sees it went through.
-        QTRY_VERIFY_WITH_TIMEOUT(!ConfirmTableCell(table, askedOrder), PollClock::Msecs(5) + slack);
+        QTRY_VERIFY_WITH_TIMEOUT(!ConfirmTableCell(table, askedOrder), pollClock.Msecs(5) + slack);
         // A coarse timer may fire up to 5 % early.
-        QVERIFY2(sinceConfirmed.elapsed() >= PollClock::Msecs(5) * 9 / 10,
+        QVERIFY2(sinceConfirmed.elapsed() >= pollClock.Msecs(5) * 9 / 10,
                  qPrintable(QString::number(sinceConfirmed.elapsed())));
         QCOMPARE(ConfirmTable(table)->rowCount(), 0);
         closeByButton(table);

@@ -35,7 +35,7 @@ int main(int argc, char* argv[])
     theApp = new SingleApplication(argc, argv);
     const QStringList args = theApp->arguments();
     // The client as the program starts it: its end ends the event loop.
-    auto* client = new CClient(theApp);
+    auto* client = new CClient(SessionOptions(), theApp);
     QObject::connect(client, &CClient::Ended, theApp, &QCoreApplication::quit);
     client->Start();
     CWLogin* login = LoginWindow();

@@ -26,6 +26,7 @@
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
 #include "common/platformprocess.h"
+#include "common/testsession.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
 #include "confirm/ui/cwservertable.h"
@@ -42,7 +43,6 @@
 #include "orders/corder.h"
 #include "orders/orderpolls.h"
 #include "orders/ui/callist.h"
-#include "orders/pollclock.h"
 #include "orders/ui/corderitem.h"
 #include "session/csession.h"
 #include "session/ui/cwlogin.h"
@@ -85,9 +85,9 @@ class TestCWMain : public QObject
     // Waits for the order lists to hold the seeded orders.
     bool ordersLoaded() const { return MainParts::Pane(window) && window->Session()->Book()->Orders().size() > 100; }
 
-    void openWindow()
+    void openWindow(int second = 1000)
     {
-        window = new CWMain(new CSession(user));
+        window = new CWMain(MakeSession(user, TestOptions(second)).release());
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -406,9 +406,7 @@ private slots:
     // the full list again, so an order that came while the line was down is there, announced once.
     void failingPolls_showTheBand_recoveryCatchesUp()
     {
-        PollClock::SetSecondLength(100);
-        auto slowClock = qScopeGuard([] { PollClock::SetSecondLength(1000); });
-        openWindow();
+        openWindow(100);
         QTRY_VERIFY_WITH_TIMEOUT(ordersLoaded(), 10000);
         window->Session()->Connection()->SetThreshold(1000);
         QVERIFY(platform->setFault(QStringLiteral("*"), QStringLiteral("http500")));

@@ -3,6 +3,7 @@
 
 #include "common/fakenetwork.h"
 #include "common/platformprocess.h"
+#include "common/testsession.h"
 #include "common/testmain.h"
 #include "main/ui/cwuserinfo.h"
 #include "net/request.h"
@@ -35,9 +36,9 @@ class TestUserInfo : public QObject
         user.SetToken(session.token);
     }
 
-    void openWindow(CUser* login)
+    void openWindow(CUser* login, int transferTimeout = 30000)
     {
-        session.reset(login ? new CSession(*login) : nullptr);
+        session = login ? MakeSession(*login, TestOptions(1000, transferTimeout)) : nullptr;
         window = new CWUserInfo(session.get());
         window->resize(560, 580);
         window->show();
@@ -98,7 +99,6 @@ private slots:
         delete window;
         session.reset();
         platform->clearFaults();
-        Request::SetTransferTimeout(30000);
     }
 
     void realReply_fillsRecordAndLinesInOrder()
@@ -248,8 +248,7 @@ private slots:
     {
         logIn(PlatformProcess::DemoAccount, PlatformProcess::DemoPassword);
         QVERIFY(platform->setFault(QStringLiteral("UserInfo"), QStringLiteral("hang")));
-        Request::SetTransferTimeout(300);
-        openWindow(&user);
+        openWindow(&user, 300);
         QTRY_VERIFY(retryButton(window)->isVisible());
     }
 

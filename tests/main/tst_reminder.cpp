@@ -115,7 +115,7 @@ private slots:
         COrderBook book;
         CNewOrders newOrders(&book);
         CNewOrderReminder reminder(&settings, &sounds, &newOrders);
-        reminder.SetSecondLength(second);
+        reminder.SetClock(PollClock{second});
         QSignalSpy reminded(&reminder, &CNewOrderReminder::Reminded);
 
         // Off by default: the arrival's own sound is all.
@@ -157,7 +157,7 @@ private slots:
         COrderBook book;
         CNewOrders newOrders(&book);
         CNewOrderReminder reminder(&settings, &sounds, &newOrders);
-        reminder.SetSecondLength(second);
+        reminder.SetClock(PollClock{second});
         reminder.SetWindowOutOfSight(true);
         QSignalSpy notices(&reminder, &CNewOrderReminder::TrayNotice);
 

@@ -12,6 +12,7 @@
 #include "common/localhttpserver.h"
 #include "common/platformprocess.h"
 #include "common/coretestmain.h"
+#include "common/testsession.h"
 #include "main/softwareupdate.h"
 #include "main/updatepolicy.h"
 #include "net/request.h"
@@ -96,7 +97,7 @@ class TestUpdate : public QObject
     // installed before answers it), its check sent.
     void startUpdate()
     {
-        network.reset(Request::CreateManager(nullptr));
+        network.reset(FakeNetworkManager::Make(nullptr));
         ApiLine line;
         line.network = network.data();
         update.reset(new CSoftwareUpdate(line, PlatformProcess::DemoAccount, options));

@@ -8,6 +8,7 @@
 #include "common/fakenetwork.h"
 #include "common/localhttpserver.h"
 #include "common/coretestmain.h"
+#include "common/testsession.h"
 #include "net/request.h"
 #include "session/cuser.h"
 
@@ -28,7 +29,7 @@ public:
     QNetworkReply* Send(const QString& url, const QByteArray& body, bool toA)
     {
         if (!manager)
-            manager = Request::CreateManager(this);
+            manager = FakeNetworkManager::Make(this);
         QNetworkReply* reply = Request::Post(manager, url, body, limits);
         if (!reply)
             return nullptr;
@@ -306,8 +307,8 @@ private slots:
         FakeNetworkManager::Install(
             [](const RecordedRequest&) { return FakeResponse::Json(R"({"status":0,"info":"installed"})"); });
         QObject owner;
-        auto* own = qobject_cast<FakeNetworkManager*>(Request::CreateManager(&owner));
-        auto* other = qobject_cast<FakeNetworkManager*>(Request::CreateManager(&owner));
+        auto* own = qobject_cast<FakeNetworkManager*>(FakeNetworkManager::Make(&owner));
+        auto* other = qobject_cast<FakeNetworkManager*>(FakeNetworkManager::Make(&owner));
         QVERIFY(own && other);
         own->SetHandler([](const RecordedRequest& sent) {
             return sent.body == "x=1" ? FakeResponse::Json(R"({"status":1,"info":"own"})")

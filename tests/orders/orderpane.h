@@ -6,6 +6,7 @@
 
 #include "app/sound.h"
 #include "common/mainwindow.h"
+#include "common/testsession.h"
 #include "main/ui/windowkeeper.h"
 #include "orders/orderpolls.h"
 #include "orders/ui/callist.h"
@@ -26,11 +27,15 @@ struct OrderPane
     // Before the session goes, the windows that work for it go.
     std::unique_ptr<CWindowKeeper> windows;
 
-    explicit OrderPane(const CUser& user) : OrderPane(user, true) {}
+    explicit OrderPane(const CUser& user, const SessionOptions& options = TestOptions())
+        : OrderPane(user, true, options)
+    {
+    }
     // A pane whose book the test fills itself: nothing is asked of the platform.
     OrderPane() : OrderPane(CUser(), false) {}
 
-    OrderPane(const CUser& user, bool start) : session(std::make_unique<CSession>(user))
+    OrderPane(const CUser& user, bool start, const SessionOptions& options = TestOptions())
+        : session(MakeSession(user, options))
     {
         area.resize(CAllList::paneWidth + 20, 600);
         list = new CAllList(session.get(), area.viewport());

@@ -60,6 +60,11 @@ class TestCAllList : public QObject
         return id;
     }
 
+    // What each test's session is built with: its clock's second and its answers' time-out.
+    int second = 20;
+    int transferTimeout = 30000;
+    SessionOptions options() const { return TestOptions(second, transferTimeout); }
+
 private slots:
     void initTestCase()
     {
@@ -72,14 +77,13 @@ private slots:
         user.SetId(session.id);
         user.SetKey(session.key);
         user.SetToken(session.token);
-        PollClock::SetSecondLength(20);
     }
 
     void init()
     {
         platform->clearFaults();
-        Request::SetTransferTimeout(30000);
-        PollClock::SetSecondLength(20);
+        second = 20;
+        transferTimeout = 30000;
     }
 
     void fullList_fillsTheGroupsInOrder()
@@ -94,7 +98,7 @@ private slots:
             expected[entry.toObject().value("status").toInt()].append(
                 qint64(entry.toObject().value("id").toDouble()));
 
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         QCOMPARE(pane.list->Book()->Orders().size(), commos.size());
         for (int status : {1, 2, 3, 4, 9}) {
@@ -121,7 +125,7 @@ private slots:
 
     void newOrders_blinkOnTopWithOneSound()
     {
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         pane.group(1)->Fold();
         QVERIFY(pane.group(1)->IsExpanded());
@@ -162,7 +166,7 @@ private slots:
     // shop of the full list all the same, and its detail window says so.
     void newOrder_belongsToTheShopOfTheList()
     {
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         const COrder* listed = pane.list->Book()->Orders().first();
         QCOMPARE(listed->GetShopName(), QStringLiteral("老街牛肉面馆"));
@@ -185,7 +189,7 @@ private slots:
 
     void unpaidOrder_getsItsRowOncePaid()
     {
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         SoundLog sounds;
         const qint64 id = create(0);
@@ -209,7 +213,7 @@ private slots:
     // request, a later stamp, does.
     void newPaidOrder_listedFirst_thenReported_asksNoConfirmation()
     {
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         SoundLog sounds;
         QVERIFY(platform->setFault(QStringLiteral("PayFinishOrder"), QStringLiteral("refuse")));
@@ -256,7 +260,7 @@ private slots:
         const qint64 served = inclusive.createOrder({{"status", 1}, {"ctime", stamp(-30)}, {"ptime", stamp(-30)}});
         QVERIFY(asking && served);
 
-        OrderPane pane(staff);
+        OrderPane pane(staff, options());
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(asking), 10000);
         SoundLog sounds;
         QSignalSpy polled(pane.polls(), &COrderPolls::PollSucceeded);
@@ -274,7 +278,7 @@ private slots:
 
     void statusChange_movesTheRow()
     {
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         const qint64 id = create(1);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(id), 5000);
@@ -286,7 +290,7 @@ private slots:
         QCOMPARE(pane.list->FindOrderItem(id), row.data()); // the same row, moved
         QVERIFY(!row->ShowsNewOrderIcon());
         // The served order comes back unchanged on later polls: nothing to confirm.
-        QTest::qWait(PollClock::Msecs(3) * 4);
+        QTest::qWait(options().clock.Msecs(3) * 4);
         QVERIFY(!pane.serverTable());
 
         // Paid again (the platform took the service back): the same row returns to the top of
@@ -302,7 +306,7 @@ private slots:
 
     void confirmation_tableAndSuccess()
     {
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         SoundLog sounds;
         const qint64 id = awaitingConfirmation(pane);
@@ -370,7 +374,11 @@ private slots:
         QFETCH(QString, change);
         QFETCH(QString, cell);
         QFETCH(QString, message);
-        OrderPane pane(user);
+        // Only the row whose answer hangs gets a short time-out: on a busy machine a sound answer
+        // may take longer than the time-out row waits.
+        if (fault == QLatin1String("hang"))
+            transferTimeout = 500;
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         const qint64 id = awaitingConfirmation(pane);
         QVERIFY(id);
@@ -385,12 +393,7 @@ private slots:
             QVERIFY(platform->setFault(QStringLiteral("ToFinishOrder"), fault));
 
         SoundLog sounds;
-        // Only the hanging answer meets a short deadline: on a busy machine a sound answer may
-        // take longer than the time-out row waits.
-        if (fault == QLatin1String("hang"))
-            Request::SetTransferTimeout(500);
         table->SlotOrderOk(ConfirmTableCell(table, id));
-        Request::SetTransferTimeout(30000);
         QTRY_COMPARE_WITH_TIMEOUT(table->GetConfirmState(id) != CWServerTable::InFlight, true, 5000);
         QCOMPARE(ConfirmTableCell(table, id)->text(), cell);
         QCOMPARE(sounds.count(QStringLiteral("audio/server.mp3")), 0);
@@ -417,7 +420,7 @@ private slots:
 
     void confirmation_twoInFlightResolveTheirOwnRows()
     {
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         const qint64 withdrawn = awaitingConfirmation(pane);
         const qint64 asked = awaitingConfirmation(pane);
@@ -453,13 +456,13 @@ private slots:
     void polls_surviveFaults()
     {
         QFETCH(QString, kind);
-        Request::SetTransferTimeout(300);
-        PollClock::SetSecondLength(10); // the new-order poll every 200 ms
+        transferTimeout = 300;
+        second = 10; // the new-order poll every 200 ms
         // The full list itself fails twice before the pane gets it.
         QVERIFY(
             platform->setFault(QStringLiteral("StaffOrderList"), kind, QVariant(), kind == "close" ? 4 : 2));
         QHash<QString, int> failures; // of each poll, while the faults hold
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QVERIFY(loaded(pane));
         const qint64 moving = create(1);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(moving), 5000);
@@ -480,7 +483,6 @@ private slots:
         QCOMPARE(pane.list->Book()->Find(moving)->GetStatus(), 1);
 
         QVERIFY(platform->clearFaults());
-        Request::SetTransferTimeout(30000);
         QTRY_VERIFY_WITH_TIMEOUT(pane.list->FindOrderItem(fresh), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(pane.ids(2).value(0), moving, 5000);
     }

@@ -67,6 +67,11 @@ class TestOrderPolls : public QObject
         return ids;
     }
 
+    // What each test's session is built with: its clock's second and its answers' time-out.
+    int second = 20;
+    int transferTimeout = 30000;
+    SessionOptions options() const { return TestOptions(second, transferTimeout); }
+
 private slots:
     void initTestCase()
     {
@@ -77,7 +82,8 @@ private slots:
 
     void init()
     {
-        PollClock::SetSecondLength(20);
+        second = 20;
+        transferTimeout = 30000;
         fullList = newOrders = payFinish = QJsonArray();
         details.clear();
         byCursor = false;
@@ -109,8 +115,6 @@ private slots:
     void cleanup()
     {
         FakeNetworkManager::Uninstall();
-        PollClock::SetSecondLength(1000);
-        Request::SetTransferTimeout(30000);
     }
 
     void bodiesAndCursors_neverGoBack()
@@ -120,7 +124,7 @@ private slots:
         const QString changed = base.addSecs(3600).toString("yyyy-MM-dd hh:mm:ss");
         fullList = {entry(10, 1, created, changed),
                     entry(11, 2, base.addSecs(-7200).toString("yyyy-MM-dd hh:mm:ss"))};
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_COMPARE(sent("PayFinishOrder").size(), 1);
         QCOMPARE(
             fields(sent("StaffOrderList").value(0).body),
@@ -152,7 +156,7 @@ private slots:
         const QDateTime platformNow = QDateTime::currentDateTime().addSecs(-300);
         FakeNetworkManager::SetPlatformClock(platformNow);
         fullList = {entry(10, 1, stamp(platformNow.addSecs(-600)))};
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_COMPARE(sent("UpdateStaffOrderList").size(), 1);
         QCOMPARE(fields(sent("UpdateStaffOrderList").first().body).value(3).second, stamp(platformNow));
 
@@ -197,7 +201,7 @@ private slots:
             {"id", 900}, {"status", 1}, {"ptime", stamp(now.addSecs(-paidBefore))}, {"ertime", stamp(now)}};
         payFinish = {reported};
         SoundLog played;
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_VERIFY(pane.list->FindOrderItem(900));
         QCOMPARE(sent("StaffOrder2").size(), 2);
         QCOMPARE(pane.ids(1), (QList<qint64>{900}));
@@ -238,7 +242,7 @@ private slots:
         details = {FakeResponse::Hang()};
         for (int id = 1000; id < 1000 + 10050; ++id)
             payFinish.append(QJsonObject{{"id", id}, {"status", 2}, {"ertime", now}});
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_VERIFY(sent("PayFinishOrder").size() >= 2);
         qInstallMessageHandler(previous);
         QCOMPARE(sent("StaffOrder2").size(), 4);
@@ -254,7 +258,7 @@ private slots:
         payFinish = {QJsonObject{{"id", 41}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}},
                      QJsonObject{{"id", 42}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}}};
         SoundLog sounds;
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_VERIFY(!sounds.played.isEmpty());
         QCOMPARE(sounds.played.first(), QStringLiteral("audio/neworder.mp3"));
         QCOMPARE(sounds.played.size(), 1);
@@ -269,12 +273,12 @@ private slots:
     // device) holds neither the polls nor the sound a new order asks for.
     void soundBackEndStuck_pollsKeepTheirRhythm()
     {
-        PollClock::SetSecondLength(100); // a pay/finish poll every 300 ms
+        second = 100; // a pay/finish poll every 300 ms
         const QDateTime now = QDateTime::currentDateTime();
         fullList = {entry(41, 2, stamp(now))};
         HeldSoundBackEnd backEnd;
         SoundLog sounds;
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_COMPARE_WITH_TIMEOUT(backEnd.Entered(), 1, 10000);
         const int polled = sent("PayFinishOrder").size();
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() >= polled + 5, 10000);
@@ -297,7 +301,7 @@ private slots:
             fullList.append(entry(i, 1, stamp(now)));
             payFinish.append(QJsonObject{{"id", i}, {"status", 1}, {"ertime", stamp(now.addSecs(5))}});
         }
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_VERIFY_WITH_TIMEOUT(pane.serverTable(), 30000);
         const int asked = sent("PayFinishOrder").size();
         QTRY_VERIFY_WITH_TIMEOUT(sent("PayFinishOrder").size() > asked, 30000);
@@ -313,7 +317,7 @@ private slots:
         const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
         fullList = {entry(10, 1, stamp(t.addSecs(-100))), entry(11, 1, stamp(t.addSecs(-100)))};
         SoundLog sounds;
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         payFinish = {QJsonObject{{"id", 10}, {"status", 2}, {"ertime", stamp(t)}}};
         QTRY_VERIFY(pane.list->Book()->Find(10) && pane.list->Book()->Find(10)->GetStatus() == 2);
         payFinish.append(QJsonObject{{"id", 11}, {"status", 1}, {"ertime", stamp(t)}});
@@ -331,10 +335,10 @@ private slots:
     // other row alone.
     void healing_correctsWhatThePollsMissed()
     {
-        PollClock::SetSecondLength(1); // the 10-minute reading comes after 0.6 s
+        second = 1; // the 10-minute reading comes after 0.6 s
         const QDateTime t = QDateTime::currentDateTime().addSecs(-60);
         fullList = {entry(20, 2, stamp(t)), entry(21, 1, stamp(t))};
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_VERIFY(pane.polls()->FullListLoaded());
         QPointer<COrderItem> untouched = pane.list->FindOrderItem(21);
         fullList = {entry(20, 3, stamp(t), stamp(t.addSecs(5))), entry(21, 1, stamp(t)),
@@ -350,13 +354,13 @@ private slots:
     // a dead line, after 5 s again.
     void fullListRetry_backsOffOnlyWhileRefused()
     {
-        PollClock::SetSecondLength(1000); // no retry fires while the test looks
+        second = 1000; // no retry fires while the test looks
         QByteArray refusal = "{\"status\":0,\"info\":\"登录已过期\"}";
         FakeNetworkManager::Install([&refusal](const RecordedRequest&) {
             return refusal.isEmpty() ? FakeResponse::Error(QNetworkReply::ConnectionRefusedError)
                                      : FakeResponse::Json(refusal);
         });
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QSignalSpy failed(pane.polls(), &COrderPolls::PollFailed);
         QList<int> waits;
         for (int i = 0; i < 9; ++i) {
@@ -383,12 +387,12 @@ private slots:
         qputenv("TARVIK_API_HOST", line.hostPort().toLatin1());
         const auto restore = qScopeGuard([apiHost] { qputenv("TARVIK_API_HOST", apiHost); });
         payFinishOnTheLine = true;
-        Request::SetTransferTimeout(300);
+        transferTimeout = 300;
         // The reason goes to the log; a dead line is no refusal, so the band gets no text of its own.
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(QStringLiteral(
                                  "PayFinishOrder poll failed: fewer than 8 KiB .* in the last 0.3 s")));
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QSignalSpy failed(pane.polls(), &COrderPolls::PollFailed);
         QTRY_COMPARE(sent("PayFinishOrder").size(), 2);
         QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("PayFinishOrder"));
@@ -402,7 +406,7 @@ private slots:
         const qint64 big = (qint64(1) << 32) + 1;
         fullList = {entry(123, 1, now), entry(4512, 2, now), entry(1345, 4, now), entry(big, 1, now),
                     entry(1, 1, now),   entry(77, 2, now),   entry(77, 4, now)};
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_COMPARE(pane.list->Book()->Orders().size(), 6);
         QCOMPARE(pane.list->FindOrderItem(big)->GetOrder()->GetId(), big);
         QCOMPARE(pane.list->FindOrderItem(1)->GetOrder()->GetId(), qint64(1));
@@ -420,7 +424,7 @@ private slots:
     {
         const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
         fullList = {entry(5, 2, now), entry(6, 0, now)};
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         QTRY_COMPARE(pane.list->Book()->Orders().size(), 2);
         pane.list->SlotOpenOrderDetail(pane.list->Book()->Find(5));
         pane.list->SlotOpenOrderDetail(pane.list->Book()->Find(5));
@@ -438,7 +442,7 @@ private slots:
 
     void anHourOfTheSameReport_asksForConfirmationOnce()
     {
-        PollClock::SetSecondLength(1);
+        second = 1;
         const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
         const QString asked = QDateTime::currentDateTime().addSecs(60).toString("yyyy-MM-dd hh:mm:ss");
         fullList = {entry(42, 1, now)};
@@ -446,7 +450,7 @@ private slots:
         payFinish = {QJsonObject{{"id", 42}, {"status", 1}, {"ertime", asked}}};
         SoundLog sounds;
         int polls = 0;
-        OrderPane pane(user);
+        OrderPane pane(user, options());
         connect(pane.polls(), &COrderPolls::PollSucceeded, this,
                 [&polls](const QString& endpoint) { polls += endpoint == QLatin1String("PayFinishOrder"); });
         QVERIFY(TestSupport::WaitUntil([&polls] { return polls >= 1200; }, 120000));

@@ -22,7 +22,7 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     theApp = new SingleApplication(argc, argv);
     const QStringList args = theApp->arguments();
-    auto* client = new CClient(theApp);
+    auto* client = new CClient(SessionOptions(), theApp);
     QObject::connect(client, &CClient::Ended, theApp, &QCoreApplication::quit);
     client->Start();
     CWLogin* login = LoginWindow();

@@ -14,6 +14,7 @@
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 #include "common/urlcatcher.h"
 #include "session/ui/comboboxitem.h"
 #include "session/cuser.h"
@@ -70,7 +71,7 @@ private slots:
 
     void emptyStart_showsHints()
     {
-        CWLogin login;
+        CWLogin login(TestOptions());
         QCOMPARE(LoginForm::Account(&login)->currentText(), CWLogin::accountHint);
         QCOMPARE(LoginForm::Password(&login)->text(), CWLogin::passwordHint);
         QCOMPARE(LoginForm::Password(&login)->echoMode(), QLineEdit::Normal);
@@ -84,7 +85,7 @@ private slots:
     void links_openTheWebSiteInTheBrowser()
     {
         UrlCatcher browser;
-        CWLogin login;
+        CWLogin login(TestOptions());
         login.show();
         QVERIFY(QTest::qWaitForWindowExposed(&login));
         QList<QLabel*> links;
@@ -103,7 +104,7 @@ private slots:
     void rememberedAccounts_fillTheForm()
     {
         remember({account(13800000001, QStringLiteral("velm123")), account(13800000002, QString())});
-        CWLogin login;
+        CWLogin login(TestOptions());
         login.show();
         QVERIFY(QTest::qWaitForWindowExposed(&login));
         QCOMPARE(LoginForm::Account(&login)->count(), 2);
@@ -167,7 +168,7 @@ private slots:
         QVERIFY(face.save(JoinPath(FacesDir(), QStringLiteral("7.png"))));
         remember({account(13800000001, QStringLiteral("a")), withFace});
 
-        CWLogin login;
+        CWLogin login(TestOptions());
         CWebLabel* avatar = LoginForm::Avatar(&login);
         // The first remembered account has no picture of its own: the animation stands in for it.
         checkAvatar(avatar, true);
@@ -191,7 +192,7 @@ private slots:
 
     void enterWithHintsShowing_sendsNothing()
     {
-        CWLogin login;
+        CWLogin login(TestOptions());
         login.show();
         QVERIFY(QTest::qWaitForWindowExposed(&login));
         login.activateWindow();
@@ -227,7 +228,7 @@ private slots:
 
     void focusRules_clearAndRestoreHints()
     {
-        CWLogin login;
+        CWLogin login(TestOptions());
         login.show();
         login.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&login));
@@ -266,7 +267,7 @@ private slots:
                                      QFileDevice::FileModificationTime));
         leftover.close();
 
-        CWLogin login;
+        CWLogin login(TestOptions());
         auto* list = qobject_cast<QListWidget*>(LoginForm::Account(&login)->view());
         QVERIFY(list);
         auto* row = qobject_cast<ComboBoxItem*>(list->itemWidget(list->item(1)));
@@ -294,7 +295,7 @@ private slots:
     void autoLogin_runsAtStartInTheFirstInstance()
     {
         remember({account(13800000001, QStringLiteral("velm123"), true)});
-        CWLogin login;
+        CWLogin login(TestOptions());
         QVERIFY(LoginForm::AutoLogin(&login)->isChecked());
         QVERIFY(login.IsWaiting());
         QTRY_COMPARE(loginRequests().size(), 1);

@@ -11,6 +11,7 @@
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
 #include "common/testmain.h"
+#include "common/testsession.h"
 #include "main/ui/cwmain.h"
 #include "session/cuser.h"
 #include "session/ui/cwlogin.h"
@@ -80,7 +81,7 @@ class TestKeychain : public QObject
     std::unique_ptr<CClient> client;
     QPointer<CWLogin> openLogin()
     {
-        client = std::make_unique<CClient>();
+        client = std::make_unique<CClient>(TestOptions());
         client->Start();
         return LoginWindow();
     }

@@ -16,6 +16,7 @@
 #include "common/mainwindow.h"
 #include "session/csession.h"
 #include "common/platformprocess.h"
+#include "common/testsession.h"
 #include "common/testmain.h"
 #include "main/ui/cwmain.h"
 #include "net/request.h"
@@ -35,11 +36,12 @@ class TestLogin : public QObject
     // The client as the program starts it, with its login window; its end is counted, not obeyed.
     std::unique_ptr<CClient> client;
     int ended = 0;
+    int transferTimeout = 30000; // for the answers of the next client's login and session
 
     // The login window of a new client, filled with the given account and password.
     QPointer<CWLogin> openLogin(const QString& account, const QString& password)
     {
-        client = std::make_unique<CClient>();
+        client = std::make_unique<CClient>(TestOptions(1000, transferTimeout));
         ended = 0;
         connect(client.get(), &CClient::Ended, this, [this] { ++ended; });
         client->Start();
@@ -74,7 +76,7 @@ private slots:
         QFile::remove(UsersFile());
         platform->serveClient();
         platform->clearFaults();
-        Request::SetTransferTimeout(30000);
+        transferTimeout = 30000;
     }
 
     void cleanup()
@@ -168,7 +170,7 @@ private slots:
             qputenv("TARVIK_API_HOST", QByteArray("127.0.0.1:") + QByteArray::number(port));
         } else if (fault == QLatin1String("timeout")) {
             QVERIFY(platform->setFault(QStringLiteral("LoginMd5"), QStringLiteral("hang")));
-            Request::SetTransferTimeout(500);
+            transferTimeout = 500;
         } else if (!fault.isEmpty()) {
             QVERIFY(platform->setFault(QStringLiteral("LoginMd5"), fault));
         }

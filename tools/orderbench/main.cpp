@@ -82,6 +82,9 @@ double ResidentKiB()
 // order book or polls live elsewhere changes these few lines, and the measurements stay the same.
 
 // The order pane as the main window holds it, with the book and the polls it starts.
+// What the bench's sessions are built with (below).
+SessionOptions BenchOptions(int secondMs = 3600 * 1000);
+
 struct Pane
 {
     std::unique_ptr<CSession> session; // made by Start(), the way a login makes it
@@ -95,7 +98,7 @@ struct Pane
     }
     void Start(CUser* user)
     {
-        session = std::make_unique<CSession>(*user);
+        session = std::make_unique<CSession>(*user, nullptr, nullptr, BenchOptions());
         list = new CAllList(session.get(), area.viewport());
         area.setWidget(list);
         windows = std::make_unique<CWindowKeeper>(session.get(), &area);
@@ -114,9 +117,9 @@ struct Pane
 };
 
 // The main window the way a login reply opens it; deleted by the caller.
-CWMain* OpenMainWindow(CUser* user)
+CWMain* OpenMainWindow(CUser* user, int secondMs = 3600 * 1000)
 {
-    auto* window = new CWMain(new CSession(*user));
+    auto* window = new CWMain(new CSession(*user, nullptr, nullptr, BenchOptions(secondMs)));
     window->show();
     return window;
 }
@@ -159,12 +162,7 @@ public:
         static QList<QPointer<QNetworkReply>> replies;
         return replies;
     }
-    static void Install()
-    {
-        Request::SetManagerFactory([](QObject* parent) -> QNetworkAccessManager* {
-            return new WatchingManager(parent);
-        });
-    }
+    static QNetworkAccessManager* Make(QObject* parent) { return new WatchingManager(parent); }
 
 protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* body) override
@@ -174,6 +172,17 @@ protected:
         return reply;
     }
 };
+
+// What the bench's sessions are built with: every request watched, and an hour for a second, so
+// that the polls after the first wait hours.
+SessionOptions BenchOptions(int secondMs)
+{
+    SessionOptions options;
+    options.clock.secondMs = secondMs;
+    options.makeNetwork = &WatchingManager::Make;
+    return options;
+}
+
 
 // Times one request of the client: `send` starts it. The reply's own finished() is connected after
 // the client's, so it runs once the client's reply slot has returned; the rows are laid out once
@@ -428,7 +437,6 @@ BigGroup UnfoldSyntheticGroup(int count)
         measured.foldMs = clock.nsecsElapsed() / 1e6;
     }
     FakeNetworkManager::Uninstall();
-    WatchingManager::Install();
     return measured;
 }
 
@@ -443,10 +451,9 @@ double FirstRowsMs(int wanted, int seeded)
         return 0;
     CUser user = LogIn(platform);
     user.SetAccount(PlatformProcess::DemoAccount);
-    PollClock::SetSecondLength(1000);
     QElapsedTimer clock;
     clock.start();
-    CWMain* window = OpenMainWindow(&user);
+    CWMain* window = OpenMainWindow(&user, 1000);
     auto laidOut = [window] {
         for (COrderList* group : GroupsOf(window))
             if (group->Count() > 0 && group->findChild<QLabel*>(QStringLiteral("plblGroupCount"))->text() != QLatin1String("..."))
@@ -457,7 +464,6 @@ double FirstRowsMs(int wanted, int seeded)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     const double ms = clock.nsecsElapsed() / 1e6;
     CloseMainWindow(window);
-    PollClock::SetSecondLength(3600 * 1000);
     return ms;
 }
 
@@ -892,8 +898,6 @@ int main(int argc, char* argv[])
     const QString program = ArgumentAfter(QStringLiteral("--tarvik"), QStringLiteral(TARVIK_BIN));
     const QString tsvPath = ArgumentAfter(QStringLiteral("--tsv"), QString());
 
-    WatchingManager::Install();
-    PollClock::SetSecondLength(3600 * 1000); // the polls after the first wait hours
     const int childAt = args.indexOf(QStringLiteral("--stall-child"));
     if (childAt > 0)
         return RunStallChild(args.value(childAt + 1).toInt()); // its first sounds load as after a login

@@ -273,8 +273,6 @@ int main(int argc, char* argv[])
     }
     qputenv("TARVIK_API_HOST", QStringLiteral("127.0.0.1:%1").arg(line.Port()).toLatin1());
 
-    Request::SetManagerFactory(
-        [](QObject* parent) -> QNetworkAccessManager* { return new WatchingManager(parent); });
     CUser user;
     user.SetAccount(PlatformProcess::DemoAccount);
     user.SetId(login.id);
@@ -285,7 +283,9 @@ int main(int argc, char* argv[])
     double restoredAt = -1;
     int booked = 0;
     {
-        CSession session(user);
+        SessionOptions options; // every request watched
+        options.makeNetwork = [](QObject* parent) -> QNetworkAccessManager* { return new WatchingManager(parent); };
+        CSession session(user, nullptr, nullptr, options);
         QObject::connect(session.Polls(), &COrderPolls::Loaded, [&] {
             loadedAt = Now();
             booked = session.Book()->Orders().size();

@@ -186,7 +186,7 @@ struct EndpointStats
     qint64 lastAnsweredSentAt = -1; // when the last answered request was sent
 };
 
-// Every manager the client makes through Request::CreateManager is one of these: each request is
+// Every manager the client makes (the session options' network maker) is one of these: each request is
 // counted by endpoint, and each reply's end is timed, without touching the client's own handling.
 class Recorder
 {
@@ -857,9 +857,11 @@ int main(int argc, char* argv[])
                                                   : quint32(QDateTime::currentMSecsSinceEpoch());
     dice.seed(seed);
 
-    PollClock::SetSecondLength(pollSecond);
-    Request::SetTransferTimeout(transferTimeout);
-    Request::SetManagerFactory(CreateRecordingManager);
+    // The client's login and session: a short second, a short time-out, every request recorded.
+    SessionOptions options;
+    options.clock.secondMs = pollSecond;
+    options.transferTimeoutMs = transferTimeout;
+    options.makeNetwork = CreateRecordingManager;
     recorder.clock.start();
 
     const double rssStart = ResidentMiB();
@@ -890,14 +892,13 @@ int main(int argc, char* argv[])
     SessionHook hook([&](CSession* session) {
         witness.Watch(session);
         session->Polls()->SetNewOrderSeconds(newOrderSeconds);
-        session->Reminder()->SetSecondLength(pollSecond);
         session->Settings()->SetReminderInterval(reminderSeconds);
     });
     app.installEventFilter(&hook);
 
     // Logging in the way a staff member does.
     // The soak ends the session itself: the client's end is not heard.
-    CClient client;
+    CClient client(options);
     client.Start();
     QPointer<CWLogin> login = LoginWindow();
     LoginForm::Account(login)->setEditText(QString::number(PlatformProcess::DemoAccount));
@@ -935,8 +936,8 @@ int main(int argc, char* argv[])
     staff.Stop();
     if (!platform.clearFaults())
         failures << QStringLiteral("the faults could not be cleared");
-    const int newOrderInterval = PollClock::Msecs(newOrderSeconds);
-    const int payFinishInterval = PollClock::Msecs(3);
+    const int newOrderInterval = options.clock.Msecs(newOrderSeconds);
+    const int payFinishInterval = options.clock.Msecs(3);
     WaitFor([] { return recorder.StaffInFlight() == 0; }, 3 * transferTimeout);
     const qint64 settled = recorder.clock.elapsed();
     // Any poll still under a fault set before the clear ends by its time-out; the poll after it
