@@ -27,30 +27,50 @@ QString StatusName(int status)
     }
 }
 
+namespace {
+
+// "yyyy-MM-dd hh:mm:ss" read digit by digit; invalid when the text has another form or names no
+// real day or time, and the toolkit's conversion decides.
+template <class Char> QDateTime ReadCommonStamp(const Char* c, int size)
+{
+    const auto code = [](Char ch) { return static_cast<unsigned>(ch); };
+    if (size != 19 || code(c[4]) != '-' || code(c[7]) != '-' || code(c[10]) != ' ' || code(c[13]) != ':' ||
+        code(c[16]) != ':')
+        return QDateTime();
+    const auto digits = [c, &code](int from, int count) {
+        int number = 0;
+        for (int i = from; i < from + count; ++i) {
+            const unsigned d = code(c[i]);
+            if (d < '0' || d > '9')
+                return -1;
+            number = number * 10 + int(d - '0');
+        }
+        return number;
+    };
+    const QDate date(digits(0, 4), digits(5, 2), digits(8, 2));
+    const QTime time(digits(11, 2), digits(14, 2), digits(17, 2));
+    if (date.isValid() && time.isValid())
+        return QDateTime(date, time, Qt::LocalTime);
+    return QDateTime();
+}
+
+} // namespace
+
 QDateTime ReadStamp(const QVariant& value)
 {
     if (value.userType() == QMetaType::QString) {
         const QString text = value.toString();
-        const QChar* c = text.constData();
-        auto digits = [c](int from, int count) {
-            int number = 0;
-            for (int i = from; i < from + count; ++i) {
-                const ushort d = c[i].unicode();
-                if (d < '0' || d > '9')
-                    return -1;
-                number = number * 10 + (d - '0');
-            }
-            return number;
-        };
-        if (text.size() == 19 && c[4] == QLatin1Char('-') && c[7] == QLatin1Char('-') &&
-            c[10] == QLatin1Char(' ') && c[13] == QLatin1Char(':') && c[16] == QLatin1Char(':')) {
-            const QDate date(digits(0, 4), digits(5, 2), digits(8, 2));
-            const QTime time(digits(11, 2), digits(14, 2), digits(17, 2));
-            if (date.isValid() && time.isValid())
-                return QDateTime(date, time, Qt::LocalTime);
-        }
+        const QDateTime common = ReadCommonStamp(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
+        if (common.isValid())
+            return common;
     }
     return value.toDateTime();
+}
+
+QDateTime ReadStamp(const char* utf8, int size)
+{
+    const QDateTime common = ReadCommonStamp(reinterpret_cast<const unsigned char*>(utf8), size);
+    return common.isValid() ? common : ReadStamp(QVariant(QString::fromUtf8(utf8, size)));
 }
 
 const QList<int>& GroupStatuses()

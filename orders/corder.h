@@ -29,6 +29,8 @@ bool HasGroup(int status);
 // toolkit's variant conversion reads it; the common form is read directly, which is several times
 // faster and matters for a full list of thousands of orders with four times each.
 QDateTime ReadStamp(const QVariant& value);
+// The same from the UTF-8 bytes of a reply's string, without making a QString of the common form.
+QDateTime ReadStamp(const char* utf8, int size);
 
 // One line item of an order.
 class CCommodity

@@ -24,6 +24,7 @@
 #include "app/settings.h"
 #include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
+#include "common/orderfixture.h"
 #include "common/platformprocess.h"
 #include "common/testmain.h"
 #include "common/urlcatcher.h"
@@ -467,7 +468,7 @@ private slots:
         first->TrayNoticeBox()->setChecked(true);
         QVERIFY(window->Settings()->TrayNotice());
         window->hide();
-        window->Session()->Book()->Take(QVariantMap{{"id", 26120899001LL}, {"status", 1}}, COrderBook::New);
+        window->Session()->Book()->Take(Entry(26120899001LL, 1), COrderBook::New);
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("新订单 26120899001"));
         window->Session()->NewOrders()->Acknowledge(26120899001);
         first->TrayNoticeBox()->setChecked(false);

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "common/testmain.h"
+#include "common/coretestmain.h"
 #include "orders/corder.h"
 
 class TestCOrder : public QObject
@@ -138,5 +138,5 @@ private slots:
     }
 };
 
-TARVIK_TEST_MAIN(TestCOrder)
+TARVIK_GUILESS_TEST_MAIN(TestCOrder)
 #include "tst_corder.moc"
