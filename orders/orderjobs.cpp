@@ -38,9 +38,9 @@ enum class Field
 
 Field FieldNamed(QLatin1String name)
 {
-    static const QLatin1String names[] = {QLatin1String("id"),     QLatin1String("status"), QLatin1String("member"),
-                                          QLatin1String("amount"), QLatin1String("ctime"),  QLatin1String("stime"),
-                                          QLatin1String("ptime"),  QLatin1String("ertime")};
+    static const QLatin1String names[] = {
+        QLatin1String("id"),    QLatin1String("status"), QLatin1String("member"), QLatin1String("amount"),
+        QLatin1String("ctime"), QLatin1String("stime"),  QLatin1String("ptime"),  QLatin1String("ertime")};
     for (int i = 0; i < int(sizeof names / sizeof names[0]); ++i)
         if (name == names[i])
             return Field(i + 1);
@@ -474,7 +474,7 @@ private:
                 if (!Raw(&begin, &size, &plain))
                     return false;
                 if (plain) {
-                    const QDateTime stamp = ReadStamp(begin, size);
+                    const QDateTime stamp = stamps.Read(begin, size);
                     if (stamp.isValid()) {
                         TimeOf(*entry, field) = stamp;
                         continue;
@@ -493,6 +493,7 @@ private:
     const char* at;
     const char* end;
     int depth = 0;
+    StampReader stamps;
 };
 
 } // namespace

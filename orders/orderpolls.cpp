@@ -30,12 +30,8 @@ constexpr int longestRefusalWait = 300;
 } // namespace
 
 COrderPolls::COrderPolls(COrderBook* book, const ApiLine& line, QObject* parent)
-    : QObject(parent),
-      book(book),
-      line(line),
-      listJob(new COrderListJob(line, this)),
-      newOrderJob(new CNewOrdersJob(line, this)),
-      payFinishJob(new CPayFinishJob(line, this)),
+    : QObject(parent), book(book), line(line), listJob(new COrderListJob(line, this)),
+      newOrderJob(new CNewOrdersJob(line, this)), payFinishJob(new CPayFinishJob(line, this)),
       rereadJob(new COrderListJob(line, this))
 {
     connect(listJob, &COrderListJob::Fetched, this, &COrderPolls::replyAllOrder);
@@ -153,7 +149,8 @@ void COrderPolls::StartFetches()
         const quint64 asked = book->RevisionOf(id);
         connect(job, &COrderDetailJob::Fetched, this,
                 [this, job, asked](const OrderDetail& detail) { ReplyDetail(job, detail, asked); });
-        connect(job, &CJob::Failed, this, [this, job](const JobFailure& failure) { DetailFailed(job, failure); });
+        connect(job, &CJob::Failed, this,
+                [this, job](const JobFailure& failure) { DetailFailed(job, failure); });
         if (!job->Start(id)) {
             delete job;
             return;
@@ -257,21 +254,27 @@ void COrderPolls::replyAllOrder(const OrderListPage& page)
     QDateTime newest;
     QDateTime lastChange;
     for (const COrder* order : qAsConst(listed)) {
-        if (order->GetCtime().isValid() && (!newest.isValid() || newest.secsTo(order->GetCtime()) > 0))
-            newest = order->GetCtime();
-        if (order->GetErtime().isValid() && (!lastChange.isValid() || lastChange.secsTo(order->GetErtime()) > 0))
-            lastChange = order->GetErtime();
+        // secsTo() asks the C library for the zone twice; the comparison first spares that for
+        // the many times that are not newer.
+        const QDateTime ctime = order->GetCtime();
+        if (ctime.isValid() && (!newest.isValid() || (newest < ctime && newest.secsTo(ctime) > 0)))
+            newest = ctime;
+        const QDateTime ertime = order->GetErtime();
+        if (ertime.isValid() &&
+            (!lastChange.isValid() || (lastChange < ertime && lastChange.secsTo(ertime) > 0)))
+            lastChange = ertime;
     }
     NotePlatformTime(page.platformTime);
     newOrderTime = page.platformTime.isValid() ? page.platformTime
-                   : newest.isValid()            ? newest
-                                                 : QDateTime::currentDateTime();
+                   : newest.isValid()          ? newest
+                                               : QDateTime::currentDateTime();
     if (!payFinishTime.isValid())
         payFinishTime = QDateTime(QDate(1970, 1, 1), QTime(0, 0, 0), Qt::LocalTime);
     Advance(payFinishTime, lastChange);
     // The pay/finish poll asks from a second before its cursor: what the list already told is seen.
+    const qint64 askedFrom = payFinishTime.addSecs(-1).toMSecsSinceEpoch();
     for (const COrder* order : qAsConst(listed))
-        if (order->GetErtime().isValid() && !(order->GetErtime() < payFinishTime.addSecs(-1)))
+        if (order->GetErtime().isValid() && order->GetErtime().toMSecsSinceEpoch() >= askedFrom)
             seen.insert(SeenKey(order->GetId(), order->GetStatus(), order->GetErtime()), order->GetErtime());
     book->Announce(created, COrderBook::Listed);
     loaded = true;
@@ -366,8 +369,8 @@ void COrderPolls::DetailFailed(COrderDetailJob* job, const JobFailure& failure)
 {
     const qint64 id = fetching.take(job);
     job->deleteLater();
-    const bool answered = failure.kind == JobFailure::Refused ||
-                          (failure.kind == JobFailure::Malformed && failure.status == 1);
+    const bool answered =
+        failure.kind == JobFailure::Refused || (failure.kind == JobFailure::Malformed && failure.status == 1);
     if (!answered)
         return;
     toFetch.remove(id); // the platform does not know it either
@@ -425,7 +428,8 @@ void COrderPolls::ReadListAgain(bool catchUp)
 
 void COrderPolls::CompareWithList(const OrderListPage& page, bool catchUp)
 {
-    const QString source = catchUp ? QStringLiteral("StaffOrderList (catch-up)") : QStringLiteral("StaffOrderList");
+    const QString source =
+        catchUp ? QStringLiteral("StaffOrderList (catch-up)") : QStringLiteral("StaffOrderList");
     int added = 0;
     int corrected = 0;
     const quint64 arrivalsBefore = Arrivals();
@@ -449,14 +453,16 @@ void COrderPolls::CompareWithList(const OrderListPage& page, bool catchUp)
                   static_cast<long long>(order->GetId()), had, entry.status);
     }
     if (catchUp || added > 0 || corrected > 0)
-        qCInfo(lcPolls, "full list compared: %d order(s) the client did not know, %d corrected", added, corrected);
+        qCInfo(lcPolls, "full list compared: %d order(s) the client did not know, %d corrected", added,
+               corrected);
     Ring(arrivalsBefore, false);
     emit CaughtUp(added);
 }
 
 void COrderPolls::LogNew(const COrder* order, const QString& poll)
 {
-    const qint64 late = order->GetCtime().isValid() ? order->GetCtime().secsTo(QDateTime::currentDateTime()) : -1;
+    const qint64 late =
+        order->GetCtime().isValid() ? order->GetCtime().secsTo(QDateTime::currentDateTime()) : -1;
     qCInfo(lcOrders, "new order %lld (status %d) from %s, %lld s after its ctime",
            static_cast<long long>(order->GetId()), order->GetStatus(), qUtf8Printable(poll),
            static_cast<long long>(late));

@@ -146,9 +146,9 @@ private:
     bool loaded = false;
     bool fetchNewDetails = false;
     int newOrderSeconds = 20;
-    bool rereadAgain = false; // a catch-up waits for the read again in flight to end
+    bool rereadAgain = false;   // a catch-up waits for the read again in flight to end
     bool rereadCatchUp = false; // the read again in flight is a catch-up
-    int refusedLists = 0;     // full lists refused in a row
+    int refusedLists = 0;       // full lists refused in a row
 
     // Orders the pay/finish poll named without the book knowing them: fetched one by one, and
     // asked for again after a failure until the platform answers.

@@ -67,33 +67,37 @@ private slots:
         const QByteArray platform =
             R"({"amount":12.5,"ctime":"2026-12-08 10:00:00","ertime":"2026-12-08 10:05:00","id":26120800001,)"
             R"("member":"王五","ptime":null,"status":1,"stime":null})";
-        QTest::newRow("the platform's list") << Answer("[" + platform + "," + platform + "]",
-                                                       R"(,"shop_catid":3,"shop_id":9,"shop_name":"老街牛肉面馆")")
-                                             << true << 2;
-        QTest::newRow("keys in any order, spaced") << QByteArray("{ \"status\" : 1 ,\n \"info\" : { \"commos\" : [ { "
-                                                                 "\"status\" : 2 , \"id\" : 5 } ] } }\r\n")
-                                                   << true << 1;
-        QTest::newRow("numbers as text") << Answer(R"([{"id":"123","status":"2","amount":"7.25"}])") << true << 1;
-        // Not a raw string: moc would take its \" for the end of one.
-        QTest::newRow("escapes")
-            << Answer("[{\"id\":1,\"member\":\"\\u738b\\\"\\\\/\\n\\t\",\"ertime\":\"2026-12-08\\u002010:00:00\"}]")
+        QTest::newRow("the platform's list")
+            << Answer("[" + platform + "," + platform + "]",
+                      R"(,"shop_catid":3,"shop_id":9,"shop_name":"老街牛肉面馆")")
+            << true << 2;
+        QTest::newRow("keys in any order, spaced")
+            << QByteArray("{ \"status\" : 1 ,\n \"info\" : { \"commos\" : [ { "
+                          "\"status\" : 2 , \"id\" : 5 } ] } }\r\n")
             << true << 1;
+        QTest::newRow("numbers as text")
+            << Answer(R"([{"id":"123","status":"2","amount":"7.25"}])") << true << 1;
+        // Not a raw string: moc would take its \" for the end of one.
+        QTest::newRow("escapes") << Answer("[{\"id\":1,\"member\":\"\\u738b\\\"\\\\/"
+                                           "\\n\\t\",\"ertime\":\"2026-12-08\\u002010:00:00\"}]")
+                                 << true << 1;
         QTest::newRow("times in odd forms")
             << Answer(R"([{"id":1,"ctime":"2026-12-08T11:22:02","stime":"2026-02-30 10:00:00","ptime":"",)"
                       R"("ertime":1700000000}])")
             << true << 1;
-        QTest::newRow("scalars of other kinds") << Answer(R"([{"id":1e3,"member":12.5,"amount":true,"status":-0}])")
-                                                << true << 1;
+        QTest::newRow("scalars of other kinds")
+            << Answer(R"([{"id":1e3,"member":12.5,"amount":true,"status":-0}])") << true << 1;
         QTest::newRow("entries that are no objects, keys it ignores")
             << Answer(R"([1,"x",null,[],{"id":2,"extra":{"a":[1,{"b":null}]},"od":3}])", R"(,"total":[1,2])")
             << true << 1;
         QTest::newRow("no list") << QByteArray(R"({"status":1,"info":{}})") << true << 0;
         QTest::newRow("refused") << QByteArray(R"({"status":0,"info":"登录已过期"})") << false << 0;
-        QTest::newRow("status as text") << QByteArray(R"({"status":"1","info":{"commos":[{"id":1}]}})") << false
-                                        << 1;
+        QTest::newRow("status as text")
+            << QByteArray(R"({"status":"1","info":{"commos":[{"id":1}]}})") << false << 1;
         QTest::newRow("twice the status") << QByteArray(R"({"status":1,"status":0,"info":{}})") << false << 0;
         QTest::newRow("info not an object") << QByteArray(R"({"status":1,"info":[]})") << false << 0;
-        QTest::newRow("list not an array") << QByteArray(R"({"status":1,"info":{"commos":{}}})") << false << 0;
+        QTest::newRow("list not an array")
+            << QByteArray(R"({"status":1,"info":{"commos":{}}})") << false << 0;
         QTest::newRow("nested value in a field") << Answer(R"([{"id":1,"member":["a"]}])") << false << 1;
         QTest::newRow("broken UTF-8") << Answer("[{\"id\":1,\"member\":\"\xe7\x8e\"}]") << false << 1;
         QTest::newRow("lone surrogate") << Answer(R"([{"id":1,"member":"\ud83d"}])") << false << 1;
@@ -133,11 +137,13 @@ private slots:
         const QByteArray asText = R"({"status":"1","info":{"commos":[{"id":1,"status":1}]}})";
         const QByteArray refused = R"({"status":0,"info":"登录已过期"})";
         for (const char* endpoint : {"StaffOrderList", "UpdateStaffOrderList", "PayFinishOrder"}) {
-            const QByteArray field = QByteArray(endpoint) == "StaffOrderList"         ? "pager=1"
-                                     : QByteArray(endpoint) == "UpdateStaffOrderList" ? "time=2026-12-08%2010%3A00%3A00"
-                                                                                     : "ertime=2026-12-08%2010%3A00%3A00";
+            const QByteArray field = QByteArray(endpoint) == "StaffOrderList" ? "pager=1"
+                                     : QByteArray(endpoint) == "UpdateStaffOrderList"
+                                         ? "time=2026-12-08%2010%3A00%3A00"
+                                         : "ertime=2026-12-08%2010%3A00%3A00";
             QTest::addRow("%s, read fast", endpoint) << endpoint << FakeResponse::Json(two) << field << 2;
-            QTest::addRow("%s, read as a document", endpoint) << endpoint << FakeResponse::Json(asText) << field << 1;
+            QTest::addRow("%s, read as a document", endpoint)
+                << endpoint << FakeResponse::Json(asText) << field << 1;
             QTest::addRow("%s, refused", endpoint) << endpoint << FakeResponse::Json(refused) << field << -1;
         }
     }
