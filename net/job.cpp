@@ -54,6 +54,11 @@ bool CJob::TakeRefusal(const Request::Answer&)
     return false;
 }
 
+bool CJob::TakeBytes(const QByteArray&, const QDateTime&)
+{
+    return false;
+}
+
 void CJob::Fail(JobFailure::Kind kind, const QString& message, const QString& logText)
 {
     JobFailure failure;
@@ -67,6 +72,11 @@ void CJob::Finish()
 {
     QNetworkReply* finished = reply;
     reply = nullptr;
+    if (finished->error() == QNetworkReply::NoError && finished->isOpen() &&
+        TakeBytes(finished->peek(finished->bytesAvailable()), Request::PlatformTime(finished))) {
+        finished->deleteLater();
+        return;
+    }
     const Request::Answer answer = Request::Read(finished);
     finished->deleteLater();
 
@@ -80,6 +90,7 @@ void CJob::Finish()
             return;
         qCWarning(lcRequests, "%s failed: %s", qUtf8Printable(endpoint), qUtf8Printable(malformed));
         failure.kind = JobFailure::Malformed;
+        failure.status = answer.status;
         failure.message = answer.text;
         failure.logText = malformed;
         break;

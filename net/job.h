@@ -45,7 +45,7 @@ struct JobFailure
     // none), the answer's text when it was malformed, the line's error otherwise.
     QString message;
     QString logText;          // one line for the log
-    int status = 0;           // Refused: the platform's "status"
+    int status = 0;           // Refused, or Malformed after a "status" 1: the platform's "status"
     int errorCode = 0;        // Line: QNetworkReply::NetworkError
     QDateTime platformTime;   // the platform's clock when it answered; invalid when it did not say
 };
@@ -87,6 +87,10 @@ protected:
     // A refused answer, before Failed: true when the subclass made a result of it after all (an
     // endpoint whose "status" 0 carries an answer of its own). Default: false.
     virtual bool TakeRefusal(const Request::Answer& answer);
+    // A whole answer as it came, before it is read as a JSON document: true when the subclass made
+    // its result straight from the bytes (a list of ten thousand orders is not made into a document
+    // first). False leaves the answer to the reading above. Default: false.
+    virtual bool TakeBytes(const QByteArray& body, const QDateTime& platformTime);
 
     // Emits Failed for a failure the subclass found on its own.
     void Fail(JobFailure::Kind kind, const QString& message, const QString& logText);

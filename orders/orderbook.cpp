@@ -2,6 +2,7 @@
 
 #include "app/log.h"
 #include "orders/corder.h"
+#include "orders/orderentry.h"
 
 namespace {
 
@@ -18,12 +19,6 @@ bool present(const QVariantMap& map, const QString& key)
     return it != map.constEnd() && !it->isNull();
 }
 
-bool present(const QJsonObject& object, const QString& key)
-{
-    const auto it = object.constFind(key);
-    return it != object.constEnd() && !it.value().isNull();
-}
-
 CCommodity* commodityFrom(const QVariantMap& entry)
 {
     auto* item = new CCommodity;
@@ -35,31 +30,20 @@ CCommodity* commodityFrom(const QVariantMap& entry)
     return item;
 }
 
-// An entry's field, from a map or straight from a reply's JSON, read as the same QVariant.
-QVariant Field(const QVariantMap& entry, const QString& key)
+qint64 idOf(const QVariantMap& info)
 {
-    return entry.value(key);
+    return info.value(QStringLiteral("id")).toLongLong();
 }
 
-QVariant Field(const QJsonObject& entry, const QString& key)
+void FillFromEntry(COrder* order, const OrderEntry& entry)
 {
-    return entry.value(key).toVariant();
-}
-
-template <class Entry> qint64 idOf(const Entry& entry)
-{
-    return Field(entry, QStringLiteral("id")).toLongLong();
-}
-
-template <class Entry> void FillFromEntry(COrder* order, const Entry& entry)
-{
-    order->SetMember(Field(entry, QStringLiteral("member")).toString());
-    order->SetAmount(Field(entry, QStringLiteral("amount")).toDouble());
-    order->SetStatus(Field(entry, QStringLiteral("status")).toInt());
-    order->SetCtime(ReadStamp(Field(entry, QStringLiteral("ctime"))));
-    order->SetStime(ReadStamp(Field(entry, QStringLiteral("stime"))));
-    order->SetPtime(ReadStamp(Field(entry, QStringLiteral("ptime"))));
-    order->SetErtime(ReadStamp(Field(entry, QStringLiteral("ertime"))));
+    order->SetMember(entry.member);
+    order->SetAmount(entry.amount);
+    order->SetStatus(entry.status);
+    order->SetCtime(entry.ctime);
+    order->SetStime(entry.stime);
+    order->SetPtime(entry.ptime);
+    order->SetErtime(entry.ertime);
 }
 
 } // namespace
@@ -99,26 +83,15 @@ COrder* COrderBook::Create(qint64 id)
     return order;
 }
 
-COrder* COrderBook::Take(const QVariantMap& entry, Arrival how, bool* created)
-{
-    return TakeEntry(entry, how, created);
-}
-
-COrder* COrderBook::Take(const QJsonObject& entry, Arrival how, bool* created)
-{
-    return TakeEntry(entry, how, created);
-}
-
-template <class Entry> COrder* COrderBook::TakeEntry(const Entry& entry, Arrival how, bool* created)
+COrder* COrderBook::Take(const OrderEntry& entry, Arrival how, bool* created)
 {
     if (created)
         *created = false;
-    const qint64 id = idOf(entry);
-    if (id <= 0)
+    if (entry.id <= 0)
         return nullptr;
-    if (COrder* known = Find(id))
+    if (COrder* known = Find(entry.id))
         return known;
-    COrder* order = Create(id);
+    COrder* order = Create(entry.id);
     FillFromEntry(order, entry);
     if (created)
         *created = true;
@@ -174,38 +147,23 @@ COrderBook::Outcome COrderBook::Apply(COrder* order, int status, const QDateTime
     return Changed;
 }
 
-COrderBook::Outcome COrderBook::ApplyEntry(COrder* order, const QVariantMap& entry, const char* source)
-{
-    return ApplyFrom(order, entry, source);
-}
-
-COrderBook::Outcome COrderBook::ApplyEntry(COrder* order, const QJsonObject& entry, const char* source)
-{
-    return ApplyFrom(order, entry, source);
-}
-
-template <class Entry>
-COrderBook::Outcome COrderBook::ApplyFrom(COrder* order, const Entry& entry, const char* source)
+COrderBook::Outcome COrderBook::ApplyEntry(COrder* order, const OrderEntry& entry, const char* source)
 {
     if (!order)
         return Stale;
-    const int status = Field(entry, QStringLiteral("status")).toInt();
-    const QDateTime stamp = present(entry, QStringLiteral("ertime"))
-                                ? ReadStamp(Field(entry, QStringLiteral("ertime")))
-                                : QDateTime();
-    if (IsStale(order, status, stamp)) {
-        if (status != order->GetStatus())
-            LogStale(order, source, status, stamp);
+    if (IsStale(order, entry.status, entry.ertime)) {
+        if (entry.status != order->GetStatus())
+            LogStale(order, source, entry.status, entry.ertime);
         // An old entry may still fill what the record lacks.
-        if (!order->GetStime().isValid() && present(entry, QStringLiteral("stime")))
-            order->SetStime(ReadStamp(Field(entry, QStringLiteral("stime"))));
-        if (!order->GetPtime().isValid() && present(entry, QStringLiteral("ptime")))
-            order->SetPtime(ReadStamp(Field(entry, QStringLiteral("ptime"))));
+        if (!order->GetStime().isValid() && entry.stime.isValid())
+            order->SetStime(entry.stime);
+        if (!order->GetPtime().isValid() && entry.ptime.isValid())
+            order->SetPtime(entry.ptime);
         return Stale;
     }
-    order->SetStime(ReadStamp(Field(entry, QStringLiteral("stime"))));
-    order->SetPtime(ReadStamp(Field(entry, QStringLiteral("ptime"))));
-    return Apply(order, status, stamp, source);
+    order->SetStime(entry.stime);
+    order->SetPtime(entry.ptime);
+    return Apply(order, entry.status, entry.ertime, source);
 }
 
 bool COrderBook::ApplyDetail(COrder* order, const QVariantMap& info, quint64 asked)

@@ -2,12 +2,12 @@
 
 #include <QDateTime>
 #include <QHash>
-#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QVariantMap>
 
 class COrder;
+struct OrderEntry;
 
 // The one owner of the session's orders. The full list, the new-order poll, the pay/finish poll,
 // fetched details and windows that open an order the lists never brought all go through it; it is
@@ -55,10 +55,7 @@ public:
 
     // The order an entry of the full list or a poll names: the known one, untouched, or a new one
     // made from the entry. `created` tells which. An entry without a valid id makes nothing.
-    COrder* Take(const QVariantMap& entry, Arrival how, bool* created = nullptr);
-    // The same, read straight from the JSON of a reply: a full list of ten thousand orders is not
-    // turned into QVariantMaps first.
-    COrder* Take(const QJsonObject& entry, Arrival how, bool* created = nullptr);
+    COrder* Take(const OrderEntry& entry, Arrival how, bool* created = nullptr);
     // Tells of orders taken while the book's signals were blocked (a whole reply at once).
     void Announce(const QList<COrder*>& taken, Arrival how);
     // What became of a status the platform or an action reported.
@@ -78,8 +75,7 @@ public:
     // An entry of the full list or of the pay/finish poll about a known order: its times, then its
     // status when the entry is not older than what the book knows. `source` names the reply in the
     // log.
-    Outcome ApplyEntry(COrder* order, const QVariantMap& entry, const char* source);
-    Outcome ApplyEntry(COrder* order, const QJsonObject& entry, const char* source);
+    Outcome ApplyEntry(COrder* order, const OrderEntry& entry, const char* source);
     // The full detail (StaffOrder2's "info") written into a known order; `asked` is the order's
     // revision when the request went out. False when the detail names another order.
     bool ApplyDetail(COrder* order, const QVariantMap& info, quint64 asked);
@@ -100,8 +96,6 @@ signals:
     void StatusChanged(COrder* order, int previous);
 
 private:
-    template <class Entry> COrder* TakeEntry(const Entry& entry, Arrival how, bool* created);
-    template <class Entry> Outcome ApplyFrom(COrder* order, const Entry& entry, const char* source);
     // Beyond the order's ertime: how often its status changed, whether its status came from an
     // own action after the stamp it holds, and the platform's clock when it accepted that action.
     struct Fact

@@ -1,18 +1,14 @@
 #include "orders/orderpolls.h"
 
-#include <QJsonArray>
-#include <QNetworkAccessManager>
 #include <QTimer>
 
-#include "app/constants.h"
 #include "app/log.h"
 #include "app/sound.h"
-#include "net/request.h"
 #include "orders/corder.h"
 #include "orders/neworders.h"
 #include "orders/orderbook.h"
+#include "orders/orderjobs.h"
 #include "orders/pollclock.h"
-#include "session/cuser.h"
 
 namespace {
 
@@ -31,29 +27,51 @@ constexpr int healSeconds = 600;
 constexpr int retrySeconds = 5;
 constexpr int longestRefusalWait = 300;
 
-QVariantList Commos(const Request::Answer& answer)
-{
-    return answer.InfoMap().value(QStringLiteral("commos")).toList();
-}
-
-QDateTime EntryStamp(const QVariantMap& entry)
-{
-    return ReadStamp(entry.value(QStringLiteral("ertime")));
-}
-
 } // namespace
 
-COrderPolls::COrderPolls(COrderBook* book, QNetworkAccessManager* network, CUser* user, QObject* parent)
-    : QObject(parent), book(book), network(network), user(user)
+COrderPolls::COrderPolls(COrderBook* book, const ApiLine& line, QObject* parent)
+    : QObject(parent), book(book), line(line), listJob(new COrderListJob(line, this)),
+      newOrderJob(new CNewOrdersJob(line, this)), payFinishJob(new CPayFinishJob(line, this)),
+      rereadJob(new COrderListJob(line, this))
 {
+    connect(listJob, &COrderListJob::Fetched, this, &COrderPolls::replyAllOrder);
+    connect(listJob, &CJob::Failed, this, &COrderPolls::ListFailed);
+    connect(newOrderJob, &CNewOrdersJob::Fetched, this, &COrderPolls::ReplyNewOrder);
+    connect(newOrderJob, &CJob::Failed, this, [this](const JobFailure& failure) {
+        ReportFailure(QStringLiteral("UpdateStaffOrderList"), failure);
+        RestartHttpNewOrder(newOrderSeconds);
+    });
+    connect(payFinishJob, &CPayFinishJob::Fetched, this, &COrderPolls::ReplyPayFinishOrder);
+    connect(payFinishJob, &CJob::Failed, this, [this](const JobFailure& failure) {
+        ReportFailure(QStringLiteral("PayFinishOrder"), failure);
+        RestartHttpPayFinishOrder(3);
+    });
+    // The polls go on either way; the next pass tries again.
+    connect(rereadJob, &COrderListJob::Fetched, this, [this](const OrderListPage& page) {
+        CompareWithList(page, rereadCatchUp);
+        ScheduleHeal();
+        if (rereadAgain) {
+            rereadAgain = false;
+            ReadListAgain(true);
+        }
+    });
+    connect(rereadJob, &CJob::Failed, this, [this] {
+        ScheduleHeal();
+        if (rereadAgain) {
+            rereadAgain = false;
+            ReadListAgain(true);
+        }
+    });
 }
 
 COrderPolls::~COrderPolls()
 {
-    // A reply cut short as the session ends must not reach this half-destroyed object.
-    if (network)
-        for (QNetworkReply* pending : network->findChildren<QNetworkReply*>())
-            disconnect(pending, nullptr, this, nullptr);
+    // The jobs go first, and their requests with them: nothing answers into a half-destroyed object.
+    qDeleteAll(fetching.keys());
+    delete listJob;
+    delete newOrderJob;
+    delete payFinishJob;
+    delete rereadJob;
     delete timer;
     delete payFinishTimer;
     delete healTimer;
@@ -61,7 +79,7 @@ COrderPolls::~COrderPolls()
 
 void COrderPolls::Start()
 {
-    if (!user || started)
+    if (!line.user || started)
         return;
     started = true;
     HttpAllOrder();
@@ -71,44 +89,32 @@ void COrderPolls::Start()
 
 bool COrderPolls::HttpAllOrder()
 {
-    if (!user)
-        return false;
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("pager"), QStringLiteral("1")});
-    return Request::Send(network, Api::StaffOrderList(), Request::EncodeBody(fields), this,
-                         &COrderPolls::replyAllOrder, &COrderPolls::slotError) != nullptr;
+    return line.user && listJob->Start(1);
 }
 
 void COrderPolls::HttpNewOrder()
 {
-    if (!user)
-        return;
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("time"), newOrderTime.toString(timeFormat)});
-    Request::Send(network, Api::UpdateStaffOrderList(), Request::EncodeBody(fields), this,
-                  &COrderPolls::ReplyNewOrder, &COrderPolls::ErrorNewOrder);
+    if (line.user)
+        newOrderJob->Start(newOrderTime);
 }
 
 void COrderPolls::HttpPayFinishOrder()
 {
-    if (!user)
+    if (!line.user)
         return;
     // From one second before the cursor: stamps have one-second resolution, and a change stamped in
     // the cursor's own second after the last reply would otherwise be skipped for good. What comes
     // back twice is recognised (`seen`).
     const QDateTime epoch(QDate(1970, 1, 1), QTime(0, 0, 0), Qt::LocalTime);
     const QDateTime from = epoch < payFinishTime ? payFinishTime.addSecs(-1) : payFinishTime;
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("ertime"), from.toString(timeFormat)});
-    Request::Send(network, Api::PayFinishOrder(), Request::EncodeBody(fields), this,
-                  &COrderPolls::ReplyPayFinishOrder, &COrderPolls::ErrorPayFinishOrder);
+    payFinishJob->Start(from);
     // Orders whose fetch failed are asked for again with every pay/finish poll.
     StartFetches();
 }
 
 void COrderPolls::FetchDetail(qint64 id)
 {
-    if (!user || id <= 0)
+    if (!line.user || id <= 0)
         return;
     if (toFetch.size() >= maxWaitingFetches && !toFetch.contains(id)) {
         if (turnedAway++ == 0)
@@ -123,7 +129,7 @@ void COrderPolls::FetchDetail(qint64 id)
 // A few fetches at a time, however many orders a reply names.
 void COrderPolls::StartFetches()
 {
-    if (!user)
+    if (!line.user)
         return;
     if (turnedAway > 0 && toFetch.size() < maxWaitingFetches) {
         qCWarning(lcPolls, "%d order(s) were not fetched while %d waited for their detail", turnedAway,
@@ -138,15 +144,18 @@ void COrderPolls::StartFetches()
             return;
         if (inFlight.contains(id))
             continue;
-        Request::Fields fields = Request::SessionFields(user);
-        fields.append({QStringLiteral("oid"), QString::number(id)});
-        // Several fetches may be in flight at once: each reply is read by its own connection.
-        QNetworkReply* sent = Request::Post(network, Api::StaffOrder2(), Request::EncodeBody(fields));
-        if (!sent)
-            return;
-        fetching.insert(sent, id);
+        // Several fetches may be in flight at once, each a job of its own.
+        auto* job = new COrderDetailJob(line, this);
         const quint64 asked = book->RevisionOf(id);
-        connect(sent, &QNetworkReply::finished, this, [this, sent, id, asked] { ReplyDetail(sent, id, asked); });
+        connect(job, &COrderDetailJob::Fetched, this,
+                [this, job, asked](const OrderDetail& detail) { ReplyDetail(job, detail, asked); });
+        connect(job, &CJob::Failed, this,
+                [this, job](const JobFailure& failure) { DetailFailed(job, failure); });
+        if (!job->Start(id)) {
+            delete job;
+            return;
+        }
+        fetching.insert(job, id);
     }
 }
 
@@ -175,20 +184,10 @@ void COrderPolls::RestartHttpPayFinishOrder(int second)
     Schedule(payFinishTimer, second, [this] { HttpPayFinishOrder(); });
 }
 
-// The reply slots read the failure; these only have to exist for the envelope.
-void COrderPolls::slotError(QNetworkReply::NetworkError) {}
-void COrderPolls::ErrorNewOrder(QNetworkReply::NetworkError) {}
-void COrderPolls::ErrorPayFinishOrder(QNetworkReply::NetworkError) {}
-
-bool COrderPolls::Report(const QString& endpoint, const Request::Answer& answer)
+void COrderPolls::ReportFailure(const QString& endpoint, const JobFailure& failure)
 {
-    if (answer.Succeeded()) {
-        emit PollSucceeded(endpoint);
-        return true;
-    }
-    qCWarning(lcPolls, "%s poll failed: %s", qUtf8Printable(endpoint), qUtf8Printable(answer.FailureText()));
-    emit PollFailed(endpoint, answer.RefusalText());
-    return false;
+    qCWarning(lcPolls, "%s poll failed: %s", qUtf8Printable(endpoint), qUtf8Printable(failure.logText));
+    emit PollFailed(endpoint, failure.kind == JobFailure::Refused ? failure.message : QString());
 }
 
 // ---- the platform's clock
@@ -214,31 +213,24 @@ void COrderPolls::Advance(QDateTime& cursor, const QDateTime& seen) const
 
 // ---- replies
 
-void COrderPolls::replyAllOrder(QNetworkReply* finished)
+// Asked again whatever went wrong: giving up here would leave the shop without orders and without
+// polls for the rest of the day. A platform that refuses is not asked every 5 s.
+void COrderPolls::ListFailed(const JobFailure& failure)
 {
-    if (!finished)
-        return;
-    const Request::Answer answer = Request::Read(finished);
-    finished->deleteLater();
-    // Asked again whatever went wrong: giving up here would leave the shop without orders and
-    // without polls for the rest of the day. A platform that refuses is not asked every 5 s.
-    if (!Report(QStringLiteral("StaffOrderList"), answer)) {
-        if (answer.RefusalText().isEmpty()) {
-            refusedLists = 0;
-            RestartHttpAllOrder(retrySeconds);
-        } else {
-            RestartHttpAllOrder(qMin(retrySeconds << qMin(refusedLists++, 10), longestRefusalWait));
-        }
-        return;
+    ReportFailure(QStringLiteral("StaffOrderList"), failure);
+    if (failure.kind != JobFailure::Refused) {
+        refusedLists = 0;
+        RestartHttpAllOrder(retrySeconds);
+    } else {
+        RestartHttpAllOrder(qMin(retrySeconds << qMin(refusedLists++, 10), longestRefusalWait));
     }
-    refusedLists = 0;
+}
 
-    // Read from the JSON as it came: ten thousand entries are not made into QVariantMaps first.
-    const QJsonObject info = answer.InfoJson().toObject();
-    book->SetShop(info.value(QStringLiteral("shop_id")).toVariant().toLongLong(),
-                  info.value(QStringLiteral("shop_name")).toVariant().toString(),
-                  info.value(QStringLiteral("shop_catid")).toVariant().toInt());
-    const QJsonArray entries = info.value(QStringLiteral("commos")).toArray();
+void COrderPolls::replyAllOrder(const OrderListPage& page)
+{
+    emit PollSucceeded(QStringLiteral("StaffOrderList"));
+    refusedLists = 0;
+    book->SetShop(page.shopId, page.shopName, page.shopCatId);
 
     // The cursors are set before anyone hears of the orders, so that whatever reacts to them sees
     // the polls ready. They start at the platform's clock, or failing that the newest order it
@@ -246,13 +238,13 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
     // header).
     QList<COrder*> listed;
     QList<COrder*> created;
-    listed.reserve(entries.size());
-    created.reserve(entries.size());
+    listed.reserve(page.entries.size());
+    created.reserve(page.entries.size());
     {
         QSignalBlocker quiet(book);
-        for (const QJsonValue& entry : entries) {
+        for (const OrderEntry& entry : page.entries) {
             bool isNew = false;
-            if (COrder* order = book->Take(entry.toObject(), COrderBook::Listed, &isNew)) {
+            if (COrder* order = book->Take(entry, COrderBook::Listed, &isNew)) {
                 listed.append(order);
                 if (isNew)
                     created.append(order);
@@ -262,21 +254,27 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
     QDateTime newest;
     QDateTime lastChange;
     for (const COrder* order : qAsConst(listed)) {
-        if (order->GetCtime().isValid() && (!newest.isValid() || newest.secsTo(order->GetCtime()) > 0))
-            newest = order->GetCtime();
-        if (order->GetErtime().isValid() && (!lastChange.isValid() || lastChange.secsTo(order->GetErtime()) > 0))
-            lastChange = order->GetErtime();
+        // secsTo() asks the C library for the zone twice; the comparison first spares that for
+        // the many times that are not newer.
+        const QDateTime ctime = order->GetCtime();
+        if (ctime.isValid() && (!newest.isValid() || (newest < ctime && newest.secsTo(ctime) > 0)))
+            newest = ctime;
+        const QDateTime ertime = order->GetErtime();
+        if (ertime.isValid() &&
+            (!lastChange.isValid() || (lastChange < ertime && lastChange.secsTo(ertime) > 0)))
+            lastChange = ertime;
     }
-    NotePlatformTime(answer.platformTime);
-    newOrderTime = answer.platformTime.isValid() ? answer.platformTime
-                   : newest.isValid()            ? newest
-                                                 : QDateTime::currentDateTime();
+    NotePlatformTime(page.platformTime);
+    newOrderTime = page.platformTime.isValid() ? page.platformTime
+                   : newest.isValid()          ? newest
+                                               : QDateTime::currentDateTime();
     if (!payFinishTime.isValid())
         payFinishTime = QDateTime(QDate(1970, 1, 1), QTime(0, 0, 0), Qt::LocalTime);
     Advance(payFinishTime, lastChange);
     // The pay/finish poll asks from a second before its cursor: what the list already told is seen.
+    const qint64 askedFrom = payFinishTime.addSecs(-1).toMSecsSinceEpoch();
     for (const COrder* order : qAsConst(listed))
-        if (order->GetErtime().isValid() && !(order->GetErtime() < payFinishTime.addSecs(-1)))
+        if (order->GetErtime().isValid() && order->GetErtime().toMSecsSinceEpoch() >= askedFrom)
             seen.insert(SeenKey(order->GetId(), order->GetStatus(), order->GetErtime()), order->GetErtime());
     book->Announce(created, COrderBook::Listed);
     loaded = true;
@@ -286,77 +284,62 @@ void COrderPolls::replyAllOrder(QNetworkReply* finished)
     ScheduleHeal();
 }
 
-void COrderPolls::ReplyNewOrder(QNetworkReply* finished)
+void COrderPolls::ReplyNewOrder(const OrderEntries& reply)
 {
-    if (!finished)
-        return;
-    const Request::Answer answer = Request::Read(finished);
-    finished->deleteLater();
     const quint64 arrivalsBefore = Arrivals();
-    if (Report(QStringLiteral("UpdateStaffOrderList"), answer)) {
-        NotePlatformTime(answer.platformTime);
-        for (const QVariant& value : Commos(answer)) {
-            const QVariantMap entry = value.toMap();
-            bool created = false;
-            COrder* order = book->Take(entry, COrderBook::New, &created);
-            if (!order)
-                continue;
-            Advance(newOrderTime, ReadStamp(entry.value(QStringLiteral("ctime"))));
-            if (!created)
-                continue;
-            LogNew(order, QStringLiteral("UpdateStaffOrderList"));
-            if (fetchNewDetails && order->GetStatus() == StatusPaid.first)
-                FetchDetail(order->GetId());
-        }
+    emit PollSucceeded(QStringLiteral("UpdateStaffOrderList"));
+    NotePlatformTime(reply.platformTime);
+    for (const OrderEntry& entry : reply.entries) {
+        bool created = false;
+        COrder* order = book->Take(entry, COrderBook::New, &created);
+        if (!order)
+            continue;
+        Advance(newOrderTime, entry.ctime);
+        if (!created)
+            continue;
+        LogNew(order, QStringLiteral("UpdateStaffOrderList"));
+        if (fetchNewDetails && order->GetStatus() == StatusPaid.first)
+            FetchDetail(order->GetId());
     }
     Ring(arrivalsBefore, false);
     RestartHttpNewOrder(newOrderSeconds);
 }
 
-void COrderPolls::ReplyPayFinishOrder(QNetworkReply* finished)
+void COrderPolls::ReplyPayFinishOrder(const OrderEntries& reply)
 {
-    if (!finished)
-        return;
-    const Request::Answer answer = Request::Read(finished);
-    finished->deleteLater();
     QList<COrder*> confirmations;
     const quint64 arrivalsBefore = Arrivals();
-    if (Report(QStringLiteral("PayFinishOrder"), answer)) {
-        NotePlatformTime(answer.platformTime);
-        for (const QVariant& value : Commos(answer)) {
-            const QVariantMap entry = value.toMap();
-            const qint64 id = entry.value(QStringLiteral("id")).toLongLong();
-            if (id <= 0)
+    emit PollSucceeded(QStringLiteral("PayFinishOrder"));
+    NotePlatformTime(reply.platformTime);
+    for (const OrderEntry& entry : reply.entries) {
+        if (entry.id <= 0)
+            continue;
+        Advance(payFinishTime, entry.ertime);
+        // Asked from a second before the cursor, and stamped ahead of the platform's clock an
+        // entry comes back until the clock has passed it: each change counts once.
+        if (entry.ertime.isValid()) {
+            const QString key = SeenKey(entry.id, entry.status, entry.ertime);
+            if (seen.contains(key))
                 continue;
-            const QDateTime stamp = EntryStamp(entry);
-            const int reported = entry.value(QStringLiteral("status")).toInt();
-            Advance(payFinishTime, stamp);
-            // Asked from a second before the cursor, and stamped ahead of the platform's clock an
-            // entry comes back until the clock has passed it: each change counts once.
-            if (stamp.isValid()) {
-                const QString key = SeenKey(id, reported, stamp);
-                if (seen.contains(key))
-                    continue;
-                seen.insert(key, stamp);
-            }
-            COrder* order = book->Find(id);
-            if (!order) {
-                // Learnt from this report, which cannot tell a buyer's request from the payment
-                // itself: a payment after the order was placed moves the stamp too, and stamps may
-                // run seconds ahead of the payment's time. The order arrives as new; a later
-                // report asks.
-                FetchDetail(id);
-                continue;
-            }
-            // Reported again as paid, stamped later than whatever the client learnt of the order:
-            // the buyer asks the shop to confirm the service. The table ignores an order it
-            // already shows.
-            if (book->ApplyEntry(order, entry, "PayFinishOrder") == COrderBook::Renewed &&
-                reported == StatusPaid.first)
-                confirmations.append(order);
+            seen.insert(key, entry.ertime);
         }
-        ForgetSeenBefore(payFinishTime.addSecs(-1));
+        COrder* order = book->Find(entry.id);
+        if (!order) {
+            // Learnt from this report, which cannot tell a buyer's request from the payment
+            // itself: a payment after the order was placed moves the stamp too, and stamps may
+            // run seconds ahead of the payment's time. The order arrives as new; a later
+            // report asks.
+            FetchDetail(entry.id);
+            continue;
+        }
+        // Reported again as paid, stamped later than whatever the client learnt of the order:
+        // the buyer asks the shop to confirm the service. The table ignores an order it
+        // already shows.
+        if (book->ApplyEntry(order, entry, "PayFinishOrder") == COrderBook::Renewed &&
+            entry.status == StatusPaid.first)
+            confirmations.append(order);
     }
+    ForgetSeenBefore(payFinishTime.addSecs(-1));
     if (!confirmations.isEmpty())
         emit ConfirmationAsked(confirmations);
     Ring(arrivalsBefore, !confirmations.isEmpty());
@@ -380,23 +363,29 @@ void COrderPolls::ForgetSeenBefore(const QDateTime& asked)
     }
 }
 
-void COrderPolls::ReplyDetail(QNetworkReply* finished, qint64 id, quint64 asked)
+// A fetch the platform answered, whatever it said, is done; one the line or a broken answer lost is
+// asked for again with the next pay/finish poll.
+void COrderPolls::DetailFailed(COrderDetailJob* job, const JobFailure& failure)
 {
-    fetching.remove(finished);
-    const Request::Answer answer = Request::Read(finished);
-    finished->deleteLater();
-    if (answer.networkError || !answer.isObject)
-        return; // asked for again with the next pay/finish poll
+    const qint64 id = fetching.take(job);
+    job->deleteLater();
+    const bool answered =
+        failure.kind == JobFailure::Refused || (failure.kind == JobFailure::Malformed && failure.status == 1);
+    if (!answered)
+        return;
+    toFetch.remove(id); // the platform does not know it either
+    StartFetches();
+}
+
+void COrderPolls::ReplyDetail(COrderDetailJob* job, const OrderDetail& detail, quint64 asked)
+{
+    const qint64 id = fetching.take(job);
+    job->deleteLater();
     toFetch.remove(id);
     StartFetches();
-    if (answer.status != 1)
-        return; // the platform does not know it either
-    const QVariantMap info = answer.InfoMap();
-    if (info.value(QStringLiteral("id")).toLongLong() != id)
-        return;
     const bool known = book->Find(id) != nullptr;
     const quint64 arrivalsBefore = Arrivals();
-    COrder* order = book->TakeDetail(info, COrderBook::Fetched, asked);
+    COrder* order = book->TakeDetail(detail.info, COrderBook::Fetched, asked);
     if (!order)
         return;
     if (!known)
@@ -421,47 +410,30 @@ void COrderPolls::ScheduleHeal()
 // is the quiet check that the book still agrees with the platform.
 void COrderPolls::ReadListAgain(bool catchUp)
 {
-    if (!user)
+    if (!line.user)
         return;
-    if (rereading) {
+    if (rereadJob->Running()) {
         // One list at a time; a catch-up asked for meanwhile follows the one in flight.
         rereadAgain = rereadAgain || catchUp;
         return;
     }
-    Request::Fields fields = Request::SessionFields(user);
-    fields.append({QStringLiteral("pager"), QStringLiteral("1")});
-    QNetworkReply* sent = Request::Post(network, Api::StaffOrderList(), Request::EncodeBody(fields));
-    if (!sent)
+    if (!rereadJob->Start(1))
         return;
-    rereading = true;
+    rereadCatchUp = catchUp;
     if (catchUp)
         qCInfo(lcPolls, "catching up: asking for the full list again");
     else
         qCDebug(lcPolls, "reading the full list again to compare it with the client's");
-    connect(sent, &QNetworkReply::finished, this, [this, sent, catchUp] {
-        rereading = false;
-        const Request::Answer answer = Request::Read(sent);
-        sent->deleteLater();
-        if (answer.Succeeded())
-            CompareWithList(answer, catchUp);
-        // The polls go on either way; the next pass tries again.
-        ScheduleHeal();
-        if (rereadAgain) {
-            rereadAgain = false;
-            ReadListAgain(true);
-        }
-    });
 }
 
-void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
+void COrderPolls::CompareWithList(const OrderListPage& page, bool catchUp)
 {
-    const QString source = catchUp ? QStringLiteral("StaffOrderList (catch-up)") : QStringLiteral("StaffOrderList");
+    const QString source =
+        catchUp ? QStringLiteral("StaffOrderList (catch-up)") : QStringLiteral("StaffOrderList");
     int added = 0;
     int corrected = 0;
     const quint64 arrivalsBefore = Arrivals();
-    const QJsonArray entries = answer.InfoJson().toObject().value(QStringLiteral("commos")).toArray();
-    for (const QJsonValue& value : entries) {
-        const QJsonObject entry = value.toObject();
+    for (const OrderEntry& entry : page.entries) {
         bool created = false;
         COrder* order = book->Take(entry, COrderBook::New, &created);
         if (!order)
@@ -474,22 +446,23 @@ void COrderPolls::CompareWithList(const Request::Answer& answer, bool catchUp)
             continue;
         }
         const int had = order->GetStatus();
-        const int says = entry.value(QStringLiteral("status")).toVariant().toInt();
-        if (says == had || book->ApplyEntry(order, entry, "StaffOrderList") != COrderBook::Changed)
+        if (entry.status == had || book->ApplyEntry(order, entry, "StaffOrderList") != COrderBook::Changed)
             continue;
         ++corrected;
         qCWarning(lcOrders, "order %lld: client status %d, platform status %d, corrected",
-                  static_cast<long long>(order->GetId()), had, says);
+                  static_cast<long long>(order->GetId()), had, entry.status);
     }
     if (catchUp || added > 0 || corrected > 0)
-        qCInfo(lcPolls, "full list compared: %d order(s) the client did not know, %d corrected", added, corrected);
+        qCInfo(lcPolls, "full list compared: %d order(s) the client did not know, %d corrected", added,
+               corrected);
     Ring(arrivalsBefore, false);
     emit CaughtUp(added);
 }
 
 void COrderPolls::LogNew(const COrder* order, const QString& poll)
 {
-    const qint64 late = order->GetCtime().isValid() ? order->GetCtime().secsTo(QDateTime::currentDateTime()) : -1;
+    const qint64 late =
+        order->GetCtime().isValid() ? order->GetCtime().secsTo(QDateTime::currentDateTime()) : -1;
     qCInfo(lcOrders, "new order %lld (status %d) from %s, %lld s after its ctime",
            static_cast<long long>(order->GetId()), order->GetStatus(), qUtf8Printable(poll),
            static_cast<long long>(late));

@@ -3,22 +3,23 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
-#include <QNetworkReply>
 #include <QObject>
 #include <QSet>
 
 #include <functional>
 
+#include "net/job.h"
+#include "orders/orderentry.h"
 #include "orders/pollclock.h"
 
 class CNewOrders;
+class CNewOrdersJob;
 class COrder;
 class COrderBook;
-namespace Request {
-struct Answer;
-}
-class CUser;
-class QNetworkAccessManager;
+class COrderDetailJob;
+class COrderListJob;
+class CPayFinishJob;
+struct OrderDetail;
 namespace Sound {
 class Service;
 }
@@ -56,8 +57,8 @@ class COrderPolls : public QObject
 {
     Q_OBJECT
 public:
-    // Every request goes through `network`, on behalf of `user`; both belong to the session.
-    COrderPolls(COrderBook* book, QNetworkAccessManager* network, CUser* user, QObject* parent = nullptr);
+    // Every request goes through the session's `line`; a line without an account asks for nothing.
+    COrderPolls(COrderBook* book, const ApiLine& line, QObject* parent = nullptr);
     ~COrderPolls() override;
 
     // Reads the full list; the polls follow it.
@@ -68,7 +69,6 @@ public:
     void SetClock(const PollClock& given) { clock = given; }
     // Who counts the new paid orders; none: no new-order sound.
     void SetNewOrders(CNewOrders* counter) { newOrders = counter; }
-    CUser* User() const { return user; }
     COrderBook* Book() const { return book; }
     QDateTime NewOrderTime() const { return newOrderTime; }
     QDateTime PayFinishTime() const { return payFinishTime; }
@@ -88,12 +88,9 @@ public slots:
     void RestartHttpAllOrder(int second);
     void RestartHttpNewOrder(int second);
     void RestartHttpPayFinishOrder(int second);
-    void replyAllOrder(QNetworkReply* reply);
-    void ReplyNewOrder(QNetworkReply* reply);
-    void ReplyPayFinishOrder(QNetworkReply* reply);
-    void slotError(QNetworkReply::NetworkError);
-    void ErrorNewOrder(QNetworkReply::NetworkError);
-    void ErrorPayFinishOrder(QNetworkReply::NetworkError);
+    void replyAllOrder(const OrderListPage& page);
+    void ReplyNewOrder(const OrderEntries& reply);
+    void ReplyPayFinishOrder(const OrderEntries& reply);
     // After a lost connection: the full list again, compared with what the book holds; every
     // order it did not know arrives as a new one, every newer status is applied.
     void CatchUp();
@@ -119,22 +116,28 @@ private:
     void Advance(QDateTime& cursor, const QDateTime& seen) const;
     void FetchDetail(qint64 id);
     void StartFetches();
-    void ReplyDetail(QNetworkReply* reply, qint64 id, quint64 asked);
+    void ReplyDetail(COrderDetailJob* job, const OrderDetail& detail, quint64 asked);
+    void DetailFailed(COrderDetailJob* job, const JobFailure& failure);
     void ScheduleHeal();
     void ReadListAgain(bool catchUp);
-    void CompareWithList(const Request::Answer& answer, bool catchUp);
+    void CompareWithList(const OrderListPage& page, bool catchUp);
+    void ListFailed(const JobFailure& failure);
     static QString SeenKey(qint64 id, int status, const QDateTime& stamp);
     void ForgetSeenBefore(const QDateTime& asked);
     quint64 Arrivals() const;
     // One sound for what a reply brought: new orders if any arrived since `arrivalsBefore`.
     void Ring(quint64 arrivalsBefore, bool confirmation);
-    bool Report(const QString& endpoint, const Request::Answer& answer);
+    // A failed reply of a poll: logged and reported; the platform's words when it refused.
+    void ReportFailure(const QString& endpoint, const JobFailure& failure);
     void LogNew(const COrder* order, const QString& poll);
 
     COrderBook* book;
-    QNetworkAccessManager* network;
-    CUser* user;
+    ApiLine line;
     PollClock clock;
+    COrderListJob* listJob;
+    CNewOrdersJob* newOrderJob;
+    CPayFinishJob* payFinishJob;
+    COrderListJob* rereadJob; // the full list read again
     bool started = false;
     QTimer* timer = nullptr;
     QTimer* payFinishTimer = nullptr;
@@ -147,13 +150,13 @@ private:
     bool loaded = false;
     bool fetchNewDetails = false;
     int newOrderSeconds = 20;
-    bool rereading = false;   // the full list is being read again
-    bool rereadAgain = false; // a catch-up waits for that read to end
-    int refusedLists = 0;     // full lists refused in a row
+    bool rereadAgain = false;   // a catch-up waits for the read again in flight to end
+    bool rereadCatchUp = false; // the read again in flight is a catch-up
+    int refusedLists = 0;       // full lists refused in a row
 
     // Orders the pay/finish poll named without the book knowing them: fetched one by one, and
     // asked for again after a failure until the platform answers.
-    QHash<QNetworkReply*, qint64> fetching;
+    QHash<COrderDetailJob*, qint64> fetching;
     QSet<qint64> toFetch;
     // Orders turned away while the waiting list was full: counted, and logged once rather than each
     // (a hostile reply may name hundreds of thousands).

@@ -14,29 +14,29 @@ scripts/setup.sh docs
 # core's follows from its path, see node() below); one line a node: floor, library:folder,
 # what it owns. The core links no Qt Widgets: nothing in it can reach a window.
 MODULES=(
-  "2 core:net Request:: — the one request envelope: form body,\nheaders, deadline, size cap, the one reply reader;\nCConnectionState"
+  "2 core:net Request:: — the one request envelope: form body,\nheaders, deadline, size cap, the one reply reader;\nCJob: a job per endpoint owns its reply; CConnectionState"
   "1 core:app constants, the log, money, settings, atomic saves,\nAccountLock, Sound::Service (each sound loaded once)"
-  "3 core:orders COrderBook: the one owner of the orders,\nCOrderPolls: full list and polls, COrder records"
-  "3 core:income daily income, the CSV export"
-  "3 core:detail CAutoPrint: which receipts print by themselves"
-  "4 core:main CSoftwareUpdate: check, download, verify, start;\nCNewOrderReminder; the update policy"
-  "4 core:session CUser, UserStore (users.xml), PasswordVault;\nCSession: one logged-in session and all it owns"
+  "3 core:orders COrderBook: the one owner of the orders, OrderEntry,\nCOrderPolls; the order list, detail and action jobs"
+  "3 core:income the income jobs, daily income, the CSV export"
+  "3 core:detail CAutoPrint: which receipts print by themselves;\nthe print spooler"
+  "4 core:main CSoftwareUpdate and its check job; the profile job;\nCNewOrderReminder; the update policy"
+  "4 core:session CUser, UserStore (users.xml), PasswordVault, CLoginJob;\nCSession: one logged-in session and all it owns, its options"
   "5 ui:app the application, screens, pictures,\nTray::, Desktop:: (browser, printer, installer)"
   "6 ui:ui CWidget frameless window base,\nCMsgBox message box, CWebLabel network picture"
   "7 ui:detail COrderWidget: order detail, finishing,\nreview replies; receipt printing"
   "7 ui:income CWIncome: balance, income by period, chart"
   "7 ui:confirm CWServerTable: the orders awaiting\nconfirmation"
   "8 ui:orders CAllList / COrderList / COrderItem: the order pane,\nfollowing the session's book"
-  "9 ui:main CWMain: main window, tray, search; owns the session;\nCWUserInfo, CWSettings"
-  "10 ui:session CWLogin: the login window; makes the session"
-  "11 ui:program app/main.cpp, the tarvik executable"
+  "9 ui:main CWMain: main window, tray, search; owns the session;\nCWindowKeeper; CWUserInfo, CWSettings"
+  "10 ui:session CWLogin: the login window; collects what was typed"
+  "11 ui:program app/main.cpp, the tarvik executable;\nCClient (app/ui/client): the login and the session's lifetime"
 )
 
 # node PATH: the node a source or header belongs to. A file's path says its library: under a
 # folder named "ui" it is a window (tarvik_ui), anywhere else in the feature folders it is core.
 node() {
   local file=$1 dir
-  [ "$file" = app/main.cpp ] && { echo ui:program; return; }
+  case "$file" in app/main.cpp | app/ui/client.*) echo ui:program; return ;; esac
   case "$file" in
     ui/*) echo ui:ui ;;
     */ui/*) echo "ui:${file%%/ui/*}" ;;

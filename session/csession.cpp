@@ -30,7 +30,7 @@ CSession::CSession(const CUser& account, std::unique_ptr<AccountLock> accountLoc
       network(givenNetwork ? givenNetwork : options.MakeNetwork(this)),
       book(new COrderBook(this)),
       newOrders(new CNewOrders(book, this)),
-      polls(new COrderPolls(book, network, &user, this)),
+      polls(new COrderPolls(book, Line(), this)),
       connection(new CConnectionState(this)),
       sounds(new Sound::Service(this)),
       settings(new CSettings(user.GetAccount(), this)),

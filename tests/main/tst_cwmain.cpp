@@ -25,6 +25,7 @@
 #include "app/ui/traymessage.h"
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
+#include "common/orderfixture.h"
 #include "common/platformprocess.h"
 #include "common/testsession.h"
 #include "common/testmain.h"
@@ -452,7 +453,7 @@ private slots:
         SettingsParts::TrayNotice(first)->setChecked(true);
         QVERIFY(window->Session()->Settings()->TrayNotice());
         window->hide();
-        window->Session()->Book()->Take(QVariantMap{{"id", 26120899001LL}, {"status", 1}}, COrderBook::New);
+        window->Session()->Book()->Take(Entry(26120899001LL, 1), COrderBook::New);
         QCOMPARE(Tray::LastMessage().text, QStringLiteral("新订单 26120899001"));
         window->Session()->NewOrders()->Acknowledge(26120899001);
         SettingsParts::TrayNotice(first)->setChecked(false);

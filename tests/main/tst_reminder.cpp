@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "app/sound.h"
 #include "common/coretestmain.h"
+#include "common/orderfixture.h"
 #include "main/reminder.h"
 #include "orders/corder.h"
 #include "orders/neworders.h"
@@ -23,15 +24,14 @@ class TestReminder : public QObject
     // The platform tells of an order: at login (Listed) or during the session.
     COrder* arrive(COrderBook& book, qint64 id, int status = 1, COrderBook::Arrival how = COrderBook::New)
     {
-        const QString at = t0.toString("yyyy-MM-dd hh:mm:ss");
-        return book.Take(QVariantMap{{"id", id}, {"status", status}, {"ctime", at}, {"ptime", at}, {"ertime", at}},
-                         how);
+        OrderEntry entry = Entry(id, status, t0);
+        entry.ctime = entry.ptime = t0;
+        return book.Take(entry, how);
     }
     // A later report of the order's status.
     void report(COrderBook& book, qint64 id, int status, int later)
     {
-        book.ApplyEntry(book.Find(id),
-                        QVariantMap{{"id", id}, {"status", status}, {"ertime", t0.addSecs(later)}}, "test");
+        book.ApplyEntry(book.Find(id), Entry(id, status, t0.addSecs(later)), "test");
     }
 
     int soundsWithin(int msecs)

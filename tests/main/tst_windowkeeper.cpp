@@ -3,6 +3,7 @@
 #include "app/ui/screens.h"
 #include "common/fakenetwork.h"
 #include "common/mainwindow.h"
+#include "common/orderfixture.h"
 #include "common/testmain.h"
 #include "income/ui/cwincome.h"
 #include "main/ui/cwsettings.h"
@@ -25,7 +26,7 @@ class TestWindowKeeper : public QObject
     COrder* order(qint64 id)
     {
         COrder* known = session->Book()->Find(id);
-        return known ? known : session->Book()->Take(QVariantMap{{"id", id}, {"status", 1}}, COrderBook::Listed);
+        return known ? known : session->Book()->Take(Entry(id, 1), COrderBook::Listed);
     }
 
     // The window of a kind on the screen (not one closed and about to go).

@@ -1,6 +1,10 @@
-#include <cmath>
+#include <QFile>
+#include <QScopeGuard>
 
-#include "common/testmain.h"
+#include <cmath>
+#include <ctime>
+
+#include "common/coretestmain.h"
 #include "orders/corder.h"
 
 class TestCOrder : public QObject
@@ -92,6 +96,47 @@ private slots:
         QCOMPARE(ReadStamp(value), value.toDateTime());
     }
 
+    // A reply's times read once per hour of the zone are the instants and wall-clock times the
+    // toolkit reads, in zones with summer time too: around a skipped hour and one that comes twice.
+    void stampReader_agreesWithTheToolkit_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("text");
+        for (const char* zone :
+             {"UTC", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe", "Asia/Kolkata"})
+            for (const char* text :
+                 {"2026-12-08 11:22:02", "2026-03-29 01:59:59", "2026-03-29 02:30:00", "2026-03-29 03:00:00",
+                  "2026-10-25 01:30:00", "2026-10-25 02:30:00", "2026-10-25 03:00:00", "2026-03-08 02:30:00",
+                  "2026-11-01 01:30:00", "2026-04-05 01:45:00", "2026-10-04 02:15:00", "2026-02-30 10:00:00",
+                  "2026-12-08T11:22:02"})
+                QTest::addRow("%s %s", zone, text) << QByteArray(zone) << QString::fromLatin1(text);
+    }
+    void stampReader_agreesWithTheToolkit()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, text);
+        if (zone != "UTC" &&
+            !QFile::exists(QStringLiteral("/usr/share/zoneinfo/") + QString::fromLatin1(zone)))
+            QSKIP("this zone is not installed");
+        const QByteArray was = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        const auto restore = qScopeGuard([was] {
+            was.isEmpty() ? qunsetenv("TZ") : qputenv("TZ", was);
+            tzset();
+        });
+        StampReader reader;
+        const QByteArray utf8 = text.toUtf8();
+        const QDateTime read = reader.Read(utf8.constData(), utf8.size());
+        const QDateTime toolkit = QVariant(text).toDateTime();
+        QCOMPARE(read, toolkit);
+        QCOMPARE(read.toString("yyyy-MM-dd hh:mm:ss"), toolkit.toString("yyyy-MM-dd hh:mm:ss"));
+        // A second time of the same hour comes from what the reader keeps.
+        const QByteArray later = utf8.left(17) + "59";
+        QCOMPARE(reader.Read(later.constData(), later.size()),
+                 QVariant(QString::fromLatin1(later)).toDateTime());
+    }
+
     void sums()
     {
         COrder order;
@@ -138,5 +183,5 @@ private slots:
     }
 };
 
-TARVIK_TEST_MAIN(TestCOrder)
+TARVIK_GUILESS_TEST_MAIN(TestCOrder)
 #include "tst_corder.moc"

@@ -1,6 +1,7 @@
 #include <QSignalSpy>
 
-#include "common/testmain.h"
+#include "common/coretestmain.h"
+#include "common/orderfixture.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
 
@@ -43,12 +44,11 @@ private slots:
         QFETCH(int, status);
         QFETCH(int, changes);
         const QDateTime base(QDate(2026, 12, 8), QTime(10, 0, 0));
-        const auto at = [&base](const QString& offset) {
-            return base.addSecs(offset.mid(1).toInt()).toString("yyyy-MM-dd hh:mm:ss");
-        };
+        const auto at = [&base](const QString& offset) { return base.addSecs(offset.mid(1).toInt()); };
         COrderBook book;
-        COrder* order = book.Take(QVariantMap{{"id", 7}, {"status", 1}, {"ctime", at("+0")}, {"ertime", at("+0")}},
-                                  COrderBook::Listed);
+        OrderEntry listed = Entry(7, 1, at("+0"));
+        listed.ctime = at("+0");
+        COrder* order = book.Take(listed, COrderBook::Listed);
         QSignalSpy changed(&book, &COrderBook::StatusChanged);
         quint64 asked = 0;
         for (const QString& step : steps) {
@@ -56,7 +56,7 @@ private slots:
             if (part[0] == "ask") {
                 asked = book.RevisionOf(7);
             } else if (part[0] == "E") {
-                book.ApplyEntry(order, QJsonObject{{"id", 7}, {"status", part[1].toInt()}, {"ertime", at(part[2])}}, "test");
+                book.ApplyEntry(order, Entry(7, part[1].toInt(), at(part[2])), "test");
             } else if (part[0] == "D") {
                 QVariantMap info{{"id", 7}, {"status", part[1].toInt()}, {"taker", "王五"}};
                 if (part.size() > 2)
@@ -65,8 +65,7 @@ private slots:
                 QCOMPARE(order->GetTaker(), QStringLiteral("王五")); // a late detail still fills the rest
             } else {
                 const QStringList fromTo = part[1].split('>');
-                const QDateTime answered = part.size() > 2 ? QDateTime::fromString(at(part[2].mid(1)), "yyyy-MM-dd hh:mm:ss")
-                                                           : QDateTime();
+                const QDateTime answered = part.size() > 2 ? at(part[2].mid(1)) : QDateTime();
                 book.ApplyAction(order, fromTo[0].toInt(), fromTo[1].toInt(), "test", answered);
             }
         }
@@ -94,20 +93,20 @@ private slots:
         QFETCH(QString, paid);
         QFETCH(QString, report);
         QFETCH(int, outcome);
-        const auto at = [](const QString& time) { return QString(QStringLiteral("2026-12-08 ") + time); };
+        const auto at = [](const QString& time) {
+            return time.isEmpty() ? QDateTime() : QDateTime(QDate(2026, 12, 8), QTime::fromString(time));
+        };
         COrderBook book;
-        QVariantMap entry{{"id", 7}, {"status", 1}, {"ptime", at(paid)}};
-        if (!known.isEmpty())
-            entry.insert("ertime", at(known));
+        OrderEntry entry = Entry(7, 1, at(known));
+        entry.ptime = at(paid);
         COrder* order = book.Take(entry, COrderBook::New);
         QSignalSpy changed(&book, &COrderBook::StatusChanged);
-        QCOMPARE(int(book.ApplyEntry(order, QVariantMap{{"id", 7}, {"status", 1}, {"ptime", at(paid)},
-                                                         {"ertime", at(report)}},
-                                     "test")),
-                 outcome);
+        OrderEntry reported = Entry(7, 1, at(report));
+        reported.ptime = at(paid);
+        QCOMPARE(int(book.ApplyEntry(order, reported, "test")), outcome);
         QCOMPARE(changed.size(), 0);
     }
 };
 
-TARVIK_TEST_MAIN(TestOrderBook)
+TARVIK_GUILESS_TEST_MAIN(TestOrderBook)
 #include "tst_orderbook.moc"

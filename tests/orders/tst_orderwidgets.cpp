@@ -16,11 +16,10 @@ class TestOrderWidgets : public QObject
     // An order of the pane's book; `fresh` as if the new-order poll brought it (it blinks on top).
     static COrder* order(OrderPane& pane, qint64 id, int status, bool fresh = false)
     {
-        COrder* o = pane.list->Book()->Take(QVariantMap{{"id", id},
-                                                        {"status", status},
-                                                        {"amount", 12.5},
-                                                        {"ctime", "2026-05-01 09:30:00"}},
-                                            fresh ? COrderBook::New : COrderBook::Listed);
+        OrderEntry entry = Entry(id, status);
+        entry.amount = 12.5;
+        entry.ctime = QDateTime(QDate(2026, 5, 1), QTime(9, 30));
+        COrder* o = pane.list->Book()->Take(entry, fresh ? COrderBook::New : COrderBook::Listed);
         settle();
         return o;
     }

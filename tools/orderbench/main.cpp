@@ -45,6 +45,7 @@
 #include "net/request.h"
 #include "orders/corder.h"
 #include "orders/orderbook.h"
+#include "orders/orderentry.h"
 #include "orders/orderpolls.h"
 #include "orders/ui/callist.h"
 #include "orders/ui/corderitem.h"
@@ -427,7 +428,11 @@ BigGroup UnfoldSyntheticGroup(int count)
         // A new row on top of the unfolded group moves all the rows below it.
         QElapsedTimer clock;
         clock.start();
-        pane.Book()->Take(QVariantMap{{"id", 27000000000LL}, {"status", 4}, {"ctime", now}}, COrderBook::New);
+        OrderEntry entry;
+        entry.id = 27000000000LL;
+        entry.status = 4;
+        entry.ctime = ReadStamp(QVariant(now));
+        pane.Book()->Take(entry, COrderBook::New);
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
         measured.newRowMs = clock.nsecsElapsed() / 1e6;
