@@ -279,16 +279,6 @@ QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, 
     return reply;
 }
 
-void TieTo(QNetworkReply* reply, QObject* reader)
-{
-    if (!reply || !reader || reader == reply)
-        return;
-    QObject::connect(reader, &QObject::destroyed, reply, [reply, reader] {
-        if (!reply->isFinished())
-            Drop(reply, reader);
-    });
-}
-
 void Drop(QNetworkReply* reply, QObject* reader)
 {
     if (!reply)

@@ -83,31 +83,9 @@ QNetworkRequest BuildRequest(const QString& endpointUrl, int bodySize, const Lim
 QNetworkReply* Post(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
                     const Limits& limits = Limits());
 
-// Ties a reply to the object that reads it: when that object goes first, the reply is cut loose
-// from every slot, stopped and released, so that nothing calls back into what is gone. A reply
-// released by its reader's slot (deleteLater) is no concern of this.
-void TieTo(QNetworkReply* reply, QObject* reader);
-
 // Cuts a reply loose from the reader's slots, stops it and releases it: for a reader that goes
 // while its request is still running. Null and finished replies are only released.
 void Drop(QNetworkReply* reply, QObject* reader);
-
-// Posts the body and connects this reply's own finished() to the reply slot and its error signal
-// to the error slot. Requests that overlap on one manager each reach their own slot. Returns the
-// reply, or null when none was created.
-template <class Receiver, class ReplySlot, class ErrorSlot>
-QNetworkReply* Send(QNetworkAccessManager* manager, const QString& endpointUrl, const QByteArray& body,
-                    Receiver* receiver, ReplySlot replySlot, ErrorSlot errorSlot)
-{
-    QNetworkReply* reply = Post(manager, endpointUrl, body);
-    if (!reply)
-        return nullptr;
-    TieTo(reply, receiver);
-    QObject::connect(reply, &QNetworkReply::finished, receiver,
-                     [receiver, replySlot, reply] { (receiver->*replySlot)(reply); });
-    QObject::connect(reply, &QNetworkReply::errorOccurred, receiver, errorSlot);
-    return reply;
-}
 
 // What a finished reply says.
 struct Answer

@@ -119,7 +119,8 @@ void JobTest::sessionFieldsOpenEveryRequest()
 }
 
 // A job dropped by its owner, or started again before its answer came, aborts the request it
-// no longer wants: the late answer neither reaches a result slot nor fails.
+// no longer wants: the late answer neither reaches a result slot nor fails, and a job beside it on
+// the same manager is not disturbed.
 void JobTest::droppedRequestReportsNothing_data()
 {
     QTest::addColumn<QString>("how");
@@ -132,9 +133,15 @@ void JobTest::droppedRequestReportsNothing()
 {
     QFETCH(QString, how);
     network->SetHandler([](const RecordedRequest& request) {
-        const bool first = request.body.endsWith("oid=1");
-        return FakeResponse::Hold(first ? R"({"status":1,"info":{"id":1}})" : R"({"status":1,"info":{"id":2}})");
+        const QByteArray id = request.body.mid(request.body.lastIndexOf('=') + 1);
+        return FakeResponse::Hold(R"({"status":1,"info":{"id":)" + id + "}}");
     });
+    // Another job on the same manager, its request overlapping: it gets its own answer whatever
+    // becomes of the first.
+    COrderDetailJob other(Line());
+    QList<qint64> otherFetched;
+    connect(&other, &COrderDetailJob::Fetched, this, [&](const OrderDetail& d) { otherFetched << d.id; });
+    QVERIFY(other.Start(3));
     auto job = std::make_unique<COrderDetailJob>(Line());
     QList<qint64> fetched;
     int failed = 0;
@@ -151,6 +158,7 @@ void JobTest::droppedRequestReportsNothing()
     QTest::qWait(50);
     QCOMPARE(failed, 0);
     QCOMPARE(fetched, how == "restarted" ? QList<qint64>{2} : QList<qint64>{});
+    QCOMPARE(otherFetched, QList<qint64>{3});
     if (job)
         QVERIFY(!job->Running());
 }

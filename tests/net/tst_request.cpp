@@ -33,7 +33,6 @@ public:
         QNetworkReply* reply = Request::Post(manager, url, body, limits);
         if (!reply)
             return nullptr;
-        Request::TieTo(reply, this);
         const QString slot = toA ? QStringLiteral("A") : QStringLiteral("B");
         connect(reply, &QNetworkReply::finished, this, [this, slot, reply] { take(slot, reply); });
         return reply;
@@ -275,31 +274,6 @@ private slots:
         QCOMPARE(lines.size(), line.isEmpty() ? 0 : 1);
         if (!line.isEmpty())
             QVERIFY2(lines.first().endsWith(line), qPrintable(lines.first()));
-    }
-
-    // One manager carries every request of a session: overlapping requests each reach the slot
-    // that sent them, and a reader that goes first takes its running request along.
-    void overlappingRequests_eachReachTheirOwnSlot()
-    {
-        FakeNetworkManager::Install([](const RecordedRequest& r) {
-            if (r.request.url().path().endsWith(QLatin1String("/StaffOrder2")))
-                return FakeResponse::Hang();
-            return FakeResponse::Json("{\"status\":1}");
-        });
-        Sender sender;
-        sender.Send(QStringLiteral("http://api.test/api/StaffOrderList"), QByteArray("pager=1"), true);
-        sender.Send(QStringLiteral("http://api.test/api/UpdateStaffOrderList"), QByteArray("time=x"), false);
-        auto* reader = new Sender;
-        reader->manager = sender.manager;
-        QPointer<QNetworkReply> orphan =
-            reader->Send(QStringLiteral("http://api.test/api/StaffOrder2"), QByteArray(), true);
-        QTRY_COMPARE(sender.delivered.size(), 2);
-        sender.delivered.sort();
-        QCOMPARE(sender.delivered, (QStringList{"A:/api/StaffOrderList", "B:/api/UpdateStaffOrderList"}));
-        QVERIFY(orphan && !orphan->isFinished());
-        delete reader;
-        QTRY_VERIFY(!orphan);
-        QCOMPARE(sender.delivered.size(), 2);
     }
 
     void managersOwnHandler_replacesTheInstalledOneForThatManagerOnly()
