@@ -3,6 +3,7 @@
 #include "app/atomicfile.h"
 #include "app/constants.h"
 #include "app/ui/desktop.h"
+#include "net/request.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -12,10 +13,16 @@
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QMovie>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QPixmap>
 #include <QRegularExpression>
 
 namespace {
+
+int transferTimeoutMsecs = 20000;
+// The whole of a picture, however slowly it arrives: 8 MiB at a poor 1 Mbit/s.
+constexpr int pictureDeadlineMsecs = 90000;
 
 const QString failureText = QStringLiteral("加载图像失败");
 const QString tooLargeText = QStringLiteral("图像过大");
@@ -69,20 +76,34 @@ CWebLabel::CWebLabel(const QUrl& url, QWidget* parent, const bool& start) : QLab
 
 CWebLabel::~CWebLabel()
 {
+    DropReply();
     delete imageUrl;
+}
+
+QNetworkAccessManager* CWebLabel::SharedManager()
+{
+    // Owned by the application, so it goes when the application does.
+    static QPointer<QNetworkAccessManager> shared;
+    if (!shared)
+        shared = new QNetworkAccessManager(QCoreApplication::instance());
+    return shared;
+}
+
+// The manager outlives the label: a running reply must neither call back into it nor run on for
+// nobody.
+void CWebLabel::DropReply()
+{
+    if (!reply)
+        return;
+    QNetworkReply* running = reply;
+    reply = nullptr;
+    running->disconnect(this);
+    running->abort();
+    running->deleteLater();
 }
 
 void CWebLabel::Init()
 {
-    // The download goes with the label: a running one neither calls back into it nor runs on for
-    // nobody. Only the latest download speaks for the label.
-    download = new CPictureDownload(this);
-    connect(download, &CPictureDownload::Arriving, this, &CWebLabel::ShowLoading);
-    connect(download, &CPictureDownload::Downloaded, this, &CWebLabel::ShowPicture);
-    connect(download, &CPictureDownload::Failed, this, [this](bool refusedForSize) {
-        tooLarge = refusedForSize;
-        ShowFailure();
-    });
     setScaledContents(true);
     setWordWrap(true);
     setAttribute(Qt::WA_MouseTracking);
@@ -111,7 +132,12 @@ QString CWebLabel::LocalCopyPath(const QString& folder, const QString& fileName)
 
 void CWebLabel::SetTransferTimeout(int msecs)
 {
-    download->SetTransferTimeout(msecs);
+    transferTimeoutMsecs = msecs;
+}
+
+int CWebLabel::TransferTimeout()
+{
+    return transferTimeoutMsecs;
 }
 
 void CWebLabel::StartDownload(const QString& path)
@@ -119,6 +145,8 @@ void CWebLabel::StartDownload(const QString& path)
     localPath = path.isEmpty() || isSafeCopyPath(path) ? path : QString();
     if (!imageUrl)
         return;
+    // Only the latest download speaks for the label; an earlier one still running is stopped.
+    DropReply();
     tooLarge = false;
 
     // ImageHost is "host" or "host:port"; parsing it as an authority handles both (and IPv6).
@@ -127,12 +155,22 @@ void CWebLabel::StartDownload(const QString& path)
     imageUrl->setHost(host.host(QUrl::FullyDecoded), QUrl::DecodedMode);
     imageUrl->setPort(host.port());
 
-    // An earlier download still running is stopped.
-    download->Start(*imageUrl);
+    QNetworkRequest request(*imageUrl);
+    request.setTransferTimeout(transferTimeoutMsecs);
+    reply = SharedManager()->get(request);
+    if (reply) {
+        QNetworkReply* started = reply;
+        connect(started, &QNetworkReply::finished, this, [this, started] { replyFinished(started); });
+        connect(started, &QNetworkReply::readyRead, this, &CWebLabel::slotReadyRead);
+        connect(started, &QNetworkReply::errorOccurred, this, &CWebLabel::slotError);
+        // Refused as soon as the announced length or the bytes received pass the limit, busy
+        // event loop or not.
+        Request::Bound(started, MaxPictureBytes, pictureDeadlineMsecs);
+    }
     setToolTip(imageUrl->toString());
 }
 
-void CWebLabel::ShowLoading()
+void CWebLabel::slotReadyRead()
 {
     if (movie())
         return;
@@ -141,18 +179,38 @@ void CWebLabel::ShowLoading()
     loadingMovie->start();
 }
 
+void CWebLabel::slotError(QNetworkReply::NetworkError code)
+{
+    Q_UNUSED(code)
+    // Earlier downloads are not cancelled; only the latest one speaks for the label. The reply
+    // itself is released in replyFinished, which always follows.
+    if (!reply || sender() != reply)
+        return;
+    tooLarge = Request::Stopped(reply) == Request::Stop::TooLarge;
+    ShowFailure();
+}
+
 void CWebLabel::ShowFailure()
 {
     setText(tooLarge ? tooLargeText : failureText);
     DropLoadingMovie();
 }
 
-void CWebLabel::ShowPicture(const QByteArray& bytes)
+void CWebLabel::replyFinished(QNetworkReply* finished)
 {
-    QBuffer source;
-    source.setData(bytes);
-    source.open(QIODevice::ReadOnly);
-    const QImage image = ReadPicture(&source, &tooLarge);
+    if (!finished)
+        return;
+    finished->deleteLater();
+    if (finished != reply)
+        return;
+    reply = nullptr;
+    if (finished->error() != QNetworkReply::NoError) {
+        tooLarge = Request::Stopped(finished) == Request::Stop::TooLarge;
+        ShowFailure(); // slotError may not have had its turn (an abort reports the error later)
+        return;
+    }
+
+    const QImage image = ReadPicture(finished, &tooLarge);
     if (image.isNull()) {
         ShowFailure(); // and no copy on disk
         return;

@@ -2,14 +2,14 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QNetworkReply>
 #include <QPixmap>
 #include <QPointer>
 #include <QUrl>
 
-#include "net/picturedownload.h"
-
 class QIODevice;
 class QMovie;
+class QNetworkAccessManager;
 
 // A label showing a picture fetched over HTTP (avatars, item pictures). Pictures always come
 // from the image host of the shared settings, whatever host their URL names. While bytes arrive
@@ -39,11 +39,12 @@ public:
     static QString LocalCopyPath(const QString& folder, const QString& fileName);
     static bool IsPlainFileName(const QString& fileName);
 
-    // A picture transfer that makes no progress for this long fails (20 s unless set).
-    void SetTransferTimeout(int msecs);
+    // A picture transfer that makes no progress for this long fails.
+    static void SetTransferTimeout(int msecs);
+    static int TransferTimeout();
 
     // No avatar or item picture comes near these; anything larger is refused.
-    static constexpr qint64 MaxPictureBytes = CPictureDownload::MaxBytes;
+    static constexpr qint64 MaxPictureBytes = 8 * 1024 * 1024;
     static constexpr int MaxPictureSide = 4096; // pixels, either side
 
     // Every picture the client shows from outside its resources is read through here, within the
@@ -51,9 +52,16 @@ public:
     static QImage ReadPicture(QIODevice* source, bool* tooLarge = nullptr);
     static QPixmap LoadPicture(const QString& path); // a kept copy, such as an avatar in faces/
 
+    static QNetworkAccessManager* SharedManager();
+
 signals:
     void clicked();
     void FinishedDownload();
+
+public slots:
+    void slotError(QNetworkReply::NetworkError code);
+    void slotReadyRead();
+    void replyFinished(QNetworkReply* reply);
 
 protected:
     void enterEvent(QEvent* event) override;
@@ -63,11 +71,10 @@ protected:
 private:
     void Init();
     void DropLoadingMovie();
-    void ShowLoading();
+    void DropReply();
     void ShowFailure();
-    void ShowPicture(const QByteArray& bytes);
 
-    CPictureDownload* download;
+    QPointer<QNetworkReply> reply;
     bool tooLarge = false; // the current picture was refused for its size
     QUrl* imageUrl = nullptr;
     int clickMode = -1;

@@ -107,7 +107,7 @@ void TlsTest::trustedAuthorityCarriesLoginAndPicture()
     QVERIFY2(Request::TrustCaFile(&error), qPrintable(error));
     // The client trusts its authority before its first request; this process has already failed a
     // handshake with the shared picture manager, which keeps what it learnt about the host.
-    CPictureDownload::SharedManager()->clearConnectionCache();
+    CWebLabel::SharedManager()->clearConnectionCache();
     const Request::Answer answer = login();
     QVERIFY2(answer.Succeeded(), qPrintable(answer.errorString + answer.text));
     QVERIFY(answer.InfoMap().value(QStringLiteral("face")).toString().startsWith(QLatin1String("https://")));

@@ -141,6 +141,7 @@ void TestCWebLabel::init()
     server = std::make_unique<PictureServer>();
     QVERIFY(server->Listen());
     qputenv("TARVIK_IMAGE_HOST", server->HostAndPort().toLatin1());
+    CWebLabel::SetTransferTimeout(20000);
     opened.clear();
 }
 
@@ -199,9 +200,8 @@ void TestCWebLabel::imageHostWithoutPort_dropsUrlPort()
 void TestCWebLabel::stalledHost_animatesThenFails()
 {
     server->mode = PictureServer::Stall;
-    CWebLabel label(QUrl(QStringLiteral("http://img.example.invalid/faces/a.png")), nullptr, false);
-    label.SetTransferTimeout(600);
-    label.StartDownload(QString());
+    CWebLabel::SetTransferTimeout(600);
+    CWebLabel label(QUrl(QStringLiteral("http://img.example.invalid/faces/a.png")), nullptr, true);
     QSignalSpy finished(&label, &CWebLabel::FinishedDownload);
 
     QTRY_VERIFY(label.movie());
